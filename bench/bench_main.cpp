@@ -1,0 +1,54 @@
+// Runs every benchmark, then prints one "name: value" line per headline figure.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "Headline.h"
+
+namespace {
+
+class HeadlineReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration)
+                continue;
+            const auto it = bench::Headlines().find(run.benchmark_name());
+            if (it == bench::Headlines().end())
+                continue;
+            const bench::Headline& h = it->second;
+            double value = run.GetAdjustedRealTime();
+            if (h.kind == bench::Figure::Counter) {
+                const auto counter = run.counters.find(h.counter);
+                if (counter == run.counters.end())
+                    continue;
+                value = counter->second.value;
+            }
+            figures_[h.figure] = value;
+        }
+    }
+
+    void PrintSummary() const {
+        for (const auto& [name, value] : figures_)
+            std::printf("%s: %.4g\n", name.c_str(), value);
+    }
+
+private:
+    std::map<std::string, double> figures_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    HeadlineReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    reporter.PrintSummary();
+    return 0;
+}

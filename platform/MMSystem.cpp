@@ -1,0 +1,33 @@
+#include "MMSystem.h"
+
+#include <ctime>
+
+namespace {
+ScriptedClock* installed = nullptr;
+
+DWORD MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                    static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<DWORD>(ms);
+}
+} // namespace
+
+DWORD timeGetTime() { return installed ? installed->Next() : MonotonicMs(); }
+
+ScriptedClock::ScriptedClock(Script script) : script_(std::move(script)), previous_(installed) {
+    installed = this;
+}
+
+ScriptedClock::ScriptedClock(std::initializer_list<DWORD> readings)
+    : ScriptedClock([values = std::vector<DWORD>(readings)](std::uint64_t read) -> DWORD {
+          if (read < values.size())
+              return values[read];
+          const DWORD last = values.empty() ? 0 : values.back();
+          return last + 0x40000000u + static_cast<DWORD>(read - values.size());
+      }) {}
+
+ScriptedClock::~ScriptedClock() { installed = previous_; }
+
+DWORD ScriptedClock::Next() { return script_(reads_++); }
