@@ -1,18 +1,10 @@
 #include "Controls.h"
 
 #include <QMouseEvent>
-#include <QPainter>
 
-TImage::TImage(QWidget* parent) : QLabel(parent) { setMouseTracking(true); }
-
-void TImage::SetPicture(const QPixmap& picture) {
-    picture_ = picture;
-    update();
-}
-
-void TImage::SetStretch(bool stretch) {
-    stretch_ = stretch;
-    update();
+TImage::TImage(QWidget* parent) : QLabel(parent) {
+    setMouseTracking(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {
@@ -27,17 +19,7 @@ void TImage::mouseMoveEvent(QMouseEvent* event) {
 
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    emit MouseUp(event->button(), p.x(), p.y());
     if (event->button() == Qt::LeftButton && rect().contains(p))
         emit Click();
-}
-
-void TImage::paintEvent(QPaintEvent*) {
-    if (picture_.isNull())
-        return;
-    QPainter painter(this);
-    if (stretch_)
-        painter.drawPixmap(rect(), picture_);
-    else
-        painter.drawPixmap(0, 0, picture_);
+    emit MouseUp(event->button(), p.x(), p.y());
 }

@@ -3,22 +3,19 @@
 #include <QLabel>
 #include <QPixmap>
 
-// A picture: shows its pixmap, optionally stretched over its bounds, and reports mouse
-// presses, moves and releases with client coordinates. A click is a left press released
-// inside the picture.
+// A picture: shows its pixmap from the top-left corner, or stretched over its bounds with
+// scaledContents, and reports mouse presses, moves and releases in client coordinates.
+// A click is a left press released inside the picture; it is reported before the release,
+// so a command started by a click runs while the button still looks pressed.
 class TImage : public QLabel {
     Q_OBJECT
-    Q_PROPERTY(bool stretch READ Stretch WRITE SetStretch)
 public:
     explicit TImage(QWidget* parent = nullptr);
 
-    const QPixmap& Picture() const { return picture_; }
-    void SetPicture(const QPixmap& picture);
+    QPixmap Picture() const { return pixmap(); }
+    void SetPicture(const QPixmap& picture) { setPixmap(picture); }
     // Copies another picture's content, as assigning one picture to another does.
-    void AssignPicture(const TImage& source) { SetPicture(source.Picture()); }
-
-    bool Stretch() const { return stretch_; }
-    void SetStretch(bool stretch);
+    void AssignPicture(const TImage& source) { setPixmap(source.pixmap()); }
 
 signals:
     void MouseDown(Qt::MouseButton button, int x, int y);
@@ -30,9 +27,4 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QPixmap picture_;
-    bool stretch_ = false;
 };

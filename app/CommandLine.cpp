@@ -1,0 +1,42 @@
+#include "CommandLine.h"
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    CommandLine line;
+    auto fail = [&line](const QString& why) {
+        line.error = why + "; " + kUsage;
+        return line;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == "--run") {
+            line.mode = CommandLine::Mode::Run;
+        } else if (arg == "--headless") {
+            line.headless = true;
+        } else if (arg == "--help" || arg == "-h") {
+            line.mode = CommandLine::Mode::Help;
+        } else if (arg == "--tests" || arg == "--screenshots") {
+            if (i + 1 >= arguments.size())
+                return fail("zelka: " + arg + " needs a value");
+            const QString value = arguments[++i];
+            if (arg == "--screenshots") {
+                line.mode = CommandLine::Mode::Screenshots;
+                line.screenshotFolder = value;
+                continue;
+            }
+            line.tests.clear();
+            for (const QString& name : value.split(',', Qt::SkipEmptyParts)) {
+                if (!kTestNames.contains(name))
+                    return fail("zelka: unknown test '" + name + "'");
+                if (!line.tests.contains(name))
+                    line.tests << name;
+            }
+            if (line.tests.isEmpty())
+                return fail("zelka: --tests needs at least one test");
+        } else {
+            return fail("zelka: unknown option '" + arg + "'");
+        }
+    }
+    if (!line.tests.isEmpty() && line.mode != CommandLine::Mode::Run)
+        return fail("zelka: --tests goes with --run");
+    return line;
+}

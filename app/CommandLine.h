@@ -1,0 +1,22 @@
+#pragma once
+// The program's command line.
+#include <QString>
+#include <QStringList>
+
+struct CommandLine {
+    enum class Mode { Window, Run, Screenshots, Help };
+    Mode mode = Mode::Window;
+    bool headless = false;        // --headless, or implied where no display exists
+    QStringList tests;            // --tests: the boxes left ticked; empty means all
+    QString screenshotFolder;     // --screenshots FOLDER
+    QString error;                // non-empty: the one-line usage message; exit code 2
+};
+
+// The test names --tests accepts, in run order.
+inline const QStringList kTestNames = {"cpu", "gdi", "ddraw", "d3d", "disk"};
+
+CommandLine ParseCommandLine(const QStringList& arguments); // without the program name
+
+inline constexpr const char* kUsage =
+    "usage: zelka [--run] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] "
+    "[--screenshots FOLDER] [--help]";

@@ -1,0 +1,123 @@
+#include "Unit1.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QPainter>
+
+#include "CpuArithmetic.h"
+#include "forms/Application.h"
+#include "platform/MMSystem.h"
+#include "platform/SysUtils.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The window's visible shape: a rounded rectangle from (0, 0) to (width, height) with
+// corner ellipses 50 pixels wide and high.
+QBitmap RoundRectRegion(int width, int height) {
+    QBitmap mask(width, height);
+    mask.fill(Qt::color0);
+    QPainter p(&mask);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::color1);
+    p.drawRoundedRect(QRect(0, 0, width, height), 25, 25);
+    return mask;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : TForm(parent) {
+    Form1 = this;
+    setupUi(this);
+    setWindowFlag(Qt::FramelessWindowHint);
+    move((ScreenWidth() - width()) / 2, (ScreenHeight() - height()) / 2);
+    FormCreate();
+}
+
+void TForm1::FormCreate() {
+    setMask(RoundRectRegion(width(), height()));
+    update();
+
+    ConnectPressEffect(Image3, Image7, Image8);
+    ConnectPressEffect(Image4, Image9, Image10);
+    ConnectPressEffect(Image5, Image11, Image12);
+    ConnectPressEffect(Image6, Image13, Image14);
+
+    auto command = [](auto handler) { return [handler] { Application->RunCommand(handler); }; };
+    connect(Image6, &TImage::Click, this, command([this] { Button5Click(); }));
+    connect(Button5, &QPushButton::clicked, this, command([this] { Button5Click(); }));
+    connect(cb4, &QCheckBox::toggled, this, [this] { cb4Click(); });
+    connect(cb5, &QCheckBox::toggled, this, [this] { cb5Click(); });
+    connect(Image15, &TImage::MouseDown, this,
+            [this](Qt::MouseButton, int x, int y) { Image15MouseDown(x, y); });
+    connect(Image15, &TImage::MouseMove, this, &TForm1::Image15MouseMove);
+    connect(Image16, &TImage::Click, this, [] { Application->Minimize(); });
+    connect(Image17, &TImage::Click, this, [this] { close(); });
+
+    TestMode = 1;
+    DriveChosen = false;
+}
+
+void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook) {
+    connect(button, &TImage::MouseDown, this, [button, pressedLook] {
+        button->AssignPicture(*pressedLook);
+        Application->ProcessMessages();
+    });
+    connect(button, &TImage::MouseUp, this, [button, releasedLook] {
+        button->AssignPicture(*releasedLook);
+        Application->ProcessMessages();
+    });
+}
+
+void TForm1::Button5Click() {
+    if (cb1->isChecked())
+        Intproc();
+    ComputeOverallRating();
+}
+
+void TForm1::Intproc() {
+    Panel1->setText("測定中");
+    Application->ProcessMessages();
+    const DWORD start = timeGetTime();
+    std::int32_t iterations = 0;
+    while (ElapsedMs(timeGetTime(), start) < 10000) {
+        CpuArithmeticIteration();
+        ++iterations;
+    }
+    Panel1->setText(QString::fromStdString(IntToStr(iterations / 10)));
+}
+
+void TForm1::ComputeOverallRating() {
+    // Summed in 64 bits: five large scores must not wrap into a negative rating.
+    std::int64_t sum = 0;
+    for (QLabel* panel : {Panel1, Panel2, Panel3, Panel4, Panel5})
+        sum += StrToInt(panel->text().toStdString());
+    Panel20->setText(QString::fromStdString(IntToStr(static_cast<std::int32_t>(sum / 5))));
+}
+
+void TForm1::cb4Click() { set_cb1->setEnabled(cb4->isChecked()); }
+
+void TForm1::cb5Click() {
+    Edit2->setEnabled(cb5->isChecked());
+    Label1->setEnabled(cb5->isChecked());
+}
+
+void TForm1::Image15MouseDown(int x, int y) {
+    DragX = x;
+    DragY = y;
+}
+
+void TForm1::Image15MouseMove(Qt::MouseButtons buttons, int x, int y) {
+    if (!(buttons & Qt::LeftButton))
+        return;
+    SetLeft(this->x() + x - DragX);
+    SetTop(this->y() + y - DragY);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    TForm::closeEvent(event);
+    // Closing the main window ends the program.
+    if (event->isAccepted())
+        QCoreApplication::quit();
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The main window: system information, the five test scores and the overall rating, the
+// options, the picture buttons, and the start command that runs the benchmark.
+#include <QString>
+#include <cstdint>
+
+#include "forms/Forms.h"
+#include "ui_Unit1.h"
+
+class TForm1 : public TForm, public Ui::TForm1 {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+
+    // The start command: the selected tests in order, then the overall rating.
+    void Button5Click();
+    // The CPU arithmetic test: ten seconds of the fixed mix, the score into Panel1.
+    void Intproc();
+    // Panel20 := (Panel1 + ... + Panel5) div 5, raising EConvertError on a caption that is
+    // not an integer (Panel20 then keeps its value).
+    void ComputeOverallRating();
+
+    void cb4Click();
+    void cb5Click();
+    void Image15MouseDown(int x, int y);
+    void Image15MouseMove(Qt::MouseButtons buttons, int x, int y);
+
+    // Which test the DirectDraw/Direct3D window runs next: 1 = DirectDraw, 2 = Direct3D.
+    std::int32_t TestMode = 1;
+    // The user has clicked or edited the drive box.
+    bool DriveChosen = false;
+    std::int32_t DragX = 0;
+    std::int32_t DragY = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    // A picture button's look changes at once on press and release.
+    void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
+};
+
+// The one main window while the program runs.
+extern TForm1* Form1;
