@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test bench screenshots sanitize clean
+.PHONY: all setup configure build run test bench screenshots skin sanitize clean
 
 all: build
 
@@ -30,6 +30,10 @@ bench: build
 screenshots: build
 	@mkdir -p $(BUILD)/screenshots
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/app/zelka --screenshots $(BUILD)/screenshots
+
+# Draws the main window's skin pictures again into resources/skin/.
+skin: build
+	@$(BUILD)/tools/skingen resources/skin
 
 sanitize:
 	@$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZELKA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"

@@ -9,14 +9,14 @@ namespace bench {
 enum class Figure { NanosecondsPerIteration, Counter };
 
 struct Headline {
-    std::string figure;  // the summary line's name
+    std::string figure; // the summary line's name
     Figure kind;
     std::string counter; // for Figure::Counter: which user counter of the run
 };
 
-// Benchmark name -> headline figure.
-inline std::map<std::string, Headline>& Headlines() {
-    static std::map<std::string, Headline> headlines;
+// Benchmark name -> its headline figures (one benchmark may stand for several).
+inline std::multimap<std::string, Headline>& Headlines() {
+    static std::multimap<std::string, Headline> headlines;
     return headlines;
 }
 

@@ -1,11 +1,10 @@
 // Runs every benchmark, then prints one "name: value" line per headline figure.
-#include <benchmark/benchmark.h>
+#include "Headline.h"
 
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
 #include <string>
-
-#include "Headline.h"
 
 namespace {
 
@@ -16,24 +15,24 @@ public:
         for (const Run& run : runs) {
             if (run.error_occurred || run.run_type != Run::RT_Iteration)
                 continue;
-            const auto it = bench::Headlines().find(run.benchmark_name());
-            if (it == bench::Headlines().end())
-                continue;
-            const bench::Headline& h = it->second;
-            double value = run.GetAdjustedRealTime();
-            if (h.kind == bench::Figure::Counter) {
-                const auto counter = run.counters.find(h.counter);
-                if (counter == run.counters.end())
-                    continue;
-                value = counter->second.value;
+            const auto [first, last] = bench::Headlines().equal_range(run.benchmark_name());
+            for (auto it = first; it != last; ++it) {
+                const bench::Headline& h = it->second;
+                double value = run.GetAdjustedRealTime();
+                if (h.kind == bench::Figure::Counter) {
+                    const auto counter = run.counters.find(h.counter);
+                    if (counter == run.counters.end())
+                        continue;
+                    value = counter->second.value;
+                }
+                figures_[h.figure] = value;
             }
-            figures_[h.figure] = value;
         }
     }
 
     void PrintSummary() const {
         for (const auto& [name, value] : figures_)
-            std::printf("%s: %.4g\n", name.c_str(), value);
+            std::printf("%s: %.6g\n", name.c_str(), value);
     }
 
 private:

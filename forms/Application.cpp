@@ -6,12 +6,14 @@
 
 TApplication* Application = nullptr;
 
-TApplication::TApplication(bool headless) : headless_(headless) { Application = this; }
+TApplication::TApplication(bool headless) : headless_(headless), previous_(Application) {
+    Application = this;
+}
 
 TApplication::~TApplication() {
     DestroyForms();
     if (Application == this)
-        Application = nullptr;
+        Application = previous_;
 }
 
 void TApplication::SetTitle(const QString& title) {

@@ -48,6 +48,7 @@ private:
     QString title_;
     bool headless_;
     std::vector<std::unique_ptr<QWidget>> forms_;
+    TApplication* previous_; // an application object made inside another (tests) nests
 };
 
 // The one application object while the program (or a test) runs.

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include "tests/QtPrinters.h"
+
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include "forms/Application.h"
+#include "forms/Controls.h"
+#include "forms/Dialogs.h"
+#include "forms/Forms.h"
+#include "platform/SysUtils.h"
+
+TEST(Application, CommandErrorsGoToTheStandardErrorBoxWithAFullStop) {
+    Application->SetTitle("ゼルカ");
+    struct Case {
+        const char* message;
+        const char* shown;
+    } cases[] = {
+        {"'測定中' is not a valid integer value", "'測定中' is not a valid integer value."},
+        {"Disk full.", "Disk full."},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        BoxRecorder boxes;
+        const bool ok = Application->RunCommand([&] { throw EConvertError(c.message); });
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(boxes.boxes[0].caption, "ゼルカ");
+        EXPECT_EQ(boxes.boxes[0].text, QString::fromUtf8(c.shown));
+    }
+    BoxRecorder boxes;
+    EXPECT_TRUE(Application->RunCommand([] {}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(Application, WarningsAreRecordedWithTheirText) {
+    BoxRecorder boxes;
+    ShowWarning("指定されたドライブが存在しません");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(boxes.boxes[0].text, "指定されたドライブが存在しません");
+}
+
+TEST(Application, FormsAreDestroyedInReverseCreationOrder) {
+    std::vector<QString> destroyed;
+    {
+        TApplication app(/*headless=*/true);
+        for (const char* name : {"first", "second", "third"}) {
+            QWidget* form = app.CreateForm<TForm>();
+            form->setObjectName(name);
+            QObject::connect(form, &QObject::destroyed, [&destroyed, name] {
+                destroyed.push_back(name);
+            });
+        }
+    }
+    EXPECT_EQ(destroyed, (std::vector<QString>{"third", "second", "first"}));
+}
+
+TEST(Forms, ShowModalReturnsWhenTheFormClosesItself) {
+    TForm form;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        EXPECT_TRUE(form.InModalLoop());
+        EXPECT_TRUE(form.isVisible());
+        if (++ticks == 3)
+            form.Close();
+    });
+    timer.start(0);
+    form.ShowModal();
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(form.InModalLoop());
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Forms, ProgramFontResolvesToIpaPGothic) {
+    QFont font("ＭＳ Ｐゴシック");
+    font.setPixelSize(12);
+    EXPECT_EQ(QFontInfo(font).family(), "IPAPGothic");
+}
+
+TEST(TImage, ReportsTheClickBeforeTheRelease) {
+    TImage image;
+    image.resize(40, 20);
+    std::vector<QString> seen;
+    QObject::connect(&image, &TImage::MouseDown, [&](Qt::MouseButton b, int x, int y) {
+        seen.push_back(QString("down %1 %2,%3").arg(int(b)).arg(x).arg(y));
+    });
+    QObject::connect(&image, &TImage::Click, [&] { seen.push_back("click"); });
+    QObject::connect(&image, &TImage::MouseUp, [&](Qt::MouseButton b, int, int) {
+        seen.push_back(QString("up %1").arg(int(b)));
+    });
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, QPoint at) {
+        QMouseEvent event(type, at, image.mapToGlobal(at), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&image, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::LeftButton, {5, 6});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {5, 6});
+    send(QEvent::MouseButtonPress, Qt::RightButton, {1, 1});
+    send(QEvent::MouseButtonRelease, Qt::RightButton, {1, 1});   // not a click
+    send(QEvent::MouseButtonPress, Qt::LeftButton, {1, 1});
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {90, 1});   // released outside
+    EXPECT_EQ(seen, (std::vector<QString>{"down 1 5,6", "click", "up 1", "down 2 1,1", "up 2",
+                                          "down 1 1,1", "up 1"}));
+}
