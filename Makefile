@@ -1,6 +1,7 @@
 # The two commands of the README, and a few more for developers.
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
 .PHONY: all setup configure build run test bench screenshots skin sanitize clean
