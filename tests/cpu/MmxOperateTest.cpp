@@ -17,9 +17,8 @@ U64 Lane(U64 v, int bits, int i) {
     return (v >> (i * bits)) & Mask(bits);
 }
 std::int64_t SignedLane(U64 v, int bits, int i) {
-    const U64 x = Lane(v, bits, i);
-    const U64 sign = U64{1} << (bits - 1);
-    return static_cast<std::int64_t>(x ^ sign) - static_cast<std::int64_t>(sign);
+    // Moves the lane's sign bit to bit 63; the arithmetic shift back extends it.
+    return static_cast<std::int64_t>(Lane(v, bits, i) << (64 - bits)) >> (64 - bits);
 }
 U64 Put(U64 r, int bits, int i, std::int64_t x) {
     return r | ((static_cast<U64>(x) & Mask(bits)) << (i * bits));
