@@ -30,6 +30,7 @@ QBitmap RoundRectRegion(int width, int height) {
 TForm1::TForm1(QWidget* parent) : TForm(parent) {
     Form1 = this;
     setupUi(this);
+    EditHex2->Loaded();
     setWindowFlag(Qt::FramelessWindowHint);
     move((ScreenWidth() - width()) / 2, (ScreenHeight() - height()) / 2);
     FormCreate();
@@ -38,6 +39,10 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
 void TForm1::FormCreate() {
     setMask(RoundRectRegion(width(), height()));
     update();
+    ProbeMemory();
+    TestMode = 1;
+    DriveChosen = false;
+    ProbeSystem();
 
     ConnectPressEffect(Image3, Image7, Image8);
     ConnectPressEffect(Image4, Image9, Image10);
@@ -54,9 +59,6 @@ void TForm1::FormCreate() {
     connect(Image15, &TImage::MouseMove, this, &TForm1::Image15MouseMove);
     connect(Image16, &TImage::Click, this, [] { Application->Minimize(); });
     connect(Image17, &TImage::Click, this, [this] { close(); });
-
-    TestMode = 1;
-    DriveChosen = false;
 }
 
 void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook) {

@@ -3,8 +3,11 @@
 // options, the picture buttons, and the start command that runs the benchmark.
 #include <QString>
 #include <cstdint>
+#include <memory>
 
+#include "cpu/PentiumMMX.h"
 #include "forms/Forms.h"
+#include "platform/IniFiles.h"
 #include "ui_Unit1.h"
 
 class TForm1 : public TForm, public Ui::TForm1 {
@@ -32,11 +35,22 @@ public:
     std::int32_t DragX = 0;
     std::int32_t DragY = 0;
 
+    TPentiumMMX PentiumMMX1;
+    // The system settings file reader, kept from the probe until the program ends.
+    std::unique_ptr<TIniFile> SysIni;
+    // The clock estimate's samples; the reference samples stay zero, so the estimate is
+    // measured from processor reset and system start.
+    TCounterSample StampNow, StampRef;
+    DWORD TickNow = 0, TickRef = 0;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
+    // The system-information probe: memory first, the rest after the test mode is set.
+    void ProbeMemory();
+    void ProbeSystem();
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
 };

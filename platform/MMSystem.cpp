@@ -5,16 +5,18 @@
 namespace {
 ScriptedClock* installed = nullptr;
 
-DWORD MonotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                    static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<DWORD>(ms);
-}
 } // namespace
 
-DWORD timeGetTime() { return installed ? installed->Next() : MonotonicMs(); }
+std::uint64_t GetTickCount64() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+DWORD timeGetTime() {
+    return installed ? installed->Next() : static_cast<DWORD>(GetTickCount64());
+}
 
 ScriptedClock::ScriptedClock(Script script) : script_(std::move(script)), previous_(installed) {
     installed = this;
@@ -28,6 +30,10 @@ ScriptedClock::ScriptedClock(std::initializer_list<DWORD> readings)
           return last + 0x40000000u + static_cast<DWORD>(read - values.size());
       }) {}
 
-ScriptedClock::~ScriptedClock() { installed = previous_; }
+ScriptedClock::~ScriptedClock() {
+    installed = previous_;
+}
 
-DWORD ScriptedClock::Next() { return script_(reads_++); }
+DWORD ScriptedClock::Next() {
+    return script_(reads_++);
+}

@@ -1,16 +1,19 @@
 #pragma once
 // The multimedia timer: a wrapping 32-bit millisecond count. Every measurement reads time
 // through timeGetTime only, so tests can script it.
+#include "WinTypes.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <vector>
 
-#include "WinTypes.h"
-
 // Milliseconds since boot from the monotonic clock, wrapping at 2^32; or, while a
 // ScriptedClock is installed, the script's next reading.
 DWORD timeGetTime();
+
+// Milliseconds since boot from the same monotonic clock, in 64 bits: it does not wrap.
+std::uint64_t GetTickCount64();
 
 // Elapsed time between two readings as the tests compare it: the signed 32-bit difference of
 // the wrapping counts, so a wrap of the counter in between is harmless.

@@ -11,4 +11,6 @@ std::int32_t Random(std::int32_t n) {
     return static_cast<std::int32_t>(product >> 32);
 }
 
-void Randomize() { RandSeed = timeGetTime(); }
+void Randomize() {
+    RandSeed = timeGetTime();
+}

@@ -1,8 +1,8 @@
 #pragma once
 // The program-wide random generator of the run-time library.
-#include <cstdint>
-
 #include "WinTypes.h"
+
+#include <cstdint>
 
 extern DWORD RandSeed;
 

@@ -1,10 +1,10 @@
 #include "Real48.h"
 
+#include "SysUtils.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-
-#include "SysUtils.h"
 
 namespace {
 constexpr int kRealBias = 129;

@@ -40,3 +40,18 @@ std::string IntToStr(std::int64_t value);
 // hexadecimal digits, and nothing after them. Anything else, or a value outside the signed
 // 32-bit range, raises EConvertError "'<text>' is not a valid integer value".
 std::int32_t StrToInt(const std::string& text);
+
+// Separators of number formatting: the user's locale, as the C library reports it after the
+// program's locale set-up; "," and "." where the locale defines none.
+struct TFormatSettings {
+    std::string ThousandSeparator = ",";
+    std::string DecimalSeparator = ".";
+};
+TFormatSettings LocaleFormatSettings();
+
+// Formats a number by a picture such as "#,##0KB" or "000.0000": '0' is a digit always
+// shown, '#' a digit shown when significant, ',' in the integer part turns on thousands
+// separators, '.' marks the decimals; text before the first and after the last placeholder
+// is copied. Rounds half away from zero to the number of decimal placeholders.
+std::string FormatFloat(const std::string& format, long double value,
+                        const TFormatSettings& settings = LocaleFormatSettings());

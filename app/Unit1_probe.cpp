@@ -1,0 +1,96 @@
+// The system-information probe of the main window's creation.
+#include "Unit1_probe.h"
+
+#include "Unit1.h"
+#include "platform/IniFiles.h"
+#include "platform/MMSystem.h"
+#include "platform/SysUtils.h"
+
+#include <QGuiApplication>
+#include <cmath>
+
+QString MemoryText(ULONGLONG totalBytes) {
+    const long double kb = std::nearbyint(static_cast<long double>(totalBytes) / 1024.0L);
+    return QString::fromStdString(FormatFloat("#,##0KB", kb));
+}
+
+QString WindowsVersionText(const OSVERSIONINFOA& version) {
+    const char* platform = nullptr;
+    switch (version.dwPlatformId) {
+    case 0:
+        platform = "Windows3.1 ";
+        break;
+    case 1:
+        platform = "Windows98 ";
+        break;
+    case 2:
+        platform = "WindowsNT ";
+        break;
+    default:
+        return "Windows??";
+    }
+    // Each field is printed whole as a signed 32-bit number, high half included.
+    auto field = [](DWORD value) {
+        return QString::fromStdString(IntToStr(static_cast<std::int32_t>(value)));
+    };
+    return platform + field(version.dwMajorVersion) + ". " + field(version.dwMinorVersion) +
+           " Build " + field(version.dwBuildNumber);
+}
+
+QString ClockText(const TCounterSample& cycles, std::uint64_t milliseconds) {
+    // Both counts become extended values as unsigned numbers, piece by 16-bit piece.
+    const long double k = 65536.0L;
+    const long double cycleCount = (cycles.High >> 16) * k * k * k +
+                                   (cycles.High & 0xFFFF) * k * k + (cycles.Low >> 16) * k +
+                                   (cycles.Low & 0xFFFF);
+    const long double mhz = cycleCount / static_cast<long double>(milliseconds) / 1000.0L;
+    return QString::fromStdString(FormatFloat("000.0000", mhz)) + "MHz";
+}
+
+QString VideoDriverText(const std::string& systemIniValue,
+                        const std::vector<std::string>& kernelDrivers,
+                        const QString& windowSystem) {
+    if (!systemIniValue.empty())
+        return QString::fromStdString(systemIniValue);
+    QStringList drivers;
+    for (const std::string& driver : kernelDrivers)
+        drivers << QString::fromStdString(driver);
+    if (drivers.isEmpty())
+        return windowSystem;
+    return drivers.join(", ") + (windowSystem.isEmpty() ? "" : " / " + windowSystem);
+}
+
+void TForm1::ProbeMemory() {
+    MEMORYSTATUSEX status;
+    GlobalMemoryStatusEx(&status);
+    Panel12->setText(MemoryText(status.ullTotalPhys));
+}
+
+void TForm1::ProbeSystem() {
+    // Video driver: system.ini in the Windows directory, else what the host reports.
+    char buffer[300];
+    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+    const std::string windowsDirectory(buffer, length < sizeof buffer ? length : 0);
+    SysIni = std::make_unique<TIniFile>(windowsDirectory + "/system.ini");
+    Panel14->setText(VideoDriverText(SysIni->ReadString("boot.description", "display.drv", ""),
+                                     DisplayDrivers(), QGuiApplication::platformName()));
+
+    Panel18->setText(QString::number(ScreenWidth()) + "x" + QString::number(ScreenHeight()));
+
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    Panel21->setText(GetVersionExA(&version) ? WindowsVersionText(version)
+                                             : QString::fromStdString(OperatingSystemRelease()));
+
+    Panel22->setText(QString::fromStdString(PentiumMMX1.VendorString()));
+
+    // Clock: two counter reads, high half first, and the millisecond uptime. The uptime is
+    // taken in 64 bits: the 32-bit count wraps after 49.7 days and would inflate the figure.
+    StampNow.High = static_cast<DWORD>(PentiumMMX1.TimeStampHigh());
+    StampNow.Low = static_cast<DWORD>(PentiumMMX1.TimeStampLow());
+    TickNow = timeGetTime();
+    const std::uint64_t milliseconds = GetTickCount64();
+    TCounterSample cycles;
+    PentiumMMX1.Interval64(StampNow, StampRef, cycles);
+    EditHex2->setText(ClockText(cycles, milliseconds));
+}
