@@ -9,8 +9,8 @@
 
 void CreateProgramForms(TApplication& application) {
     application.SetTitle(kApplicationTitle);
-    application.CreateForm<TForm1>();
-    application.CreateForm<TForm2>();
+    TForm1* main = application.CreateForm<TForm1>();
+    application.CreateForm<TForm2>(*main);
     application.CreateForm<TForm3>();
     application.CreateForm<TForm4>();
     application.CreateForm<TForm5>();

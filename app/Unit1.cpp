@@ -6,6 +6,7 @@
 
 #include "CpuArithmetic.h"
 #include "forms/Application.h"
+#include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
 #include "platform/SysUtils.h"
 
@@ -75,6 +76,15 @@ void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* rel
 void TForm1::Button5Click() {
     if (cb1->isChecked())
         Intproc();
+    if (cb2->isChecked()) {
+        // The GDI test covers the screen and writes Panel2 before it closes itself.
+        Form2->SetWidth(ScreenWidth());
+        Form2->SetHeight(ScreenHeight());
+        Form2->SetLeft(0);
+        Form2->SetTop(0);
+        Form2->Timer->start();
+        Form2->ShowModal();
+    }
     ComputeOverallRating();
 }
 

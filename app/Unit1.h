@@ -7,10 +7,11 @@
 
 #include "cpu/PentiumMMX.h"
 #include "forms/Forms.h"
+#include "gfxbench/BenchHost.h"
 #include "platform/IniFiles.h"
 #include "ui_Unit1.h"
 
-class TForm1 : public TForm, public Ui::TForm1 {
+class TForm1 : public TForm, public Ui::TForm1, public BenchHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -42,6 +43,11 @@ public:
     // measured from processor reset and system start.
     TCounterSample StampNow, StampRef;
     DWORD TickNow = 0, TickRef = 0;
+
+    // What the test windows see of this window.
+    QLabel& GdiScorePanel() override { return *Panel2; }
+    TImage& SpritePicture() override { return *im_mine1; }
+    TImage& SpriteMask() override { return *im_mine2; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

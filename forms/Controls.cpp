@@ -1,10 +1,55 @@
 #include "Controls.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+
+#include "Graphics.h"
 
 TImage::TImage(QWidget* parent) : QLabel(parent) {
     setMouseTracking(true);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+TImage::~TImage() = default;
+
+QPixmap TImage::Picture() const {
+    return bitmap_ ? QPixmap::fromImage(bitmap_->Image()) : pixmap();
+}
+
+void TImage::SetPicture(const QPixmap& picture) {
+    bitmap_.reset();
+    setPixmap(picture);
+}
+
+TBitmap& TImage::Bitmap() {
+    if (!bitmap_) {
+        bitmap_ = std::make_unique<TBitmap>();
+        const QPixmap picture = pixmap();
+        if (picture.isNull())
+            bitmap_->SetSize(width(), height());
+        else
+            bitmap_->Assign(picture.toImage());
+        setPixmap(QPixmap());
+    }
+    return *bitmap_;
+}
+
+TCanvas& TImage::Canvas() { return Bitmap().Canvas(); }
+
+void TImage::paintEvent(QPaintEvent* event) {
+    if (!bitmap_) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QImage& picture = bitmap_->Image();
+    if (hasScaledContents()) {
+        painter.drawImage(rect(), picture);
+        return;
+    }
+    const QRect part = event->rect() & picture.rect();
+    if (!part.isEmpty())
+        painter.drawImage(part.topLeft(), picture, part);
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

@@ -2,20 +2,31 @@
 // Controls the forms rely on that Qt does not have as such.
 #include <QLabel>
 #include <QPixmap>
+#include <memory>
+
+class TBitmap;
+class TCanvas;
 
 // A picture: shows its pixmap from the top-left corner, or stretched over its bounds with
 // scaledContents, and reports mouse presses, moves and releases in client coordinates.
 // A click is a left press released inside the picture; it is reported before the release,
 // so a command started by a click runs while the button still looks pressed.
+// Drawing on its canvas turns the picture into a bitmap, shown from then on.
 class TImage : public QLabel {
     Q_OBJECT
 public:
     explicit TImage(QWidget* parent = nullptr);
+    ~TImage() override;
 
-    QPixmap Picture() const { return pixmap(); }
-    void SetPicture(const QPixmap& picture) { setPixmap(picture); }
+    QPixmap Picture() const;
+    void SetPicture(const QPixmap& picture);
     // Copies another picture's content, as assigning one picture to another does.
-    void AssignPicture(const TImage& source) { setPixmap(source.pixmap()); }
+    void AssignPicture(const TImage& source) { SetPicture(source.Picture()); }
+
+    // The picture as a bitmap: an empty picture first becomes a black bitmap the size of the
+    // control, a pixmap becomes a bitmap with its pixels.
+    TBitmap& Bitmap();
+    TCanvas& Canvas();
 
 signals:
     void MouseDown(Qt::MouseButton button, int x, int y);
@@ -27,4 +38,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::unique_ptr<TBitmap> bitmap_;
 };

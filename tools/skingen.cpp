@@ -1,5 +1,6 @@
 // Draws the main window's skin pictures into a folder: the background, the logo, the maker's
-// banner, the four picture buttons in released and pressed looks, and the window glyphs.
+// banner, the four picture buttons in released and pressed looks, the window glyphs, and the
+// GDI test's sprite with its mask.
 // The pictures are committed under resources/skin/; run `make skin` to draw them again.
 #include <QDir>
 #include <QFont>
@@ -9,7 +10,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -310,6 +313,155 @@ void CheckIndicators() {
     }
 }
 
+
+// The sprite's 256 colours: black first (the transparent surroundings), then ramps for the
+// steel body, the red lamp and cheeks, the golden spikes and the greys of eyes and shine.
+QList<QRgb> SpritePalette() {
+    QList<QRgb> palette{qRgb(0, 0, 0)};
+    auto ramp = [&palette](int count, QColor from, QColor mid, QColor to) {
+        for (int i = 0; i < count; ++i) {
+            const double t = count == 1 ? 0 : i / double(count - 1);
+            const QColor a = t < 0.5 ? from : mid;
+            const QColor b = t < 0.5 ? mid : to;
+            const double u = t < 0.5 ? t * 2 : (t - 0.5) * 2;
+            palette << qRgb(int(std::lround(a.red() + (b.red() - a.red()) * u)),
+                            int(std::lround(a.green() + (b.green() - a.green()) * u)),
+                            int(std::lround(a.blue() + (b.blue() - a.blue()) * u)));
+        }
+    };
+    ramp(96, QColor(8, 14, 30), QColor(58, 104, 150), QColor(220, 240, 255));
+    ramp(48, QColor(50, 0, 6), QColor(214, 30, 40), QColor(255, 200, 190));
+    ramp(56, QColor(60, 34, 0), QColor(222, 150, 20), QColor(255, 246, 190));
+    ramp(55, QColor(24, 24, 24), QColor(140, 140, 150), QColor(255, 255, 255));
+    return palette;
+}
+
+int NearestIndex(const QList<QRgb>& palette, QRgb colour) {
+    int best = 0;
+    int bestDistance = INT32_MAX;
+    for (int i = 0; i < palette.size(); ++i) {
+        const int dr = qRed(palette[i]) - qRed(colour);
+        const int dg = qGreen(palette[i]) - qGreen(colour);
+        const int db = qBlue(palette[i]) - qBlue(colour);
+        const int distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// The little sea mine that swims across the sprite phase: a steel ball with golden spikes, a
+// red lamp on top, a face and a shine, drawn smooth on a transparent 100 × 100 picture.
+QImage DrawMine() {
+    QImage image = Canvas(100, 100);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre(50, 55);
+    const double radius = 30;
+    const QColor outline(8, 14, 30);
+
+    // Spikes first, so the ball covers their roots.
+    for (int i = 0; i < 8; ++i) {
+        const double angle = (i * 45 + 22.5) * 3.14159265 / 180;
+        const QPointF dir(std::cos(angle), std::sin(angle));
+        const QPointF root = centre + dir * (radius - 4);
+        const QPointF tip = centre + dir * (radius + 11);
+        p.setPen(QPen(outline, 8.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(root, tip);
+        p.setPen(QPen(QColor(222, 150, 20), 5.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(root, tip);
+        QRadialGradient knob(tip - QPointF(1.2, 1.2), 5);
+        knob.setColorAt(0, QColor(255, 246, 190));
+        knob.setColorAt(1, QColor(200, 120, 10));
+        p.setPen(QPen(outline, 1.6));
+        p.setBrush(knob);
+        p.drawEllipse(tip, 4.6, 4.6);
+    }
+    // The lamp on top, on a short neck.
+    p.setPen(QPen(outline, 1.8));
+    p.setBrush(QColor(90, 130, 170));
+    p.drawRoundedRect(QRectF(43, 17, 14, 10), 3, 3);
+    QRadialGradient lamp(QPointF(48, 10), 9);
+    lamp.setColorAt(0, QColor(255, 200, 190));
+    lamp.setColorAt(0.5, QColor(230, 40, 46));
+    lamp.setColorAt(1, QColor(110, 0, 10));
+    p.setBrush(lamp);
+    p.drawEllipse(QPointF(50, 13), 7.5, 7.5);
+
+    // The ball.
+    QRadialGradient steel(centre - QPointF(11, 12), radius * 1.5);
+    steel.setColorAt(0, QColor(190, 225, 250));
+    steel.setColorAt(0.35, QColor(88, 140, 190));
+    steel.setColorAt(0.8, QColor(30, 60, 100));
+    steel.setColorAt(1, QColor(14, 26, 52));
+    p.setPen(QPen(outline, 2.2));
+    p.setBrush(steel);
+    p.drawEllipse(centre, radius, radius);
+    // A rivet belt round the middle.
+    p.setPen(QPen(QColor(20, 40, 72), 1.4));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(centre.x() - radius, centre.y() - 9, 2 * radius, 34), 200 * 16, 140 * 16);
+    for (int i = 0; i < 5; ++i) {
+        const double a = (205 + i * 32.5) * 3.14159265 / 180;
+        const QPointF rivet(centre.x() + radius * std::cos(a), centre.y() + 8 - 17 * std::sin(a));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(150, 190, 225));
+        p.drawEllipse(rivet, 1.6, 1.6);
+    }
+    // Shine.
+    p.setBrush(QColor(255, 255, 255, 210));
+    p.drawEllipse(QPointF(37, 38), 6, 4);
+
+    // The face: two eyes with pupils looking ahead, cheeks and a smile.
+    for (double x : {40.0, 58.0}) {
+        p.setPen(QPen(outline, 1.5));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(x, 54), 5.5, 6.5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(12, 12, 24));
+        p.drawEllipse(QPointF(x - 1.5, 55), 3, 3.8);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(x - 2.5, 53.3), 1.1, 1.1);
+    }
+    p.setBrush(QColor(240, 110, 120));
+    p.drawEllipse(QPointF(32, 64), 4, 2.5);
+    p.drawEllipse(QPointF(66, 64), 4, 2.5);
+    p.setPen(QPen(outline, 2, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(42, 58, 14, 10), 200 * 16, 140 * 16);
+    p.end();
+    return image;
+}
+
+// The sprite in 256 colours and its mask in two: where the drawing covers at least half a
+// pixel it is opaque (mask black, colour kept), elsewhere transparent (mask white, colour
+// black), so the mask is exactly the sprite's shape.
+void Sprite() {
+    const QImage drawing = DrawMine().convertToFormat(QImage::Format_ARGB32);
+    const QList<QRgb> palette = SpritePalette();
+    QImage colour(drawing.size(), QImage::Format_Indexed8);
+    colour.setColorTable(palette);
+    QImage mask(drawing.size(), QImage::Format_Mono);
+    mask.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    for (int y = 0; y < drawing.height(); ++y) {
+        for (int x = 0; x < drawing.width(); ++x) {
+            const QRgb pixel = drawing.pixel(x, y);
+            const bool opaque = qAlpha(pixel) >= 128;
+            colour.setPixel(x, y, opaque ? uint(NearestIndex(palette, pixel)) : 0u);
+            mask.setPixel(x, y, opaque ? 0u : 1u);
+        }
+    }
+    for (auto [image, name] : {std::pair{&colour, "mine1.bmp"}, std::pair{&mask, "mine2.bmp"}}) {
+        const QString path = QDir(outDir).filePath(name);
+        if (!image->save(path, "BMP")) {
+            std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(path));
+            std::exit(1);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -336,5 +488,6 @@ int main(int argc, char** argv) {
     }
     Glyphs();
     CheckIndicators();
+    Sprite();
     return 0;
 }

@@ -1,0 +1,214 @@
+#include "Graphics.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+QColor ToQColor(TColor color) {
+    return QColor(GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
+QRect ToQRect(const TRect& rect) {
+    return QRect(rect.Left, rect.Top, rect.Width(), rect.Height());
+}
+
+TRect ToTRect(const QRect& rect) {
+    return Rect(rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height());
+}
+
+// The raster operation as a composition mode of the raster painter.
+bool CompositionFor(DWORD rop, QPainter::CompositionMode& mode) {
+    switch (rop) {
+    case SRCCOPY:
+        mode = QPainter::CompositionMode_Source;
+        return true;
+    case SRCAND:
+        mode = QPainter::RasterOp_SourceAndDestination;
+        return true;
+    case SRCPAINT:
+        mode = QPainter::RasterOp_SourceOrDestination;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TCanvas::TCanvas(QImage& target) : image_(&target) {}
+
+TCanvas::~TCanvas() = default;
+
+QPainter& TCanvas::Painter() {
+    if (!painter_) {
+        painter_ = std::make_unique<QPainter>(image_);
+        // Window-system drawing: whole pixels, no smoothing.
+        painter_->setRenderHint(QPainter::Antialiasing, false);
+        ApplyPen();
+        ApplyBrush();
+    }
+    return *painter_;
+}
+
+void TCanvas::Release() { painter_.reset(); }
+
+void TCanvas::ApplyPen() {
+    // A flat cap leaves out the line's end point, as the window system's lines do.
+    QPen pen(ToQColor(Pen.Color), Pen.Width < 1 ? 1 : Pen.Width, Qt::SolidLine, Qt::FlatCap,
+             Qt::MiterJoin);
+    if (painter_->pen() != pen)
+        painter_->setPen(pen);
+}
+
+void TCanvas::ApplyBrush() {
+    const QColor colour = ToQColor(Brush.Color);
+    if (painter_->brush().color() != colour || painter_->brush().style() != Qt::SolidPattern)
+        painter_->setBrush(colour);
+}
+
+void TCanvas::Changed(const TRect& rect) {
+    if (!OnChange)
+        return;
+    const QRect clipped = ToQRect(rect) & image_->rect();
+    if (!clipped.isEmpty())
+        OnChange(ToTRect(clipped));
+}
+
+void TCanvas::MoveTo(int x, int y) {
+    penX_ = x;
+    penY_ = y;
+}
+
+void TCanvas::LineTo(int x, int y) {
+    QPainter& p = Painter();
+    ApplyPen();
+    p.drawLine(penX_, penY_, x, y);
+    const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
+    Changed(Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
+                 std::max(penX_, x) + reach, std::max(penY_, y) + reach));
+    penX_ = x;
+    penY_ = y;
+}
+
+void TCanvas::Rectangle(int left, int top, int right, int bottom) {
+    const TRect rect = Rect(left, top, right, bottom);
+    if (rect.IsEmpty())
+        return;
+    QPainter& p = Painter();
+    ApplyPen();
+    ApplyBrush();
+    // The pen's outline runs along the inside of the right and bottom edges.
+    p.drawRect(left, top, rect.Width() - 1, rect.Height() - 1);
+    Changed(rect);
+}
+
+void TCanvas::Ellipse(int left, int top, int right, int bottom) {
+    const TRect rect = Rect(left, top, right, bottom);
+    if (rect.IsEmpty())
+        return;
+    QPainter& p = Painter();
+    ApplyPen();
+    ApplyBrush();
+    p.drawEllipse(left, top, rect.Width() - 1, rect.Height() - 1);
+    Changed(rect);
+}
+
+void TCanvas::FillRect(const TRect& rect) {
+    if (rect.IsEmpty())
+        return;
+    Painter().fillRect(ToQRect(rect), ToQColor(Brush.Color));
+    Changed(rect);
+}
+
+void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
+    QPainter::CompositionMode mode;
+    if (dest.IsEmpty() || sourceRect.IsEmpty() || !CompositionFor(CopyMode, mode))
+        return;
+    // Drawing an image onto itself needs a copy of the part read.
+    const QImage picture = &source == this ? image_->copy(ToQRect(sourceRect)) : QImage();
+    QPainter& p = Painter();
+    p.setCompositionMode(mode);
+    if (picture.isNull())
+        p.drawImage(ToQRect(dest), *source.image_, ToQRect(sourceRect));
+    else
+        p.drawImage(ToQRect(dest), picture);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    Changed(dest);
+}
+
+int TCanvas::Width() const { return image_->width(); }
+int TCanvas::Height() const { return image_->height(); }
+
+TColor TCanvas::Pixel(int x, int y) const {
+    if (!image_->valid(x, y))
+        return CLR_INVALID;
+    const QRgb rgb = image_->pixel(x, y);
+    return RGB(static_cast<BYTE>(qRed(rgb)), static_cast<BYTE>(qGreen(rgb)),
+               static_cast<BYTE>(qBlue(rgb)));
+}
+
+void TCanvas::SetPixel(int x, int y, TColor color) {
+    if (!image_->valid(x, y))
+        return;
+    // Through the painter's device, so an open painter and direct writes agree.
+    image_->setPixel(x, y, qRgb(GetRValue(color), GetGValue(color), GetBValue(color)));
+    Changed(Rect(x, y, x + 1, y + 1));
+}
+
+BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int xSource,
+            int ySource, DWORD rop) {
+    QPainter::CompositionMode mode;
+    if (!CompositionFor(rop, mode))
+        return false;
+    const QRect block = QRect(xSource, ySource, width, height) & source.image_->rect();
+    if (block.isEmpty())
+        return true;
+    const QPoint to(x + block.x() - xSource, y + block.y() - ySource);
+    const QImage copy = &source == &dest ? source.image_->copy(block) : QImage();
+    QPainter& p = dest.Painter();
+    p.setCompositionMode(mode);
+    if (copy.isNull())
+        p.drawImage(to, *source.image_, block);
+    else
+        p.drawImage(to, copy);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    dest.Changed(Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height()));
+    return true;
+}
+
+TBitmap::TBitmap() : TBitmap(0, 0) {}
+
+TBitmap::TBitmap(int width, int height)
+    : image_(std::make_unique<QImage>()), canvas_(std::make_unique<TCanvas>(*image_)) {
+    SetSize(width, height);
+}
+
+TBitmap::~TBitmap() = default;
+
+void TBitmap::LoadFromFile(const std::string& path) {
+    QImage picture;
+    if (!picture.load(QString::fromStdString(path)))
+        throw Exception("Cannot read the picture " + path);
+    Assign(picture);
+}
+
+void TBitmap::Assign(const QImage& picture) {
+    canvas_->Release();
+    *image_ = picture.convertToFormat(QImage::Format_RGB32);
+}
+
+void TBitmap::SetSize(int width, int height) {
+    canvas_->Release();
+    if (width <= 0 || height <= 0) {
+        *image_ = QImage();
+        return;
+    }
+    *image_ = QImage(width, height, QImage::Format_RGB32);
+    image_->fill(Qt::black);
+}
+
+int TBitmap::Width() const { return image_->width(); }
+int TBitmap::Height() const { return image_->height(); }

@@ -1,0 +1,164 @@
+#pragma once
+// Drawing in the forms library's terms: colours as 0x00BBGGRR values, a canvas with a pen and
+// a brush over Qt's raster painter, bitmaps over QImage, and block transfers with raster
+// operations. The header is Qt-free so the layers below the windows can draw too; the few
+// Qt-side accessors take forward-declared Qt types.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+class QImage;
+class QPainter;
+
+// A colour value 0x00BBGGRR.
+using TColor = DWORD;
+
+constexpr TColor RGB(BYTE red, BYTE green, BYTE blue) {
+    return TColor{red} | (TColor{green} << 8) | (TColor{blue} << 16);
+}
+constexpr BYTE GetRValue(TColor color) { return static_cast<BYTE>(color); }
+constexpr BYTE GetGValue(TColor color) { return static_cast<BYTE>(color >> 8); }
+constexpr BYTE GetBValue(TColor color) { return static_cast<BYTE>(color >> 16); }
+
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clMaroon = 0x000080;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clOlive = 0x008080;
+constexpr TColor clNavy = 0x800000;
+constexpr TColor clPurple = 0x800080;
+constexpr TColor clTeal = 0x808000;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clFuchsia = 0xFF00FF;
+constexpr TColor clAqua = 0xFFFF00;
+constexpr TColor clWhite = 0xFFFFFF;
+// What a pixel read outside the picture gives.
+constexpr TColor CLR_INVALID = 0xFFFFFFFF;
+
+// Raster operations of the block transfer: destination := source, source AND destination,
+// source OR destination.
+constexpr DWORD SRCCOPY = 0x00CC0020;
+constexpr DWORD SRCAND = 0x008800C6;
+constexpr DWORD SRCPAINT = 0x00EE0086;
+
+// A rectangle whose right and bottom edges are outside it.
+struct TRect {
+    LONG Left = 0;
+    LONG Top = 0;
+    LONG Right = 0;
+    LONG Bottom = 0;
+    LONG Width() const { return Right - Left; }
+    LONG Height() const { return Bottom - Top; }
+    bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
+    friend bool operator==(const TRect&, const TRect&) = default;
+};
+
+constexpr TRect Rect(LONG left, LONG top, LONG right, LONG bottom) {
+    return TRect{left, top, right, bottom};
+}
+
+struct TPen {
+    TColor Color = clBlack;
+    int Width = 1;
+};
+
+struct TBrush {
+    TColor Color = clWhite;
+};
+
+// Draws on an image with the pen and brush as they are at each call. Coordinates follow the
+// window system: a shape's right and bottom edges lie outside it, a line leaves out its end
+// point. The painter stays open between calls, so each call costs one painter operation.
+class TCanvas {
+public:
+    // The image must outlive the canvas and be a 32-bit RGB image.
+    explicit TCanvas(QImage& target);
+    ~TCanvas();
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+
+    TPen Pen;
+    TBrush Brush;
+    // The raster operation of CopyRect.
+    DWORD CopyMode = SRCCOPY;
+    // Called after every drawing call with the pixels it may have changed (clipped to the
+    // picture), e.g. to show them on the screen at once.
+    std::function<void(const TRect&)> OnChange;
+
+    void MoveTo(int x, int y);
+    // A line from the pen position to (x, y) without the end point; the pen position moves
+    // there.
+    void LineTo(int x, int y);
+    // Outlined with the pen, filled with the brush.
+    void Rectangle(int left, int top, int right, int bottom);
+    void Ellipse(int left, int top, int right, int bottom);
+    // Filled with the brush, no outline.
+    void FillRect(const TRect& rect);
+    // Copies (stretching where the sizes differ) with CopyMode.
+    void CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect);
+
+    int Width() const;
+    int Height() const;
+    // CLR_INVALID outside the picture.
+    TColor Pixel(int x, int y) const;
+    void SetPixel(int x, int y, TColor color);
+
+    QImage& Image() { return *image_; }
+    const QImage& Image() const { return *image_; }
+    // Closes the painter so the image may be replaced or resized; the next call reopens it.
+    void Release();
+
+private:
+    friend BOOL BitBlt(TCanvas&, int, int, int, int, TCanvas&, int, int, DWORD);
+    QPainter& Painter();
+    void ApplyPen();
+    void ApplyBrush();
+    void Changed(const TRect& rect);
+
+    QImage* image_;
+    std::unique_ptr<QPainter> painter_;
+    int penX_ = 0;
+    int penY_ = 0;
+};
+
+// Copies a width × height block from (xSource, ySource) on the source canvas to (x, y) on the
+// destination, combined by the raster operation (SRCCOPY, SRCAND or SRCPAINT). Only the part
+// of the block that lies inside the source picture is transferred; destination pixels whose
+// source lies outside it stay as they were. Returns 0 for another operation.
+BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int xSource,
+            int ySource, DWORD rop);
+
+// A picture in memory with its canvas. Pictures are held as 32-bit RGB whatever their file's
+// depth, so every canvas operation and raster operation works on them the same way.
+class TBitmap {
+public:
+    TBitmap();
+    TBitmap(int width, int height); // black
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    // Reads a BMP or PNG file (or a Qt resource path); raises Exception when it cannot.
+    void LoadFromFile(const std::string& path);
+    // Takes a copy of the picture, converted to 32-bit RGB.
+    void Assign(const QImage& picture);
+    // A new size; the content is lost and the picture is black.
+    void SetSize(int width, int height);
+
+    int Width() const;
+    int Height() const;
+    bool Empty() const { return Width() == 0 || Height() == 0; }
+    TCanvas& Canvas() { return *canvas_; }
+    QImage& Image() { return *image_; }
+    const QImage& Image() const { return *image_; }
+
+private:
+    std::unique_ptr<QImage> image_;
+    std::unique_ptr<TCanvas> canvas_;
+};
