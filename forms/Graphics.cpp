@@ -88,7 +88,7 @@ void TCanvas::LineTo(int x, int y) {
     p.drawLine(penX_, penY_, x, y);
     const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
     Changed(Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
-                 std::max(penX_, x) + reach, std::max(penY_, y) + reach));
+                 std::max(penX_, x) + reach + 1, std::max(penY_, y) + reach + 1));
     penX_ = x;
     penY_ = y;
 }

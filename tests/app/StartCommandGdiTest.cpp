@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "gfxbench/Unit2.h"
+#include "platform/MMSystem.h"
+
+namespace {
+
+// The readings of a GDI run with one shape per phase and one frame: a draw count of 1003.
+std::vector<DWORD> OneOfEachReadings() {
+    std::vector<DWORD> r{42};
+    DWORD t = 500;
+    for (DWORD limit : {4000u, 4000u, 4000u, 0u, 10000u}) {
+        if (limit == 0) {
+            r.push_back(43); // the second seed
+            continue;
+        }
+        r.insert(r.end(), {t, t, t + limit});
+        t += limit + 1;
+    }
+    return r;
+}
+
+} // namespace
+
+TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
+    struct Case {
+        bool gdiTicked;
+        const char* panel2;
+        const char* panel20;
+    } cases[] = {
+        {true, "100", "20"},
+        {false, "7", "1"}, // the panel keeps its earlier score; no window, no clock
+    };
+    for (const Case& c : cases) {
+        TForm1 main;
+        TForm2 gdi(main);
+        for (QCheckBox* box : {main.cb1, main.cb3, main.cb4, main.cb5})
+            box->setChecked(false);
+        main.cb2->setChecked(c.gdiTicked);
+        main.Panel2->setText("7");
+        gdi.Timer->setInterval(0); // the second's wait is not what is tested
+        QRect shownAt;
+        gdi.StageHook = [&](TGdiStage) { shownAt = gdi.geometry(); };
+
+        const std::vector<DWORD> readings = OneOfEachReadings();
+        ScriptedClock clock([&readings](std::uint64_t i) {
+            return i < readings.size() ? readings[i] : readings.back() + 0x40000000u;
+        });
+        main.Button5Click();
+
+        EXPECT_EQ(main.Panel2->text(), c.panel2);
+        EXPECT_EQ(main.Panel20->text(), c.panel20);
+        EXPECT_FALSE(gdi.isVisible());
+        EXPECT_FALSE(gdi.Timer->isActive());
+        if (c.gdiTicked) {
+            EXPECT_EQ(shownAt, QRect(0, 0, ScreenWidth(), ScreenHeight()));
+            EXPECT_EQ(clock.Reads(), readings.size());
+        } else {
+            EXPECT_EQ(clock.Reads(), 0u);
+        }
+    }
+}

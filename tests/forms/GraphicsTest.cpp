@@ -1,0 +1,317 @@
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "forms/Controls.h"
+#include "forms/Graphics.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+constexpr TColor kBackground = RGB(0x12, 0x34, 0x56);
+
+struct PixelExpectation {
+    int x, y;
+    TColor color;
+};
+
+void ExpectPixels(const TCanvas& canvas, const std::vector<PixelExpectation>& pixels,
+                  const char* what) {
+    for (const PixelExpectation& p : pixels)
+        EXPECT_EQ(canvas.Pixel(p.x, p.y), p.color)
+            << what << " at (" << p.x << ", " << p.y << ")";
+}
+
+} // namespace
+
+TEST(Canvas, ShapesCoverTheirRectangleWithoutTheRightAndBottomEdges) {
+    constexpr TColor pen = clRed, brush = clBlue;
+    struct Case {
+        const char* name;
+        void (*draw)(TCanvas&);
+        std::vector<PixelExpectation> pixels;
+    } cases[] = {
+        {"FillRect",
+         [](TCanvas& c) { c.FillRect(Rect(5, 5, 15, 10)); },
+         {{5, 5, brush}, {14, 9, brush}, {15, 9, clBlack}, {14, 10, clBlack}, {4, 5, clBlack}}},
+        {"Rectangle",
+         [](TCanvas& c) { c.Rectangle(5, 5, 15, 10); },
+         {{5, 5, pen},
+          {14, 9, pen},
+          {10, 5, pen},
+          {10, 7, brush},
+          {15, 9, clBlack},
+          {14, 10, clBlack}}},
+        {"Ellipse",
+         [](TCanvas& c) { c.Ellipse(0, 0, 21, 21); },
+         {{10, 10, brush},
+          {10, 0, pen},
+          {0, 10, pen},
+          {20, 10, pen},
+          {10, 20, pen},
+          {0, 0, clBlack},
+          {21, 10, clBlack},
+          {10, 21, clBlack}}},
+        {"empty shapes draw nothing",
+         [](TCanvas& c) {
+             c.FillRect(Rect(8, 8, 8, 20));
+             c.Rectangle(10, 10, 5, 20);
+             c.Ellipse(3, 3, 30, 3);
+         },
+         {{8, 8, clBlack}, {7, 12, clBlack}, {10, 3, clBlack}}},
+    };
+    for (const Case& c : cases) {
+        TBitmap bitmap(40, 40);
+        TCanvas& canvas = bitmap.Canvas();
+        canvas.Pen.Color = pen;
+        canvas.Brush.Color = brush;
+        c.draw(canvas);
+        ExpectPixels(canvas, c.pixels, c.name);
+    }
+}
+
+TEST(Canvas, LinesLeaveOutTheEndPointAndMoveThePen) {
+    TBitmap bitmap(20, 20);
+    TCanvas& canvas = bitmap.Canvas();
+    canvas.Pen.Color = clLime;
+    canvas.MoveTo(2, 5);
+    canvas.LineTo(10, 5);
+    canvas.Pen.Color = clYellow;
+    canvas.LineTo(10, 9); // from the end of the first line
+    ExpectPixels(canvas,
+                 {{1, 5, clBlack},
+                  {2, 5, clLime},
+                  {9, 5, clLime},
+                  {10, 5, clYellow},
+                  {10, 8, clYellow},
+                  {10, 9, clBlack}},
+                 "lines");
+    // A line to the picture's width reaches its last column.
+    canvas.MoveTo(0, 15);
+    canvas.LineTo(20, 15);
+    EXPECT_EQ(canvas.Pixel(19, 15), clYellow);
+}
+
+TEST(Canvas, ReportsTheChangedPixelsClippedToThePicture) {
+    struct Case {
+        const char* name;
+        void (*draw)(TCanvas&);
+        std::vector<TRect> reported;
+    } cases[] = {
+        {"inside", [](TCanvas& c) { c.FillRect(Rect(2, 3, 12, 13)); }, {Rect(2, 3, 12, 13)}},
+        {"over the edge", [](TCanvas& c) { c.Ellipse(-5, 25, 15, 45); }, {Rect(0, 25, 15, 30)}},
+        {"outside", [](TCanvas& c) { c.Rectangle(31, 0, 40, 10); }, {}},
+        {"move only", [](TCanvas& c) { c.MoveTo(3, 3); }, {}},
+        {"line",
+         [](TCanvas& c) {
+             c.MoveTo(0, 10);
+             c.LineTo(30, 10);
+         },
+         {Rect(0, 9, 30, 12)}},
+        {"pixel", [](TCanvas& c) { c.SetPixel(4, 4, clWhite); }, {Rect(4, 4, 5, 5)}},
+    };
+    for (const Case& c : cases) {
+        TBitmap bitmap(30, 30);
+        std::vector<TRect> seen;
+        bitmap.Canvas().OnChange = [&seen](const TRect& r) { seen.push_back(r); };
+        c.draw(bitmap.Canvas());
+        EXPECT_EQ(seen, c.reported) << c.name;
+    }
+}
+
+TEST(Canvas, PixelsOutsideThePictureAreInvalidAndIgnored) {
+    TBitmap bitmap(4, 4);
+    TCanvas& canvas = bitmap.Canvas();
+    canvas.SetPixel(4, 0, clWhite);
+    canvas.SetPixel(-1, 2, clWhite);
+    canvas.SetPixel(3, 3, clWhite);
+    EXPECT_EQ(canvas.Pixel(4, 0), CLR_INVALID);
+    EXPECT_EQ(canvas.Pixel(0, -1), CLR_INVALID);
+    EXPECT_EQ(canvas.Pixel(3, 3), clWhite);
+    EXPECT_EQ(canvas.Pixel(2, 2), clBlack);
+}
+
+TEST(BitBlt, CombinesSourceAndDestinationByTheRasterOperation) {
+    struct Case {
+        DWORD rop;
+        TColor source, dest, result;
+        BOOL returned;
+    } cases[] = {
+        {SRCCOPY, RGB(0x0F, 0xF0, 0x3C), RGB(0xAA, 0x55, 0xFF), RGB(0x0F, 0xF0, 0x3C), 1},
+        {SRCAND, RGB(0x0F, 0xF0, 0x3C), RGB(0xAA, 0x55, 0xFF), RGB(0x0A, 0x50, 0x3C), 1},
+        {SRCPAINT, RGB(0x0F, 0xF0, 0x3C), RGB(0xAA, 0x55, 0x00), RGB(0xAF, 0xF5, 0x3C), 1},
+        {SRCAND, clWhite, kBackground, kBackground, 1},
+        {SRCAND, clBlack, kBackground, clBlack, 1},
+        {SRCPAINT, clBlack, kBackground, kBackground, 1},
+        {0x00660046, clWhite, kBackground, kBackground, 0}, // not offered: nothing happens
+    };
+    for (const Case& c : cases) {
+        TBitmap source(3, 3), dest(3, 3);
+        source.Canvas().Brush.Color = c.source;
+        source.Canvas().FillRect(Rect(0, 0, 3, 3));
+        dest.Canvas().Brush.Color = c.dest;
+        dest.Canvas().FillRect(Rect(0, 0, 3, 3));
+        EXPECT_EQ(BitBlt(dest.Canvas(), 1, 1, 2, 2, source.Canvas(), 0, 0, c.rop), c.returned)
+            << std::hex << c.rop;
+        EXPECT_EQ(dest.Canvas().Pixel(2, 2), c.result) << std::hex << c.rop;
+        EXPECT_EQ(dest.Canvas().Pixel(0, 0), c.dest) << std::hex << c.rop;
+    }
+}
+
+TEST(BitBlt, TransfersOnlyWhatLiesInsideTheSource) {
+    struct Case {
+        const char* name;
+        int x, y, width, height, xSource, ySource;
+        TRect copied; // where the source's white lands; the rest keeps the background
+    } cases[] = {
+        {"block larger than the source", 2, 2, 5, 5, 0, 0, Rect(2, 2, 6, 6)},
+        {"source offset before its left edge", 2, 2, 3, 3, -1, 0, Rect(3, 2, 5, 5)},
+        {"source offset past its bottom", 0, 0, 4, 4, 0, 2, Rect(0, 0, 4, 2)},
+        {"destination partly off the picture", -2, 7, 4, 4, 0, 0, Rect(0, 7, 2, 10)},
+        {"nothing of the source", 1, 1, 3, 3, 4, 0, Rect(0, 0, 0, 0)},
+    };
+    for (const Case& c : cases) {
+        TBitmap source(4, 4), dest(10, 10);
+        source.Canvas().Brush.Color = clWhite;
+        source.Canvas().FillRect(Rect(0, 0, 4, 4));
+        dest.Canvas().Brush.Color = kBackground;
+        dest.Canvas().FillRect(Rect(0, 0, 10, 10));
+        BitBlt(dest.Canvas(), c.x, c.y, c.width, c.height, source.Canvas(), c.xSource, c.ySource,
+               SRCCOPY);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x) {
+                const bool inside = x >= c.copied.Left && x < c.copied.Right &&
+                                    y >= c.copied.Top && y < c.copied.Bottom;
+                ASSERT_EQ(dest.Canvas().Pixel(x, y), inside ? clWhite : kBackground)
+                    << c.name << " at (" << x << ", " << y << ")";
+            }
+    }
+}
+
+TEST(BitBlt, MaskThenSpriteKeepsTheSpriteWhereMaskIsBlackAndTheBackgroundWhereWhite) {
+    // A 4 × 1 sprite: opaque red, opaque black, transparent, transparent.
+    TBitmap mask(4, 1), sprite(4, 1), scene(4, 2);
+    const TColor maskPixels[] = {clBlack, clBlack, clWhite, clWhite};
+    const TColor spritePixels[] = {clRed, clBlack, clBlack, clBlack};
+    for (int x = 0; x < 4; ++x) {
+        mask.Canvas().SetPixel(x, 0, maskPixels[x]);
+        sprite.Canvas().SetPixel(x, 0, spritePixels[x]);
+    }
+    const TColor rows[] = {kBackground, clWhite};
+    for (int y = 0; y < 2; ++y) {
+        scene.Canvas().Brush.Color = rows[y];
+        scene.Canvas().FillRect(Rect(0, y, 4, y + 1));
+        BitBlt(scene.Canvas(), 0, y, 4, 1, mask.Canvas(), 0, 0, SRCAND);
+        BitBlt(scene.Canvas(), 0, y, 4, 1, sprite.Canvas(), 0, 0, SRCPAINT);
+        const TColor expected[] = {clRed, clBlack, rows[y], rows[y]};
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(scene.Canvas().Pixel(x, y), expected[x]) << x << ", " << y;
+    }
+}
+
+TEST(Canvas, CopyRectUsesTheCopyModeAndStretches) {
+    TBitmap source(2, 2), dest(4, 4);
+    source.Canvas().Brush.Color = RGB(0x0F, 0x0F, 0x0F);
+    source.Canvas().FillRect(Rect(0, 0, 2, 2));
+    dest.Canvas().Brush.Color = RGB(0xF0, 0xFF, 0x00);
+    dest.Canvas().FillRect(Rect(0, 0, 4, 4));
+    dest.Canvas().CopyMode = SRCAND;
+    dest.Canvas().CopyRect(Rect(0, 0, 4, 4), source.Canvas(), Rect(0, 0, 2, 2));
+    EXPECT_EQ(dest.Canvas().Pixel(0, 0), RGB(0x00, 0x0F, 0x00));
+    EXPECT_EQ(dest.Canvas().Pixel(3, 3), RGB(0x00, 0x0F, 0x00));
+    // Onto itself: the left half copied over the right.
+    dest.Canvas().CopyMode = SRCCOPY;
+    dest.Canvas().SetPixel(0, 0, clWhite);
+    dest.Canvas().CopyRect(Rect(2, 0, 4, 4), dest.Canvas(), Rect(0, 0, 2, 4));
+    EXPECT_EQ(dest.Canvas().Pixel(2, 0), clWhite);
+}
+
+TEST(Bitmap, LoadsPicturesOfEveryDepthWithTheirExactColours) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage mono(3, 1, QImage::Format_Mono);
+    mono.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    mono.setPixel(0, 0, 1);
+    mono.setPixel(1, 0, 0);
+    mono.setPixel(2, 0, 1);
+    QImage indexed(3, 1, QImage::Format_Indexed8);
+    QList<QRgb> table(256, qRgb(0, 0, 0));
+    table[7] = qRgb(10, 20, 30);
+    table[255] = qRgb(200, 100, 50);
+    indexed.setColorTable(table);
+    indexed.setPixel(0, 0, 7);
+    indexed.setPixel(1, 0, 255);
+    indexed.setPixel(2, 0, 0);
+    struct Case {
+        const char* file;
+        QImage picture;
+        TColor pixels[3];
+    } cases[] = {
+        {"mono.bmp", mono, {clWhite, clBlack, clWhite}},
+        {"indexed.bmp", indexed, {RGB(10, 20, 30), RGB(200, 100, 50), clBlack}},
+        {"indexed.png", indexed, {RGB(10, 20, 30), RGB(200, 100, 50), clBlack}},
+    };
+    for (const Case& c : cases) {
+        const QString path = QDir(dir.path()).filePath(c.file);
+        ASSERT_TRUE(c.picture.save(path)) << c.file;
+        TBitmap bitmap;
+        bitmap.LoadFromFile(path.toStdString());
+        ASSERT_EQ(bitmap.Width(), 3) << c.file;
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(bitmap.Canvas().Pixel(x, 0), c.pixels[x]) << c.file << " " << x;
+    }
+    TBitmap missing;
+    EXPECT_THROW(missing.LoadFromFile(QDir(dir.path()).filePath("none.bmp").toStdString()),
+                 Exception);
+    EXPECT_TRUE(missing.Empty());
+}
+
+TEST(Bitmap, NewSizeIsBlackAndTheCanvasKeepsDrawing) {
+    TBitmap bitmap(5, 5);
+    bitmap.Canvas().Brush.Color = clRed;
+    bitmap.Canvas().FillRect(Rect(0, 0, 5, 5));
+    bitmap.SetSize(8, 3);
+    EXPECT_EQ(bitmap.Width(), 8);
+    EXPECT_EQ(bitmap.Height(), 3);
+    EXPECT_EQ(bitmap.Canvas().Pixel(4, 2), clBlack);
+    bitmap.Canvas().FillRect(Rect(7, 2, 8, 3)); // brush kept
+    EXPECT_EQ(bitmap.Canvas().Pixel(7, 2), clRed);
+    bitmap.SetSize(0, 3);
+    EXPECT_TRUE(bitmap.Empty());
+}
+
+TEST(Image, CanvasTurnsThePictureIntoABitmapThatIsShown) {
+    struct Case {
+        const char* name;
+        QPixmap picture; // null: an empty picture
+        int width, height;
+        TColor corner;
+    } cases[] = {
+        {"empty picture", QPixmap(), 30, 20, clBlack},
+        {"pixmap picture", [] {
+             QPixmap p(12, 8);
+             p.fill(QColor(0x12, 0x34, 0x56));
+             return p;
+         }(), 12, 8, kBackground},
+    };
+    for (const Case& c : cases) {
+        TImage image;
+        image.resize(30, 20);
+        image.SetPicture(c.picture);
+        TCanvas& canvas = image.Canvas();
+        EXPECT_EQ(canvas.Width(), c.width) << c.name;
+        EXPECT_EQ(canvas.Height(), c.height) << c.name;
+        EXPECT_EQ(canvas.Pixel(0, 0), c.corner) << c.name;
+        canvas.SetPixel(1, 1, clLime);
+        const QImage shown = image.grab().toImage();
+        EXPECT_EQ(shown.pixelColor(1, 1), QColor(0, 255, 0)) << c.name;
+        EXPECT_EQ(image.Picture().toImage().pixelColor(1, 1), QColor(0, 255, 0)) << c.name;
+        // A new picture replaces the bitmap.
+        QPixmap other(4, 4);
+        other.fill(Qt::white);
+        image.SetPicture(other);
+        EXPECT_EQ(image.Canvas().Pixel(1, 1), clWhite) << c.name;
+    }
+}
