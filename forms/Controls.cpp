@@ -13,7 +13,8 @@ TImage::TImage(QWidget* parent) : QLabel(parent) {
 TImage::~TImage() = default;
 
 QPixmap TImage::Picture() const {
-    return bitmap_ ? QPixmap::fromImage(bitmap_->Image()) : pixmap();
+    // A deep copy: the bitmap's pixels stay the canvas's own.
+    return bitmap_ ? QPixmap::fromImage(bitmap_->Image().copy()) : pixmap();
 }
 
 void TImage::SetPicture(const QPixmap& picture) {

@@ -153,8 +153,9 @@ TColor TCanvas::Pixel(int x, int y) const {
 void TCanvas::SetPixel(int x, int y, TColor color) {
     if (!image_->valid(x, y))
         return;
-    // Through the painter's device, so an open painter and direct writes agree.
-    image_->setPixel(x, y, qRgb(GetRValue(color), GetGValue(color), GetBValue(color)));
+    // Through the open painter: writing to the image directly could detach its pixels from
+    // the painter while a copy shares them.
+    Painter().fillRect(x, y, 1, 1, ToQColor(color));
     Changed(Rect(x, y, x + 1, y + 1));
 }
 
