@@ -3,6 +3,7 @@
 // GDI test's sprite with its mask.
 // The pictures are committed under resources/skin/; run `make skin` to draw them again.
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -435,6 +436,61 @@ QImage DrawMine() {
     return image;
 }
 
+// An uncompressed palette BMP (8 or 1 bits a pixel), written byte by byte so the rows'
+// padding is zero and the files are the same on every run.
+void SaveBmp(const QImage& image, const char* name) {
+    const int bits = image.depth();
+    const int colours = int(image.colorCount());
+    const int rowBytes = (image.width() * bits + 31) / 32 * 4;
+    const int offset = 14 + 40 + 4 * colours;
+    QByteArray out;
+    auto u16 = [&out](int v) {
+        out.append(char(v & 0xFF));
+        out.append(char((v >> 8) & 0xFF));
+    };
+    auto u32 = [&](int v) {
+        u16(v & 0xFFFF);
+        u16((v >> 16) & 0xFFFF);
+    };
+    out.append("BM");
+    u32(offset + rowBytes * image.height());
+    u32(0);
+    u32(offset);
+    u32(40);
+    u32(image.width());
+    u32(image.height());
+    u16(1);
+    u16(bits);
+    u32(0); // uncompressed
+    u32(rowBytes * image.height());
+    u32(3780); // 96 dots per inch
+    u32(3780);
+    u32(colours);
+    u32(colours);
+    for (QRgb c : image.colorTable()) {
+        out.append(char(qBlue(c)));
+        out.append(char(qGreen(c)));
+        out.append(char(qRed(c)));
+        out.append('\0');
+    }
+    for (int y = image.height() - 1; y >= 0; --y) {
+        QByteArray row(rowBytes, '\0');
+        for (int x = 0; x < image.width(); ++x) {
+            const int index = image.pixelIndex(x, y);
+            if (bits == 8)
+                row[x] = char(index);
+            else if (index)
+                row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
+        }
+        out.append(row);
+    }
+    QFile file(QDir(outDir).filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size()) {
+        std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(file.fileName()));
+        std::exit(1);
+    }
+}
+
 // The sprite in 256 colours and its mask in two: where the drawing covers at least half a
 // pixel it is opaque (mask black, colour kept), elsewhere transparent (mask white, colour
 // black), so the mask is exactly the sprite's shape.
@@ -453,13 +509,8 @@ void Sprite() {
             mask.setPixel(x, y, opaque ? 0u : 1u);
         }
     }
-    for (auto [image, name] : {std::pair{&colour, "mine1.bmp"}, std::pair{&mask, "mine2.bmp"}}) {
-        const QString path = QDir(outDir).filePath(name);
-        if (!image->save(path, "BMP")) {
-            std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(path));
-            std::exit(1);
-        }
-    }
+    SaveBmp(colour, "mine1.bmp");
+    SaveBmp(mask, "mine2.bmp");
 }
 
 } // namespace
