@@ -1,0 +1,250 @@
+#include "Blit.h"
+
+#include <cstring>
+#include <vector>
+
+namespace directx {
+
+namespace {
+
+struct Pixel24 {
+    BYTE b[3];
+};
+
+DWORD Load24(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16; }
+
+template <typename T> void FillRows(const PixelPlane& target, const RECT& rect, T value) {
+    for (LONG y = rect.top; y < rect.bottom; ++y) {
+        T* row = reinterpret_cast<T*>(target.Row(y)) + rect.left;
+        const LONG count = rect.right - rect.left;
+        for (LONG i = 0; i < count; ++i)
+            row[i] = value;
+    }
+}
+
+void Fill24(const PixelPlane& target, const RECT& rect, DWORD value) {
+    const BYTE b0 = value & 0xFF, b1 = (value >> 8) & 0xFF, b2 = (value >> 16) & 0xFF;
+    for (LONG y = rect.top; y < rect.bottom; ++y) {
+        BYTE* p = target.Row(y) + rect.left * 3;
+        for (LONG i = rect.left; i < rect.right; ++i, p += 3) {
+            p[0] = b0;
+            p[1] = b1;
+            p[2] = b2;
+        }
+    }
+}
+
+// One keyed row; written as a select so the compiler can vectorise it.
+template <typename T>
+void KeyedRow(T* __restrict target, const T* __restrict source, LONG count, T low, T range,
+              T colorBits) {
+    for (LONG i = 0; i < count; ++i) {
+        const T value = source[i];
+        const T keyed = static_cast<T>(static_cast<T>((value & colorBits) - low) <= range);
+        target[i] = keyed ? target[i] : value;
+    }
+}
+
+template <typename T>
+void KeyedRowExact(T* __restrict target, const T* __restrict source, LONG count, T key) {
+    for (LONG i = 0; i < count; ++i) {
+        const T value = source[i];
+        target[i] = value == key ? target[i] : value;
+    }
+}
+
+void KeyedRow24(BYTE* target, const BYTE* source, LONG count, const ColorKeyRange& key) {
+    for (LONG i = 0; i < count; ++i, target += 3, source += 3) {
+        const DWORD value = Load24(source);
+        if (value - key.low > key.high - key.low) {
+            target[0] = source[0];
+            target[1] = source[1];
+            target[2] = source[2];
+        }
+    }
+}
+
+void CopyRow(BYTE* target, const BYTE* source, LONG count, int bytesPerPixel,
+             const ColorKeyRange& key) {
+    if (!key.enabled) {
+        std::memmove(target, source, static_cast<std::size_t>(count) * bytesPerPixel);
+        return;
+    }
+    switch (bytesPerPixel) {
+    case 1:
+        KeyedRow<BYTE>(target, source, count, static_cast<BYTE>(key.low),
+                       static_cast<BYTE>(key.high - key.low), static_cast<BYTE>(key.colorBits));
+        break;
+    case 2: {
+        auto* t = reinterpret_cast<WORD*>(target);
+        auto* s = reinterpret_cast<const WORD*>(source);
+        if (key.low == key.high && (key.colorBits & 0xFFFF) == 0xFFFF)
+            KeyedRowExact<WORD>(t, s, count, static_cast<WORD>(key.low));
+        else
+            KeyedRow<WORD>(t, s, count, static_cast<WORD>(key.low),
+                           static_cast<WORD>(key.high - key.low),
+                           static_cast<WORD>(key.colorBits));
+        break;
+    }
+    case 3:
+        KeyedRow24(target, source, count, key);
+        break;
+    case 4: {
+        auto* t = reinterpret_cast<DWORD*>(target);
+        auto* s = reinterpret_cast<const DWORD*>(source);
+        KeyedRow<DWORD>(t, s, count, key.low, key.high - key.low, key.colorBits);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool Overlaps(const PixelPlane& a, const PixelPlane& b) { return a.bits == b.bits; }
+
+} // namespace
+
+void FillRect(const PixelPlane& target, const RECT& rect, DWORD value) {
+    switch (target.bytesPerPixel) {
+    case 1:
+        FillRows<BYTE>(target, rect, static_cast<BYTE>(value));
+        break;
+    case 2:
+        FillRows<WORD>(target, rect, static_cast<WORD>(value));
+        break;
+    case 3:
+        Fill24(target, rect, value);
+        break;
+    case 4:
+        FillRows<DWORD>(target, rect, value);
+        break;
+    default:
+        break;
+    }
+}
+
+void CopyRect(const PixelPlane& target, LONG x, LONG y, const PixelPlane& source,
+              const RECT& sourceRect, const ColorKeyRange& key) {
+    const LONG width = sourceRect.right - sourceRect.left;
+    const LONG height = sourceRect.bottom - sourceRect.top;
+    if (width <= 0 || height <= 0)
+        return;
+    const int bpp = target.bytesPerPixel;
+    const bool same = Overlaps(target, source);
+    if (same && key.enabled && y == sourceRect.top && x > sourceRect.left) {
+        // A keyed copy to the right within the same rows would read what it just wrote.
+        std::vector<BYTE> row(static_cast<std::size_t>(width) * bpp);
+        for (LONG r = 0; r < height; ++r) {
+            std::memcpy(row.data(), source.Row(sourceRect.top + r) + sourceRect.left * bpp,
+                        row.size());
+            CopyRow(target.Row(y + r) + x * bpp, row.data(), width, bpp, key);
+        }
+        return;
+    }
+    // Bottom-up when copying downwards inside one plane.
+    const bool upwards = same && y > sourceRect.top;
+    for (LONG i = 0; i < height; ++i) {
+        const LONG r = upwards ? height - 1 - i : i;
+        CopyRow(target.Row(y + r) + x * bpp, source.Row(sourceRect.top + r) + sourceRect.left * bpp,
+                width, bpp, key);
+    }
+}
+
+namespace {
+
+template <typename T>
+void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible,
+                 const PixelPlane& source, const RECT& src, const ColorKeyRange& key,
+                 bool mirrorX, bool mirrorY) {
+    const std::int64_t dw = full.right - full.left, dh = full.bottom - full.top;
+    const std::int64_t sw = src.right - src.left, sh = src.bottom - src.top;
+    for (LONG y = visible.top; y < visible.bottom; ++y) {
+        std::int64_t sy = (y - full.top) * sh / dh;
+        if (mirrorY)
+            sy = sh - 1 - sy;
+        const T* srow = reinterpret_cast<const T*>(source.Row(src.top + static_cast<LONG>(sy))) +
+                        src.left;
+        T* trow = reinterpret_cast<T*>(target.Row(y));
+        for (LONG x = visible.left; x < visible.right; ++x) {
+            std::int64_t sx = (x - full.left) * sw / dw;
+            if (mirrorX)
+                sx = sw - 1 - sx;
+            const T value = srow[sx];
+            if (key.enabled && static_cast<DWORD>((value & key.colorBits) - key.low) <=
+                                   key.high - key.low)
+                continue;
+            trow[x] = value;
+        }
+    }
+}
+
+void StretchRows24(const PixelPlane& target, const RECT& full, const RECT& visible,
+                   const PixelPlane& source, const RECT& src, const ColorKeyRange& key,
+                   bool mirrorX, bool mirrorY) {
+    const std::int64_t dw = full.right - full.left, dh = full.bottom - full.top;
+    const std::int64_t sw = src.right - src.left, sh = src.bottom - src.top;
+    for (LONG y = visible.top; y < visible.bottom; ++y) {
+        std::int64_t sy = (y - full.top) * sh / dh;
+        if (mirrorY)
+            sy = sh - 1 - sy;
+        const BYTE* srow = source.Row(src.top + static_cast<LONG>(sy)) + src.left * 3;
+        BYTE* trow = target.Row(y);
+        for (LONG x = visible.left; x < visible.right; ++x) {
+            std::int64_t sx = (x - full.left) * sw / dw;
+            if (mirrorX)
+                sx = sw - 1 - sx;
+            const BYTE* p = srow + sx * 3;
+            if (key.enabled && Load24(p) - key.low <= key.high - key.low)
+                continue;
+            std::memcpy(trow + x * 3, p, 3);
+        }
+    }
+}
+
+} // namespace
+
+void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& visibleTarget,
+                 const PixelPlane& source, const RECT& sourceRect, const ColorKeyRange& key,
+                 bool mirrorLeftRight, bool mirrorUpDown) {
+    if (fullTarget.right <= fullTarget.left || fullTarget.bottom <= fullTarget.top ||
+        sourceRect.right <= sourceRect.left || sourceRect.bottom <= sourceRect.top)
+        return;
+    // Reading and writing the same pixels: stretch from a copy of the source.
+    std::vector<BYTE> copy;
+    PixelPlane from = source;
+    RECT fromRect = sourceRect;
+    if (Overlaps(target, source)) {
+        const LONG w = sourceRect.right - sourceRect.left, h = sourceRect.bottom - sourceRect.top;
+        from.pitch = w * source.bytesPerPixel;
+        copy.resize(static_cast<std::size_t>(from.pitch) * h);
+        from.bits = copy.data();
+        from.width = w;
+        from.height = h;
+        for (LONG r = 0; r < h; ++r)
+            std::memcpy(from.Row(r), source.Row(sourceRect.top + r) + sourceRect.left * source.bytesPerPixel,
+                        static_cast<std::size_t>(from.pitch));
+        fromRect = RECT{0, 0, w, h};
+    }
+    switch (target.bytesPerPixel) {
+    case 1:
+        StretchRows<BYTE>(target, fullTarget, visibleTarget, from, fromRect, key, mirrorLeftRight,
+                          mirrorUpDown);
+        break;
+    case 2:
+        StretchRows<WORD>(target, fullTarget, visibleTarget, from, fromRect, key, mirrorLeftRight,
+                          mirrorUpDown);
+        break;
+    case 3:
+        StretchRows24(target, fullTarget, visibleTarget, from, fromRect, key, mirrorLeftRight,
+                      mirrorUpDown);
+        break;
+    case 4:
+        StretchRows<DWORD>(target, fullTarget, visibleTarget, from, fromRect, key,
+                           mirrorLeftRight, mirrorUpDown);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace directx

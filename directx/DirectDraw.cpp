@@ -1,0 +1,631 @@
+// The DirectDraw object, palettes, clippers and the entry points.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "DirectDrawObjects.h"
+#include "platform/MMSystem.h"
+
+namespace directx {
+
+std::function<HRESULT(SoftDirectDraw&, REFIID, LPVOID*)> SoftDirectDraw::extensionQuery;
+
+namespace {
+
+HRESULT Fault(const char* method) { return Adapter().Intercept(method); }
+
+bool ValidSurfaceDesc(const DDSURFACEDESC* desc) {
+    return desc && desc->dwSize == sizeof(DDSURFACEDESC);
+}
+
+LONG PitchFor(int width, int bytesPerPixel) {
+    // Rows start on 8-byte boundaries, as display memory lays them out.
+    return static_cast<LONG>((static_cast<std::int64_t>(width) * bytesPerPixel + 7) & ~7LL);
+}
+
+DDSURFACEDESC ModeDesc(const DisplayMode& mode, DWORD refreshRate) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof(DDSURFACEDESC);
+    desc.dwFlags = DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT | DDSD_REFRESHRATE;
+    desc.dwWidth = static_cast<DWORD>(mode.width);
+    desc.dwHeight = static_cast<DWORD>(mode.height);
+    const PixelFormat format = PixelFormat::ForDisplay(mode.bitsPerPixel);
+    desc.lPitch = PitchFor(mode.width, format.BytesPerPixel());
+    desc.ddpfPixelFormat = format.ToDD();
+    desc.dwRefreshRate = refreshRate;
+    return desc;
+}
+
+} // namespace
+
+// ---- palette ----
+
+SoftPalette::SoftPalette(DWORD caps, const PALETTEENTRY* entries) : caps_(caps) {
+    SetEntries(0, 0, 256, const_cast<PALETTEENTRY*>(entries));
+}
+
+HRESULT SoftPalette::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (!ppvObj)
+        return DDERR_INVALIDPARAMS;
+    if (riid == IID_IUnknown || riid == IID_IDirectDrawPalette) {
+        AddRef();
+        *ppvObj = static_cast<IDirectDrawPalette*>(this);
+        return S_OK;
+    }
+    *ppvObj = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG SoftPalette::Release() {
+    if (refs_ == 0)
+        return 0;
+    if (--refs_ > 0)
+        return refs_;
+    delete this;
+    return 0;
+}
+
+HRESULT SoftPalette::GetCaps(DWORD* lpdwCaps) {
+    if (HRESULT f = Fault("IDirectDrawPalette::GetCaps"))
+        return f;
+    if (!lpdwCaps)
+        return DDERR_INVALIDPARAMS;
+    *lpdwCaps = caps_;
+    return DD_OK;
+}
+
+HRESULT SoftPalette::GetEntries(DWORD, DWORD dwBase, DWORD dwNumEntries,
+                                LPPALETTEENTRY lpEntries) {
+    if (HRESULT f = Fault("IDirectDrawPalette::GetEntries"))
+        return f;
+    if (!lpEntries || dwBase > 256 || dwNumEntries > 256 - dwBase)
+        return DDERR_INVALIDPARAMS;
+    std::copy_n(entries_ + dwBase, dwNumEntries, lpEntries);
+    return DD_OK;
+}
+
+HRESULT SoftPalette::SetEntries(DWORD, DWORD dwStartingEntry, DWORD dwCount,
+                                LPPALETTEENTRY lpEntries) {
+    if (HRESULT f = Fault("IDirectDrawPalette::SetEntries"))
+        return f;
+    if (!lpEntries || dwStartingEntry > 256 || dwCount > 256 - dwStartingEntry)
+        return DDERR_INVALIDPARAMS;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        const PALETTEENTRY& e = lpEntries[i];
+        entries_[dwStartingEntry + i] = e;
+        colors_[dwStartingEntry + i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
+    }
+    const std::vector<SoftSurface*> users = users_;
+    for (SoftSurface* surface : users)
+        surface->PaletteChanged();
+    return DD_OK;
+}
+
+void SoftPalette::Attach(SoftSurface* surface) { users_.push_back(surface); }
+
+void SoftPalette::Detach(SoftSurface* surface) {
+    auto it = std::find(users_.begin(), users_.end(), surface);
+    if (it != users_.end())
+        users_.erase(it);
+}
+
+// ---- clipper ----
+
+HRESULT SoftClipper::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (!ppvObj)
+        return DDERR_INVALIDPARAMS;
+    if (riid == IID_IUnknown || riid == IID_IDirectDrawClipper) {
+        AddRef();
+        *ppvObj = static_cast<IDirectDrawClipper*>(this);
+        return S_OK;
+    }
+    *ppvObj = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG SoftClipper::Release() {
+    if (refs_ == 0)
+        return 0;
+    if (--refs_ > 0)
+        return refs_;
+    delete this;
+    return 0;
+}
+
+HRESULT SoftClipper::GetHWnd(HWND* lphWnd) {
+    if (HRESULT f = Fault("IDirectDrawClipper::GetHWnd"))
+        return f;
+    if (!lphWnd)
+        return DDERR_INVALIDPARAMS;
+    *lphWnd = window_;
+    return DD_OK;
+}
+
+HRESULT SoftClipper::SetHWnd(DWORD dwFlags, HWND hWnd) {
+    if (HRESULT f = Fault("IDirectDrawClipper::SetHWnd"))
+        return f;
+    if (dwFlags != 0 || (hWnd && !IsWindow(hWnd)))
+        return DDERR_INVALIDPARAMS;
+    window_ = hWnd;
+    return DD_OK;
+}
+
+RECT SoftClipper::ClipArea() const {
+    RECT client{};
+    POINT origin{};
+    if (!window_ || !GetClientRect(window_, &client) || !ClientToScreen(window_, &origin))
+        return RECT{};
+    return RECT{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+}
+
+// ---- DirectDraw object ----
+
+SoftDirectDraw::SoftDirectDraw(const DriverEntry& driver) : driver_(driver) {
+    Adapter().objects.push_back(this);
+}
+
+SoftDirectDraw::~SoftDirectDraw() {
+    LeaveExclusive();
+    if (setMode_) {
+        setMode_ = false;
+        Adapter().ChangeMode(Adapter().DesktopMode());
+    }
+    // Releasing DirectDraw ends its surfaces; callers may still hold and release them.
+    const std::vector<SoftSurface*> surfaces = surfaces_;
+    for (SoftSurface* surface : surfaces)
+        surface->Orphan();
+    surfaces_.clear();
+    auto& objects = Adapter().objects;
+    objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());
+}
+
+ULONG SoftDirectDraw::AddRefFace(ULONG& count) { return ++count; }
+
+ULONG SoftDirectDraw::ReleaseFace(ULONG& count) {
+    if (count == 0)
+        return 0;
+    const ULONG left = --count;
+    if (first_.count == 0 && second_.count == 0)
+        delete this;
+    return left;
+}
+
+HRESULT SoftDirectDraw::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (!ppvObj)
+        return DDERR_INVALIDPARAMS;
+    *ppvObj = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDirectDraw) {
+        first_.AddRef();
+        *ppvObj = static_cast<IDirectDraw*>(&first_);
+        return S_OK;
+    }
+    if (riid == IID_IDirectDraw2) {
+        second_.AddRef();
+        *ppvObj = static_cast<IDirectDraw2*>(&second_);
+        return S_OK;
+    }
+    if (extensionQuery)
+        return extensionQuery(*this, riid, ppvObj);
+    return E_NOINTERFACE;
+}
+
+HRESULT SoftDirectDraw::FirstFace::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (HRESULT f = Fault("IDirectDraw2::QueryInterface"))
+        return f;
+    return object_.QueryInterface(riid, ppvObj);
+}
+
+HRESULT SoftDirectDraw::SecondFace::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (HRESULT f = Fault("IDirectDraw2::QueryInterface"))
+        return f;
+    return object_.QueryInterface(riid, ppvObj);
+}
+
+HRESULT SoftDirectDraw::CreateClipper(DWORD dwFlags, LPDIRECTDRAWCLIPPER* out, IUnknown* outer) {
+    if (HRESULT f = Fault("IDirectDraw2::CreateClipper"))
+        return f;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    if (!out || dwFlags != 0)
+        return DDERR_INVALIDPARAMS;
+    *out = new SoftClipper();
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::CreatePalette(DWORD dwFlags, LPPALETTEENTRY entries,
+                                      LPDIRECTDRAWPALETTE* out, IUnknown* outer) {
+    if (HRESULT f = Fault("IDirectDraw2::CreatePalette"))
+        return f;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    if (!out || !entries || !(dwFlags & DDPCAPS_8BIT))
+        return DDERR_INVALIDPARAMS;
+    *out = new SoftPalette(dwFlags, entries);
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* out,
+                                      IUnknown* outer) {
+    if (HRESULT f = Fault("IDirectDraw2::CreateSurface"))
+        return f;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    if (!out || !ValidSurfaceDesc(desc) || !(desc->dwFlags & DDSD_CAPS))
+        return DDERR_INVALIDPARAMS;
+    *out = nullptr;
+    const DWORD caps = desc->ddsCaps.dwCaps;
+    if ((caps & DDSCAPS_SYSTEMMEMORY) && (caps & DDSCAPS_VIDEOMEMORY))
+        return DDERR_INVALIDCAPS;
+    if (caps & DDSCAPS_PRIMARYSURFACE)
+        return CreateChain(*desc, out);
+    if ((caps & (DDSCAPS_FLIP | DDSCAPS_BACKBUFFER)) || (desc->dwFlags & DDSD_BACKBUFFERCOUNT))
+        return DDERR_INVALIDCAPS; // only the primary surface flips here
+    if ((desc->dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT) ||
+        desc->dwWidth == 0 || desc->dwHeight == 0)
+        return DDERR_INVALIDPARAMS;
+    if (desc->dwWidth > 8192 || desc->dwHeight > 8192)
+        return DDERR_TOOBIGSIZE;
+
+    SoftSurface::Shape shape;
+    shape.width = static_cast<int>(desc->dwWidth);
+    shape.height = static_cast<int>(desc->dwHeight);
+    if (caps & DDSCAPS_ZBUFFER) {
+        DWORD depth = 0;
+        if (desc->dwFlags & DDSD_ZBUFFERBITDEPTH)
+            depth = desc->dwZBufferBitDepth;
+        else if ((desc->dwFlags & DDSD_PIXELFORMAT) &&
+                 (desc->ddpfPixelFormat.dwFlags & DDPF_ZBUFFER))
+            depth = desc->ddpfPixelFormat.dwZBufferBitDepth;
+        if (depth != 16 && depth != 24 && depth != 32)
+            return DDERR_INVALIDPIXELFORMAT;
+        shape.format = PixelFormat::ForDepthBuffer(static_cast<int>(depth));
+    } else if (desc->dwFlags & DDSD_PIXELFORMAT) {
+        if (desc->ddpfPixelFormat.dwSize != sizeof(DDPIXELFORMAT))
+            return DDERR_INVALIDPARAMS;
+        const auto format = PixelFormat::FromDD(desc->ddpfPixelFormat);
+        if (!format || format->IsZBuffer())
+            return DDERR_INVALIDPIXELFORMAT;
+        shape.format = *format;
+    } else {
+        shape.format = PixelFormat::ForDisplay(Adapter().CurrentMode().bitsPerPixel);
+    }
+
+    const LONG pitch = PitchFor(shape.width, shape.format.BytesPerPixel());
+    const DWORD bytes = static_cast<DWORD>(pitch) * static_cast<DWORD>(shape.height);
+    DWORD placement = caps & ~(DDSCAPS_SYSTEMMEMORY | DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM |
+                               DDSCAPS_NONLOCALVIDMEM);
+    const bool hardwareVideo = (driver_.surfaceCaps & DDSCAPS_VIDEOMEMORY) != 0;
+    if (caps & DDSCAPS_SYSTEMMEMORY) {
+        placement |= DDSCAPS_SYSTEMMEMORY;
+    } else if (caps & DDSCAPS_VIDEOMEMORY) {
+        const bool nonLocal = (caps & DDSCAPS_NONLOCALVIDMEM) != 0;
+        if (!hardwareVideo || !Adapter().Reserve(bytes, nonLocal))
+            return DDERR_OUTOFVIDEOMEMORY;
+        placement |= DDSCAPS_VIDEOMEMORY |
+                     (nonLocal ? DDSCAPS_NONLOCALVIDMEM : DDSCAPS_LOCALVIDMEM);
+        shape.chargedBytes = bytes;
+        shape.nonLocal = nonLocal;
+    } else if (hardwareVideo && Adapter().Reserve(bytes, false)) {
+        // No placement asked: video memory while it lasts, then system memory.
+        placement |= DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+        shape.chargedBytes = bytes;
+    } else {
+        placement |= DDSCAPS_SYSTEMMEMORY;
+    }
+    shape.caps = placement;
+    auto* surface = new SoftSurface(this, shape);
+    surfaces_.push_back(surface);
+    if (desc->dwFlags & DDSD_CKSRCBLT)
+        surface->SetColorKey(DDCKEY_SRCBLT, &desc->ddckCKSrcBlt);
+    *out = surface;
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFACE* out) {
+    if (level_ == 0)
+        return DDERR_NOCOOPERATIVELEVELSET;
+    if (primary_)
+        return DDERR_PRIMARYSURFACEALREADYEXISTS;
+    if (desc.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
+        return DDERR_INVALIDPARAMS;
+    const DWORD caps = desc.ddsCaps.dwCaps;
+    const bool flipping = (caps & DDSCAPS_FLIP) != 0;
+    DWORD backBuffers = 0;
+    if (flipping) {
+        if (!(caps & DDSCAPS_COMPLEX) || !(desc.dwFlags & DDSD_BACKBUFFERCOUNT) ||
+            desc.dwBackBufferCount == 0 || desc.dwBackBufferCount > 3)
+            return DDERR_INVALIDPARAMS;
+        if (!exclusive_)
+            return DDERR_NOEXCLUSIVEMODE;
+        backBuffers = desc.dwBackBufferCount;
+    } else if (desc.dwFlags & DDSD_BACKBUFFERCOUNT) {
+        return DDERR_INVALIDPARAMS;
+    }
+    const DisplayMode mode = Adapter().CurrentMode();
+    SoftSurface::Shape shape;
+    shape.width = mode.width;
+    shape.height = mode.height;
+    shape.format = PixelFormat::ForDisplay(mode.bitsPerPixel);
+    shape.primary = true;
+    const DWORD bytes = static_cast<DWORD>(PitchFor(mode.width, shape.format.BytesPerPixel())) *
+                        static_cast<DWORD>(mode.height);
+    // The visible screen is display memory already; only the back buffers take more of it.
+    if (backBuffers && !Adapter().Reserve(bytes * backBuffers, false))
+        return DDERR_OUTOFVIDEOMEMORY;
+    const DWORD common = DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM |
+                         (caps & (DDSCAPS_3DDEVICE | DDSCAPS_COMPLEX | DDSCAPS_FLIP));
+    shape.caps = common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE |
+                 (flipping ? DDSCAPS_FRONTBUFFER : 0);
+    auto* front = new SoftSurface(this, shape);
+    front->backBufferCount_ = backBuffers;
+    surfaces_.push_back(front);
+    SoftSurface* previous = front;
+    for (DWORD i = 0; i < backBuffers; ++i) {
+        SoftSurface::Shape back = shape;
+        back.caps = common | (i == 0 ? DDSCAPS_BACKBUFFER : 0);
+        back.chargedBytes = bytes;
+        auto* surface = new SoftSurface(this, back);
+        surface->refs_ = 0; // owned by the front; GetAttachedSurface hands out references
+        surface->chainFront_ = front;
+        previous->chainNext_ = surface;
+        previous = surface;
+        surfaces_.push_back(surface);
+    }
+    primary_ = front;
+    *out = front;
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::EnumDisplayModes(DWORD dwFlags, LPDDSURFACEDESC filter, LPVOID context,
+                                         LPDDENUMMODESCALLBACK callback) {
+    if (HRESULT f = Fault("IDirectDraw2::EnumDisplayModes"))
+        return f;
+    if (!callback || (filter && filter->dwSize != sizeof(DDSURFACEDESC)))
+        return DDERR_INVALIDPARAMS;
+    const bool withRates = (dwFlags & 1) != 0; // DDEDM_REFRESHRATES
+    for (const DisplayMode& mode : Adapter().DisplayModes()) {
+        if (filter) {
+            if ((filter->dwFlags & DDSD_WIDTH) && filter->dwWidth != DWORD(mode.width))
+                continue;
+            if ((filter->dwFlags & DDSD_HEIGHT) && filter->dwHeight != DWORD(mode.height))
+                continue;
+            if ((filter->dwFlags & DDSD_PIXELFORMAT) &&
+                filter->ddpfPixelFormat.dwRGBBitCount != DWORD(mode.bitsPerPixel))
+                continue;
+            if ((filter->dwFlags & DDSD_REFRESHRATE) && filter->dwRefreshRate != 0 &&
+                filter->dwRefreshRate != 60)
+                continue;
+        }
+        DDSURFACEDESC desc = ModeDesc(mode, withRates ? 60 : 0);
+        if (callback(&desc, context) == DDENUMRET_CANCEL)
+            break;
+    }
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::FlipToGDISurface() {
+    if (HRESULT f = Fault("IDirectDraw2::FlipToGDISurface"))
+        return f;
+    if (!primary_ || !primary_->chainNext_)
+        return DD_OK;
+    // Flip until the memory the front started with, where GDI draws, is visible again.
+    for (DWORD i = 0; i <= primary_->backBufferCount_; ++i) {
+        if (primary_->bits_.data() == primary_->gdiBits_)
+            break;
+        if (primary_->Busy() || primary_->Lost())
+            break;
+        std::vector<SoftSurface*> chain = primary_->Chain();
+        for (std::size_t k = 0; k + 1 < chain.size(); ++k)
+            chain[k]->bits_.swap(chain[k + 1]->bits_);
+    }
+    Present(*primary_, primary_->Bounds());
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
+    if (HRESULT f = Fault("IDirectDraw2::GetCaps"))
+        return f;
+    if ((!driverCaps && !helCaps) || (driverCaps && driverCaps->dwSize != sizeof(DDCAPS)) ||
+        (helCaps && helCaps->dwSize != sizeof(DDCAPS)))
+        return DDERR_INVALIDPARAMS;
+    if (driverCaps)
+        *driverCaps = DescribeCaps(driver_, true);
+    if (helCaps)
+        *helCaps = DescribeCaps(driver_, false);
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::GetDisplayMode(LPDDSURFACEDESC desc) {
+    if (HRESULT f = Fault("IDirectDraw2::GetDisplayMode"))
+        return f;
+    if (!ValidSurfaceDesc(desc))
+        return DDERR_INVALIDPARAMS;
+    *desc = ModeDesc(Adapter().CurrentMode(), 60);
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::RestoreDisplayMode() {
+    if (HRESULT f = Fault("IDirectDraw2::RestoreDisplayMode"))
+        return f;
+    if (setMode_) {
+        setMode_ = false;
+        if (!(Adapter().CurrentMode() == Adapter().DesktopMode()))
+            Adapter().ChangeMode(Adapter().DesktopMode());
+    }
+    return DD_OK;
+}
+
+void SoftDirectDraw::LeaveExclusive() {
+    if (!exclusive_)
+        return;
+    exclusive_ = false;
+    if (Adapter().exclusiveOwner == this)
+        Adapter().exclusiveOwner = nullptr;
+    if (deactivationHandler_)
+        RemoveDeactivationHandler(deactivationHandler_);
+    deactivationHandler_ = 0;
+    CoverScreen(window_, false);
+}
+
+HRESULT SoftDirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
+    if (HRESULT f = Fault("IDirectDraw2::SetCooperativeLevel"))
+        return f;
+    const bool normal = (flags & DDSCL_NORMAL) != 0;
+    const bool exclusive = (flags & DDSCL_EXCLUSIVE) != 0;
+    const bool fullScreen = (flags & DDSCL_FULLSCREEN) != 0;
+    if (normal == exclusive || exclusive != fullScreen)
+        return DDERR_INVALIDPARAMS;
+    if (window && !IsWindow(window))
+        return DDERR_INVALIDPARAMS;
+    if (exclusive) {
+        if (!window)
+            return DDERR_INVALIDPARAMS;
+        if (Adapter().exclusiveOwner && Adapter().exclusiveOwner != this)
+            return DDERR_EXCLUSIVEMODEALREADYSET;
+    }
+    if (exclusive_ && (!exclusive || window != window_)) {
+        LeaveExclusive();
+        RestoreDisplayMode();
+    }
+    window_ = window;
+    level_ = flags;
+    if (exclusive && !exclusive_) {
+        exclusive_ = true;
+        Adapter().exclusiveOwner = this;
+        CoverScreen(window_, true);
+        // Losing the focus in full screen loses the surfaces, as another program would
+        // take the display over.
+        deactivationHandler_ = AddDeactivationHandler(window_, [this] { LoseSurfaces(); });
+    }
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refreshRate,
+                                       DWORD flags) {
+    if (HRESULT f = Fault("IDirectDraw2::SetDisplayMode"))
+        return f;
+    if (flags != 0)
+        return DDERR_INVALIDPARAMS;
+    if (Adapter().exclusiveOwner && Adapter().exclusiveOwner != this)
+        return DDERR_NOEXCLUSIVEMODE;
+    const DisplayMode wanted{static_cast<int>(width), static_cast<int>(height),
+                             static_cast<int>(bpp)};
+    const auto modes = Adapter().DisplayModes();
+    if (std::find(modes.begin(), modes.end(), wanted) == modes.end() ||
+        (refreshRate != 0 && refreshRate != 60))
+        return DDERR_INVALIDMODE;
+    if (!(Adapter().CurrentMode() == wanted))
+        Adapter().ChangeMode(wanted);
+    setMode_ = !(wanted == Adapter().DesktopMode());
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::WaitForVerticalBlank(DWORD flags, HANDLE) {
+    if (HRESULT f = Fault("IDirectDraw2::WaitForVerticalBlank"))
+        return f;
+    if (flags == DDWAITVB_BLOCKBEGINEVENT)
+        return DDERR_UNSUPPORTED;
+    if (flags != DDWAITVB_BLOCKBEGIN && flags != DDWAITVB_BLOCKEND)
+        return DDERR_INVALIDPARAMS;
+    // A virtual 60 Hz display: blanks begin at the millisecond counts k * 1000 / 60.
+    const DWORD start = timeGetTime();
+    const std::uint64_t frame = std::uint64_t{start} * 60 / 1000 + 1;
+    const std::uint64_t blank = (frame * 1000 + 59) / 60;
+    const std::int32_t wait = static_cast<std::int32_t>(blank - start);
+    while (ElapsedMs(timeGetTime(), start) < wait)
+        std::this_thread::yield();
+    return DD_OK;
+}
+
+HRESULT SoftDirectDraw::GetAvailableVidMem(LPDDSCAPS caps, DWORD* total, DWORD* free) {
+    if (HRESULT f = Fault("IDirectDraw2::GetAvailableVidMem"))
+        return f;
+    if (!caps || (!total && !free))
+        return DDERR_INVALIDPARAMS;
+    const bool nonLocal = (caps->dwCaps & DDSCAPS_NONLOCALVIDMEM) != 0;
+    if (total)
+        *total = nonLocal ? Adapter().NonLocalMemoryTotal() : Adapter().VideoMemoryTotal();
+    if (free)
+        *free = nonLocal ? Adapter().NonLocalMemoryFree() : Adapter().VideoMemoryFree();
+    return DD_OK;
+}
+
+void SoftDirectDraw::LoseSurfaces() {
+    for (SoftSurface* surface : surfaces_)
+        surface->MarkLost();
+}
+
+void SoftDirectDraw::Forget(SoftSurface* surface) {
+    surfaces_.erase(std::remove(surfaces_.begin(), surfaces_.end(), surface), surfaces_.end());
+    if (primary_ == surface)
+        primary_ = nullptr;
+}
+
+void SoftDirectDraw::Present(SoftSurface& primary, const RECT& changed) {
+    const TPixelView view = primary.View();
+    if (!view.bits)
+        return;
+    if (exclusive_) {
+        PresentScaledToWindow(window_, view);
+        return;
+    }
+    HWND target = primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window()
+                                                                 : window_;
+    RECT client{};
+    POINT origin{};
+    if (!target || !GetClientRect(target, &client) || !ClientToScreen(target, &origin))
+        return;
+    RECT area{std::max(changed.left, origin.x), std::max(changed.top, origin.y),
+              std::min<LONG>(changed.right, origin.x + client.right),
+              std::min<LONG>(changed.bottom, origin.y + client.bottom)};
+    area.left = std::max<LONG>(area.left, 0);
+    area.top = std::max<LONG>(area.top, 0);
+    area.right = std::min<LONG>(area.right, primary.Width());
+    area.bottom = std::min<LONG>(area.bottom, primary.Height());
+    if (area.right <= area.left || area.bottom <= area.top)
+        return;
+    PresentToWindow(target, area.left - origin.x, area.top - origin.y, view, area);
+}
+
+} // namespace directx
+
+using namespace directx;
+
+HRESULT DirectDrawEnumerateA(LPDDENUMCALLBACKA lpCallback, LPVOID lpContext) {
+    if (HRESULT f = Adapter().Intercept("DirectDrawEnumerateA"))
+        return f;
+    if (!lpCallback)
+        return DDERR_INVALIDPARAMS;
+    const std::vector<DriverEntry> drivers = Adapter().Drivers();
+    for (const DriverEntry& driver : drivers) {
+        GUID guid = driver.guid.value_or(GUID{});
+        std::string description = driver.description;
+        std::string name = driver.name;
+        if (!lpCallback(driver.guid ? &guid : nullptr, description.data(), name.data(), lpContext))
+            break;
+    }
+    return DD_OK;
+}
+
+HRESULT DirectDrawCreate(GUID* lpGUID, LPDIRECTDRAW* lplpDD, IUnknown* pUnkOuter) {
+    if (HRESULT f = Adapter().Intercept("DirectDrawCreate"))
+        return f;
+    if (pUnkOuter)
+        return CLASS_E_NOAGGREGATION;
+    if (!lplpDD)
+        return DDERR_INVALIDPARAMS;
+    *lplpDD = nullptr;
+    const DriverEntry* chosen = nullptr;
+    for (const DriverEntry& driver : Adapter().Drivers())
+        if (lpGUID ? (driver.guid && *driver.guid == *lpGUID) : !driver.guid) {
+            chosen = &driver;
+            break;
+        }
+    if (!chosen)
+        return DDERR_INVALIDDIRECTDRAWGUID;
+    auto* object = new SoftDirectDraw(*chosen);
+    object->First()->AddRef();
+    *lplpDD = object->First();
+    return DD_OK;
+}

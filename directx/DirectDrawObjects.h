@@ -1,0 +1,304 @@
+#pragma once
+// The objects behind the DirectDraw interfaces. Direct3D builds on them: it reaches a
+// surface's pixels, format and attachments here, and answers the QueryInterface calls for
+// its interfaces through the extension hooks.
+#include <functional>
+#include <vector>
+
+#include "Blit.h"
+#include "DisplayAdapter.h"
+#include "PixelFormat.h"
+#include "ddraw.h"
+
+namespace directx {
+
+class SoftSurface;
+
+class SoftPalette : public IDirectDrawPalette {
+public:
+    SoftPalette(DWORD caps, const PALETTEENTRY* entries);
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override;
+    HRESULT GetCaps(DWORD* lpdwCaps) override;
+    HRESULT GetEntries(DWORD dwFlags, DWORD dwBase, DWORD dwNumEntries,
+                       LPPALETTEENTRY lpEntries) override;
+    HRESULT SetEntries(DWORD dwFlags, DWORD dwStartingEntry, DWORD dwCount,
+                       LPPALETTEENTRY lpEntries) override;
+
+    // The entries as 0x00RRGGBB.
+    const DWORD* Colors() const { return colors_; }
+    void Attach(SoftSurface* surface);
+    void Detach(SoftSurface* surface);
+
+private:
+    ULONG refs_ = 1;
+    DWORD caps_;
+    PALETTEENTRY entries_[256] = {};
+    DWORD colors_[256] = {};
+    std::vector<SoftSurface*> users_;
+};
+
+class SoftClipper : public IDirectDrawClipper {
+public:
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override;
+    HRESULT GetHWnd(HWND* lphWnd) override;
+    HRESULT SetHWnd(DWORD dwFlags, HWND hWnd) override;
+
+    HWND Window() const { return window_; }
+    // The window's client area in screen coordinates; empty without a window.
+    RECT ClipArea() const;
+
+private:
+    ULONG refs_ = 1;
+    HWND window_ = nullptr;
+};
+
+class SoftDirectDraw {
+public:
+    explicit SoftDirectDraw(const DriverEntry& driver);
+    ~SoftDirectDraw();
+    SoftDirectDraw(const SoftDirectDraw&) = delete;
+    SoftDirectDraw& operator=(const SoftDirectDraw&) = delete;
+
+    IDirectDraw* First() { return &first_; }
+    IDirectDraw2* Second() { return &second_; }
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj);
+    HRESULT CreateClipper(DWORD dwFlags, LPDIRECTDRAWCLIPPER* lplpDDClipper, IUnknown* outer);
+    HRESULT CreatePalette(DWORD dwFlags, LPPALETTEENTRY lpColorTable,
+                          LPDIRECTDRAWPALETTE* lplpDDPalette, IUnknown* outer);
+    HRESULT CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* out, IUnknown* outer);
+    HRESULT EnumDisplayModes(DWORD dwFlags, LPDDSURFACEDESC filter, LPVOID context,
+                             LPDDENUMMODESCALLBACK callback);
+    HRESULT FlipToGDISurface();
+    HRESULT GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps);
+    HRESULT GetDisplayMode(LPDDSURFACEDESC desc);
+    HRESULT RestoreDisplayMode();
+    HRESULT SetCooperativeLevel(HWND window, DWORD flags);
+    HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refreshRate, DWORD flags);
+    HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event);
+    HRESULT GetAvailableVidMem(LPDDSCAPS caps, DWORD* total, DWORD* free);
+
+    const DriverEntry& Driver() const { return driver_; }
+    HWND Window() const { return window_; }
+    // Exclusive full-screen: the owner window covers the screen and shows the mode's picture.
+    bool FullScreen() const { return exclusive_; }
+    void LoseSurfaces();
+    void Forget(SoftSurface* surface);
+    // Shows what changed on a visible primary surface (rect in its coordinates).
+    void Present(SoftSurface& primary, const RECT& changed);
+
+    // Answers QueryInterface for interfaces other layers add (Direct3D); E_NOINTERFACE when
+    // unset or when it does not know the IID.
+    static std::function<HRESULT(SoftDirectDraw&, REFIID, LPVOID*)> extensionQuery;
+
+private:
+    class FirstFace;
+    class SecondFace;
+    ULONG AddRefFace(ULONG& count);
+    ULONG ReleaseFace(ULONG& count);
+    HRESULT CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFACE* out);
+    void LeaveExclusive();
+
+    class FirstFace : public IDirectDraw {
+    public:
+        explicit FirstFace(SoftDirectDraw& object) : object_(object) {}
+        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+        ULONG AddRef() override { return object_.AddRefFace(count); }
+        ULONG Release() override { return object_.ReleaseFace(count); }
+        HRESULT CreateClipper(DWORD f, LPDIRECTDRAWCLIPPER* c, IUnknown* o) override {
+            return object_.CreateClipper(f, c, o);
+        }
+        HRESULT CreatePalette(DWORD f, LPPALETTEENTRY e, LPDIRECTDRAWPALETTE* p,
+                              IUnknown* o) override {
+            return object_.CreatePalette(f, e, p, o);
+        }
+        HRESULT CreateSurface(LPDDSURFACEDESC d, LPDIRECTDRAWSURFACE* s, IUnknown* o) override {
+            return object_.CreateSurface(d, s, o);
+        }
+        HRESULT EnumDisplayModes(DWORD f, LPDDSURFACEDESC d, LPVOID c,
+                                 LPDDENUMMODESCALLBACK cb) override {
+            return object_.EnumDisplayModes(f, d, c, cb);
+        }
+        HRESULT FlipToGDISurface() override { return object_.FlipToGDISurface(); }
+        HRESULT GetCaps(LPDDCAPS d, LPDDCAPS h) override { return object_.GetCaps(d, h); }
+        HRESULT GetDisplayMode(LPDDSURFACEDESC d) override { return object_.GetDisplayMode(d); }
+        HRESULT RestoreDisplayMode() override { return object_.RestoreDisplayMode(); }
+        HRESULT SetCooperativeLevel(HWND w, DWORD f) override {
+            return object_.SetCooperativeLevel(w, f);
+        }
+        HRESULT SetDisplayMode(DWORD w, DWORD h, DWORD bpp) override {
+            return object_.SetDisplayMode(w, h, bpp, 0, 0);
+        }
+        HRESULT WaitForVerticalBlank(DWORD f, HANDLE e) override {
+            return object_.WaitForVerticalBlank(f, e);
+        }
+        ULONG count = 0;
+
+    private:
+        SoftDirectDraw& object_;
+    };
+
+    class SecondFace : public IDirectDraw2 {
+    public:
+        explicit SecondFace(SoftDirectDraw& object) : object_(object) {}
+        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+        ULONG AddRef() override { return object_.AddRefFace(count); }
+        ULONG Release() override { return object_.ReleaseFace(count); }
+        HRESULT CreateClipper(DWORD f, LPDIRECTDRAWCLIPPER* c, IUnknown* o) override {
+            return object_.CreateClipper(f, c, o);
+        }
+        HRESULT CreatePalette(DWORD f, LPPALETTEENTRY e, LPDIRECTDRAWPALETTE* p,
+                              IUnknown* o) override {
+            return object_.CreatePalette(f, e, p, o);
+        }
+        HRESULT CreateSurface(LPDDSURFACEDESC d, LPDIRECTDRAWSURFACE* s, IUnknown* o) override {
+            return object_.CreateSurface(d, s, o);
+        }
+        HRESULT EnumDisplayModes(DWORD f, LPDDSURFACEDESC d, LPVOID c,
+                                 LPDDENUMMODESCALLBACK cb) override {
+            return object_.EnumDisplayModes(f, d, c, cb);
+        }
+        HRESULT FlipToGDISurface() override { return object_.FlipToGDISurface(); }
+        HRESULT GetCaps(LPDDCAPS d, LPDDCAPS h) override { return object_.GetCaps(d, h); }
+        HRESULT GetDisplayMode(LPDDSURFACEDESC d) override { return object_.GetDisplayMode(d); }
+        HRESULT RestoreDisplayMode() override { return object_.RestoreDisplayMode(); }
+        HRESULT SetCooperativeLevel(HWND w, DWORD f) override {
+            return object_.SetCooperativeLevel(w, f);
+        }
+        HRESULT SetDisplayMode(DWORD w, DWORD h, DWORD bpp, DWORD r, DWORD f) override {
+            return object_.SetDisplayMode(w, h, bpp, r, f);
+        }
+        HRESULT WaitForVerticalBlank(DWORD f, HANDLE e) override {
+            return object_.WaitForVerticalBlank(f, e);
+        }
+        HRESULT GetAvailableVidMem(LPDDSCAPS c, DWORD* t, DWORD* f) override {
+            return object_.GetAvailableVidMem(c, t, f);
+        }
+        ULONG count = 0;
+
+    private:
+        SoftDirectDraw& object_;
+    };
+
+    DriverEntry driver_;
+    FirstFace first_{*this};
+    SecondFace second_{*this};
+    HWND window_ = nullptr;
+    DWORD level_ = 0;
+    bool exclusive_ = false;
+    bool setMode_ = false; // this object changed the display mode
+    int deactivationHandler_ = 0;
+    SoftSurface* primary_ = nullptr;
+    std::vector<SoftSurface*> surfaces_;
+};
+
+class SoftSurface : public IDirectDrawSurface {
+public:
+    // What a new surface is; the memory is allocated by the constructor.
+    struct Shape {
+        int width = 0;
+        int height = 0;
+        PixelFormat format;
+        DWORD caps = 0;      // reported capabilities, memory placement included
+        DWORD chargedBytes = 0;
+        bool nonLocal = false;
+        bool primary = false;
+    };
+    SoftSurface(SoftDirectDraw* owner, const Shape& shape);
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override;
+    HRESULT AddAttachedSurface(IDirectDrawSurface* attached) override;
+    HRESULT Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, LPRECT lpSrcRect,
+                DWORD dwFlags, LPDDBLTFX lpDDBltFx) override;
+    HRESULT BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSurface, LPRECT lpSrcRect,
+                    DWORD dwTrans) override;
+    HRESULT DeleteAttachedSurface(DWORD dwFlags, IDirectDrawSurface* attached) override;
+    HRESULT Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD dwFlags) override;
+    HRESULT GetAttachedSurface(LPDDSCAPS lpDDSCaps, IDirectDrawSurface** out) override;
+    HRESULT GetCaps(LPDDSCAPS lpDDSCaps) override;
+    HRESULT GetClipper(IDirectDrawClipper** out) override;
+    HRESULT GetColorKey(DWORD dwFlags, LPDDCOLORKEY lpDDColorKey) override;
+    HRESULT GetDC(HDC* lphDC) override;
+    HRESULT GetPalette(IDirectDrawPalette** out) override;
+    HRESULT GetPixelFormat(LPDDPIXELFORMAT lpDDPixelFormat) override;
+    HRESULT GetSurfaceDesc(LPDDSURFACEDESC lpDDSurfaceDesc) override;
+    HRESULT IsLost() override;
+    HRESULT Lock(LPRECT lpDestRect, LPDDSURFACEDESC lpDDSurfaceDesc, DWORD dwFlags,
+                 HANDLE hEvent) override;
+    HRESULT ReleaseDC(HDC hDC) override;
+    HRESULT Restore() override;
+    HRESULT SetClipper(IDirectDrawClipper* lpDDClipper) override;
+    HRESULT SetColorKey(DWORD dwFlags, LPDDCOLORKEY lpDDColorKey) override;
+    HRESULT SetPalette(IDirectDrawPalette* lpDDPalette) override;
+    HRESULT Unlock(LPVOID lpSurfaceData) override;
+
+    // For Direct3D and the presenting code.
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const PixelFormat& Format() const { return format_; }
+    DWORD Caps() const { return caps_; }
+    PixelPlane Plane() { return PixelPlane{bits_.data(), pitch_, width_, height_,
+                                           format_.BytesPerPixel()}; }
+    const std::vector<SoftSurface*>& Attached() const { return attached_; }
+    SoftPalette* Palette() const { return palette_; }
+    bool Lost() const { return lost_ || !owner_; }
+    bool Busy() const { return locked_ || dc_ != nullptr; }
+    bool VisiblePrimary() const { return primary_ && (chainFront_ == nullptr); }
+    // The picture as a window takes it; colours of a palettised surface from its palette, or
+    // from the desktop's when it has none.
+    TPixelView View();
+    // The surface's DirectDraw object was released: it stays a shell that answers lost.
+    void Orphan();
+    void MarkLost() { lost_ = true; }
+    // A palette it uses changed its colours.
+    void PaletteChanged();
+
+    static std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> extensionQuery;
+
+private:
+    ~SoftSurface() override;
+    void Destroy();
+    void Changed(const RECT& rect);
+    RECT Bounds() const { return RECT{0, 0, width_, height_}; }
+    bool ClipArea(RECT* area) const;
+    std::vector<SoftSurface*> Chain(); // front first, for a flipping chain
+    ColorKeyRange SourceKey(DWORD flags, const DDBLTFX* fx, HRESULT* error) const;
+
+    friend class SoftDirectDraw;
+    SoftDirectDraw* owner_;
+    ULONG refs_ = 1;
+    int width_, height_;
+    PixelFormat format_;
+    DWORD caps_;
+    DWORD chargedBytes_;
+    bool nonLocal_;
+    bool primary_;
+    LONG pitch_ = 0;
+    std::vector<BYTE> bits_;
+    BYTE* gdiBits_ = nullptr; // the memory the front buffer started with
+    bool lost_ = false;
+    bool locked_ = false;
+    bool lockedReadOnly_ = false;
+    RECT lockedRect_{};
+    HDC dc_ = nullptr;
+    std::vector<DWORD> dcCopy_; // 0x00RRGGBB copy when GDI cannot draw in place
+    bool hasSourceKey_ = false;
+    DDCOLORKEY sourceKey_{};
+    bool hasDestKey_ = false;
+    DDCOLORKEY destKey_{};
+    SoftClipper* clipper_ = nullptr;
+    SoftPalette* palette_ = nullptr;
+    std::vector<SoftSurface*> attached_; // explicit attachments (Z-buffers), referenced
+    SoftSurface* chainNext_ = nullptr;   // next back buffer of a flipping chain
+    SoftSurface* chainFront_ = nullptr;  // the front of the chain this back buffer is in
+    DWORD backBufferCount_ = 0;
+};
+
+} // namespace directx

@@ -1,0 +1,659 @@
+// Surfaces: memory, locks, device contexts, colour keys, attachments, flipping, blits and
+// surface loss.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "DirectDrawObjects.h"
+
+namespace directx {
+
+std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> SoftSurface::extensionQuery;
+
+namespace {
+
+HRESULT Fault(const char* method) { return Adapter().Intercept(method); }
+
+bool Empty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+RECT Intersect(const RECT& a, const RECT& b) {
+    return RECT{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                std::min(a.bottom, b.bottom)};
+}
+
+SoftSurface* Ours(IDirectDrawSurface* surface) { return static_cast<SoftSurface*>(surface); }
+
+} // namespace
+
+SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
+    : owner_(owner), width_(shape.width), height_(shape.height), format_(shape.format),
+      caps_(shape.caps), chargedBytes_(shape.chargedBytes), nonLocal_(shape.nonLocal),
+      primary_(shape.primary) {
+    pitch_ = static_cast<LONG>((static_cast<std::int64_t>(width_) * format_.BytesPerPixel() + 7) &
+                               ~7LL);
+    bits_.assign(static_cast<std::size_t>(pitch_) * height_, 0);
+    gdiBits_ = bits_.data();
+}
+
+SoftSurface::~SoftSurface() = default;
+
+HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    if (HRESULT f = Fault("IDirectDrawSurface::QueryInterface"))
+        return f;
+    if (!ppvObj)
+        return DDERR_INVALIDPARAMS;
+    *ppvObj = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDirectDrawSurface) {
+        AddRef();
+        *ppvObj = static_cast<IDirectDrawSurface*>(this);
+        return S_OK;
+    }
+    if (extensionQuery)
+        return extensionQuery(*this, riid, ppvObj);
+    return E_NOINTERFACE;
+}
+
+ULONG SoftSurface::Release() {
+    if (refs_ == 0)
+        return 0;
+    if (--refs_ > 0)
+        return refs_;
+    // A back buffer of a flipping chain lives as long as its front.
+    if (chainFront_ && owner_)
+        return 0;
+    Destroy();
+    return 0;
+}
+
+void SoftSurface::Destroy() {
+    if (owner_) {
+        for (SoftSurface* member = chainNext_; member;) {
+            SoftSurface* next = member->chainNext_;
+            member->chainFront_ = nullptr;
+            member->chainNext_ = nullptr;
+            member->Orphan();
+            if (member->refs_ == 0)
+                delete member;
+            member = next;
+        }
+        chainNext_ = nullptr;
+        Orphan();
+    }
+    delete this;
+}
+
+void SoftSurface::Orphan() {
+    if (dc_) {
+        DeleteMemoryDC(dc_);
+        dc_ = nullptr;
+    }
+    if (clipper_)
+        clipper_->Release();
+    clipper_ = nullptr;
+    if (palette_) {
+        palette_->Detach(this);
+        palette_->Release();
+    }
+    palette_ = nullptr;
+    const std::vector<SoftSurface*> attached = std::move(attached_);
+    attached_.clear();
+    if (owner_) {
+        for (SoftSurface* surface : attached)
+            surface->Release();
+        if (chargedBytes_)
+            Adapter().Unreserve(chargedBytes_, nonLocal_);
+        owner_->Forget(this);
+    }
+    chargedBytes_ = 0;
+    owner_ = nullptr;
+    bits_.clear();
+    bits_.shrink_to_fit();
+    locked_ = false;
+}
+
+std::vector<SoftSurface*> SoftSurface::Chain() {
+    std::vector<SoftSurface*> chain{this};
+    for (SoftSurface* s = chainNext_; s; s = s->chainNext_)
+        chain.push_back(s);
+    return chain;
+}
+
+void SoftSurface::Changed(const RECT& rect) {
+    if (owner_ && VisiblePrimary())
+        owner_->Present(*this, rect);
+}
+
+void SoftSurface::PaletteChanged() {
+    if (owner_ && VisiblePrimary() && !lost_)
+        owner_->Present(*this, Bounds());
+}
+
+TPixelView SoftSurface::View() {
+    TPixelView view;
+    const auto layout = format_.DirectLayout();
+    if (!layout || bits_.empty())
+        return view;
+    view.bits = bits_.data();
+    view.width = width_;
+    view.height = height_;
+    view.pitch = pitch_;
+    view.layout = *layout;
+    if (*layout == TPixelLayout::Indexed8) {
+        if (palette_) {
+            view.colorTable = palette_->Colors();
+        } else {
+            static DWORD desktop[256];
+            for (int i = 0; i < 256; ++i) {
+                const PALETTEENTRY& e = Adapter().systemPalette[i];
+                desktop[i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
+            }
+            view.colorTable = desktop;
+        }
+    }
+    return view;
+}
+
+bool SoftSurface::ClipArea(RECT* area) const {
+    if (!clipper_)
+        return false;
+    *area = Intersect(clipper_->ClipArea(), Bounds());
+    return true;
+}
+
+ColorKeyRange SoftSurface::SourceKey(DWORD flags, const DDBLTFX* fx, HRESULT* error) const {
+    ColorKeyRange key;
+    key.colorBits = format_.ColorBits();
+    if (flags & DDBLT_KEYSRCOVERRIDE) {
+        key.enabled = true;
+        key.low = fx->ddckSrcColorkey.dwColorSpaceLowValue;
+        key.high = fx->ddckSrcColorkey.dwColorSpaceHighValue;
+    } else if (flags & DDBLT_KEYSRC) {
+        if (!hasSourceKey_) {
+            *error = DDERR_NOCOLORKEY;
+            return key;
+        }
+        key.enabled = true;
+        key.low = sourceKey_.dwColorSpaceLowValue;
+        key.high = sourceKey_.dwColorSpaceHighValue;
+    }
+    key.low &= key.colorBits;
+    key.high &= key.colorBits;
+    if (key.high < key.low)
+        key.high = key.low;
+    return key;
+}
+
+HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, LPRECT lpSrcRect,
+                         DWORD dwFlags, LPDDBLTFX lpDDBltFx) {
+    if (HRESULT f = Fault("IDirectDrawSurface::Blt"))
+        return f;
+    const DWORD needsFx =
+        DDBLT_COLORFILL | DDBLT_DEPTHFILL | DDBLT_DDFX | DDBLT_KEYSRCOVERRIDE | DDBLT_ROP;
+    if ((dwFlags & needsFx) && (!lpDDBltFx || lpDDBltFx->dwSize != sizeof(DDBLTFX)))
+        return DDERR_INVALIDPARAMS;
+    if (dwFlags & (DDBLT_ROP | DDBLT_KEYDEST))
+        return DDERR_UNSUPPORTED;
+    if (Lost())
+        return DDERR_SURFACELOST;
+    if (Busy())
+        return DDERR_SURFACEBUSY;
+    const RECT dest = lpDestRect ? *lpDestRect : Bounds();
+    if (Empty(dest))
+        return DDERR_INVALIDRECT;
+    RECT clip;
+    if (!ClipArea(&clip)) {
+        if (!Inside(dest, Bounds()))
+            return DDERR_INVALIDRECT;
+        clip = Bounds();
+    }
+    const RECT visible = Intersect(dest, clip);
+    PixelPlane target = Plane();
+
+    if (dwFlags & (DDBLT_COLORFILL | DDBLT_DEPTHFILL)) {
+        if ((dwFlags & DDBLT_DEPTHFILL) && !format_.IsZBuffer())
+            return DDERR_INVALIDPARAMS;
+        if (!Empty(visible))
+            FillRect(target, visible, lpDDBltFx->dwFillColor & format_.ColorBits());
+        Changed(visible);
+        return DD_OK;
+    }
+    if (!lpDDSrcSurface)
+        return DDERR_INVALIDPARAMS;
+    SoftSurface* source = Ours(lpDDSrcSurface);
+    if (source->Lost())
+        return DDERR_SURFACELOST;
+    if (source->Busy())
+        return DDERR_SURFACEBUSY;
+    const RECT from = lpSrcRect ? *lpSrcRect : source->Bounds();
+    if (Empty(from) || !Inside(from, source->Bounds()))
+        return DDERR_INVALIDRECT;
+    if (source->format_.BytesPerPixel() != format_.BytesPerPixel())
+        return DDERR_INVALIDPIXELFORMAT;
+    HRESULT keyError = DD_OK;
+    ColorKeyRange key = source->SourceKey(dwFlags, lpDDBltFx, &keyError);
+    if (keyError)
+        return keyError;
+    const DWORD fx = (dwFlags & DDBLT_DDFX) ? lpDDBltFx->dwDDFX : 0;
+    const bool mirrorX = (fx & DDBLTFX_MIRRORLEFTRIGHT) != 0;
+    const bool mirrorY = (fx & DDBLTFX_MIRRORUPDOWN) != 0;
+    if (Empty(visible))
+        return DD_OK;
+    const bool sameSize =
+        dest.right - dest.left == from.right - from.left && dest.bottom - dest.top == from.bottom - from.top;
+    if (sameSize && !mirrorX && !mirrorY) {
+        const RECT part{from.left + (visible.left - dest.left), from.top + (visible.top - dest.top),
+                        from.left + (visible.right - dest.left),
+                        from.top + (visible.bottom - dest.top)};
+        CopyRect(target, visible.left, visible.top, source->Plane(), part, key);
+    } else {
+        StretchRect(target, dest, visible, source->Plane(), from, key, mirrorX, mirrorY);
+    }
+    Changed(visible);
+    return DD_OK;
+}
+
+HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSurface,
+                             LPRECT lpSrcRect, DWORD dwTrans) {
+    if (HRESULT f = Fault("IDirectDrawSurface::BltFast"))
+        return f;
+    if (!lpDDSrcSurface || (dwTrans & ~(DDBLTFAST_SRCCOLORKEY | DDBLTFAST_DESTCOLORKEY |
+                                        DDBLTFAST_WAIT)))
+        return DDERR_INVALIDPARAMS;
+    if (dwTrans & DDBLTFAST_DESTCOLORKEY)
+        return DDERR_UNSUPPORTED;
+    if (clipper_)
+        return DDERR_BLTFASTCANTCLIP;
+    SoftSurface* source = Ours(lpDDSrcSurface);
+    if (Lost() || source->Lost())
+        return DDERR_SURFACELOST;
+    if (Busy() || source->Busy())
+        return DDERR_SURFACEBUSY;
+    const RECT from = lpSrcRect ? *lpSrcRect : source->Bounds();
+    if (Empty(from) || !Inside(from, source->Bounds()))
+        return DDERR_INVALIDRECT;
+    const std::int64_t x = dwX, y = dwY;
+    if (x + (from.right - from.left) > width_ || y + (from.bottom - from.top) > height_)
+        return DDERR_INVALIDRECT;
+    if (source->format_.BytesPerPixel() != format_.BytesPerPixel())
+        return DDERR_INVALIDPIXELFORMAT;
+    HRESULT keyError = DD_OK;
+    const ColorKeyRange key = source->SourceKey(
+        (dwTrans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0, nullptr, &keyError);
+    if (keyError)
+        return keyError;
+    CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
+    Changed(RECT{static_cast<LONG>(x), static_cast<LONG>(y),
+                 static_cast<LONG>(x + from.right - from.left),
+                 static_cast<LONG>(y + from.bottom - from.top)});
+    return DD_OK;
+}
+
+HRESULT SoftSurface::AddAttachedSurface(IDirectDrawSurface* attached) {
+    if (HRESULT f = Fault("IDirectDrawSurface::AddAttachedSurface"))
+        return f;
+    if (!attached || attached == this)
+        return DDERR_INVALIDPARAMS;
+    SoftSurface* surface = Ours(attached);
+    if (Lost() || surface->Lost())
+        return DDERR_SURFACELOST;
+    if (std::find(attached_.begin(), attached_.end(), surface) != attached_.end())
+        return DDERR_SURFACEALREADYATTACHED;
+    // Only depth buffers attach, at least as large as what they serve.
+    if (!surface->format_.IsZBuffer() || format_.IsZBuffer() || surface->width_ < width_ ||
+        surface->height_ < height_ || surface->owner_ != owner_)
+        return DDERR_CANNOTATTACHSURFACE;
+    for (SoftSurface* other : attached_)
+        if (other->format_.IsZBuffer())
+            return DDERR_CANNOTATTACHSURFACE;
+    surface->AddRef();
+    attached_.push_back(surface);
+    return DD_OK;
+}
+
+HRESULT SoftSurface::DeleteAttachedSurface(DWORD, IDirectDrawSurface* attached) {
+    if (HRESULT f = Fault("IDirectDrawSurface::DeleteAttachedSurface"))
+        return f;
+    std::vector<SoftSurface*> removed;
+    if (!attached) {
+        removed = std::move(attached_);
+        attached_.clear();
+    } else {
+        auto it = std::find(attached_.begin(), attached_.end(), Ours(attached));
+        if (it == attached_.end())
+            return DDERR_SURFACENOTATTACHED;
+        removed.push_back(*it);
+        attached_.erase(it);
+    }
+    for (SoftSurface* surface : removed)
+        surface->Release();
+    return DD_OK;
+}
+
+HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) {
+    if (HRESULT f = Fault("IDirectDrawSurface::Flip"))
+        return f;
+    if (!chainNext_ || chainFront_)
+        return DDERR_NOTFLIPPABLE;
+    if (lpDDSurfaceTargetOverride)
+        return DDERR_INVALIDPARAMS;
+    if (!owner_ || !owner_->FullScreen())
+        return DDERR_NOEXCLUSIVEMODE;
+    std::vector<SoftSurface*> chain = Chain();
+    for (SoftSurface* s : chain) {
+        if (s->Lost())
+            return DDERR_SURFACELOST;
+        if (s->Busy())
+            return DDERR_SURFACEBUSY;
+    }
+    // The front takes the first back buffer's memory, each back buffer the next one's, and
+    // the last the old front's. No wait for a vertical blank.
+    for (std::size_t k = 0; k + 1 < chain.size(); ++k)
+        chain[k]->bits_.swap(chain[k + 1]->bits_);
+    Changed(Bounds());
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetAttachedSurface(LPDDSCAPS lpDDSCaps, IDirectDrawSurface** out) {
+    if (HRESULT f = Fault("IDirectDrawSurface::GetAttachedSurface"))
+        return f;
+    if (!lpDDSCaps || !out)
+        return DDERR_INVALIDPARAMS;
+    *out = nullptr;
+    std::vector<SoftSurface*> candidates;
+    if (chainNext_)
+        candidates.push_back(chainNext_);
+    else if (chainFront_)
+        candidates.push_back(chainFront_); // the chain is circular
+    candidates.insert(candidates.end(), attached_.begin(), attached_.end());
+    for (SoftSurface* surface : candidates)
+        if ((surface->caps_ & lpDDSCaps->dwCaps) == lpDDSCaps->dwCaps) {
+            surface->AddRef();
+            *out = surface;
+            return DD_OK;
+        }
+    return DDERR_NOTFOUND;
+}
+
+HRESULT SoftSurface::GetCaps(LPDDSCAPS lpDDSCaps) {
+    if (HRESULT f = Fault("IDirectDrawSurface::GetCaps"))
+        return f;
+    if (!lpDDSCaps)
+        return DDERR_INVALIDPARAMS;
+    lpDDSCaps->dwCaps = caps_;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetClipper(IDirectDrawClipper** out) {
+    if (!out)
+        return DDERR_INVALIDPARAMS;
+    *out = clipper_;
+    if (!clipper_)
+        return DDERR_NOCLIPPERATTACHED;
+    clipper_->AddRef();
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetColorKey(DWORD dwFlags, LPDDCOLORKEY lpDDColorKey) {
+    if (!lpDDColorKey)
+        return DDERR_INVALIDPARAMS;
+    if (dwFlags == DDCKEY_SRCBLT && hasSourceKey_)
+        *lpDDColorKey = sourceKey_;
+    else if (dwFlags == DDCKEY_DESTBLT && hasDestKey_)
+        *lpDDColorKey = destKey_;
+    else
+        return DDERR_NOCOLORKEY;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::SetColorKey(DWORD dwFlags, LPDDCOLORKEY lpDDColorKey) {
+    if (HRESULT f = Fault("IDirectDrawSurface::SetColorKey"))
+        return f;
+    const DWORD kind = dwFlags & ~DDCKEY_COLORSPACE;
+    if (kind != DDCKEY_SRCBLT && kind != DDCKEY_DESTBLT)
+        return DDERR_INVALIDPARAMS;
+    if (Lost())
+        return DDERR_SURFACELOST;
+    bool& has = kind == DDCKEY_SRCBLT ? hasSourceKey_ : hasDestKey_;
+    DDCOLORKEY& key = kind == DDCKEY_SRCBLT ? sourceKey_ : destKey_;
+    has = lpDDColorKey != nullptr;
+    if (lpDDColorKey) {
+        key = *lpDDColorKey;
+        // Without a colour-space request the key is the low value alone.
+        if (!(dwFlags & DDCKEY_COLORSPACE))
+            key.dwColorSpaceHighValue = key.dwColorSpaceLowValue;
+    }
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetDC(HDC* lphDC) {
+    if (HRESULT f = Fault("IDirectDrawSurface::GetDC"))
+        return f;
+    if (!lphDC)
+        return DDERR_INVALIDPARAMS;
+    *lphDC = nullptr;
+    if (Lost())
+        return DDERR_SURFACELOST;
+    if (dc_)
+        return DDERR_DCALREADYCREATED;
+    if (locked_)
+        return DDERR_SURFACEBUSY;
+    if (format_.IsZBuffer())
+        return DDERR_CANTCREATEDC;
+    const auto layout = format_.DirectLayout();
+    if (layout && *layout != TPixelLayout::Indexed8) {
+        dc_ = CreateMemoryDC(bits_.data(), width_, height_, pitch_, *layout);
+    } else {
+        // GDI draws on a 32-bit copy; ReleaseDC maps it back into the surface's format.
+        dcCopy_.resize(static_cast<std::size_t>(width_) * height_);
+        const ColorConverter converter(format_);
+        const DWORD* palette = palette_ ? palette_->Colors() : View().colorTable;
+        const PixelPlane plane = Plane();
+        for (int y = 0; y < height_; ++y) {
+            const BYTE* row = plane.Row(y);
+            for (int x = 0; x < width_; ++x) {
+                DWORD pixel = 0;
+                std::memcpy(&pixel, row + x * plane.bytesPerPixel, plane.bytesPerPixel);
+                dcCopy_[static_cast<std::size_t>(y) * width_ + x] =
+                    converter.ToRGB(pixel, palette);
+            }
+        }
+        dc_ = CreateMemoryDC(dcCopy_.data(), width_, height_, width_ * 4,
+                             TPixelLayout::XRGB8888);
+    }
+    if (!dc_)
+        return DDERR_CANTCREATEDC;
+    *lphDC = dc_;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::ReleaseDC(HDC hDC) {
+    if (HRESULT f = Fault("IDirectDrawSurface::ReleaseDC"))
+        return f;
+    if (!dc_)
+        return DDERR_NODC;
+    if (hDC != dc_)
+        return DDERR_INVALIDPARAMS;
+    DeleteMemoryDC(dc_);
+    dc_ = nullptr;
+    const PixelPlane plane = Plane();
+    if (!dcCopy_.empty()) {
+        const ColorConverter converter(format_);
+        const DWORD* palette = palette_ ? palette_->Colors() : View().colorTable;
+        std::unique_ptr<PaletteMatcher> matcher;
+        if (format_.Palettized())
+            matcher = std::make_unique<PaletteMatcher>(palette);
+        for (int y = 0; y < height_; ++y) {
+            BYTE* row = plane.Row(y);
+            for (int x = 0; x < width_; ++x) {
+                const DWORD rgb = dcCopy_[static_cast<std::size_t>(y) * width_ + x] & 0xFFFFFF;
+                const DWORD pixel = matcher ? matcher->Nearest(rgb) : converter.FromRGB(rgb);
+                std::memcpy(row + x * plane.bytesPerPixel, &pixel, plane.bytesPerPixel);
+            }
+        }
+        dcCopy_.clear();
+        dcCopy_.shrink_to_fit();
+    } else if (format_.bitsPerPixel == 32) {
+        // The painter sets the unused top byte; the surface keeps it clear.
+        for (int y = 0; y < height_; ++y) {
+            auto* row = reinterpret_cast<DWORD*>(plane.Row(y));
+            for (int x = 0; x < width_; ++x)
+                row[x] &= 0xFFFFFF;
+        }
+    }
+    Changed(Bounds());
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetPalette(IDirectDrawPalette** out) {
+    if (!out)
+        return DDERR_INVALIDPARAMS;
+    *out = palette_;
+    if (!palette_)
+        return DDERR_NOPALETTEATTACHED;
+    palette_->AddRef();
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetPixelFormat(LPDDPIXELFORMAT lpDDPixelFormat) {
+    if (HRESULT f = Fault("IDirectDrawSurface::GetPixelFormat"))
+        return f;
+    if (!lpDDPixelFormat || lpDDPixelFormat->dwSize != sizeof(DDPIXELFORMAT))
+        return DDERR_INVALIDPARAMS;
+    *lpDDPixelFormat = format_.ToDD();
+    return DD_OK;
+}
+
+HRESULT SoftSurface::GetSurfaceDesc(LPDDSURFACEDESC desc) {
+    if (HRESULT f = Fault("IDirectDrawSurface::GetSurfaceDesc"))
+        return f;
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC))
+        return DDERR_INVALIDPARAMS;
+    DDSURFACEDESC d{};
+    d.dwSize = sizeof(DDSURFACEDESC);
+    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
+    d.dwWidth = static_cast<DWORD>(width_);
+    d.dwHeight = static_cast<DWORD>(height_);
+    d.lPitch = pitch_;
+    d.ddpfPixelFormat = format_.ToDD();
+    d.ddsCaps.dwCaps = caps_;
+    if (backBufferCount_) {
+        d.dwFlags |= DDSD_BACKBUFFERCOUNT;
+        d.dwBackBufferCount = backBufferCount_;
+    }
+    if (format_.IsZBuffer()) {
+        d.dwFlags |= DDSD_ZBUFFERBITDEPTH;
+        d.dwZBufferBitDepth = static_cast<DWORD>(format_.depthBits);
+    }
+    if (hasSourceKey_) {
+        d.dwFlags |= DDSD_CKSRCBLT;
+        d.ddckCKSrcBlt = sourceKey_;
+    }
+    if (hasDestKey_) {
+        d.dwFlags |= DDSD_CKDESTBLT;
+        d.ddckCKDestBlt = destKey_;
+    }
+    *desc = d;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::IsLost() {
+    if (HRESULT f = Fault("IDirectDrawSurface::IsLost"))
+        return f;
+    return Lost() ? DDERR_SURFACELOST : DD_OK;
+}
+
+HRESULT SoftSurface::Lock(LPRECT lpDestRect, LPDDSURFACEDESC desc, DWORD dwFlags, HANDLE) {
+    if (HRESULT f = Fault("IDirectDrawSurface::Lock"))
+        return f;
+    if (!desc || desc->dwSize != sizeof(DDSURFACEDESC))
+        return DDERR_INVALIDPARAMS;
+    if (Lost())
+        return DDERR_SURFACELOST;
+    if (Busy())
+        return DDERR_SURFACEBUSY;
+    const RECT area = lpDestRect ? *lpDestRect : Bounds();
+    if (Empty(area) || !Inside(area, Bounds()))
+        return DDERR_INVALIDRECT;
+    GetSurfaceDesc(desc);
+    desc->dwFlags |= DDSD_LPSURFACE;
+    desc->lpSurface = bits_.data() + static_cast<std::ptrdiff_t>(area.top) * pitch_ +
+                      area.left * format_.BytesPerPixel();
+    locked_ = true;
+    lockedReadOnly_ = (dwFlags & DDLOCK_READONLY) != 0;
+    lockedRect_ = area;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::Unlock(LPVOID) {
+    if (HRESULT f = Fault("IDirectDrawSurface::Unlock"))
+        return f;
+    if (!locked_)
+        return DDERR_NOTLOCKED;
+    locked_ = false;
+    if (!lockedReadOnly_)
+        Changed(lockedRect_);
+    return DD_OK;
+}
+
+HRESULT SoftSurface::Restore() {
+    if (HRESULT f = Fault("IDirectDrawSurface::Restore"))
+        return f;
+    if (!owner_)
+        return DDERR_SURFACELOST; // its DirectDraw object is gone
+    SoftSurface* front = chainFront_ ? chainFront_ : this;
+    if (front->primary_) {
+        const DisplayMode mode = Adapter().CurrentMode();
+        if (mode.width != front->width_ || mode.height != front->height_ ||
+            mode.bitsPerPixel != front->format_.bitsPerPixel)
+            return DDERR_WRONGMODE;
+        for (SoftSurface* s : front->Chain())
+            s->lost_ = false;
+        return DD_OK;
+    }
+    lost_ = false;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::SetClipper(IDirectDrawClipper* lpDDClipper) {
+    if (HRESULT f = Fault("IDirectDrawSurface::SetClipper"))
+        return f;
+    auto* clipper = static_cast<SoftClipper*>(lpDDClipper);
+    if (clipper == clipper_)
+        return DD_OK;
+    if (clipper)
+        clipper->AddRef();
+    if (clipper_)
+        clipper_->Release();
+    clipper_ = clipper;
+    return DD_OK;
+}
+
+HRESULT SoftSurface::SetPalette(IDirectDrawPalette* lpDDPalette) {
+    if (HRESULT f = Fault("IDirectDrawSurface::SetPalette"))
+        return f;
+    if (Lost())
+        return DDERR_SURFACELOST;
+    if (lpDDPalette && !format_.Palettized())
+        return DDERR_NOTPALETTIZED;
+    auto* palette = static_cast<SoftPalette*>(lpDDPalette);
+    if (palette == palette_)
+        return DD_OK;
+    if (palette) {
+        palette->AddRef();
+        palette->Attach(this);
+    }
+    if (palette_) {
+        palette_->Detach(this);
+        palette_->Release();
+    }
+    palette_ = palette;
+    PaletteChanged();
+    return DD_OK;
+}
+
+} // namespace directx

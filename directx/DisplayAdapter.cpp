@@ -1,0 +1,162 @@
+#include "DisplayAdapter.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "DirectDrawObjects.h"
+
+namespace directx {
+
+namespace {
+constexpr DWORD DefaultVideoMemory = 8u << 20;
+constexpr DWORD DefaultNonLocalMemory = 16u << 20;
+
+int DesktopDepthFromEnvironment() {
+    const char* text = std::getenv("ZELKA_DESKTOP_BPP");
+    if (!text)
+        return 16;
+    const int value = std::atoi(text);
+    return value == 8 || value == 16 || value == 24 || value == 32 ? value : 16;
+}
+
+void FillDefaultSystemPalette(std::array<PALETTEENTRY, 256>& palette) {
+    // A 3-3-2 colour cube, black first and white last, as a palettised desktop offers.
+    for (int i = 0; i < 256; ++i)
+        palette[i] = PALETTEENTRY{static_cast<BYTE>(((i >> 5) & 7) * 255 / 7),
+                                  static_cast<BYTE>(((i >> 2) & 7) * 255 / 7),
+                                  static_cast<BYTE>((i & 3) * 255 / 3), 0};
+}
+} // namespace
+
+DisplayAdapter::DisplayAdapter() { Reset(); }
+
+DisplayAdapter& DisplayAdapter::Instance() {
+    static DisplayAdapter adapter;
+    return adapter;
+}
+
+void DisplayAdapter::Reset() {
+    drivers_ = {PrimaryDriver()};
+    desktopBitCount_ = DesktopDepthFromEnvironment();
+    videoTotal_ = DefaultVideoMemory;
+    nonLocalTotal_ = DefaultNonLocalMemory;
+    faults_.clear();
+    recording_ = false;
+    calls_.clear();
+    FillDefaultSystemPalette(systemPalette);
+}
+
+DriverEntry DisplayAdapter::PrimaryDriver() {
+    DriverEntry driver;
+    driver.description = "Primary Display Driver";
+    driver.name = "display";
+    driver.hardwareCaps = DDCAPS_3D | DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_GDI |
+                          DDCAPS_PALETTE | DDCAPS_COLORKEY | DDCAPS_BLTCOLORFILL |
+                          DDCAPS_CANCLIP | DDCAPS_CANCLIPSTRETCHED | DDCAPS_CANBLTSYSMEM;
+    driver.surfaceCaps = DDSCAPS_BACKBUFFER | DDSCAPS_COMPLEX | DDSCAPS_FLIP |
+                         DDSCAPS_FRONTBUFFER | DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PALETTE |
+                         DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE |
+                         DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER |
+                         DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM;
+    return driver;
+}
+
+DisplayMode DisplayAdapter::DesktopMode() const {
+    int width = GetSystemMetrics(SM_CXSCREEN);
+    int height = GetSystemMetrics(SM_CYSCREEN);
+    if (width <= 0 || height <= 0) {
+        width = 800; // no screen at all: the size of the offscreen platform's screen
+        height = 600;
+    }
+    return DisplayMode{width, height, desktopBitCount_};
+}
+
+void DisplayAdapter::SetDesktopBitCount(int bitsPerPixel) { desktopBitCount_ = bitsPerPixel; }
+
+DisplayMode DisplayAdapter::CurrentMode() const { return mode_ ? *mode_ : DesktopMode(); }
+
+std::vector<DisplayMode> DisplayAdapter::DisplayModes() const {
+    std::vector<DisplayMode> modes;
+    for (const auto& [w, h] : {std::pair{640, 480}, {800, 600}, {1024, 768}})
+        for (int bpp : {8, 16, 24, 32})
+            modes.push_back(DisplayMode{w, h, bpp});
+    const DisplayMode desktop = DesktopMode();
+    if (std::find(modes.begin(), modes.end(), desktop) == modes.end())
+        modes.push_back(desktop);
+    return modes;
+}
+
+void DisplayAdapter::ChangeMode(const DisplayMode& mode) {
+    if (mode == DesktopMode())
+        mode_.reset();
+    else
+        mode_ = mode;
+    LoseAllSurfaces();
+}
+
+DWORD DisplayAdapter::VideoMemoryFree() const {
+    return videoUsed_ >= videoTotal_ ? 0 : videoTotal_ - videoUsed_;
+}
+
+DWORD DisplayAdapter::NonLocalMemoryFree() const {
+    return nonLocalUsed_ >= nonLocalTotal_ ? 0 : nonLocalTotal_ - nonLocalUsed_;
+}
+
+bool DisplayAdapter::Reserve(DWORD bytes, bool nonLocal) {
+    if (bytes > (nonLocal ? NonLocalMemoryFree() : VideoMemoryFree()))
+        return false;
+    (nonLocal ? nonLocalUsed_ : videoUsed_) += bytes;
+    return true;
+}
+
+void DisplayAdapter::Unreserve(DWORD bytes, bool nonLocal) {
+    DWORD& used = nonLocal ? nonLocalUsed_ : videoUsed_;
+    used = bytes > used ? 0 : used - bytes;
+}
+
+void DisplayAdapter::FailNext(const std::string& method, int count, HRESULT code) {
+    if (count <= 0)
+        faults_.erase(method);
+    else
+        faults_[method] = Fault{count, code};
+}
+
+void DisplayAdapter::LoseAllSurfaces() {
+    for (SoftDirectDraw* object : objects)
+        object->LoseSurfaces();
+}
+
+HRESULT DisplayAdapter::Intercept(const char* method) {
+    if (recording_)
+        calls_.emplace_back(method);
+    if (faults_.empty())
+        return DD_OK;
+    auto it = faults_.find(method);
+    if (it == faults_.end())
+        return DD_OK;
+    const HRESULT code = it->second.code;
+    if (--it->second.count <= 0)
+        faults_.erase(it);
+    return code;
+}
+
+DDCAPS DescribeCaps(const DriverEntry& driver, bool hardware) {
+    DDCAPS caps{};
+    caps.dwSize = sizeof(DDCAPS);
+    caps.dwCaps = hardware ? driver.hardwareCaps : (driver.hardwareCaps & ~DDCAPS_3D);
+    caps.dwCKeyCaps = DDCKEYCAPS_SRCBLT;
+    caps.dwFXCaps = DDFXCAPS_BLTMIRRORLEFTRIGHT | DDFXCAPS_BLTMIRRORUPDOWN;
+    caps.dwPalCaps = DDPCAPS_8BIT | DDPCAPS_PRIMARYSURFACE | DDPCAPS_ALLOW256;
+    caps.dwZBufferBitDepths = DDBD_16 | DDBD_24 | DDBD_32;
+    caps.ddsCaps.dwCaps = hardware ? driver.surfaceCaps
+                                   : (driver.surfaceCaps & ~(DDSCAPS_VIDEOMEMORY |
+                                                             DDSCAPS_LOCALVIDMEM |
+                                                             DDSCAPS_NONLOCALVIDMEM));
+    if (hardware) {
+        caps.dwVidMemTotal = Adapter().VideoMemoryTotal();
+        caps.dwVidMemFree = Adapter().VideoMemoryFree();
+    }
+    return caps;
+}
+
+} // namespace directx

@@ -1,0 +1,108 @@
+#pragma once
+// The virtual display adapter: the one process-wide description of the display the software
+// DirectDraw emulates (desktop, display modes, drivers, capabilities, video memory), and the
+// fault injection tests use to drive the callers' fall-back and fatal paths.
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ddraw.h"
+
+namespace directx {
+
+class SoftDirectDraw;
+
+struct DisplayMode {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+    friend bool operator==(const DisplayMode&, const DisplayMode&) = default;
+};
+
+struct DriverEntry {
+    std::optional<GUID> guid; // none: the primary display driver
+    std::string description;
+    std::string name;
+    DWORD hardwareCaps = 0;   // DDCAPS::dwCaps of the hardware
+    DWORD surfaceCaps = 0;    // DDCAPS::ddsCaps.dwCaps of the hardware
+};
+
+class DisplayAdapter {
+public:
+    static DisplayAdapter& Instance();
+
+    // Back to the defaults: desktop depth from ZELKA_DESKTOP_BPP (16 when unset or not 8, 16,
+    // 24 or 32), the primary driver alone, the full video-memory budget, no faults armed, no
+    // call recording. Live DirectDraw objects stay.
+    void Reset();
+
+    // The desktop: the real screen's size at the emulated depth.
+    DisplayMode DesktopMode() const;
+    void SetDesktopBitCount(int bitsPerPixel);
+    // The display's mode now: the desktop, or what a SetDisplayMode chose.
+    DisplayMode CurrentMode() const;
+    // 640x480, 800x600, 1024x768 at 8/16/24/32 bits, plus the desktop; widest last.
+    std::vector<DisplayMode> DisplayModes() const;
+    // A mode change: every surface of every DirectDraw object becomes lost.
+    void ChangeMode(const DisplayMode& mode);
+
+    const std::vector<DriverEntry>& Drivers() const { return drivers_; }
+    void SetDrivers(std::vector<DriverEntry> drivers) { drivers_ = std::move(drivers); }
+    static DriverEntry PrimaryDriver();
+
+    // Video memory: surfaces placed there are charged against the budget.
+    DWORD VideoMemoryTotal() const { return videoTotal_; }
+    DWORD VideoMemoryFree() const;
+    void SetVideoMemory(DWORD total) { videoTotal_ = total; }
+    DWORD NonLocalMemoryTotal() const { return nonLocalTotal_; }
+    DWORD NonLocalMemoryFree() const;
+    void SetNonLocalMemory(DWORD total) { nonLocalTotal_ = total; }
+    bool Reserve(DWORD bytes, bool nonLocal);
+    void Unreserve(DWORD bytes, bool nonLocal);
+
+    // The colours of a palettised desktop that no DirectDraw palette replaces.
+    std::array<PALETTEENTRY, 256> systemPalette{};
+
+    // Fault injection: the next `count` calls of `method` fail with `code`. Methods are named
+    // "DirectDrawCreate", "DirectDrawEnumerateA", "IDirectDraw2::<name>" (either interface
+    // version), "IDirectDrawSurface::<name>", "IDirectDrawPalette::<name>" and
+    // "IDirectDrawClipper::<name>".
+    void FailNext(const std::string& method, int count, HRESULT code);
+    // Every surface of every DirectDraw object becomes lost.
+    void LoseAllSurfaces();
+    // Records the name of every call made, for tests that check what a caller did.
+    void RecordCalls(bool on) { recording_ = on; }
+    const std::vector<std::string>& Calls() const { return calls_; }
+    void ClearCalls() { calls_.clear(); }
+
+    // Called at the start of every method: records it, and answers an armed fault (else 0).
+    HRESULT Intercept(const char* method);
+
+    // The DirectDraw objects alive, and the one holding exclusive mode.
+    std::vector<SoftDirectDraw*> objects;
+    SoftDirectDraw* exclusiveOwner = nullptr;
+
+private:
+    DisplayAdapter();
+    struct Fault {
+        int count = 0;
+        HRESULT code = 0;
+    };
+    std::vector<DriverEntry> drivers_;
+    int desktopBitCount_ = 16;
+    std::optional<DisplayMode> mode_; // none: the desktop
+    DWORD videoTotal_ = 0, videoUsed_ = 0;
+    DWORD nonLocalTotal_ = 0, nonLocalUsed_ = 0;
+    std::map<std::string, Fault> faults_;
+    bool recording_ = false;
+    std::vector<std::string> calls_;
+};
+
+inline DisplayAdapter& Adapter() { return DisplayAdapter::Instance(); }
+
+// The capability record a driver reports; hardware with its own bits, emulation without 3D.
+DDCAPS DescribeCaps(const DriverEntry& driver, bool hardware);
+
+} // namespace directx

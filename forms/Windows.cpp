@@ -1,0 +1,310 @@
+#include "Windows.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScreen>
+#include <QWidget>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+namespace {
+
+// What the window shows of the pixels presented to it: a child covering the client area that
+// paints the last presented picture. Mouse input passes through to the window.
+class SurfaceView : public QWidget {
+public:
+    explicit SurfaceView(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+        Fit();
+        show();
+    }
+
+    void Fit() {
+        const QSize size = parentWidget()->size();
+        setGeometry(0, 0, size.width(), size.height());
+        if (image.size() != size) {
+            QImage resized(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+            resized.fill(Qt::black);
+            QPainter painter(&resized);
+            painter.drawImage(0, 0, image);
+            image = std::move(resized);
+        }
+        raise();
+    }
+
+    QImage image;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPainter painter(this);
+        painter.drawImage(event->rect(), image, event->rect());
+    }
+};
+
+struct WindowRecord {
+    QPointer<QWidget> widget;
+    QPointer<SurfaceView> view;
+    QRect coveredFrom;
+    bool covering = false;
+};
+
+struct Handler {
+    std::uintptr_t window;
+    std::function<void()> handler;
+};
+
+std::map<std::uintptr_t, WindowRecord>& Windows() {
+    static std::map<std::uintptr_t, WindowRecord> windows;
+    return windows;
+}
+
+std::map<int, Handler>& Handlers() {
+    static std::map<int, Handler> handlers;
+    return handlers;
+}
+
+const char* const HandleProperty = "zelkaWindowHandle";
+
+WindowRecord* Record(HWND window) {
+    auto it = Windows().find(reinterpret_cast<std::uintptr_t>(window));
+    if (it == Windows().end() || !it->second.widget)
+        return nullptr;
+    return &it->second;
+}
+
+// Forwards deactivation and keeps the picture covering the client area on resize.
+class WindowWatcher : public QObject {
+public:
+    WindowWatcher(QWidget* widget, std::uintptr_t handle) : QObject(widget), handle_(handle) {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::WindowDeactivate) {
+            // Copy first: a handler may remove itself.
+            std::vector<std::function<void()>> calls;
+            for (const auto& [id, h] : Handlers())
+                if (h.window == handle_)
+                    calls.push_back(h.handler);
+            for (const auto& call : calls)
+                call();
+        } else if (event->type() == QEvent::Resize) {
+            auto it = Windows().find(handle_);
+            if (it != Windows().end() && it->second.view)
+                it->second.view->Fit();
+        }
+        return QObject::eventFilter(object, event);
+    }
+
+private:
+    std::uintptr_t handle_;
+};
+
+SurfaceView* View(WindowRecord& record) {
+    if (!record.view)
+        record.view = new SurfaceView(record.widget);
+    else if (record.view->size() != record.widget->size())
+        record.view->Fit();
+    return record.view;
+}
+
+QImage::Format QtFormat(TPixelLayout layout) {
+    switch (layout) {
+    case TPixelLayout::Indexed8:
+        return QImage::Format_Indexed8;
+    case TPixelLayout::RGB565:
+        return QImage::Format_RGB16;
+    case TPixelLayout::XRGB1555:
+        return QImage::Format_RGB555;
+    case TPixelLayout::BGR888:
+        return QImage::Format_BGR888;
+    case TPixelLayout::XRGB8888:
+        return QImage::Format_RGB32;
+    }
+    return QImage::Format_Invalid;
+}
+
+// A QImage over the caller's memory, no copy.
+QImage Wrap(const TPixelView& picture) {
+    QImage image(static_cast<const uchar*>(picture.bits), picture.width, picture.height,
+                 picture.pitch, QtFormat(picture.layout));
+    if (picture.layout == TPixelLayout::Indexed8) {
+        QList<QRgb> table(256);
+        for (int i = 0; i < 256; ++i)
+            table[i] = 0xFF000000u | (picture.colorTable ? picture.colorTable[i] : 0);
+        image.setColorTable(table);
+    }
+    return image;
+}
+
+struct DeviceContext {
+    QImage image;
+};
+
+std::map<std::uintptr_t, std::unique_ptr<DeviceContext>>& DeviceContexts() {
+    static std::map<std::uintptr_t, std::unique_ptr<DeviceContext>> contexts;
+    return contexts;
+}
+
+} // namespace
+
+int GetSystemMetrics(int index) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 0;
+    switch (index) {
+    case SM_CXSCREEN:
+        return screen->geometry().width();
+    case SM_CYSCREEN:
+        return screen->geometry().height();
+    default:
+        return 0;
+    }
+}
+
+HWND WindowHandle(QWidget* widget) {
+    if (!widget)
+        return nullptr;
+    const QVariant known = widget->property(HandleProperty);
+    if (known.isValid())
+        return reinterpret_cast<HWND>(known.value<qulonglong>());
+    static std::uintptr_t next = 0x100;
+    const std::uintptr_t handle = next;
+    next += 4;
+    widget->setProperty(HandleProperty, qulonglong(handle));
+    Windows()[handle].widget = widget;
+    new WindowWatcher(widget, handle);
+    return reinterpret_cast<HWND>(handle);
+}
+
+QWidget* WindowFromHandle(HWND window) {
+    WindowRecord* record = Record(window);
+    return record ? record->widget.data() : nullptr;
+}
+
+BOOL IsWindow(HWND window) { return Record(window) != nullptr; }
+
+BOOL GetClientRect(HWND window, RECT* rect) {
+    WindowRecord* record = Record(window);
+    if (!record || !rect)
+        return 0;
+    *rect = RECT{0, 0, record->widget->width(), record->widget->height()};
+    return 1;
+}
+
+BOOL ClientToScreen(HWND window, POINT* point) {
+    WindowRecord* record = Record(window);
+    if (!record || !point)
+        return 0;
+    const QPoint global = record->widget->mapToGlobal(QPoint(point->x, point->y));
+    *point = POINT{global.x(), global.y()};
+    return 1;
+}
+
+HWND GetActiveWindow() {
+    QWidget* active = QApplication::activeWindow();
+    if (!active)
+        return nullptr;
+    const QVariant known = active->property(HandleProperty);
+    return known.isValid() ? reinterpret_cast<HWND>(known.value<qulonglong>()) : nullptr;
+}
+
+void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& picture,
+                     const RECT& sourceRect) {
+    WindowRecord* record = Record(window);
+    if (!record || !picture.bits)
+        return;
+    SurfaceView* view = View(*record);
+    const QRect source(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+                       sourceRect.bottom - sourceRect.top);
+    const QRect target = QRect(QPoint(clientX, clientY), source.size()) & view->image.rect();
+    if (target.isEmpty())
+        return;
+    {
+        QPainter painter(&view->image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(clientX, clientY), Wrap(picture), source);
+    }
+    view->repaint(target);
+}
+
+void PresentScaledToWindow(HWND window, const TPixelView& picture) {
+    WindowRecord* record = Record(window);
+    if (!record || !picture.bits || picture.width <= 0 || picture.height <= 0)
+        return;
+    SurfaceView* view = View(*record);
+    const QSize area = view->image.size();
+    const QSize fitted = QSize(picture.width, picture.height).scaled(area, Qt::KeepAspectRatio);
+    const QRect target(QPoint((area.width() - fitted.width()) / 2,
+                              (area.height() - fitted.height()) / 2),
+                       fitted);
+    {
+        QPainter painter(&view->image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        if (target.size() != area) {
+            painter.fillRect(QRect(0, 0, area.width(), target.top()), Qt::black);
+            painter.fillRect(QRect(0, target.bottom() + 1, area.width(), area.height()),
+                             Qt::black);
+            painter.fillRect(QRect(0, 0, target.left(), area.height()), Qt::black);
+            painter.fillRect(QRect(target.right() + 1, 0, area.width(), area.height()),
+                             Qt::black);
+        }
+        painter.drawImage(target, Wrap(picture));
+    }
+    view->repaint();
+}
+
+void CoverScreen(HWND window, bool cover) {
+    WindowRecord* record = Record(window);
+    if (!record || record->covering == cover)
+        return;
+    QWidget* widget = record->widget;
+    if (cover) {
+        record->coveredFrom = widget->geometry();
+        const QScreen* screen = widget->screen() ? widget->screen()
+                                                 : QGuiApplication::primaryScreen();
+        widget->setGeometry(screen->geometry());
+    } else {
+        widget->setGeometry(record->coveredFrom);
+    }
+    record->covering = cover;
+    if (record->view)
+        record->view->Fit();
+}
+
+int AddDeactivationHandler(HWND window, std::function<void()> handler) {
+    static int next = 1;
+    Handlers()[next] = Handler{reinterpret_cast<std::uintptr_t>(window), std::move(handler)};
+    return next++;
+}
+
+void RemoveDeactivationHandler(int id) { Handlers().erase(id); }
+
+HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout layout) {
+    if (!bits || width <= 0 || height <= 0 || layout == TPixelLayout::Indexed8)
+        return nullptr;
+    static std::uintptr_t next = 0x1000;
+    auto context = std::make_unique<DeviceContext>();
+    context->image =
+        QImage(static_cast<uchar*>(bits), width, height, pitch, QtFormat(layout));
+    const std::uintptr_t handle = next;
+    next += 4;
+    DeviceContexts()[handle] = std::move(context);
+    return reinterpret_cast<HDC>(handle);
+}
+
+BOOL DeleteMemoryDC(HDC dc) { return DeviceContexts().erase(reinterpret_cast<std::uintptr_t>(dc)); }
+
+QImage* DeviceContextImage(HDC dc) {
+    auto it = DeviceContexts().find(reinterpret_cast<std::uintptr_t>(dc));
+    return it == DeviceContexts().end() ? nullptr : &it->second->image;
+}

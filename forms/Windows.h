@@ -1,0 +1,87 @@
+#pragma once
+// The window-system names the engine and the software DirectX layer see: window handles that
+// can show pixels, rectangles, palette entries, and device contexts over memory. Nothing here
+// includes Qt, so the Qt-free layers can use it; the few Qt-side accessors take forward-declared
+// Qt types.
+#include <functional>
+
+#include "platform/WinTypes.h"
+
+class QImage;
+class QWidget;
+
+struct HWND__;
+using HWND = HWND__*;
+struct HDC__;
+using HDC = HDC__*;
+
+struct RECT {
+    LONG left = 0;
+    LONG top = 0;
+    LONG right = 0;
+    LONG bottom = 0;
+    friend bool operator==(const RECT&, const RECT&) = default;
+};
+
+struct POINT {
+    LONG x = 0;
+    LONG y = 0;
+};
+
+struct PALETTEENTRY {
+    BYTE peRed = 0;
+    BYTE peGreen = 0;
+    BYTE peBlue = 0;
+    BYTE peFlags = 0;
+};
+
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+
+// Screen size in pixels (the real primary screen).
+int GetSystemMetrics(int index);
+
+BOOL IsWindow(HWND window);
+// The client area, origin (0, 0).
+BOOL GetClientRect(HWND window, RECT* rect);
+BOOL ClientToScreen(HWND window, POINT* point);
+HWND GetActiveWindow();
+
+// The handle of a top-level widget; the same widget always gets the same handle, and a handle
+// outlives its widget harmlessly (IsWindow turns false).
+HWND WindowHandle(QWidget* widget);
+QWidget* WindowFromHandle(HWND window);
+
+// How pixels handed to a window or a device context are laid out in memory.
+enum class TPixelLayout { Indexed8, RGB565, XRGB1555, BGR888, XRGB8888 };
+
+struct TPixelView {
+    const void* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    TPixelLayout layout = TPixelLayout::XRGB8888;
+    const DWORD* colorTable = nullptr; // 256 0x00RRGGBB entries for Indexed8
+};
+
+// Copies sourceRect of the picture to the window's client area at (clientX, clientY) and
+// repaints that part before returning. Pixels outside the client area are dropped.
+void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& picture,
+                     const RECT& sourceRect);
+// Shows the whole picture scaled to the client area with its aspect kept, black around it,
+// and repaints before returning.
+void PresentScaledToWindow(HWND window, const TPixelView& picture);
+// Makes the window cover the whole screen (remembering where it was), or puts it back.
+void CoverScreen(HWND window, bool cover);
+
+// Calls the handler whenever the window stops being the active window. Returns an id for
+// RemoveDeactivationHandler.
+int AddDeactivationHandler(HWND window, std::function<void()> handler);
+void RemoveDeactivationHandler(int id);
+
+// A device context whose drawing lands directly in the given memory (laid out as RGB565,
+// XRGB1555, BGR888 or XRGB8888). Null for another layout.
+HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout layout);
+BOOL DeleteMemoryDC(HDC dc);
+// The image a painter draws on for that device context; null for an unknown handle.
+QImage* DeviceContextImage(HDC dc);
