@@ -55,8 +55,7 @@ PixelFormat PixelFormat::ForDisplay(int bitsPerPixel) {
 }
 
 PixelFormat PixelFormat::ForDepthBuffer(int bitsPerPixel) {
-    const int cell = bitsPerPixel == 16 ? 16 : 32;
-    return PixelFormat{cell, DDPF_ZBUFFER, 0, 0, 0, 0, bitsPerPixel};
+    return PixelFormat{bitsPerPixel, DDPF_ZBUFFER, 0, 0, 0, 0, bitsPerPixel};
 }
 
 std::optional<PixelFormat> PixelFormat::FromDD(const DDPIXELFORMAT& dd) {

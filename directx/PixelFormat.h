@@ -16,7 +16,7 @@ struct PixelFormat {
     DWORD gMask = 0x07E0;
     DWORD bMask = 0x001F;
     DWORD alphaMask = 0;
-    int depthBits = 0; // Z-buffers: the depth precision; cells are 16 or 32 bits
+    int depthBits = 0; // Z-buffers: the depth precision
 
     int BytesPerPixel() const { return (bitsPerPixel + 7) / 8; }
     bool Palettized() const { return (flags & DDPF_PALETTEINDEXED8) != 0; }
@@ -31,7 +31,7 @@ struct PixelFormat {
 
     // The display's format at a depth of 8, 16, 24 or 32 bits.
     static PixelFormat ForDisplay(int bitsPerPixel);
-    // A Z-buffer of 16, 24 or 32 bits; 24-bit depths are stored in 32-bit cells.
+    // A Z-buffer of 16, 24 or 32 bits, each depth stored in as many bits as it has.
     static PixelFormat ForDepthBuffer(int bitsPerPixel);
     // The format a caller describes; empty when it is not one the layer can hold.
     static std::optional<PixelFormat> FromDD(const DDPIXELFORMAT& format);

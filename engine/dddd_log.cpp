@@ -1,0 +1,160 @@
+#include "dddd_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iconv.h>
+#include <unistd.h>
+
+#include "forms/Halt.h"
+#include "platform/SysUtils.h"
+
+std::int32_t LogLineCount = 0;
+
+namespace {
+
+std::string& TestFolder() {
+    static std::string folder;
+    return folder;
+}
+
+std::function<void(const std::string&)>& TraceSink() {
+    static std::function<void(const std::string&)> sink;
+    return sink;
+}
+
+// Set once the executable's folder turned out not to be writable.
+bool& UsingStateFolder() {
+    static bool state = false;
+    return state;
+}
+
+std::string ExecutableFolder() {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return "./";
+    return exe.parent_path().string() + "/";
+}
+
+std::string StateFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && *state == '/')
+        return std::string(state) + "/zelka/";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/state/zelka/";
+}
+
+std::string ToCp932(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return utf8;
+    std::string out(utf8.size() * 2 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    while (inLeft > 0) {
+        if (iconv(cd, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1))
+            break;
+        if (errno == EILSEQ || errno == EINVAL) {
+            // A character CP932 cannot hold: write '?' and skip its UTF-8 bytes.
+            if (toLeft == 0)
+                break;
+            *to++ = '?';
+            --toLeft;
+            do {
+                ++in;
+                --inLeft;
+            } while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
+        } else {
+            break;
+        }
+    }
+    iconv_close(cd);
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+bool WriteLine(const std::string& path, bool create, const std::string& bytes) {
+    FILE* file = std::fopen(path.c_str(), create ? "wb" : "ab");
+    if (!file)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
+} // namespace
+
+std::string DebugLogPath() {
+    if (!TestFolder().empty())
+        return TestFolder() + "/dddd.debug";
+    return (UsingStateFolder() ? StateFolder() : ExecutableFolder()) + "dddd.debug";
+}
+
+void SetDebugLogFolderForTests(const std::string& folder) {
+    TestFolder() = folder;
+    UsingStateFolder() = false;
+    LogLineCount = 0;
+}
+
+void SetTraceSinkForTests(std::function<void(const std::string&)> sink) {
+    TraceSink() = std::move(sink);
+}
+
+void WriteDebugLog(const std::string& text) {
+    if (!LogEnabled)
+        return;
+    const bool create = LogLineCount == 0;
+    char number[32];
+    std::snprintf(number, sizeof number, "debug#%.5d ... ", LogLineCount + 1);
+    const std::string bytes = ToCp932(number + text) + "\r\n";
+    std::string path = DebugLogPath();
+    bool ok = WriteLine(path, create, bytes);
+    if (!ok && TestFolder().empty() && !UsingStateFolder()) {
+        // An installed program's folder is read-only: keep the log with the user's state.
+        const int reason = errno;
+        if (reason == EACCES || reason == EROFS || reason == EPERM) {
+            std::error_code error;
+            std::filesystem::create_directories(StateFolder(), error);
+            UsingStateFolder() = true;
+            path = DebugLogPath();
+            ok = WriteLine(path, /*create=*/true, bytes); // a new file in the new place
+        }
+    }
+    if (!ok) {
+        const int reason = errno;
+        throw EInOutError("Cannot write " + path + ": " + std::strerror(reason), reason);
+    }
+    ++LogLineCount;
+}
+
+void LogWarning(const std::string& text) { WriteDebugLog(text); }
+
+void Trace(const std::string& text) {
+    if (TraceSink())
+        TraceSink()(text);
+}
+
+int CheckResult(int code, const std::string& message) {
+    if (code == 0)
+        return 0;
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, "(Error Code(%X))", static_cast<unsigned>(code));
+    WriteDebugLog(message + suffix);
+    if (HaltOnError)
+        Halt();
+    return code;
+}
+
+BOOL EnumDriverCallback(GUID*, LPSTR description, LPSTR driverName, LPVOID context) {
+    const std::string entry =
+        std::string(description ? description : "") + " (" + (driverName ? driverName : "") + ")";
+    Trace("Enumerated DDraw Driver ... " + entry);
+    if (context)
+        static_cast<std::vector<std::string>*>(context)->push_back(entry);
+    return TRUE;
+}

@@ -1,0 +1,193 @@
+// Blt and BltFast against a per-pixel reference, for every pixel size.
+#include <vector>
+
+#include "DirectDrawTestSupport.h"
+
+namespace {
+
+constexpr int W = 24, H = 16;
+
+// A recognisable, format-independent pattern: every pixel different within the format's bits.
+DWORD Pattern(int x, int y, int bits) {
+    const DWORD v = static_cast<DWORD>(x * 37 + y * 101 + 1);
+    return bits == 32 ? (v * 2654435761u) & 0xFFFFFF : v & ((1u << bits) - 1);
+}
+
+class BlitTest : public DirectDrawTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        DirectDrawTest::SetUp();
+        Adapter().SetDesktopBitCount(GetParam());
+        CreateDirectDraw();
+        source = CreatePlain(W, H);
+        target = CreatePlain(W, H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                WritePixel(source, x, y, Pattern(x, y, GetParam()));
+    }
+    void TearDown() override {
+        source->Release();
+        target->Release();
+        DirectDrawTest::TearDown();
+    }
+    using Reference = std::function<DWORD(int x, int y)>;
+    void ExpectTarget(const Reference& expected) {
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                ASSERT_EQ(ReadPixel(target, x, y), expected(x, y)) << x << "," << y;
+    }
+    int Bits() const { return GetParam(); }
+    IDirectDrawSurface* source = nullptr;
+    IDirectDrawSurface* target = nullptr;
+};
+
+TEST_P(BlitTest, ColourFillCoversExactlyTheRectangle) {
+    const DWORD value = Pattern(5, 5, Bits());
+    DDBLTFX fx = FillFx(value);
+    RECT rect{3, 2, 10, 7};
+    ASSERT_EQ(target->Blt(&rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
+    ExpectTarget([&](int x, int y) {
+        return x >= 3 && x < 10 && y >= 2 && y < 7 ? value : 0;
+    });
+}
+
+TEST_P(BlitTest, CopiesStretchesAndMirrors) {
+    struct Case {
+        const char* what;
+        RECT dest, src;
+        DWORD fx;
+    };
+    const std::vector<Case> cases = {
+        {"copy", {4, 3, 14, 9}, {1, 2, 11, 8}, 0},
+        {"double", {0, 0, 20, 12}, {2, 2, 12, 8}, 0},
+        {"half", {1, 1, 9, 7}, {0, 0, 16, 12}, 0},
+        {"mirror left-right", {2, 2, 12, 8}, {0, 0, 10, 6}, DDBLTFX_MIRRORLEFTRIGHT},
+        {"mirror up-down", {2, 2, 12, 8}, {0, 0, 10, 6}, DDBLTFX_MIRRORUPDOWN},
+        {"both", {0, 0, 24, 16}, {0, 0, 12, 8}, DDBLTFX_MIRRORLEFTRIGHT | DDBLTFX_MIRRORUPDOWN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DDBLTFX clear = FillFx(0);
+        target->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &clear);
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        fx.dwDDFX = c.fx;
+        RECT dest = c.dest, src = c.src;
+        ASSERT_EQ(target->Blt(&dest, source, &src, DDBLT_WAIT | (c.fx ? DDBLT_DDFX : 0), &fx),
+                  DD_OK);
+        const int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
+        const int sw = src.right - src.left, sh = src.bottom - src.top;
+        ExpectTarget([&](int x, int y) -> DWORD {
+            if (x < dest.left || x >= dest.right || y < dest.top || y >= dest.bottom)
+                return 0;
+            int sx = (x - dest.left) * sw / dw, sy = (y - dest.top) * sh / dh;
+            if (c.fx & DDBLTFX_MIRRORLEFTRIGHT)
+                sx = sw - 1 - sx;
+            if (c.fx & DDBLTFX_MIRRORUPDOWN)
+                sy = sh - 1 - sy;
+            return Pattern(src.left + sx, src.top + sy, Bits());
+        });
+    }
+}
+
+TEST_P(BlitTest, SourceColourKeySkipsKeyedPixels) {
+    // Key the pixels of every third column, in Blt, stretched Blt and BltFast.
+    const DWORD key = Pattern(0, 0, Bits());
+    // Small formats repeat values, so pixels meant to show are kept off the key.
+    auto value = [&](int x, int y) {
+        const DWORD p = Pattern(x, y, Bits());
+        return x % 3 == 0 ? key : (p == key ? key ^ 2 : p);
+    };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            WritePixel(source, x, y, value(x, y));
+    DDCOLORKEY ck{key, key};
+    ASSERT_EQ(source->SetColorKey(DDCKEY_SRCBLT, &ck), DD_OK);
+    const DWORD background = Pattern(7, 7, Bits());
+    auto keyed = [&](int x, int y) { return x % 3 == 0 ? background : value(x, y); };
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> blit;
+    };
+    const std::vector<Case> cases = {
+        {"Blt", [&] { return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRC, nullptr); }},
+        {"BltFast",
+         [&] { return target->BltFast(0, 0, source, nullptr, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT); }},
+        {"Blt override",
+         [&] {
+             DDBLTFX fx{};
+             fx.dwSize = sizeof fx;
+             fx.ddckSrcColorkey = ck;
+             return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRCOVERRIDE, &fx);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DDBLTFX fill = FillFx(background);
+        target->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fill);
+        ASSERT_EQ(c.blit(), DD_OK);
+        ExpectTarget(keyed);
+    }
+    // Stretched twice as wide from half the source: keyed columns come out in pairs.
+    DDBLTFX fill = FillFx(background);
+    target->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fill);
+    RECT src{0, 0, W / 2, H};
+    ASSERT_EQ(target->Blt(nullptr, source, &src, DDBLT_KEYSRC | DDBLT_WAIT, nullptr), DD_OK);
+    ExpectTarget([&](int x, int y) {
+        const int sx = x / 2;
+        return sx % 3 == 0 ? background : value(sx, y);
+    });
+    // An opaque BltFast copies the key colour too.
+    ASSERT_EQ(target->BltFast(0, 0, source, nullptr, DDBLTFAST_NOCOLORKEY), DD_OK);
+    EXPECT_EQ(ReadPixel(target, 0, 0), key);
+}
+
+TEST_P(BlitTest, OverlappingCopyInsideOneSurface) {
+    RECT src{0, 0, 16, 10};
+    ASSERT_EQ(source->BltFast(3, 2, source, &src, 0), DD_OK);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(ReadPixel(source, x + 3, y + 2), Pattern(x, y, Bits()));
+}
+
+TEST_P(BlitTest, RectanglesAreCheckedAgainstTheSurfaces) {
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> call;
+        HRESULT expected;
+    };
+    RECT outside{20, 10, 30, 20}, inverted{5, 5, 2, 8}, fits{0, 0, 8, 8}, wide{0, 0, 25, 4};
+    const std::vector<Case> cases = {
+        {"dest outside", [&] { return target->Blt(&outside, source, &fits, 0, nullptr); },
+         DDERR_INVALIDRECT},
+        {"dest inverted", [&] { return target->Blt(&inverted, source, &fits, 0, nullptr); },
+         DDERR_INVALIDRECT},
+        {"source too wide", [&] { return target->Blt(&fits, source, &wide, 0, nullptr); },
+         DDERR_INVALIDRECT},
+        {"BltFast past the edge", [&] { return target->BltFast(17, 0, source, &fits, 0); },
+         DDERR_INVALIDRECT},
+        {"BltFast at the edge", [&] { return target->BltFast(16, 8, source, &fits, 0); }, DD_OK},
+        {"no source", [&] { return target->Blt(&fits, nullptr, &fits, 0, nullptr); },
+         DDERR_INVALIDPARAMS},
+        {"key without key", [&] { return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRC, nullptr); },
+         DDERR_NOCOLORKEY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPixelSize, BlitTest, ::testing::Values(8, 16, 24, 32));
+
+TEST_F(DirectDrawTest, DifferentPixelSizesDoNotBlit) {
+    CreateDirectDraw();
+    IDirectDrawSurface* a = CreatePlain(4, 4, DDSCAPS_SYSTEMMEMORY, 16);
+    IDirectDrawSurface* b = CreatePlain(4, 4, DDSCAPS_SYSTEMMEMORY, 32);
+    EXPECT_EQ(a->Blt(nullptr, b, nullptr, 0, nullptr), DDERR_INVALIDPIXELFORMAT);
+    EXPECT_EQ(a->BltFast(0, 0, b, nullptr, 0), DDERR_INVALIDPIXELFORMAT);
+    a->Release();
+    b->Release();
+}
+
+} // namespace

@@ -1,0 +1,240 @@
+// Presenting into real windows: windowed blits under a clipper, palettes, full-screen flips,
+// losing surfaces with the focus, the virtual vertical blank.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QImage>
+#include <algorithm>
+#include <vector>
+
+#include "DirectDrawTestSupport.h"
+#include "forms/Forms.h"
+#include "platform/MMSystem.h"
+
+namespace {
+
+QRgb At(QWidget& window, int x, int y) { return window.grab().toImage().pixel(x, y) & 0xFFFFFF; }
+
+class PresentTest : public DirectDrawTest {
+protected:
+    void SetUp() override {
+        DirectDrawTest::SetUp();
+        form.setGeometry(50, 40, 200, 150);
+        form.show();
+        QCoreApplication::processEvents();
+        window = WindowHandle(&form);
+    }
+    IDirectDrawSurface* CreatePrimary(DWORD caps = DDSCAPS_PRIMARYSURFACE, DWORD backBuffers = 0) {
+        DDSURFACEDESC desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwFlags = DDSD_CAPS | (backBuffers ? DDSD_BACKBUFFERCOUNT : 0);
+        desc.ddsCaps.dwCaps = caps;
+        desc.dwBackBufferCount = backBuffers;
+        IDirectDrawSurface* surface = nullptr;
+        EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
+        return surface;
+    }
+    void Fill(IDirectDrawSurface* s, DWORD value, RECT* rect = nullptr) {
+        DDBLTFX fx = FillFx(value);
+        ASSERT_EQ(s->Blt(rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
+    }
+    TForm form;
+    HWND window = nullptr;
+};
+
+TEST_F(PresentTest, WindowedBltLandsInTheClipperWindow) {
+    CreateDirectDraw();
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawClipper* clipper = nullptr;
+    ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
+    ASSERT_EQ(clipper->SetHWnd(0, window), DD_OK);
+    ASSERT_EQ(primary->SetClipper(clipper), DD_OK);
+    IDirectDrawSurface* picture = CreatePlain(100, 100);
+    RECT left{0, 0, 50, 100}, right{50, 0, 100, 100};
+    Fill(picture, 0xF800, &left);  // red
+    Fill(picture, 0x001F, &right); // blue
+
+    // Stretched over the client area, given in screen coordinates.
+    POINT origin{};
+    ClientToScreen(window, &origin);
+    EXPECT_EQ(origin.x, 50);
+    EXPECT_EQ(origin.y, 40);
+    RECT dest{50, 40, 250, 190};
+    ASSERT_EQ(primary->Blt(&dest, picture, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(At(form, 20, 20), 0xFF0000u);
+    EXPECT_EQ(At(form, 180, 130), 0x0000FFu);
+
+    // A rectangle partly off the window is clipped to it; the rest of the screen is untouched.
+    Fill(picture, 0x07E0); // green
+    RECT partly{0, 0, 100, 100};
+    ASSERT_EQ(primary->Blt(&partly, picture, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(At(form, 0, 0), 0x00FF00u);
+    EXPECT_EQ(At(form, 49, 59), 0x00FF00u);
+    EXPECT_EQ(At(form, 50, 10), 0xFF0000u); // still the earlier picture
+    EXPECT_EQ(ReadPixel(primary, 10, 10), 0u);
+    EXPECT_EQ(ReadPixel(primary, 60, 50), 0x07E0u);
+    // A rectangle off the window draws nothing and succeeds.
+    RECT away{400, 400, 450, 450};
+    EXPECT_EQ(primary->Blt(&away, picture, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(ReadPixel(primary, 410, 410), 0u);
+    // BltFast does not clip.
+    EXPECT_EQ(primary->BltFast(60, 50, picture, nullptr, 0), DDERR_BLTFASTCANTCLIP);
+
+    picture->Release();
+    primary->Release();
+    EXPECT_EQ(clipper->Release(), 0u);
+}
+
+TEST_F(PresentTest, PalettisedDesktopShowsThePaletteColours) {
+    Adapter().SetDesktopBitCount(8);
+    CreateDirectDraw();
+    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_NORMAL), DD_OK);
+    IDirectDrawSurface* primary = CreatePrimary();
+    PALETTEENTRY entries[256] = {};
+    entries[5] = PALETTEENTRY{0, 255, 0, 0};
+    IDirectDrawPalette* palette = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &palette, nullptr), DD_OK);
+    ASSERT_EQ(primary->SetPalette(palette), DD_OK);
+    IDirectDrawSurface* picture = CreatePlain(200, 150);
+    Fill(picture, 5);
+    // Without a clipper the picture goes to the cooperative window, unclipped but within it.
+    ASSERT_EQ(primary->BltFast(50, 40, picture, nullptr, DDBLTFAST_WAIT), DD_OK);
+    EXPECT_EQ(At(form, 100, 75), 0x00FF00u);
+    PALETTEENTRY blue{0, 0, 255, 0};
+    ASSERT_EQ(palette->SetEntries(0, 5, 1, &blue), DD_OK);
+    EXPECT_EQ(At(form, 100, 75), 0x0000FFu);
+    picture->Release();
+    primary->Release();
+    palette->Release();
+}
+
+TEST_F(PresentTest, FullScreenFlipShowsTheModeScaledAndFocusLossLosesSurfaces) {
+    CreateDirectDraw();
+    EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN),
+              DDERR_INVALIDPARAMS);
+    ASSERT_EQ(dd->SetCooperativeLevel(window, 0x53), DD_OK);
+    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
+    EXPECT_EQ(dd->SetDisplayMode(641, 480, 16, 0, 0), DDERR_INVALIDMODE);
+    IDirectDrawSurface* front =
+        CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 1);
+    DDSCAPS caps{DDSCAPS_BACKBUFFER};
+    IDirectDrawSurface* back = nullptr;
+    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    EXPECT_EQ(form.geometry(), QRect(0, 0, GetSystemMetrics(SM_CXSCREEN),
+                                     GetSystemMetrics(SM_CYSCREEN)));
+
+    Fill(back, 0x07E0);
+    ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(At(form, 400, 300), 0x00FF00u);
+    EXPECT_EQ(ReadPixel(back, 0, 0), 0u); // the old front
+    Fill(back, 0xF800);
+    EXPECT_EQ(At(form, 400, 300), 0x00FF00u); // not shown before the flip
+    ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(At(form, 10, 590), 0xFF0000u);
+    EXPECT_EQ(back->Flip(nullptr, 0), DDERR_NOTFLIPPABLE);
+
+    // Another window taking the focus loses the full-screen surfaces.
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&form, &deactivate);
+    EXPECT_EQ(front->IsLost(), DDERR_SURFACELOST);
+    EXPECT_EQ(back->IsLost(), DDERR_SURFACELOST);
+    EXPECT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DDERR_SURFACELOST);
+    EXPECT_EQ(front->Restore(), DD_OK);
+    EXPECT_EQ(back->IsLost(), DD_OK);
+
+    // Releasing DirectDraw restores the desktop mode and the window.
+    back->Release();
+    dd->Release();
+    dd = nullptr;
+    dd1->Release();
+    dd1 = nullptr;
+    EXPECT_EQ(Adapter().CurrentMode(), Adapter().DesktopMode());
+    EXPECT_EQ(form.geometry(), QRect(50, 40, 200, 150));
+    EXPECT_EQ(front->IsLost(), DDERR_SURFACELOST);
+    front->Release();
+}
+
+TEST_F(PresentTest, ScaledPresentKeepsTheAspect) {
+    std::vector<DWORD> pixels(200 * 50, 0x00FF8000u);
+    TPixelView view{pixels.data(), 200, 50, 800, TPixelLayout::XRGB8888, nullptr};
+    PresentScaledToWindow(window, view); // 4:1 into 4:3
+    EXPECT_EQ(At(form, 100, 20), 0u);
+    EXPECT_EQ(At(form, 100, 75), 0xFF8000u);
+    EXPECT_EQ(At(form, 100, 130), 0u);
+}
+
+// A moving square, presented in a window and in full screen; the grabs are kept as PNGs.
+TEST_F(PresentTest, MovingPictureInAWindowAndFullScreen) {
+    CreateDirectDraw();
+    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_NORMAL), DD_OK);
+    IDirectDrawSurface* primary = CreatePrimary();
+    IDirectDrawClipper* clipper = nullptr;
+    dd->CreateClipper(0, &clipper, nullptr);
+    clipper->SetHWnd(0, window);
+    primary->SetClipper(clipper);
+    IDirectDrawSurface* back = CreatePlain(200, 150);
+    for (int frame = 0; frame < 4; ++frame) {
+        Fill(back, 0x001F);
+        RECT square{10 + frame * 40, 50, 50 + frame * 40, 90};
+        Fill(back, 0xFFFF, &square);
+        RECT dest{50, 40, 250, 190};
+        ASSERT_EQ(primary->Blt(&dest, back, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+        const QImage shot = form.grab().toImage();
+        EXPECT_EQ(shot.pixel(30 + frame * 40, 70) & 0xFFFFFF, 0xFFFFFFu) << frame;
+        EXPECT_EQ(shot.pixel(30 + ((frame + 2) % 4) * 40, 70) & 0xFFFFFF, 0x0000FFu) << frame;
+        if (frame == 2)
+            shot.save("present_window.png");
+    }
+    back->Release();
+    primary->Release();
+    clipper->Release();
+
+    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
+    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
+    IDirectDrawSurface* front =
+        CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 1);
+    DDSCAPS caps{DDSCAPS_BACKBUFFER};
+    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    // The mode's picture is scaled to the screen with its aspect kept, centred.
+    const double scale = std::min(form.width() / 640.0, form.height() / 480.0);
+    const double left = (form.width() - 640 * scale) / 2, top = (form.height() - 480 * scale) / 2;
+    for (int frame = 0; frame < 4; ++frame) {
+        Fill(back, 0x0010);
+        RECT square{40 + frame * 120, 200, 120 + frame * 120, 280};
+        Fill(back, 0xF81F, &square);
+        ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+        const QImage shot = form.grab().toImage();
+        EXPECT_EQ(shot.pixel(int(left + (80 + frame * 120) * scale), int(top + 240 * scale)) &
+                      0xFFFFFF,
+                  0xFF00FFu)
+            << frame;
+        if (frame == 1)
+            shot.save("present_fullscreen.png");
+    }
+    back->Release();
+    front->Release();
+}
+
+TEST_F(DirectDrawTest, VerticalBlankWaitsForTheNextSixtiethOfASecond) {
+    CreateDirectDraw();
+    struct Case {
+        std::vector<DWORD> readings;
+        std::uint64_t reads;
+    };
+    const std::vector<Case> cases = {
+        {{10, 12, 15, 17, 900}, 4}, // next blank at 17 ms
+        {{16, 17, 900}, 2},
+        {{17, 20, 33, 34, 900}, 4}, // at a blank already: the next one, 34 ms
+        {{0xFFFFFFFEu, 0xFFFFFFFFu, 3, 4, 900}, 4}, // across the wrap of the counter
+    };
+    for (const Case& c : cases) {
+        ScriptedClock clock([&](std::uint64_t n) {
+            return n < c.readings.size() ? c.readings[n] : c.readings.back() + DWORD(n);
+        });
+        EXPECT_EQ(dd->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr), DD_OK);
+        EXPECT_EQ(clock.Reads(), c.reads) << c.readings.front();
+    }
+    EXPECT_EQ(dd->WaitForVerticalBlank(0x80, nullptr), DDERR_INVALIDPARAMS);
+}
+
+} // namespace
