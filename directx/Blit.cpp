@@ -3,6 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace directx {
 
 namespace {
@@ -45,10 +49,49 @@ void KeyedRow(T* __restrict target, const T* __restrict source, LONG count, T lo
     }
 }
 
-template <typename T>
-void KeyedRowExact(T* __restrict target, const T* __restrict source, LONG count, T key) {
-    for (LONG i = 0; i < count; ++i) {
-        const T value = source[i];
+// 16-bit pixels against one key value, the common case of sprites and tiles: a blend of
+// source and target by the comparison, sixteen pixels at a time where the processor has AVX2,
+// else eight.
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) LONG KeyedRow16Wide(WORD* __restrict target,
+                                                    const WORD* __restrict source, LONG count,
+                                                    WORD key) {
+    const __m256i keys = _mm256_set1_epi16(static_cast<short>(key));
+    LONG i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target + i));
+        const __m256i keyed = _mm256_cmpeq_epi16(s, keys);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + i),
+                            _mm256_blendv_epi8(s, d, keyed));
+    }
+    return i;
+}
+
+bool HasWideVectors() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#endif
+
+void KeyedRow16(WORD* __restrict target, const WORD* __restrict source, LONG count, WORD key) {
+    LONG i = 0;
+#if defined(__x86_64__)
+    if (count >= 16 && HasWideVectors())
+        i = KeyedRow16Wide(target, source, count, key);
+#endif
+#if defined(__SSE2__)
+    const __m128i keys = _mm_set1_epi16(static_cast<short>(key));
+    for (; i + 8 <= count; i += 8) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + i));
+        const __m128i keyed = _mm_cmpeq_epi16(s, keys);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i),
+                         _mm_or_si128(_mm_and_si128(keyed, d), _mm_andnot_si128(keyed, s)));
+    }
+#endif
+    for (; i < count; ++i) {
+        const WORD value = source[i];
         target[i] = value == key ? target[i] : value;
     }
 }
@@ -79,7 +122,7 @@ void CopyRow(BYTE* target, const BYTE* source, LONG count, int bytesPerPixel,
         auto* t = reinterpret_cast<WORD*>(target);
         auto* s = reinterpret_cast<const WORD*>(source);
         if (key.low == key.high && (key.colorBits & 0xFFFF) == 0xFFFF)
-            KeyedRowExact<WORD>(t, s, count, static_cast<WORD>(key.low));
+            KeyedRow16(t, s, count, static_cast<WORD>(key.low));
         else
             KeyedRow<WORD>(t, s, count, static_cast<WORD>(key.low),
                            static_cast<WORD>(key.high - key.low),
