@@ -173,8 +173,12 @@ SoftDirectDraw::~SoftDirectDraw() {
     }
     // Releasing DirectDraw ends its surfaces; callers may still hold and release them.
     const std::vector<SoftSurface*> surfaces = surfaces_;
-    for (SoftSurface* surface : surfaces)
+    for (SoftSurface* surface : surfaces) {
+        const bool unreferenced = surface->chainFront_ && surface->refs_ == 0;
         surface->Orphan();
+        if (unreferenced)
+            delete surface; // a back buffer nobody asked for
+    }
     surfaces_.clear();
     auto& objects = Adapter().objects;
     objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());

@@ -64,7 +64,7 @@ ULONG SoftSurface::Release() {
     if (--refs_ > 0)
         return refs_;
     // A back buffer of a flipping chain lives as long as its front.
-    if (chainFront_ && owner_)
+    if (chainFront_)
         return 0;
     Destroy();
     return 0;
@@ -111,6 +111,8 @@ void SoftSurface::Orphan() {
     }
     chargedBytes_ = 0;
     owner_ = nullptr;
+    chainNext_ = nullptr;
+    chainFront_ = nullptr;
     bits_.clear();
     bits_.shrink_to_fit();
     locked_ = false;

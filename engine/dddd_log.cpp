@@ -31,7 +31,14 @@ bool& UsingStateFolder() {
     return state;
 }
 
+std::string& ExecutableFolderOverride() {
+    static std::string folder;
+    return folder;
+}
+
 std::string ExecutableFolder() {
+    if (!ExecutableFolderOverride().empty())
+        return ExecutableFolderOverride();
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error)
@@ -101,6 +108,12 @@ void SetDebugLogFolderForTests(const std::string& folder) {
     LogLineCount = 0;
 }
 
+void SetExecutableFolderForTests(const std::string& folder) {
+    ExecutableFolderOverride() = folder;
+    UsingStateFolder() = false;
+    LogLineCount = 0;
+}
+
 void SetTraceSinkForTests(std::function<void(const std::string&)> sink) {
     TraceSink() = std::move(sink);
 }
@@ -115,15 +128,13 @@ void WriteDebugLog(const std::string& text) {
     std::string path = DebugLogPath();
     bool ok = WriteLine(path, create, bytes);
     if (!ok && TestFolder().empty() && !UsingStateFolder()) {
-        // An installed program's folder is read-only: keep the log with the user's state.
-        const int reason = errno;
-        if (reason == EACCES || reason == EROFS || reason == EPERM) {
-            std::error_code error;
-            std::filesystem::create_directories(StateFolder(), error);
-            UsingStateFolder() = true;
-            path = DebugLogPath();
-            ok = WriteLine(path, /*create=*/true, bytes); // a new file in the new place
-        }
+        // The program's folder cannot take the log (an installed program's folder is
+        // read-only): keep it with the user's state instead.
+        std::error_code error;
+        std::filesystem::create_directories(StateFolder(), error);
+        UsingStateFolder() = true;
+        path = DebugLogPath();
+        ok = WriteLine(path, /*create=*/true, bytes); // a new file in the new place
     }
     if (!ok) {
         const int reason = errno;

@@ -80,6 +80,10 @@ WindowRecord* Record(HWND window) {
     return &it->second;
 }
 
+const QScreen* ScreenOf(const QWidget* widget) {
+    return widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+}
+
 // Forwards deactivation and keeps the picture covering the client area on resize.
 class WindowWatcher : public QObject {
 public:
@@ -97,16 +101,30 @@ protected:
                     calls.push_back(h.handler);
             for (const auto& call : calls)
                 call();
-        } else if (event->type() == QEvent::Resize) {
+        } else if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
             auto it = Windows().find(handle_);
-            if (it != Windows().end() && it->second.view)
-                it->second.view->Fit();
+            if (it == Windows().end() || !it->second.widget)
+                return QObject::eventFilter(object, event);
+            WindowRecord& record = it->second;
+            // A full-screen owner keeps covering the real screen whatever size its program
+            // gives it in the mode's pixels.
+            if (record.covering && !adjusting_) {
+                const QRect screen = ScreenOf(record.widget)->geometry();
+                if (record.widget->geometry() != screen) {
+                    adjusting_ = true;
+                    record.widget->setGeometry(screen);
+                    adjusting_ = false;
+                }
+            }
+            if (record.view)
+                record.view->Fit();
         }
         return QObject::eventFilter(object, event);
     }
 
 private:
     std::uintptr_t handle_;
+    bool adjusting_ = false;
 };
 
 SurfaceView* View(WindowRecord& record) {
@@ -270,13 +288,12 @@ void CoverScreen(HWND window, bool cover) {
     QWidget* widget = record->widget;
     if (cover) {
         record->coveredFrom = widget->geometry();
-        const QScreen* screen = widget->screen() ? widget->screen()
-                                                 : QGuiApplication::primaryScreen();
-        widget->setGeometry(screen->geometry());
+        record->covering = true;
+        widget->setGeometry(ScreenOf(widget)->geometry());
     } else {
+        record->covering = false;
         widget->setGeometry(record->coveredFrom);
     }
-    record->covering = cover;
     if (record->view)
         record->view->Fit();
 }

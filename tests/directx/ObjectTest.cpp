@@ -437,4 +437,54 @@ TEST_F(DirectDrawTest, PalettesOnlyOnPalettisedSurfaces) {
     EXPECT_EQ(palette->Release(), 0u);
 }
 
+HRESULT CountMode(LPDDSURFACEDESC desc, LPVOID context) {
+    auto* seen = static_cast<std::vector<std::string>*>(context);
+    seen->push_back(std::to_string(desc->dwWidth) + "x" + std::to_string(desc->dwHeight) + "x" +
+                    std::to_string(desc->ddpfPixelFormat.dwRGBBitCount));
+    return seen->size() >= 20 ? DDENUMRET_CANCEL : DDENUMRET_OK;
+}
+
+TEST_F(DirectDrawTest, DisplayModesAndCapabilities) {
+    CreateDirectDraw();
+    struct Case {
+        DWORD flags;
+        DWORD width, bits;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {DDSD_WIDTH, 800, 0, {"800x600x8", "800x600x16", "800x600x24", "800x600x32"}},
+        {DDSD_PIXELFORMAT, 0, 24, {"640x480x24", "800x600x24", "1024x768x24"}},
+        {DDSD_WIDTH | DDSD_PIXELFORMAT, 1024, 16, {"1024x768x16"}},
+        {DDSD_WIDTH, 1280, 0, {}},
+    };
+    for (const Case& c : cases) {
+        DDSURFACEDESC filter{};
+        filter.dwSize = sizeof filter;
+        filter.dwFlags = c.flags;
+        filter.dwWidth = c.width;
+        filter.ddpfPixelFormat.dwRGBBitCount = c.bits;
+        std::vector<std::string> seen;
+        ASSERT_EQ(dd->EnumDisplayModes(0, &filter, &seen, CountMode), DD_OK);
+        // The desktop's own mode may add itself; the listed ones come first.
+        seen.resize(std::min(seen.size(), c.expected.size()));
+        EXPECT_EQ(seen, c.expected);
+    }
+    std::vector<std::string> all;
+    ASSERT_EQ(dd->EnumDisplayModes(0, nullptr, &all, CountMode), DD_OK);
+    EXPECT_GE(all.size(), 12u);
+
+    DDCAPS hardware{}, emulation{};
+    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
+    ASSERT_EQ(dd->GetCaps(&hardware, &emulation), DD_OK);
+    EXPECT_EQ(hardware.dwCaps & DDCAPS_3D, DDCAPS_3D);
+    EXPECT_EQ(emulation.dwCaps & DDCAPS_3D, 0u);
+    EXPECT_EQ(hardware.ddsCaps.dwCaps & DDSCAPS_TEXTURE, DDSCAPS_TEXTURE);
+    EXPECT_EQ(hardware.dwVidMemTotal, Adapter().VideoMemoryTotal());
+    DDSURFACEDESC mode{};
+    mode.dwSize = sizeof mode;
+    ASSERT_EQ(dd->GetDisplayMode(&mode), DD_OK);
+    EXPECT_EQ(mode.ddpfPixelFormat.dwRGBBitCount, 16u);
+    EXPECT_EQ(mode.dwWidth, DWORD(GetSystemMetrics(SM_CXSCREEN)));
+}
+
 } // namespace

@@ -120,8 +120,10 @@ TEST_F(PresentTest, FullScreenFlipShowsTheModeScaledAndFocusLossLosesSurfaces) {
     DDSCAPS caps{DDSCAPS_BACKBUFFER};
     IDirectDrawSurface* back = nullptr;
     ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
-    EXPECT_EQ(form.geometry(), QRect(0, 0, GetSystemMetrics(SM_CXSCREEN),
-                                     GetSystemMetrics(SM_CYSCREEN)));
+    const QRect screen(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(form.geometry(), screen);
+    form.setGeometry(0, 0, 640, 480); // the program sizes its window in the mode's pixels
+    EXPECT_EQ(form.geometry(), screen);
 
     Fill(back, 0x07E0);
     ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
@@ -132,6 +134,14 @@ TEST_F(PresentTest, FullScreenFlipShowsTheModeScaledAndFocusLossLosesSurfaces) {
     ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
     EXPECT_EQ(At(form, 10, 590), 0xFF0000u);
     EXPECT_EQ(back->Flip(nullptr, 0), DDERR_NOTFLIPPABLE);
+    // Flipping back to the memory GDI draws on: a no-op now, one flip back after one more.
+    ASSERT_EQ(dd->FlipToGDISurface(), DD_OK);
+    EXPECT_EQ(At(form, 400, 300), 0xFF0000u);
+    ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(At(form, 400, 300), 0x00FF00u);
+    ASSERT_EQ(dd->FlipToGDISurface(), DD_OK);
+    EXPECT_EQ(At(form, 400, 300), 0xFF0000u);
+    EXPECT_EQ(ReadPixel(back, 0, 0), 0x07E0u);
 
     // Another window taking the focus loses the full-screen surfaces.
     QEvent deactivate(QEvent::WindowDeactivate);

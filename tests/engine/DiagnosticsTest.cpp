@@ -1,6 +1,7 @@
 // The engine's log file, warnings, trace, result checks and the driver callback.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -127,6 +128,27 @@ TEST_F(DiagnosticsTest, AFailedFirstLineKeepsTheCountAtZero) {
     SetDebugLogFolderForTests(folder.string());
     WriteDebugLog("kept");
     EXPECT_EQ(LogBytes(), "debug#00001 ... kept\r\n");
+}
+
+TEST_F(DiagnosticsTest, AnUnwritableProgramFolderMovesTheLogToTheStateFolder) {
+    SetDebugLogFolderForTests("");
+    SetExecutableFolderForTests((folder / "no-such-folder").string() + "/");
+    const char* saved = std::getenv("XDG_STATE_HOME");
+    const std::string previous = saved ? saved : "";
+    setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
+    WriteDebugLog("one");
+    WriteDebugLog("two");
+    const std::filesystem::path moved = folder / "state" / "zelka" / "dddd.debug";
+    EXPECT_EQ(DebugLogPath(), moved.string());
+    std::ifstream in(moved, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "debug#00001 ... one\r\ndebug#00002 ... two\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "no-such-folder"));
+    if (saved)
+        setenv("XDG_STATE_HOME", previous.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
+    SetExecutableFolderForTests("");
 }
 
 TEST_F(DiagnosticsTest, DriverCallbackListsEveryDriverAsDescriptionAndName) {
