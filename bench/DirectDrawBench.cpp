@@ -1,17 +1,16 @@
 // Software DirectDraw throughput, each figure as a ratio to memcpy of the same bytes measured
 // in the same run: a 16-bit colour fill, opaque and keyed 256x256 tiles over 640x480, 301 keyed
 // 32x32 sprites, and a full-screen present.
-#include <benchmark/benchmark.h>
-
-#include <QApplication>
-#include <algorithm>
-#include <ctime>
-#include <cstring>
-#include <vector>
-
 #include "Headline.h"
 #include "directx/ddraw.h"
 #include "forms/Forms.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <ctime>
+#include <vector>
 
 namespace {
 
@@ -96,7 +95,8 @@ struct Scene {
         desc.dwSize = sizeof desc;
         s->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
         for (int y = 0; y < size; ++y) {
-            auto* row = reinterpret_cast<WORD*>(static_cast<BYTE*>(desc.lpSurface) + y * desc.lPitch);
+            auto* row =
+                reinterpret_cast<WORD*>(static_cast<BYTE*>(desc.lpSurface) + y * desc.lPitch);
             for (int x = 0; x < size; ++x) {
                 const int dx = x - size / 2, dy = y - size / 2;
                 row[x] = dx * dx + dy * dy <= radius * radius ? WORD(0x1234 + x + y) : 0;
@@ -125,7 +125,8 @@ void BM_Fill16(benchmark::State& state) {
     Report(state, Screen16, Clock::Now() - start);
 }
 BENCHMARK(BM_Fill16);
-bench::RegisterHeadline fill("BM_Fill16", {"ratio.fill16_vs_memcpy", bench::Figure::Counter, "ratio"});
+bench::RegisterHeadline fill("BM_Fill16",
+                             {"ratio.fill16_vs_memcpy", bench::Figure::Counter, "ratio"});
 
 void Tiles(Scene& scene, DWORD flags) {
     for (int y = 0; y < 480; y += 256)
@@ -184,7 +185,8 @@ void BM_PresentFullScreen16(benchmark::State& state) {
     static char name[] = "zelka_bench";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) {
-        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        if (qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         new QApplication(argc, argv);
     }
@@ -213,8 +215,7 @@ void BM_PresentFullScreen16(benchmark::State& state) {
     dd->Release();
 }
 BENCHMARK(BM_PresentFullScreen16);
-bench::RegisterHeadline present("BM_PresentFullScreen16",
-                                {"ratio.present_fullscreen16_vs_memcpy", bench::Figure::Counter,
-                                 "ratio"});
+bench::RegisterHeadline present("BM_PresentFullScreen16", {"ratio.present_fullscreen16_vs_memcpy",
+                                                           bench::Figure::Counter, "ratio"});
 
 } // namespace

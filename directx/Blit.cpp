@@ -15,7 +15,9 @@ struct Pixel24 {
     BYTE b[3];
 };
 
-DWORD Load24(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16; }
+DWORD Load24(const BYTE* p) {
+    return p[0] | p[1] << 8 | p[2] << 16;
+}
 
 template <typename T> void FillRows(const PixelPlane& target, const RECT& rect, T value) {
     for (LONG y = rect.top; y < rect.bottom; ++y) {
@@ -51,49 +53,76 @@ void KeyedRow(T* __restrict target, const T* __restrict source, LONG count, T lo
 
 // 16-bit pixels against one key value, the common case of sprites and tiles: a blend of
 // source and target by the comparison, sixteen pixels at a time where the processor has AVX2,
-// else eight.
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) LONG KeyedRow16Wide(WORD* __restrict target,
-                                                    const WORD* __restrict source, LONG count,
-                                                    WORD key) {
-    const __m256i keys = _mm256_set1_epi16(static_cast<short>(key));
-    LONG i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target + i));
-        const __m256i keyed = _mm256_cmpeq_epi16(s, keys);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + i),
-                            _mm256_blendv_epi8(s, d, keyed));
+// else eight. Whole rectangles per call, so a small sprite pays for the dispatch once.
+// Pitches may be negative, to walk the rows bottom-up.
+void KeyedRect16Narrow(BYTE* target, LONG targetPitch, const BYTE* source, LONG sourcePitch,
+                       LONG width, LONG height, WORD key) {
+#if defined(__SSE2__)
+    const __m128i keys = _mm_set1_epi16(static_cast<short>(key));
+#endif
+    for (LONG r = 0; r < height; ++r, target += targetPitch, source += sourcePitch) {
+        auto* t = reinterpret_cast<WORD*>(target);
+        auto* s = reinterpret_cast<const WORD*>(source);
+        LONG i = 0;
+#if defined(__SSE2__)
+        for (; i + 8 <= width; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+            const __m128i keyed = _mm_cmpeq_epi16(v, keys);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t + i),
+                             _mm_or_si128(_mm_and_si128(keyed, d), _mm_andnot_si128(keyed, v)));
+        }
+#endif
+        for (; i < width; ++i)
+            t[i] = s[i] == key ? t[i] : s[i];
     }
-    return i;
 }
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void KeyedRect16Wide(BYTE* target, LONG targetPitch,
+                                                     const BYTE* source, LONG sourcePitch,
+                                                     LONG width, LONG height, WORD key) {
+    const __m256i keys = _mm256_set1_epi16(static_cast<short>(key));
+    const __m128i narrowKeys = _mm_set1_epi16(static_cast<short>(key));
+    for (LONG r = 0; r < height; ++r, target += targetPitch, source += sourcePitch) {
+        auto* t = reinterpret_cast<WORD*>(target);
+        auto* s = reinterpret_cast<const WORD*>(source);
+        LONG i = 0;
+        for (; i + 16 <= width; i += 16) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(t + i),
+                                _mm256_blendv_epi8(v, d, _mm256_cmpeq_epi16(v, keys)));
+        }
+        if (i + 8 <= width) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t + i),
+                             _mm_blendv_epi8(v, d, _mm_cmpeq_epi16(v, narrowKeys)));
+            i += 8;
+        }
+        for (; i < width; ++i)
+            t[i] = s[i] == key ? t[i] : s[i];
+    }
+}
+
+bool wideAllowed = true;
 
 bool HasWideVectors() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    return avx2 && wideAllowed;
 }
 #endif
 
-void KeyedRow16(WORD* __restrict target, const WORD* __restrict source, LONG count, WORD key) {
-    LONG i = 0;
+void KeyedRect16(BYTE* target, LONG targetPitch, const BYTE* source, LONG sourcePitch, LONG width,
+                 LONG height, WORD key) {
 #if defined(__x86_64__)
-    if (count >= 16 && HasWideVectors())
-        i = KeyedRow16Wide(target, source, count, key);
-#endif
-#if defined(__SSE2__)
-    const __m128i keys = _mm_set1_epi16(static_cast<short>(key));
-    for (; i + 8 <= count; i += 8) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target + i));
-        const __m128i keyed = _mm_cmpeq_epi16(s, keys);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i),
-                         _mm_or_si128(_mm_and_si128(keyed, d), _mm_andnot_si128(keyed, s)));
+    if (HasWideVectors()) {
+        KeyedRect16Wide(target, targetPitch, source, sourcePitch, width, height, key);
+        return;
     }
 #endif
-    for (; i < count; ++i) {
-        const WORD value = source[i];
-        target[i] = value == key ? target[i] : value;
-    }
+    KeyedRect16Narrow(target, targetPitch, source, sourcePitch, width, height, key);
 }
 
 void KeyedRow24(BYTE* target, const BYTE* source, LONG count, const ColorKeyRange& key) {
@@ -122,11 +151,10 @@ void CopyRow(BYTE* target, const BYTE* source, LONG count, int bytesPerPixel,
         auto* t = reinterpret_cast<WORD*>(target);
         auto* s = reinterpret_cast<const WORD*>(source);
         if (key.low == key.high && (key.colorBits & 0xFFFF) == 0xFFFF)
-            KeyedRow16(t, s, count, static_cast<WORD>(key.low));
+            KeyedRect16(target, 0, source, 0, count, 1, static_cast<WORD>(key.low));
         else
             KeyedRow<WORD>(t, s, count, static_cast<WORD>(key.low),
-                           static_cast<WORD>(key.high - key.low),
-                           static_cast<WORD>(key.colorBits));
+                           static_cast<WORD>(key.high - key.low), static_cast<WORD>(key.colorBits));
         break;
     }
     case 3:
@@ -143,9 +171,19 @@ void CopyRow(BYTE* target, const BYTE* source, LONG count, int bytesPerPixel,
     }
 }
 
-bool Overlaps(const PixelPlane& a, const PixelPlane& b) { return a.bits == b.bits; }
+bool Overlaps(const PixelPlane& a, const PixelPlane& b) {
+    return a.bits == b.bits;
+}
 
 } // namespace
+
+void AllowWideVectors(bool allowed) {
+#if defined(__x86_64__)
+    wideAllowed = allowed;
+#else
+    (void)allowed;
+#endif
+}
 
 void FillRect(const PixelPlane& target, const RECT& rect, DWORD value) {
     switch (target.bytesPerPixel) {
@@ -186,6 +224,14 @@ void CopyRect(const PixelPlane& target, LONG x, LONG y, const PixelPlane& source
     }
     // Bottom-up when copying downwards inside one plane.
     const bool upwards = same && y > sourceRect.top;
+    if (bpp == 2 && key.enabled && key.low == key.high && (key.colorBits & 0xFFFF) == 0xFFFF) {
+        const LONG first = upwards ? height - 1 : 0;
+        const LONG step = upwards ? -1 : 1;
+        KeyedRect16(target.Row(y + first) + x * 2, step * target.pitch,
+                    source.Row(sourceRect.top + first) + sourceRect.left * 2, step * source.pitch,
+                    width, height, static_cast<WORD>(key.low));
+        return;
+    }
     for (LONG i = 0; i < height; ++i) {
         const LONG r = upwards ? height - 1 - i : i;
         CopyRow(target.Row(y + r) + x * bpp, source.Row(sourceRect.top + r) + sourceRect.left * bpp,
@@ -197,24 +243,24 @@ namespace {
 
 template <typename T>
 void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible,
-                 const PixelPlane& source, const RECT& src, const ColorKeyRange& key,
-                 bool mirrorX, bool mirrorY) {
+                 const PixelPlane& source, const RECT& src, const ColorKeyRange& key, bool mirrorX,
+                 bool mirrorY) {
     const std::int64_t dw = full.right - full.left, dh = full.bottom - full.top;
     const std::int64_t sw = src.right - src.left, sh = src.bottom - src.top;
     for (LONG y = visible.top; y < visible.bottom; ++y) {
         std::int64_t sy = (y - full.top) * sh / dh;
         if (mirrorY)
             sy = sh - 1 - sy;
-        const T* srow = reinterpret_cast<const T*>(source.Row(src.top + static_cast<LONG>(sy))) +
-                        src.left;
+        const T* srow =
+            reinterpret_cast<const T*>(source.Row(src.top + static_cast<LONG>(sy))) + src.left;
         T* trow = reinterpret_cast<T*>(target.Row(y));
         for (LONG x = visible.left; x < visible.right; ++x) {
             std::int64_t sx = (x - full.left) * sw / dw;
             if (mirrorX)
                 sx = sw - 1 - sx;
             const T value = srow[sx];
-            if (key.enabled && static_cast<DWORD>((value & key.colorBits) - key.low) <=
-                                   key.high - key.low)
+            if (key.enabled &&
+                static_cast<DWORD>((value & key.colorBits) - key.low) <= key.high - key.low)
                 continue;
             trow[x] = value;
         }
@@ -264,7 +310,8 @@ void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& v
         from.width = w;
         from.height = h;
         for (LONG r = 0; r < h; ++r)
-            std::memcpy(from.Row(r), source.Row(sourceRect.top + r) + sourceRect.left * source.bytesPerPixel,
+            std::memcpy(from.Row(r),
+                        source.Row(sourceRect.top + r) + sourceRect.left * source.bytesPerPixel,
                         static_cast<std::size_t>(from.pitch));
         fromRect = RECT{0, 0, w, h};
     }
@@ -282,8 +329,8 @@ void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& v
                       mirrorUpDown);
         break;
     case 4:
-        StretchRows<DWORD>(target, fullTarget, visibleTarget, from, fromRect, key,
-                           mirrorLeftRight, mirrorUpDown);
+        StretchRows<DWORD>(target, fullTarget, visibleTarget, from, fromRect, key, mirrorLeftRight,
+                           mirrorUpDown);
         break;
     default:
         break;

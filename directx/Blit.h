@@ -35,4 +35,8 @@ void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& v
                  const PixelPlane& source, const RECT& sourceRect, const ColorKeyRange& key,
                  bool mirrorLeftRight, bool mirrorUpDown);
 
+// Lets the loops use AVX2 where the processor has it (the default); tests turn it off to run
+// the SSE2 loops.
+void AllowWideVectors(bool allowed);
+
 } // namespace directx

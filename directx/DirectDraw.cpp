@@ -1,11 +1,11 @@
 // The DirectDraw object, palettes, clippers and the entry points.
+#include "DirectDrawObjects.h"
+#include "platform/MMSystem.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
-
-#include "DirectDrawObjects.h"
-#include "platform/MMSystem.h"
 
 namespace directx {
 
@@ -13,7 +13,9 @@ std::function<HRESULT(SoftDirectDraw&, REFIID, LPVOID*)> SoftDirectDraw::extensi
 
 namespace {
 
-HRESULT Fault(const char* method) { return Adapter().Intercept(method); }
+HRESULT Fault(const char* method) {
+    return Adapter().Intercept(method);
+}
 
 bool ValidSurfaceDesc(const DDSURFACEDESC* desc) {
     return desc && desc->dwSize == sizeof(DDSURFACEDESC);
@@ -75,8 +77,7 @@ HRESULT SoftPalette::GetCaps(DWORD* lpdwCaps) {
     return DD_OK;
 }
 
-HRESULT SoftPalette::GetEntries(DWORD, DWORD dwBase, DWORD dwNumEntries,
-                                LPPALETTEENTRY lpEntries) {
+HRESULT SoftPalette::GetEntries(DWORD, DWORD dwBase, DWORD dwNumEntries, LPPALETTEENTRY lpEntries) {
     if (HRESULT f = Fault("IDirectDrawPalette::GetEntries"))
         return f;
     if (!lpEntries || dwBase > 256 || dwNumEntries > 256 - dwBase)
@@ -102,7 +103,9 @@ HRESULT SoftPalette::SetEntries(DWORD, DWORD dwStartingEntry, DWORD dwCount,
     return DD_OK;
 }
 
-void SoftPalette::Attach(SoftSurface* surface) { users_.push_back(surface); }
+void SoftPalette::Attach(SoftSurface* surface) {
+    users_.push_back(surface);
+}
 
 void SoftPalette::Detach(SoftSurface* surface) {
     auto it = std::find(users_.begin(), users_.end(), surface);
@@ -184,7 +187,9 @@ SoftDirectDraw::~SoftDirectDraw() {
     objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());
 }
 
-ULONG SoftDirectDraw::AddRefFace(ULONG& count) { return ++count; }
+ULONG SoftDirectDraw::AddRefFace(ULONG& count) {
+    return ++count;
+}
 
 ULONG SoftDirectDraw::ReleaseFace(ULONG& count) {
     if (count == 0)
@@ -306,8 +311,8 @@ HRESULT SoftDirectDraw::CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE*
         const bool nonLocal = (caps & DDSCAPS_NONLOCALVIDMEM) != 0;
         if (!hardwareVideo || !Adapter().Reserve(bytes, nonLocal))
             return DDERR_OUTOFVIDEOMEMORY;
-        placement |= DDSCAPS_VIDEOMEMORY |
-                     (nonLocal ? DDSCAPS_NONLOCALVIDMEM : DDSCAPS_LOCALVIDMEM);
+        placement |=
+            DDSCAPS_VIDEOMEMORY | (nonLocal ? DDSCAPS_NONLOCALVIDMEM : DDSCAPS_LOCALVIDMEM);
         shape.chargedBytes = bytes;
         shape.nonLocal = nonLocal;
     } else if (hardwareVideo && Adapter().Reserve(bytes, false)) {
@@ -359,8 +364,8 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
         return DDERR_OUTOFVIDEOMEMORY;
     const DWORD common = DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM |
                          (caps & (DDSCAPS_3DDEVICE | DDSCAPS_COMPLEX | DDSCAPS_FLIP));
-    shape.caps = common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE |
-                 (flipping ? DDSCAPS_FRONTBUFFER : 0);
+    shape.caps =
+        common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | (flipping ? DDSCAPS_FRONTBUFFER : 0);
     auto* front = new SoftSurface(this, shape);
     front->backBufferCount_ = backBuffers;
     surfaces_.push_back(front);
@@ -574,8 +579,8 @@ void SoftDirectDraw::Present(SoftSurface& primary, const RECT& changed) {
         PresentScaledToWindow(window_, view);
         return;
     }
-    HWND target = primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window()
-                                                                 : window_;
+    HWND target =
+        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_;
     RECT client{};
     POINT origin{};
     if (!target || !GetClientRect(target, &client) || !ClientToScreen(target, &origin))

@@ -2,13 +2,13 @@
 // The objects behind the DirectDraw interfaces. Direct3D builds on them: it reaches a
 // surface's pixels, format and attachments here, and answers the QueryInterface calls for
 // its interfaces through the extension hooks.
-#include <functional>
-#include <vector>
-
 #include "Blit.h"
 #include "DisplayAdapter.h"
 #include "PixelFormat.h"
 #include "ddraw.h"
+
+#include <functional>
+#include <vector>
 
 namespace directx {
 
@@ -204,7 +204,7 @@ public:
         int width = 0;
         int height = 0;
         PixelFormat format;
-        DWORD caps = 0;      // reported capabilities, memory placement included
+        DWORD caps = 0; // reported capabilities, memory placement included
         DWORD chargedBytes = 0;
         bool nonLocal = false;
         bool primary = false;
@@ -244,8 +244,9 @@ public:
     int Height() const { return height_; }
     const PixelFormat& Format() const { return format_; }
     DWORD Caps() const { return caps_; }
-    PixelPlane Plane() { return PixelPlane{bits_.data(), pitch_, width_, height_,
-                                           format_.BytesPerPixel()}; }
+    PixelPlane Plane() {
+        return PixelPlane{bits_.data(), pitch_, width_, height_, format_.BytesPerPixel()};
+    }
     const std::vector<SoftSurface*>& Attached() const { return attached_; }
     SoftPalette* Palette() const { return palette_; }
     bool Lost() const { return lost_ || !owner_; }

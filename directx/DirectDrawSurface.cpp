@@ -1,10 +1,10 @@
 // Surfaces: memory, locks, device contexts, colour keys, attachments, flipping, blits and
 // surface loss.
+#include "DirectDrawObjects.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
-
-#include "DirectDrawObjects.h"
 
 namespace directx {
 
@@ -12,9 +12,13 @@ std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> SoftSurface::extensionQuer
 
 namespace {
 
-HRESULT Fault(const char* method) { return Adapter().Intercept(method); }
+HRESULT Fault(const char* method) {
+    return Adapter().Intercept(method);
+}
 
-bool Empty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+bool Empty(const RECT& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
 
 bool Inside(const RECT& inner, const RECT& outer) {
     return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
@@ -26,7 +30,9 @@ RECT Intersect(const RECT& a, const RECT& b) {
                 std::min(a.bottom, b.bottom)};
 }
 
-SoftSurface* Ours(IDirectDrawSurface* surface) { return static_cast<SoftSurface*>(surface); }
+SoftSurface* Ours(IDirectDrawSurface* surface) {
+    return static_cast<SoftSurface*>(surface);
+}
 
 } // namespace
 
@@ -34,8 +40,8 @@ SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
     : owner_(owner), width_(shape.width), height_(shape.height), format_(shape.format),
       caps_(shape.caps), chargedBytes_(shape.chargedBytes), nonLocal_(shape.nonLocal),
       primary_(shape.primary) {
-    pitch_ = static_cast<LONG>((static_cast<std::int64_t>(width_) * format_.BytesPerPixel() + 7) &
-                               ~7LL);
+    pitch_ =
+        static_cast<LONG>((static_cast<std::int64_t>(width_) * format_.BytesPerPixel() + 7) & ~7LL);
     bits_.assign(static_cast<std::size_t>(pitch_) * height_, 0);
     gdiBits_ = bits_.data();
 }
@@ -245,8 +251,8 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
     const bool mirrorY = (fx & DDBLTFX_MIRRORUPDOWN) != 0;
     if (Empty(visible))
         return DD_OK;
-    const bool sameSize =
-        dest.right - dest.left == from.right - from.left && dest.bottom - dest.top == from.bottom - from.top;
+    const bool sameSize = dest.right - dest.left == from.right - from.left &&
+                          dest.bottom - dest.top == from.bottom - from.top;
     if (sameSize && !mirrorX && !mirrorY) {
         const RECT part{from.left + (visible.left - dest.left), from.top + (visible.top - dest.top),
                         from.left + (visible.right - dest.left),
@@ -263,8 +269,8 @@ HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSu
                              LPRECT lpSrcRect, DWORD dwTrans) {
     if (HRESULT f = Fault("IDirectDrawSurface::BltFast"))
         return f;
-    if (!lpDDSrcSurface || (dwTrans & ~(DDBLTFAST_SRCCOLORKEY | DDBLTFAST_DESTCOLORKEY |
-                                        DDBLTFAST_WAIT)))
+    if (!lpDDSrcSurface ||
+        (dwTrans & ~(DDBLTFAST_SRCCOLORKEY | DDBLTFAST_DESTCOLORKEY | DDBLTFAST_WAIT)))
         return DDERR_INVALIDPARAMS;
     if (dwTrans & DDBLTFAST_DESTCOLORKEY)
         return DDERR_UNSUPPORTED;
@@ -284,8 +290,8 @@ HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSu
     if (source->format_.BytesPerPixel() != format_.BytesPerPixel())
         return DDERR_INVALIDPIXELFORMAT;
     HRESULT keyError = DD_OK;
-    const ColorKeyRange key = source->SourceKey(
-        (dwTrans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0, nullptr, &keyError);
+    const ColorKeyRange key =
+        source->SourceKey((dwTrans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0, nullptr, &keyError);
     if (keyError)
         return keyError;
     CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
@@ -460,12 +466,10 @@ HRESULT SoftSurface::GetDC(HDC* lphDC) {
             for (int x = 0; x < width_; ++x) {
                 DWORD pixel = 0;
                 std::memcpy(&pixel, row + x * plane.bytesPerPixel, plane.bytesPerPixel);
-                dcCopy_[static_cast<std::size_t>(y) * width_ + x] =
-                    converter.ToRGB(pixel, palette);
+                dcCopy_[static_cast<std::size_t>(y) * width_ + x] = converter.ToRGB(pixel, palette);
             }
         }
-        dc_ = CreateMemoryDC(dcCopy_.data(), width_, height_, width_ * 4,
-                             TPixelLayout::XRGB8888);
+        dc_ = CreateMemoryDC(dcCopy_.data(), width_, height_, width_ * 4, TPixelLayout::XRGB8888);
     }
     if (!dc_)
         return DDERR_CANTCREATEDC;

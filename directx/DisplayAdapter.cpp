@@ -1,9 +1,9 @@
 #include "DisplayAdapter.h"
 
+#include "DirectDrawObjects.h"
+
 #include <algorithm>
 #include <cstdlib>
-
-#include "DirectDrawObjects.h"
 
 namespace directx {
 
@@ -28,7 +28,9 @@ void FillDefaultSystemPalette(std::array<PALETTEENTRY, 256>& palette) {
 }
 } // namespace
 
-DisplayAdapter::DisplayAdapter() { Reset(); }
+DisplayAdapter::DisplayAdapter() {
+    Reset();
+}
 
 DisplayAdapter& DisplayAdapter::Instance() {
     static DisplayAdapter adapter;
@@ -50,14 +52,14 @@ DriverEntry DisplayAdapter::PrimaryDriver() {
     DriverEntry driver;
     driver.description = "Primary Display Driver";
     driver.name = "display";
-    driver.hardwareCaps = DDCAPS_3D | DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_GDI |
-                          DDCAPS_PALETTE | DDCAPS_COLORKEY | DDCAPS_BLTCOLORFILL |
-                          DDCAPS_CANCLIP | DDCAPS_CANCLIPSTRETCHED | DDCAPS_CANBLTSYSMEM;
-    driver.surfaceCaps = DDSCAPS_BACKBUFFER | DDSCAPS_COMPLEX | DDSCAPS_FLIP |
-                         DDSCAPS_FRONTBUFFER | DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PALETTE |
-                         DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE |
-                         DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER |
-                         DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM;
+    driver.hardwareCaps = DDCAPS_3D | DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_GDI | DDCAPS_PALETTE |
+                          DDCAPS_COLORKEY | DDCAPS_BLTCOLORFILL | DDCAPS_CANCLIP |
+                          DDCAPS_CANCLIPSTRETCHED | DDCAPS_CANBLTSYSMEM;
+    driver.surfaceCaps = DDSCAPS_BACKBUFFER | DDSCAPS_COMPLEX | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER |
+                         DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PALETTE | DDSCAPS_PRIMARYSURFACE |
+                         DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE |
+                         DDSCAPS_VIDEOMEMORY | DDSCAPS_ZBUFFER | DDSCAPS_LOCALVIDMEM |
+                         DDSCAPS_NONLOCALVIDMEM;
     return driver;
 }
 
@@ -71,9 +73,13 @@ DisplayMode DisplayAdapter::DesktopMode() const {
     return DisplayMode{width, height, desktopBitCount_};
 }
 
-void DisplayAdapter::SetDesktopBitCount(int bitsPerPixel) { desktopBitCount_ = bitsPerPixel; }
+void DisplayAdapter::SetDesktopBitCount(int bitsPerPixel) {
+    desktopBitCount_ = bitsPerPixel;
+}
 
-DisplayMode DisplayAdapter::CurrentMode() const { return mode_ ? *mode_ : DesktopMode(); }
+DisplayMode DisplayAdapter::CurrentMode() const {
+    return mode_ ? *mode_ : DesktopMode();
+}
 
 std::vector<DisplayMode> DisplayAdapter::DisplayModes() const {
     std::vector<DisplayMode> modes;
@@ -148,10 +154,10 @@ DDCAPS DescribeCaps(const DriverEntry& driver, bool hardware) {
     caps.dwFXCaps = DDFXCAPS_BLTMIRRORLEFTRIGHT | DDFXCAPS_BLTMIRRORUPDOWN;
     caps.dwPalCaps = DDPCAPS_8BIT | DDPCAPS_PRIMARYSURFACE | DDPCAPS_ALLOW256;
     caps.dwZBufferBitDepths = DDBD_16 | DDBD_24 | DDBD_32;
-    caps.ddsCaps.dwCaps = hardware ? driver.surfaceCaps
-                                   : (driver.surfaceCaps & ~(DDSCAPS_VIDEOMEMORY |
-                                                             DDSCAPS_LOCALVIDMEM |
-                                                             DDSCAPS_NONLOCALVIDMEM));
+    caps.ddsCaps.dwCaps =
+        hardware ? driver.surfaceCaps
+                 : (driver.surfaceCaps &
+                    ~(DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM | DDSCAPS_NONLOCALVIDMEM));
     if (hardware) {
         caps.dwVidMemTotal = Adapter().VideoMemoryTotal();
         caps.dwVidMemFree = Adapter().VideoMemoryFree();

@@ -2,13 +2,13 @@
 // The virtual display adapter: the one process-wide description of the display the software
 // DirectDraw emulates (desktop, display modes, drivers, capabilities, video memory), and the
 // fault injection tests use to drive the callers' fall-back and fatal paths.
+#include "ddraw.h"
+
 #include <array>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "ddraw.h"
 
 namespace directx {
 
@@ -25,8 +25,8 @@ struct DriverEntry {
     std::optional<GUID> guid; // none: the primary display driver
     std::string description;
     std::string name;
-    DWORD hardwareCaps = 0;   // DDCAPS::dwCaps of the hardware
-    DWORD surfaceCaps = 0;    // DDCAPS::ddsCaps.dwCaps of the hardware
+    DWORD hardwareCaps = 0; // DDCAPS::dwCaps of the hardware
+    DWORD surfaceCaps = 0;  // DDCAPS::ddsCaps.dwCaps of the hardware
 };
 
 class DisplayAdapter {
@@ -100,7 +100,9 @@ private:
     std::vector<std::string> calls_;
 };
 
-inline DisplayAdapter& Adapter() { return DisplayAdapter::Instance(); }
+inline DisplayAdapter& Adapter() {
+    return DisplayAdapter::Instance();
+}
 
 // The capability record a driver reports; hardware with its own bits, emulation without 3D.
 DDCAPS DescribeCaps(const DriverEntry& driver, bool hardware);

@@ -82,15 +82,16 @@ std::optional<PixelFormat> PixelFormat::FromDD(const DDPIXELFORMAT& dd) {
     const std::uint64_t limit = (std::uint64_t{1} << bits) - 1;
     // Masks must be present, inside the pixel, and not overlap.
     if (!dd.dwRBitMask || !dd.dwGBitMask || !dd.dwBBitMask || all > limit ||
-        std::popcount(dd.dwRBitMask) + std::popcount(dd.dwGBitMask) +
-                std::popcount(dd.dwBBitMask) + std::popcount(alpha) !=
+        std::popcount(dd.dwRBitMask) + std::popcount(dd.dwGBitMask) + std::popcount(dd.dwBBitMask) +
+                std::popcount(alpha) !=
             std::popcount(all))
         return std::nullopt;
-    if (bits == 24 && (dd.dwRBitMask != 0xFF0000 || dd.dwGBitMask != 0xFF00 ||
-                       dd.dwBBitMask != 0xFF))
+    if (bits == 24 &&
+        (dd.dwRBitMask != 0xFF0000 || dd.dwGBitMask != 0xFF00 || dd.dwBBitMask != 0xFF))
         return std::nullopt;
     return PixelFormat{static_cast<int>(bits), dd.dwFlags & (DDPF_RGB | DDPF_ALPHAPIXELS),
-                       dd.dwRBitMask, dd.dwGBitMask, dd.dwBBitMask, alpha};
+                       dd.dwRBitMask,          dd.dwGBitMask,
+                       dd.dwBBitMask,          alpha};
 }
 
 ColorConverter::ColorConverter(const PixelFormat& format)
@@ -127,12 +128,11 @@ DWORD ColorConverter::FromRGB(DWORD rgb) const {
     auto pack = [](DWORD value8, const Channel& channel) -> DWORD {
         if (channel.bits == 0)
             return 0;
-        const DWORD value = channel.bits >= 8 ? value8 << (channel.bits - 8)
-                                              : value8 >> (8 - channel.bits);
+        const DWORD value =
+            channel.bits >= 8 ? value8 << (channel.bits - 8) : value8 >> (8 - channel.bits);
         return value << channel.shift;
     };
-    DWORD pixel = pack((rgb >> 16) & 0xFF, r_) | pack((rgb >> 8) & 0xFF, g_) |
-                  pack(rgb & 0xFF, b_);
+    DWORD pixel = pack((rgb >> 16) & 0xFF, r_) | pack((rgb >> 8) & 0xFF, g_) | pack(rgb & 0xFF, b_);
     return pixel | format_.alphaMask; // opaque
 }
 
@@ -143,8 +143,8 @@ PaletteMatcher::PaletteMatcher(const DWORD* palette) : palette_(palette) {
 }
 
 BYTE PaletteMatcher::Nearest(DWORD rgb) {
-    const int key = static_cast<int>(((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x3E0) |
-                                     ((rgb >> 3) & 0x1F));
+    const int key =
+        static_cast<int>(((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x3E0) | ((rgb >> 3) & 0x1F));
     // Exact colours are matched exactly; the cache only serves the nearest-colour search.
     if (auto it = exact_.find(rgb & 0xFFFFFF); it != exact_.end())
         return it->second;

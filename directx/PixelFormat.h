@@ -2,10 +2,10 @@
 // Pixel formats of surfaces: 8-bit palettised, 16-bit (5-6-5 and the other 16-bit masks),
 // 24-bit and 32-bit RGB, and Z-buffer depths; and the conversions to and from 0x00RRGGBB that
 // presenting and device contexts need.
+#include "ddraw.h"
+
 #include <optional>
 #include <unordered_map>
-
-#include "ddraw.h"
 
 namespace directx {
 

@@ -2,11 +2,11 @@
 // DirectDraw of DirectX 5: the types, constants, records and interfaces the display engine
 // calls, under their DirectX names. The records keep their published sizes so callers can
 // fill dwSize with the numbers they know.
-#include <cstddef>
-#include <cstdint>
-
 #include "forms/Windows.h"
 #include "platform/WinTypes.h"
+
+#include <cstddef>
+#include <cstdint>
 
 using HRESULT = LONG;
 using ULONG = std::uint32_t;
@@ -481,8 +481,8 @@ public:
     virtual HRESULT GetDisplayMode(LPDDSURFACEDESC lpDDSurfaceDesc) = 0;
     virtual HRESULT RestoreDisplayMode() = 0;
     virtual HRESULT SetCooperativeLevel(HWND hWnd, DWORD dwFlags) = 0;
-    virtual HRESULT SetDisplayMode(DWORD dwWidth, DWORD dwHeight, DWORD dwBPP,
-                                   DWORD dwRefreshRate, DWORD dwFlags) = 0;
+    virtual HRESULT SetDisplayMode(DWORD dwWidth, DWORD dwHeight, DWORD dwBPP, DWORD dwRefreshRate,
+                                   DWORD dwFlags) = 0;
     virtual HRESULT WaitForVerticalBlank(DWORD dwFlags, HANDLE hEvent) = 0;
     virtual HRESULT GetAvailableVidMem(LPDDSCAPS lpDDSCaps, DWORD* lpdwTotal, DWORD* lpdwFree) = 0;
 };

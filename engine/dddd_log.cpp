@@ -1,5 +1,8 @@
 #include "dddd_log.h"
 
+#include "forms/Halt.h"
+#include "platform/SysUtils.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,9 +10,6 @@
 #include <filesystem>
 #include <iconv.h>
 #include <unistd.h>
-
-#include "forms/Halt.h"
-#include "platform/SysUtils.h"
 
 std::int32_t LogLineCount = 0;
 
@@ -143,7 +143,9 @@ void WriteDebugLog(const std::string& text) {
     ++LogLineCount;
 }
 
-void LogWarning(const std::string& text) { WriteDebugLog(text); }
+void LogWarning(const std::string& text) {
+    WriteDebugLog(text);
+}
 
 void Trace(const std::string& text) {
     if (TraceSink())

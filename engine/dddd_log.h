@@ -2,12 +2,12 @@
 // The display engine's diagnostics: the numbered log "dddd.debug", warnings, the discarded
 // trace, the result check that turns a failed DirectX call into a log line and a halt, and the
 // driver-enumeration callback.
+#include "directx/ddraw.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "directx/ddraw.h"
 
 constexpr bool LogEnabled = true;
 constexpr bool HaltOnError = true;

@@ -1,9 +1,9 @@
 #include "Halt.h"
 
+#include "Application.h"
+
 #include <cstdio>
 #include <cstdlib>
-
-#include "Application.h"
 
 int ExitCode = 0;
 

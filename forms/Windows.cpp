@@ -209,7 +209,9 @@ QWidget* WindowFromHandle(HWND window) {
     return record ? record->widget.data() : nullptr;
 }
 
-BOOL IsWindow(HWND window) { return Record(window) != nullptr; }
+BOOL IsWindow(HWND window) {
+    return Record(window) != nullptr;
+}
 
 BOOL GetClientRect(HWND window, RECT* rect) {
     WindowRecord* record = Record(window);
@@ -262,19 +264,16 @@ void PresentScaledToWindow(HWND window, const TPixelView& picture) {
     SurfaceView* view = View(*record);
     const QSize area = view->image.size();
     const QSize fitted = QSize(picture.width, picture.height).scaled(area, Qt::KeepAspectRatio);
-    const QRect target(QPoint((area.width() - fitted.width()) / 2,
-                              (area.height() - fitted.height()) / 2),
-                       fitted);
+    const QRect target(
+        QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2), fitted);
     {
         QPainter painter(&view->image);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         if (target.size() != area) {
             painter.fillRect(QRect(0, 0, area.width(), target.top()), Qt::black);
-            painter.fillRect(QRect(0, target.bottom() + 1, area.width(), area.height()),
-                             Qt::black);
+            painter.fillRect(QRect(0, target.bottom() + 1, area.width(), area.height()), Qt::black);
             painter.fillRect(QRect(0, 0, target.left(), area.height()), Qt::black);
-            painter.fillRect(QRect(target.right() + 1, 0, area.width(), area.height()),
-                             Qt::black);
+            painter.fillRect(QRect(target.right() + 1, 0, area.width(), area.height()), Qt::black);
         }
         painter.drawImage(target, Wrap(picture));
     }
@@ -304,22 +303,25 @@ int AddDeactivationHandler(HWND window, std::function<void()> handler) {
     return next++;
 }
 
-void RemoveDeactivationHandler(int id) { Handlers().erase(id); }
+void RemoveDeactivationHandler(int id) {
+    Handlers().erase(id);
+}
 
 HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout layout) {
     if (!bits || width <= 0 || height <= 0 || layout == TPixelLayout::Indexed8)
         return nullptr;
     static std::uintptr_t next = 0x1000;
     auto context = std::make_unique<DeviceContext>();
-    context->image =
-        QImage(static_cast<uchar*>(bits), width, height, pitch, QtFormat(layout));
+    context->image = QImage(static_cast<uchar*>(bits), width, height, pitch, QtFormat(layout));
     const std::uintptr_t handle = next;
     next += 4;
     DeviceContexts()[handle] = std::move(context);
     return reinterpret_cast<HDC>(handle);
 }
 
-BOOL DeleteMemoryDC(HDC dc) { return DeviceContexts().erase(reinterpret_cast<std::uintptr_t>(dc)); }
+BOOL DeleteMemoryDC(HDC dc) {
+    return DeviceContexts().erase(reinterpret_cast<std::uintptr_t>(dc));
+}
 
 QImage* DeviceContextImage(HDC dc) {
     auto it = DeviceContexts().find(reinterpret_cast<std::uintptr_t>(dc));

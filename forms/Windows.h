@@ -3,9 +3,9 @@
 // can show pixels, rectangles, palette entries, and device contexts over memory. Nothing here
 // includes Qt, so the Qt-free layers can use it; the few Qt-side accessors take forward-declared
 // Qt types.
-#include <functional>
-
 #include "platform/WinTypes.h"
+
+#include <functional>
 
 class QImage;
 class QWidget;

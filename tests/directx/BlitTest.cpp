@@ -1,7 +1,9 @@
 // Blt and BltFast against a per-pixel reference, for every pixel size.
-#include <vector>
+#include "directx/Blit.h"
 
 #include "DirectDrawTestSupport.h"
+
+#include <vector>
 
 namespace {
 
@@ -46,9 +48,7 @@ TEST_P(BlitTest, ColourFillCoversExactlyTheRectangle) {
     DDBLTFX fx = FillFx(value);
     RECT rect{3, 2, 10, 7};
     ASSERT_EQ(target->Blt(&rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
-    ExpectTarget([&](int x, int y) {
-        return x >= 3 && x < 10 && y >= 2 && y < 7 ? value : 0;
-    });
+    ExpectTarget([&](int x, int y) { return x >= 3 && x < 10 && y >= 2 && y < 7 ? value : 0; });
 }
 
 TEST_P(BlitTest, CopiesStretchesAndMirrors) {
@@ -112,7 +112,9 @@ TEST_P(BlitTest, SourceColourKeySkipsKeyedPixels) {
     const std::vector<Case> cases = {
         {"Blt", [&] { return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRC, nullptr); }},
         {"BltFast",
-         [&] { return target->BltFast(0, 0, source, nullptr, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT); }},
+         [&] {
+             return target->BltFast(0, 0, source, nullptr, DDBLTFAST_SRCCOLORKEY | DDBLTFAST_WAIT);
+         }},
         {"Blt override",
          [&] {
              DDBLTFX fx{};
@@ -169,7 +171,8 @@ TEST_P(BlitTest, RectanglesAreCheckedAgainstTheSurfaces) {
         {"BltFast at the edge", [&] { return target->BltFast(16, 8, source, &fits, 0); }, DD_OK},
         {"no source", [&] { return target->Blt(&fits, nullptr, &fits, 0, nullptr); },
          DDERR_INVALIDPARAMS},
-        {"key without key", [&] { return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRC, nullptr); },
+        {"key without key",
+         [&] { return target->Blt(nullptr, source, nullptr, DDBLT_KEYSRC, nullptr); },
          DDERR_NOCOLORKEY},
     };
     for (const Case& c : cases) {
@@ -179,6 +182,36 @@ TEST_P(BlitTest, RectanglesAreCheckedAgainstTheSurfaces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPixelSize, BlitTest, ::testing::Values(8, 16, 24, 32));
+
+// The 16-bit keyed loops work in groups of 16 and 8 pixels: every width and offset around
+// those groups, with wide vectors and without, against a pixel-by-pixel reference.
+TEST(KeyedRows16, EveryWidthMatchesTheReference) {
+    constexpr LONG Pitch = 96; // 48 pixels
+    std::vector<WORD> source(Pitch / 2 * 3), target(Pitch / 2 * 3), expected;
+    for (std::size_t i = 0; i < source.size(); ++i)
+        source[i] = i % 5 == 0 || i % 7 == 3 ? 0x1234 : WORD(i * 3 + 1);
+    for (bool wide : {true, false}) {
+        AllowWideVectors(wide);
+        for (LONG width = 1; width <= 40; ++width)
+            for (LONG x : {0, 1, 7}) {
+                for (std::size_t i = 0; i < target.size(); ++i)
+                    target[i] = WORD(0xF000 | i);
+                expected = target;
+                PixelPlane to{reinterpret_cast<BYTE*>(target.data()), Pitch, 48, 3, 2};
+                PixelPlane from{reinterpret_cast<BYTE*>(source.data()), Pitch, 48, 3, 2};
+                ColorKeyRange key{true, 0x1234, 0x1234, 0xFFFF};
+                CopyRect(to, x, 0, from, RECT{2, 1, 2 + width, 3}, key);
+                for (LONG r = 0; r < 2; ++r)
+                    for (LONG i = 0; i < width; ++i) {
+                        const WORD v = source[(1 + r) * 48 + 2 + i];
+                        if (v != 0x1234)
+                            expected[r * 48 + x + i] = v;
+                    }
+                ASSERT_EQ(target, expected) << "width " << width << " x " << x << " wide " << wide;
+            }
+    }
+    AllowWideVectors(true);
+}
 
 TEST_F(DirectDrawTest, DifferentPixelSizesDoNotBlit) {
     CreateDirectDraw();

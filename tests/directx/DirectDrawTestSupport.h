@@ -1,13 +1,12 @@
 #pragma once
 // Shared set-up for the DirectDraw tests: a fresh adapter, a DirectDraw object, surfaces,
 // and raw pixel access through Lock.
-#include <gtest/gtest.h>
-
-#include <functional>
-
 #include "directx/DisplayAdapter.h"
 #include "directx/PixelFormat.h"
 #include "directx/ddraw.h"
+
+#include <functional>
+#include <gtest/gtest.h>
 
 using namespace directx;
 

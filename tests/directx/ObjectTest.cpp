@@ -1,10 +1,10 @@
 // Objects, reference counts, descriptions, locks, device contexts, memory, loss and faults.
+#include "DirectDrawTestSupport.h"
+
 #include <QImage>
 #include <QPainter>
 #include <string>
 #include <vector>
-
-#include "DirectDrawTestSupport.h"
 
 using namespace directx;
 
@@ -267,7 +267,8 @@ TEST_F(DirectDrawTest, ExplicitFormatsAndDepthBuffers) {
         fx.dwSize = sizeof fx;
         fx.dwFillDepth = 0xFFFFFFFF;
         EXPECT_EQ(z->Blt(nullptr, nullptr, nullptr, DDBLT_DEPTHFILL, &fx), DD_OK);
-        EXPECT_EQ(ReadPixel(z, 15, 15), depth == 16 ? 0xFFFFu : (depth == 24 ? 0xFFFFFFu : 0xFFFFFFFFu));
+        EXPECT_EQ(ReadPixel(z, 15, 15),
+                  depth == 16 ? 0xFFFFu : (depth == 24 ? 0xFFFFFFu : 0xFFFFFFFFu));
         ASSERT_EQ(target->DeleteAttachedSurface(0, z), DD_OK);
         EXPECT_EQ(z->Release(), 0u);
     }
@@ -323,11 +324,10 @@ TEST_F(DirectDrawTest, FaultsFailTheNamedCallsAndCallsAreRecorded) {
     DDBLTFX fx = FillFx(3);
     EXPECT_EQ(s->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DDERR_WASSTILLDRAWING);
     EXPECT_EQ(s->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
-    EXPECT_EQ(Adapter().Calls(),
-              (std::vector<std::string>{
-                  "IDirectDraw2::CreateSurface", "IDirectDraw2::CreateSurface",
-                  "IDirectDraw2::CreateSurface", "IDirectDrawSurface::Blt",
-                  "IDirectDrawSurface::Blt"}));
+    EXPECT_EQ(Adapter().Calls(), (std::vector<std::string>{
+                                     "IDirectDraw2::CreateSurface", "IDirectDraw2::CreateSurface",
+                                     "IDirectDraw2::CreateSurface", "IDirectDrawSurface::Blt",
+                                     "IDirectDrawSurface::Blt"}));
     s->Release();
 }
 

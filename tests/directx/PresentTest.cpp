@@ -1,5 +1,9 @@
 // Presenting into real windows: windowed blits under a clipper, palettes, full-screen flips,
 // losing surfaces with the focus, the virtual vertical blank.
+#include "DirectDrawTestSupport.h"
+#include "forms/Forms.h"
+#include "platform/MMSystem.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
@@ -7,13 +11,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "DirectDrawTestSupport.h"
-#include "forms/Forms.h"
-#include "platform/MMSystem.h"
-
 namespace {
 
-QRgb At(QWidget& window, int x, int y) { return window.grab().toImage().pixel(x, y) & 0xFFFFFF; }
+QRgb At(QWidget& window, int x, int y) {
+    return window.grab().toImage().pixel(x, y) & 0xFFFFFF;
+}
 
 class PresentTest : public DirectDrawTest {
 protected:
@@ -234,7 +236,7 @@ TEST_F(DirectDrawTest, VerticalBlankWaitsForTheNextSixtiethOfASecond) {
     const std::vector<Case> cases = {
         {{10, 12, 15, 17, 900}, 4}, // next blank at 17 ms
         {{16, 17, 900}, 2},
-        {{17, 20, 33, 34, 900}, 4}, // at a blank already: the next one, 34 ms
+        {{17, 20, 33, 34, 900}, 4},                 // at a blank already: the next one, 34 ms
         {{0xFFFFFFFEu, 0xFFFFFFFFu, 3, 4, 900}, 4}, // across the wrap of the counter
     };
     for (const Case& c : cases) {

@@ -1,17 +1,16 @@
 // The engine's log file, warnings, trace, result checks and the driver callback.
-#include <gtest/gtest.h>
+#include "engine/dddd_log.h"
+#include "forms/Halt.h"
+#include "platform/SysUtils.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-#include "engine/dddd_log.h"
-#include "forms/Halt.h"
-#include "platform/SysUtils.h"
 
 namespace {
 
@@ -86,7 +85,8 @@ TEST_F(DiagnosticsTest, CheckResultPassesZeroAndLogsAndHaltsOnAnythingElse) {
         const char* line;
     };
     const std::vector<Case> cases = {
-        {static_cast<int>(0x887601C2u), "surface", "debug#00001 ... surface(Error Code(887601C2))\r\n"},
+        {static_cast<int>(0x887601C2u), "surface",
+         "debug#00001 ... surface(Error Code(887601C2))\r\n"},
         {1, "palette", "debug#00002 ... palette(Error Code(1))\r\n"},
         {0xABC, "count", "debug#00003 ... count(Error Code(ABC))\r\n"},
         {-1, "", "debug#00004 ... (Error Code(FFFFFFFF))\r\n"},
