@@ -236,8 +236,8 @@ struct DDPIXELFORMAT {
     };
 };
 
-// The 64-bit surface pointer takes the place of the reserved word, so the record keeps its
-// 108 bytes and every other member its offset but lpSurface's neighbour.
+// The 64-bit surface pointer takes the place of the reserved word before it, so the record
+// keeps its 108 bytes and every member after the pointer keeps its offset.
 struct DDSURFACEDESC {
     DWORD dwSize;
     DWORD dwFlags;
@@ -360,6 +360,13 @@ static_assert(sizeof(DDPIXELFORMAT) == 32);
 static_assert(sizeof(DDSURFACEDESC) == 108);
 static_assert(sizeof(DDCAPS) == 364);
 static_assert(sizeof(DDBLTFX) == 100);
+static_assert(offsetof(DDSURFACEDESC, ddckCKSrcBlt) == 64);
+static_assert(offsetof(DDSURFACEDESC, ddpfPixelFormat) == 72);
+static_assert(offsetof(DDSURFACEDESC, ddsCaps) == 104);
+static_assert(offsetof(DDCAPS, dwVidMemTotal) == 60);
+static_assert(offsetof(DDCAPS, ddsCaps) == 132);
+static_assert(offsetof(DDBLTFX, dwFillColor) == 80);
+static_assert(offsetof(DDBLTFX, ddckSrcColorkey) == 92);
 
 using LPDDSURFACEDESC = DDSURFACEDESC*;
 using LPDDCAPS = DDCAPS*;
