@@ -67,7 +67,7 @@ DisplayMode DisplayAdapter::DesktopMode() const {
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
     if (width <= 0 || height <= 0) {
-        width = 800; // no screen at all: the size of the offscreen platform's screen
+        width = 800; // no screen at all (no GUI application yet): a small desktop
         height = 600;
     }
     return DisplayMode{width, height, desktopBitCount_};
