@@ -232,6 +232,15 @@ void CopyRect(const PixelPlane& target, LONG x, LONG y, const PixelPlane& source
                     width, height, static_cast<WORD>(key.low));
         return;
     }
+    if (!key.enabled && !same) {
+        // Opaque between two planes: plain block copies, row by row.
+        const std::size_t bytes = static_cast<std::size_t>(width) * bpp;
+        BYTE* to = target.Row(y) + x * bpp;
+        const BYTE* from = source.Row(sourceRect.top) + sourceRect.left * bpp;
+        for (LONG r = 0; r < height; ++r, to += target.pitch, from += source.pitch)
+            std::memcpy(to, from, bytes);
+        return;
+    }
     for (LONG i = 0; i < height; ++i) {
         const LONG r = upwards ? height - 1 - i : i;
         CopyRow(target.Row(y + r) + x * bpp, source.Row(sourceRect.top + r) + sourceRect.left * bpp,
