@@ -60,6 +60,9 @@ std::u32string LowerName(std::u32string name) {
 }
 
 std::optional<std::u32string> CodePoints(const std::string& bytes, const char* encoding) {
+    // Plain ASCII is the same in UTF-8 and CP932; most names are, and need no converter.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        return std::u32string(bytes.begin(), bytes.end());
     const std::optional<std::string> utf32 = Convert(bytes, encoding, "UTF-32LE");
     if (!utf32)
         return std::nullopt;
