@@ -54,7 +54,7 @@ void WriteTable(const PairTable& table, std::vector<std::uint8_t>& out) {
         }
         for (int s = 1; s <= 128 && c + s <= 256 && !table.IsPair(c + s - 1); ++s) {
             const int total = c + s == 256 ? 1 : 1 + written(c + s) + cost[c + s + 1];
-            if (total < best) {
+            if (total <= best) { // on a tie the longest skip: FF 80 FE for a plain table
                 best = total;
                 bestChoice = -s;
             }
@@ -95,9 +95,13 @@ void PackBlock(const std::uint8_t* data, std::size_t size, std::vector<std::uint
         present[b] = true;
     // Codes absent from the block are free to stand for pairs; each pair code is defined
     // from codes that exist before it, so expansions stay acyclic and no deeper than the
-    // number of pairs.
+    // number of pairs. Taken from 128 upwards first: a table run that starts at 128 follows
+    // the longest skip, so few pairs cost the fewest table bytes.
     std::vector<int> freeCodes;
-    for (int i = 255; i >= 0; --i)
+    for (int i = 127; i >= 0; --i)
+        if (!present[i])
+            freeCodes.push_back(i);
+    for (int i = 255; i >= 128; --i)
         if (!present[i])
             freeCodes.push_back(i);
 

@@ -30,9 +30,9 @@ void WriteFileAtomically(const std::string& fileName, const std::vector<std::uin
     try {
         TMemoryStream stream(bytes);
         stream.SaveToFile(temporary);
-    } catch (...) {
+    } catch (const EStreamError& e) {
         std::remove(temporary.c_str());
-        throw;
+        throw ToolError("cannot write \"" + fileName + "\": " + e.Message());
     }
     if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
         std::remove(temporary.c_str());

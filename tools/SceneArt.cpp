@@ -491,9 +491,9 @@ void DrawFighter(Picture& p, double ox) {
         p, [&](double x, double y) { return EllipseDist(x, y, mid, 13, 2, 3.5); },
         Ball(mid, 13, 3.5, Col{0, 110, 150}, Col{160, 250, 255}));
     Fill(
-        p, [&](double x, double y) { return SegmentDist(x, y, mid, 25, mid, 30, 2.2); },
+        p, [&](double x, double y) { return SegmentDist(x, y, mid, 25, mid, 28.5, 2.2); },
         [&](double, double y, double) {
-            return Mix(Col{255, 240, 140}, Col{255, 90, 20}, Clamp01((y - 25) / 5));
+            return Mix(Col{255, 240, 140}, Col{255, 90, 20}, Clamp01((y - 25) / 5.5));
         });
 }
 
@@ -561,15 +561,15 @@ void DrawMissile(Picture& p, double ox) {
     Fill(
         p,
         [&](double x, double y) {
-            return SegmentDist(x, y, mid, 1.5, mid, 3.5, 0) - (1.2 + (y - 1.5) * 0.4);
+            return SegmentDist(x, y, mid, 2.2, mid, 3.8, 0) - (1.0 + (y - 2.2) * 0.4);
         },
         Flat(Col{255, 220, 90}));
     // The flame points up: the missile is coming down at the player.
     Fill(
-        p, [&](double x, double y) { return EllipseDist(x, y, mid, 3, 2.4, 2.8); },
+        p, [&](double x, double y) { return EllipseDist(x, y, mid, 3.6, 2.4, 2.6); },
         [&](double x, double y, double) {
             return Mix(Col{255, 255, 200}, Col{255, 120, 30},
-                       Clamp01(std::hypot(x - mid, y - 3) / 2.8));
+                       Clamp01(std::hypot(x - mid, y - 3.6) / 2.6));
         });
     Fill(
         p,
@@ -585,7 +585,7 @@ void DrawBurst(Picture& p, double ox) {
     const double cx = ox + 16, cy = 16;
     auto radius = [](double a) {
         const double spikes = std::pow(std::abs(std::cos(a * 4.5)), 3);
-        return 8.5 + 6.5 * spikes + 0.8 * std::sin(a * 11);
+        return 8.2 + 6.0 * spikes + 0.7 * std::sin(a * 11);
     };
     Fill(
         p, int(ox), 0, int(ox) + kCell, kCell,
