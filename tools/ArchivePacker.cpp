@@ -30,33 +30,68 @@ struct PairTable {
     bool IsPair(int code) const { return Left[code] != code; }
 };
 
+// The least value over a sliding range of table codes, for the table writer's choices.
+// Codes are added in falling order; the range drops codes above a bound that also falls.
+class MinWindow {
+public:
+    // On a tie the code added earlier (the higher one) stays the least when keepHigher.
+    void Add(int code, int value, bool keepHigher) {
+        while (tail_ > head_ &&
+               (keepHigher ? values_[tail_ - 1] > value : values_[tail_ - 1] >= value))
+            --tail_;
+        codes_[tail_] = code;
+        values_[tail_++] = value;
+    }
+    void DropAbove(int bound) {
+        while (head_ < tail_ && codes_[head_] > bound)
+            ++head_;
+    }
+    void Clear() { head_ = tail_ = 0; }
+    bool Empty() const { return head_ == tail_; }
+    int LeastCode() const { return codes_[head_]; }
+    int LeastValue() const { return values_[head_]; }
+
+private:
+    std::array<int, 257> codes_{};
+    std::array<int, 257> values_{};
+    int head_ = 0;
+    int tail_ = 0;
+};
+
 // Writes the table in the fewest bytes the run format allows. From each code a run is
 // either k + 1 codes written out (a code standing for itself takes one byte, a pair two),
 // or a skip over up to 128 codes that stand for themselves followed by exactly one written
-// code. cost[c] is the cheapest encoding of codes c..255 that starts with a count byte.
+// code. cost[c] is the cheapest encoding of codes c..255 that starts with a count byte;
+// each choice is the least over a range of ends, kept in a sliding window so that a table
+// costs a few thousand steps however small its block.
 void WriteTable(const PairTable& table, std::vector<std::uint8_t>& out) {
-    constexpr int kNone = std::numeric_limits<int>::max();
     std::array<int, 257> cost{};
     std::array<int, 257> choice{}; // > 0: write that many codes; < 0: skip that many
-    cost[256] = 0;
+    std::array<int, 257> prefix{}; // bytes to write codes 0 .. k - 1 out
     auto written = [&](int code) { return table.IsPair(code) ? 2 : 1; };
+    for (int k = 0; k < 256; ++k)
+        prefix[k + 1] = prefix[k] + written(k);
+    MinWindow groupEnds; // a run written out from c ends before code k in (c, c + 128]
+    MinWindow skipEnds;  // a skip from c lands on code k in (c, c + 128], all of c..k-1 plain
+    int plainRun = 0;    // codes standing for themselves from c on
     for (int c = 255; c >= 0; --c) {
-        int best = kNone;
-        int bestChoice = 0;
-        int sum = 0;
-        for (int j = 1; j <= 128 && c + j <= 256; ++j) {
-            sum += written(c + j - 1);
-            const int total = 1 + sum + cost[c + j];
-            if (total < best) {
-                best = total;
-                bestChoice = j;
-            }
-        }
-        for (int s = 1; s <= 128 && c + s <= 256 && !table.IsPair(c + s - 1); ++s) {
-            const int total = c + s == 256 ? 1 : 1 + written(c + s) + cost[c + s + 1];
-            if (total <= best) { // on a tie the longest skip: FF 80 FE for a plain table
-                best = total;
-                bestChoice = -s;
+        groupEnds.Add(c + 1, prefix[c + 1] + cost[c + 1], /*keepHigher=*/false);
+        groupEnds.DropAbove(c + 128);
+        int best = 1 - prefix[c] + groupEnds.LeastValue();
+        int bestChoice = groupEnds.LeastCode() - c;
+        if (table.IsPair(c)) {
+            plainRun = 0;
+            skipEnds.Clear();
+        } else {
+            ++plainRun;
+            // Landing on 256 ends the table; elsewhere the landing code is written out.
+            const int landing = c + 1 == 256 ? 0 : written(c + 1) + cost[c + 2];
+            skipEnds.Add(c + 1, landing, /*keepHigher=*/true);
+            skipEnds.DropAbove(c + std::min(128, plainRun));
+            // On a tie the longest skip: FF 80 FE for a plain table.
+            if (1 + skipEnds.LeastValue() <= best) {
+                best = 1 + skipEnds.LeastValue();
+                bestChoice = -(skipEnds.LeastCode() - c);
             }
         }
         cost[c] = best;
