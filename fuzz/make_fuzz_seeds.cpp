@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
             Bytes b{std::uint8_t(i * 40)};
             b.insert(b.end(), pictures[i].Data.begin(),
                      pictures[i].Data.begin() +
-                         std::min<std::size_t>(3000, pictures[i].Data.size()));
+                         std::min<std::size_t>(1200, pictures[i].Data.size()));
             Write(roundTrip, pictures[i].Name, b);
         }
     } catch (const Exception& e) {

@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and UBSan, makes their seed
 # corpora from the packer's output and runs each for the given number of seconds.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
+# FUZZ_FLAGS adds libFuzzer options, e.g. FUZZ_FLAGS=-max_len=1500.
 # Findings are written to build-fuzz/artifacts/; the corpora grow in build-fuzz/corpus/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,7 +42,8 @@ for t in "${targets[@]}"; do
   mkdir -p "$build/corpus/$t"
   log="$build/fuzz_$t.log"
   echo "fuzz_$t: ${seconds} s"
-  if ! "$build/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 \
+  # shellcheck disable=SC2086 # FUZZ_FLAGS is a list of options
+  if ! "$build/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 ${FUZZ_FLAGS:-} \
        -artifact_prefix="$build/artifacts/$t-" "$build/corpus/$t" "$build/seeds/$t" \
        >"$log" 2>&1; then
     failed=1
