@@ -217,8 +217,8 @@ Shader Ball(double cx, double cy, double r, Col dark, Col light) {
         const double nx = (x - cx) / r, ny = (y - cy) / r;
         const double nz = std::sqrt(std::max(0.0, 1 - nx * nx - ny * ny));
         const double lambert = Clamp01(-0.45 * nx - 0.55 * ny + 0.70 * nz);
-        const double spec = std::pow(Clamp01(-0.40 * nx - 0.50 * ny + 0.77 * nz), 24);
-        return Mix(dark, light, lambert) + Col{255, 255, 255} * (spec * 0.8);
+        const double highlight = std::pow(Clamp01(-0.40 * nx - 0.50 * ny + 0.77 * nz), 24);
+        return Mix(dark, light, lambert) + Col{255, 255, 255} * (highlight * 0.8);
     };
 }
 
@@ -448,9 +448,9 @@ Picture Boss() {
         [&](double x, double y, double) {
             const double r = std::hypot(x - kMid, y - 118) / 19;
             Col c = Mix(Col{255, 230, 200}, Col{140, 8, 30}, Smooth(0.0, 1.0, r));
-            const double spec = std::hypot(x - (kMid - 6), y - 111);
-            if (spec < 4)
-                c = Mix(Col{255, 255, 255}, c, spec / 4);
+            const double fromGlint = std::hypot(x - (kMid - 6), y - 111);
+            if (fromGlint < 4)
+                c = Mix(Col{255, 255, 255}, c, fromGlint / 4);
             return c;
         });
     // Small lights along the leading edges.

@@ -190,7 +190,7 @@ TEST_F(QdaToolTest, TheProgramExitsWithTheStatusOnBadInput) {
         int status;
     } cases[] = {
         {" list garbage.dat", 1}, {" extract pastend.dat a out", 1},
-        {" list pastend.dat", 1},    {" extract garbage.dat a out", 1},
+        {" list pastend.dat", 1}, {" extract garbage.dat a out", 1},
         {" frobnicate", 2},
     };
     for (const Case& c : cases) {
