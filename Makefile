@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test bench screenshots skin sanitize clean
+.PHONY: all setup configure build run test bench screenshots skin sanitize fuzz clean
 
 all: build
 
@@ -39,5 +39,10 @@ skin: build
 sanitize:
 	@$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZELKA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# The libFuzzer targets for FUZZ_SECONDS each (clang is checked and installed by the script).
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz

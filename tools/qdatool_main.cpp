@@ -1,0 +1,7 @@
+#include "QdaTool.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    return RunQdaTool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+}
