@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QImage>
 #include <algorithm>
@@ -195,7 +196,7 @@ TEST_F(PresentTest, MovingPictureInAWindowAndFullScreen) {
         EXPECT_EQ(shot.pixel(30 + frame * 40, 70) & 0xFFFFFF, 0xFFFFFFu) << frame;
         EXPECT_EQ(shot.pixel(30 + ((frame + 2) % 4) * 40, 70) & 0xFFFFFF, 0x0000FFu) << frame;
         if (frame == 2)
-            shot.save("present_window.png");
+            shot.save(QDir::temp().filePath("zelka-present_window.png"));
     }
     back->Release();
     primary->Release();
@@ -221,7 +222,7 @@ TEST_F(PresentTest, MovingPictureInAWindowAndFullScreen) {
                   0xFF00FFu)
             << frame;
         if (frame == 1)
-            shot.save("present_fullscreen.png");
+            shot.save(QDir::temp().filePath("zelka-present_fullscreen.png"));
     }
     back->Release();
     front->Release();
