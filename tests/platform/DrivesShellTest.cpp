@@ -1,0 +1,149 @@
+#include "platform/Drives.h"
+#include "platform/Shell.h"
+#include "platform/SysUtils.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+// Sets an environment variable for one test and restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+class ScopedCwd {
+public:
+    ScopedCwd() : old_(QDir::currentPath()) {}
+    ~ScopedCwd() { QDir::setCurrent(old_); }
+
+private:
+    QString old_;
+};
+
+} // namespace
+
+TEST(Drives, LettersMapToHomeAndConfiguredDirectories) {
+    QTemporaryDir home, d;
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv dd("ZELKA_DRIVE_D", d.path().toUtf8());
+    ScopedEnv de("ZELKA_DRIVE_E", QByteArray());
+    struct Case {
+        const char* path;
+        QString enters; // empty: fails
+    } cases[] = {
+        {"C:", home.path()}, {"c:", home.path()}, {"D:", d.path()}, {"d:", d.path()}, {"E:", ""},
+        {":", ""},           {"CD:", ""},         {"", ""},         {"1:", ""},
+    };
+    for (const Case& c : cases) {
+        ScopedCwd cwd;
+        QDir::setCurrent(QDir::rootPath());
+        const BOOL ok = SetCurrentDirectoryA(c.path);
+        EXPECT_EQ(ok != 0, !c.enters.isEmpty()) << c.path;
+        EXPECT_EQ(QDir::currentPath(), c.enters.isEmpty() ? QDir::rootPath() : c.enters) << c.path;
+    }
+}
+
+TEST(Drives, FreeSpaceComesFromTheDriveDirectory) {
+    QTemporaryDir home;
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv dd("ZELKA_DRIVE_D", "/proc");
+    struct statvfs info {};
+    ASSERT_EQ(statvfs(home.path().toUtf8().constData(), &info), 0);
+    const std::uint64_t expected = std::uint64_t{info.f_bavail} * info.f_frsize;
+
+    for (const char* root : {"C:\\", "c:\\", "C:", "c:/"}) {
+        DWORD sectors = 0, bytes = 0, free = 0, total = 0;
+        ASSERT_NE(GetDiskFreeSpaceA(root, &sectors, &bytes, &free, &total), 0) << root;
+        // Free space may move a little while the test runs.
+        const std::uint64_t seen = std::uint64_t{sectors} * bytes * free;
+        EXPECT_NEAR(static_cast<double>(seen), static_cast<double>(expected), 64.0 * 1048576)
+            << root;
+        EXPECT_GE(total, free);
+    }
+    for (const char* root :
+         std::initializer_list<const char*>{"", ":\\", "CD:\\", "Q:\\", "C:\\x", "C", nullptr}) {
+        DWORD sectors = 7, bytes = 7, free = 7, total = 7;
+        EXPECT_EQ(GetDiskFreeSpaceA(root, &sectors, &bytes, &free, &total), 0)
+            << (root ? root : "null");
+        EXPECT_EQ(sectors + bytes + free + total, 28u); // nothing written on failure
+    }
+}
+
+TEST(Drives, ChDirRaisesInOutErrorWithTheReason) {
+    ScopedCwd cwd;
+    ScopedEnv de("ZELKA_DRIVE_E", QByteArray());
+    ScopedEnv df("ZELKA_DRIVE_F", "/no/such/folder");
+    struct Case {
+        std::string path;
+        const char* reason;
+    } cases[] = {{"E:", "no such drive"},
+                 {"F:", "No such file or directory"},
+                 {"/no/such", "No such file or directory"}};
+    for (const Case& c : cases) {
+        try {
+            ChDir(c.path);
+            ADD_FAILURE() << c.path;
+        } catch (const EInOutError& error) {
+            EXPECT_NE(error.Message().find("\"" + c.path + "\""), std::string::npos);
+            EXPECT_NE(error.Message().find(c.reason), std::string::npos) << error.Message();
+        }
+    }
+}
+
+TEST(Shell, ExecuteFileRecordsOwnerTextsAndShowCodeWithin79Bytes) {
+    QWidget* owner = reinterpret_cast<QWidget*>(0x1234);
+    const QString ascii79(79, 'a');
+    const QString kana40 = QString(40, QChar(0x30BC)); // 80 bytes in CP932
+    struct Case {
+        QString file, params, dir;
+        QString expectFile, expectParams, expectDir;
+    } cases[] = {
+        {"result.txt", "", "", "result.txt", "", ""},
+        {"http://www.orvane.example/", "", "", "http://www.orvane.example/", "", ""},
+        {ascii79 + "b", "p", "d", ascii79, "p", "d"},
+        {kana40, ascii79 + "xyz", "", QString(39, QChar(0x30BC)), ascii79, ""},
+        {"a" + kana40, "", kana40, "a" + QString(39, QChar(0x30BC)), "",
+         QString(39, QChar(0x30BC))},
+    };
+    for (const Case& c : cases) {
+        ShellCallLog log;
+        EXPECT_GT(ExecuteFile(owner, c.file, c.params, c.dir, SW_SHOW), 32);
+        ASSERT_EQ(log.calls.size(), 1u);
+        EXPECT_EQ(log.calls[0].owner, owner);
+        EXPECT_EQ(log.calls[0].file, c.expectFile);
+        EXPECT_EQ(log.calls[0].parameters, c.expectParams);
+        EXPECT_EQ(log.calls[0].directory, c.expectDir);
+        EXPECT_EQ(log.calls[0].showCommand, 5);
+    }
+}
+
+TEST(Shell, AMissingFileIsReportedWithoutOpeningAnything) {
+    QTemporaryDir dir;
+    EXPECT_EQ(
+        ShellExecuteA(nullptr, nullptr, "readme.htm", "", dir.path().toUtf8().constData(), SW_SHOW),
+        2);
+    EXPECT_EQ(ShellExecuteA(nullptr, nullptr, "", "", "", SW_SHOW), 2);
+    EXPECT_LE(ShellExecuteA(nullptr, "print", "x", "", "", SW_SHOW), 32);
+}
