@@ -12,6 +12,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             line.mode = CommandLine::Mode::Run;
         } else if (arg == "--headless") {
             line.headless = true;
+        } else if (arg == "--rank-page") {
+            line.rankPage = true;
+        } else if (arg == "--drive") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+                return fail("zelka: --drive needs a drive letter");
+            line.drive = arguments[++i];
         } else if (arg == "--help" || arg == "-h") {
             line.mode = CommandLine::Mode::Help;
         } else if (arg == "--tests" || arg == "--screenshots") {
@@ -38,5 +44,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (!line.tests.isEmpty() && line.mode != CommandLine::Mode::Run)
         return fail("zelka: --tests goes with --run");
+    if ((line.rankPage || !line.drive.isEmpty()) && line.mode != CommandLine::Mode::Run)
+        return fail("zelka: --drive and --rank-page go with --run");
     return line;
 }

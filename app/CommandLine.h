@@ -9,6 +9,8 @@ struct CommandLine {
     bool headless = false;        // --headless, or implied where no display exists
     QStringList tests;            // --tests: the boxes left ticked; empty means all
     QString screenshotFolder;     // --screenshots FOLDER
+    QString drive;                // --drive L: the disk test's drive letter
+    bool rankPage = false;        // --rank-page: write the ranking page after the run
     QString error;                // non-empty: the one-line usage message; exit code 2
 };
 
@@ -18,5 +20,5 @@ inline const QStringList kTestNames = {"cpu", "gdi", "ddraw", "d3d", "disk"};
 CommandLine ParseCommandLine(const QStringList& arguments); // without the program name
 
 inline constexpr const char* kUsage =
-    "usage: zelka [--run] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] "
-    "[--screenshots FOLDER] [--help]";
+    "usage: zelka [--run] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
+    "[--rank-page] [--screenshots FOLDER] [--help]";

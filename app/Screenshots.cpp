@@ -1,12 +1,17 @@
 #include "Screenshots.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
 #include <functional>
 
 #include "Unit1.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "forms/Application.h"
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
 
@@ -54,24 +59,71 @@ QImage GrabSpritePhase() {
     return shot;
 }
 
+// Fills the report window with two stored results, written by the result-file command itself
+// from sample scores; the main window and the current directory are left as they were.
+bool FillReportWithTwoStoredFiles(const QString& folder) {
+    struct Sample {
+        const char* file;
+        const char* cpu;
+        const char* clock;
+        const char* scores[6];
+    } samples[] = {
+        {"PentiumII-450.txt", "GenuineIntel", "451.0342MHz", {"1520", "830", "912", "655", "204", "824"}},
+        {"K6-2-300.txt", "AuthenticAMD", "300.6120MHz", {"1010", "602", "540", "488", "131", "554"}},
+    };
+    QLabel* const panels[] = {Form1->Panel1, Form1->Panel2, Form1->Panel3,
+                              Form1->Panel4, Form1->Panel5, Form1->Panel20};
+    QString saved[6];
+    for (int i = 0; i < 6; ++i)
+        saved[i] = panels[i]->text();
+    const QString savedCpu = Form1->Panel22->text(), savedClock = Form1->EditHex2->text();
+    const QString cwd = QDir::currentPath();
+    bool ok = QDir::setCurrent(folder);
+    for (const Sample& sample : samples) {
+        for (int i = 0; ok && i < 6; ++i)
+            panels[i]->setText(sample.scores[i]);
+        Form1->Panel22->setText(sample.cpu);
+        Form1->EditHex2->setText(sample.clock);
+        ok = ok && Application->RunCommand([] { Form1->makeRes(); }) &&
+             QFile::rename("result.txt", sample.file);
+    }
+    for (int i = 0; i < 6; ++i)
+        panels[i]->setText(saved[i]);
+    Form1->Panel22->setText(savedCpu);
+    Form1->EditHex2->setText(savedClock);
+    QDir::setCurrent(cwd);
+    return ok && Application->RunCommand([&folder] { Form1->FillReport(folder + "/"); });
+}
+
 } // namespace
 
 bool SaveScreenshots(const QString& folder) {
     QDir().mkpath(folder);
+    QTemporaryDir stored;
+    if (!FillReportWithTwoStoredFiles(stored.path())) {
+        std::fprintf(stderr, "zelka: cannot fill the report window\n");
+        return false;
+    }
+    Form4->FormPaint();
     struct Shot {
         const char* name;
         std::function<QImage()> grab;
     } shots[] = {
         {"TForm1", [] { return GrabWindow(*Form1); }},
         {"TForm2", GrabSpritePhase},
+        {"TForm4", [] { return GrabWindow(*Form4); }},
+        {"TForm5", [] { return GrabWindow(*Form5); }},
     };
+    bool ok = true;
     for (const Shot& shot : shots) {
         const QString path = QDir(folder).filePath(QString(shot.name) + ".png");
         if (!shot.grab().save(path)) {
             std::fprintf(stderr, "zelka: cannot write %s\n", qPrintable(path));
-            return false;
+            ok = false;
+            break;
         }
         std::printf("%s\n", qPrintable(path));
     }
-    return true;
+    Form4->FormClose();
+    return ok;
 }

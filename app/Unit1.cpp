@@ -53,6 +53,17 @@ void TForm1::FormCreate() {
     auto command = [](auto handler) { return [handler] { Application->RunCommand(handler); }; };
     connect(Image6, &TImage::Click, this, command([this] { Button5Click(); }));
     connect(Button5, &QPushButton::clicked, this, command([this] { Button5Click(); }));
+    connect(Image5, &TImage::Click, this, command([this] { Button1Click(); }));
+    connect(Button1, &QPushButton::clicked, this, command([this] { Button1Click(); }));
+    connect(Image4, &TImage::Click, this, command([this] { Button2Click(); }));
+    connect(Button2, &QPushButton::clicked, this, command([this] { Button2Click(); }));
+    connect(Image3, &TImage::Click, this, command([this] { Button3Click(); }));
+    connect(Button3, &QPushButton::clicked, this, command([this] { Button3Click(); }));
+    connect(Image19, &TImage::Click, this, command([this] { Image19Click(); }));
+    connect(Image18, &TImage::Click, this, command([this] { Image18Click(); }));
+    connect(Image2, &TImage::Click, this, command([this] { Image2Click(); }));
+    connect(Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
+    ConnectEdit2Click();
     connect(cb4, &QCheckBox::toggled, this, [this] { cb4Click(); });
     connect(cb5, &QCheckBox::toggled, this, [this] { cb5Click(); });
     connect(Image15, &TImage::MouseDown, this,
@@ -85,6 +96,8 @@ void TForm1::Button5Click() {
         Form2->Timer->start();
         Form2->ShowModal();
     }
+    if (cb5->isChecked())
+        HddaccProc();
     ComputeOverallRating();
 }
 

@@ -4,11 +4,13 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "cpu/PentiumMMX.h"
 #include "forms/Forms.h"
 #include "gfxbench/BenchHost.h"
 #include "platform/IniFiles.h"
+#include "platform/WinTypes.h"
 #include "ui_Unit1.h"
 
 class TForm1 : public TForm, public Ui::TForm1, public BenchHost {
@@ -23,6 +25,38 @@ public:
     // Panel20 := (Panel1 + ... + Panel5) div 5, raising EConvertError on a caption that is
     // not an integer (Panel20 then keeps its value).
     void ComputeOverallRating();
+
+    // The disk access test: ten seconds of short lines written to a file on the chosen drive,
+    // the score into Panel5.
+    void HddaccProc();
+    void Edit2Change();
+    void Edit2Click();
+    // Shows the free space of a drive path such as "C:\" in Label3 as "<megabytes>Mbyte";
+    // leaves Label3 as it is when the drive cannot be queried.
+    void ShowFreeSpace(const QString& drivePath);
+    static QString FreeSpaceCaption(DWORD sectorsPerCluster, DWORD bytesPerSector,
+                                    DWORD freeClusters);
+
+    // The result file "result.txt" in the current directory, then opened with the shell.
+    void Button1Click();
+    void makeRes();
+    // The comparison report: the current values beside every stored result in Report/.
+    void Button2Click();
+    // Writes the labels and current values, then one column per "*.txt" entry of the folder
+    // (ending with a separator), in the order the file system lists them.
+    void FillReport(const QString& directory);
+    void readres(const QString& directory, const QString& fileName, int column);
+    // The bytes of a line after its first colon.
+    static std::string GetRes(const std::string& line);
+    // The ranking page "intsc.htm", opened in the browser.
+    void Button3Click();
+
+    void Image19Click(); // about box
+    void Image18Click(); // help page
+    void Help1Click();
+    void Image2Click(); // home page
+    void Exit1Click();
+    void Button6Click();
 
     void cb4Click();
     void cb5Click();
@@ -57,9 +91,16 @@ private:
     // The system-information probe: memory first, the rest after the test mode is set.
     void ProbeMemory();
     void ProbeSystem();
+    void ConnectEdit2Click();
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
 };
+
+// The maker's home page.
+inline constexpr const char* kHomePageAddress = "http://www.orvane.example/";
+
+// The program's directory with its trailing separator.
+QString ProgramDirectory();
 
 // The one main window while the program runs.
 extern TForm1* Form1;

@@ -77,6 +77,8 @@ void TForm1::ProbeSystem() {
 
     Panel18->setText(QString::number(ScreenWidth()) + "x" + QString::number(ScreenHeight()));
 
+    ShowFreeSpace(Edit2->text() + ":\\");
+
     OSVERSIONINFOA version;
     version.dwOSVersionInfoSize = sizeof version;
     Panel21->setText(GetVersionExA(&version) ? WindowsVersionText(version)

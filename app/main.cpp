@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Run:
         if (!headless)
             Form1->show();
-        return HeadlessRun(*Form1, line.tests, stdout);
+        return HeadlessRun(*Form1, {line.tests, line.drive, line.rankPage}, stdout);
     case CommandLine::Mode::Screenshots:
         return SaveScreenshots(line.screenshotFolder) ? 0 : 1;
     case CommandLine::Mode::Window:
