@@ -3,12 +3,18 @@
 #include "tests/QtPrinters.h"
 
 #include <QProcess>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include "app/CommandLine.h"
 #include "app/HeadlessRun.h"
 #include "app/Unit1.h"
+#include "forms/Dialogs.h"
+#include "platform/CP932.h"
 #include "platform/MMSystem.h"
+#include "platform/Shell.h"
 
 TEST(CommandLine, ParsesModesAndTestSelections) {
     using Mode = CommandLine::Mode;
@@ -24,6 +30,7 @@ TEST(CommandLine, ParsesModesAndTestSelections) {
         {{"--headless", "--run", "--tests", "disk,cpu"}, Mode::Run, true, {"disk", "cpu"}},
         {{"--run", "--tests", "gdi,gdi,ddraw"}, Mode::Run, false, {"gdi", "ddraw"}},
         {{"--screenshots", "out"}, Mode::Screenshots, false, {}},
+        {{"--run", "--drive", "d", "--rank-page"}, Mode::Run, false, {}},
         {{"--help"}, Mode::Help, false, {}},
     };
     for (const Case& c : cases) {
@@ -39,6 +46,7 @@ TEST(CommandLine, RejectsBadOptionsWithOneUsageLine) {
     const QStringList bad[] = {
         {"--bogus"}, {"run"}, {"--tests"}, {"--run", "--tests", "cpu,gpu"},
         {"--run", "--tests", ","}, {"--tests", "cpu"}, {"--screenshots"},
+        {"--run", "--drive"}, {"--drive", "D"}, {"--rank-page"}, {"--run", "--drive", ""},
     };
     for (const QStringList& args : bad) {
         const CommandLine line = ParseCommandLine(args);
@@ -58,40 +66,156 @@ TEST(CommandLine, TheProgramExitsTwoOnABadOption) {
     EXPECT_EQ(err.count('\n'), 0);
 }
 
-TEST(HeadlessRun, TicksTheChosenTestsAndPrintsTheResultLines) {
-    TForm1 form;
-    form.Panel2->setText("20");
-    ScriptedClock clock([](std::uint64_t read) -> DWORD { return read <= 30 ? 0 : 10000; });
-    QTemporaryFile out;
-    ASSERT_TRUE(out.open());
-    FILE* file = fdopen(dup(out.handle()), "w");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(HeadlessRun(form, {"cpu"}, file), 0);
-    std::fclose(file);
-    EXPECT_TRUE(form.cb1->isChecked());
-    for (QCheckBox* box : {form.cb2, form.cb3, form.cb4, form.cb5})
-        EXPECT_FALSE(box->isChecked());
-    out.seek(0);
-    const QStringList lines = QString::fromUtf8(out.readAll()).split('\n', Qt::SkipEmptyParts);
-    const QStringList labels = {"CPU:", "VIDEO:", "MEMORY:", "DISPLAY:", "WINDOWS:",
-                                "CPU性能（演算）:", "通常グラフィック性能:", "DirectDraw性能:",
-                                "Direct3D性能:", "HDDアクセス性能:", "総合評価:"};
-    ASSERT_EQ(lines.size(), labels.size());
-    for (qsizetype i = 0; i < labels.size(); ++i)
-        EXPECT_TRUE(lines[i].startsWith(labels[i])) << lines[i].toStdString();
-    EXPECT_EQ(lines[5], "CPU性能（演算）:3");
-    EXPECT_EQ(lines[6], "通常グラフィック性能:20");
-    EXPECT_EQ(lines[10], "総合評価:4"); // (3 + 20) div 5
+TEST(CommandLine, KeepsTheDriveLetterAndTheRankPageChoice) {
+    const CommandLine line = ParseCommandLine({"--run", "--drive", "d", "--rank-page"});
+    EXPECT_EQ(line.drive, "d");
+    EXPECT_TRUE(line.rankPage);
+    EXPECT_FALSE(ParseCommandLine({"--run"}).rankPage);
 }
 
-TEST(HeadlessRun, AFailedCommandStillPrintsAndExitsOne) {
-    TForm1 form;
-    form.Panel4->setText("測定中");
+namespace {
+
+class ScopedCwd {
+public:
+    explicit ScopedCwd(const QString& to) : old_(QDir::currentPath()) { QDir::setCurrent(to); }
+    ~ScopedCwd() { QDir::setCurrent(old_); }
+
+private:
+    QString old_;
+};
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+// Runs HeadlessRun and returns what it printed.
+QString RunAndCapture(TForm1& form, const HeadlessOptions& options, int* exitCode) {
     QTemporaryFile out;
-    ASSERT_TRUE(out.open());
+    EXPECT_TRUE(out.open());
     FILE* file = fdopen(dup(out.handle()), "w");
-    EXPECT_EQ(HeadlessRun(form, {"disk"}, file), 1);
+    *exitCode = HeadlessRun(form, options, file);
     std::fclose(file);
     out.seek(0);
-    EXPECT_TRUE(QString::fromUtf8(out.readAll()).contains("Direct3D性能:測定中\n"));
+    return QString::fromUtf8(out.readAll());
+}
+
+QString DecodedFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return FromCP932(file.readAll().toStdString()).replace("\r\n", "\n");
+}
+
+} // namespace
+
+TEST(HeadlessRun, PrintsExactlyTheResultFileItWrites) {
+    QTemporaryDir dir;
+    ScopedCwd cwd(dir.path());
+    struct Case {
+        QStringList tests;
+        const char* presetPanel4;
+        int exitCode;
+        const char* cpuLine;
+        const char* d3dLine;
+        const char* totalLine;
+    } cases[] = {
+        {{"cpu"}, "0", 0, "CPU性能（演算）            :3", "Direct3D性能               :0",
+         "総合評価                   :4"}, // (3 + 20) div 5
+        // A caption left by an interrupted test fails the rating; the file is still written.
+        {{"cpu"}, "測定中", 1, "CPU性能（演算）            :3",
+         "Direct3D性能               :測定中", "総合評価                   :0"},
+    };
+    for (const Case& c : cases) {
+        TForm1 form;
+        form.Panel2->setText("20");
+        form.Panel4->setText(c.presetPanel4);
+        ScriptedClock clock([](std::uint64_t read) -> DWORD { return read <= 30 ? 0 : 10000; });
+        ShellCallLog shell;
+        BoxRecorder boxes;
+        int exitCode = -1;
+        const QString printed = RunAndCapture(form, {c.tests, "", false}, &exitCode);
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_TRUE(form.cb1->isChecked());
+        for (QCheckBox* box : {form.cb2, form.cb3, form.cb4, form.cb5})
+            EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(printed, DecodedFile("result.txt"));
+        const QStringList lines = printed.split('\n');
+        ASSERT_EQ(lines.size(), 20); // 19 lines, each ended
+        EXPECT_EQ(lines[12], c.cpuLine);
+        EXPECT_EQ(lines[15], c.d3dLine);
+        EXPECT_EQ(lines[18], c.totalLine);
+        EXPECT_TRUE(shell.calls.empty()); // nothing is opened
+    }
+}
+
+TEST(HeadlessRun, TypesTheDriveLetterAndWritesTheRankPage) {
+    QTemporaryDir home, d, start;
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv dd("ZELKA_DRIVE_D", d.path().toUtf8());
+    ScopedCwd cwd(start.path());
+    TForm1 form;
+    form.Panel1->setText("300"); // an overall rating of (300 + 2) div 5 = 60 allows the page
+    // The disk test writes 100 lines; the test file shows up in drive D's directory.
+    bool sawTestFileOnD = false;
+    ScriptedClock clock([&](std::uint64_t read) -> DWORD {
+        if (read == 50)
+            sawTestFileOnD = !QDir(d.path()).entryList({"test*"}, QDir::Files).isEmpty();
+        return read <= 100 ? 0 : 10000;
+    });
+    ShellCallLog shell;
+    BoxRecorder boxes;
+    int exitCode = -1;
+    const QString printed = RunAndCapture(form, {{"disk"}, "d", true}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(sawTestFileOnD);
+    EXPECT_EQ(form.Edit2->text(), "d");
+    EXPECT_EQ(form.Panel5->text(), "2"); // 100 lines div 50
+    EXPECT_TRUE(printed.contains("HDDアクセス性能            :2\n"));
+    // After the disk test the program directory is current: both files land there.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    EXPECT_EQ(QDir::currentPath(), programDir);
+    EXPECT_EQ(printed, DecodedFile(programDir + "/result.txt"));
+    EXPECT_TRUE(DecodedFile(programDir + "/intsc.htm").contains("NAME=\"sc5\" VALUE=\"2\" >"));
+    EXPECT_TRUE(QDir(d.path()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(shell.calls.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+    QFile::remove(programDir + "/result.txt");
+    QFile::remove(programDir + "/intsc.htm");
+}
+
+TEST(HeadlessRun, TheProgramPrintsTheResultFileAndWarnsOnAMissingDrive) {
+    QTemporaryDir dir;
+    QProcess zelka;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("ZELKA_DRIVE_Q");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    zelka.setProcessEnvironment(env);
+    zelka.setWorkingDirectory(dir.path());
+    zelka.start(ZELKA_BINARY, {"--run", "--headless", "--tests", "disk", "--drive", "Q",
+                               "--rank-page"});
+    ASSERT_TRUE(zelka.waitForFinished(30000));
+    EXPECT_EQ(zelka.exitCode(), 0);
+    const QString out = QString::fromUtf8(zelka.readAllStandardOutput());
+    EXPECT_EQ(out, DecodedFile(dir.filePath("result.txt")));
+    EXPECT_TRUE(out.startsWith(" _ _ _ _　"));
+    EXPECT_TRUE(out.endsWith("総合評価                   :0\n"));
+    const QString err = QString::fromUtf8(zelka.readAllStandardError());
+    EXPECT_TRUE(err.contains("指定されたドライブが存在しません")) << err.toStdString();
+    EXPECT_TRUE(err.contains("測定してから申請して下さい")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("intsc.htm")));
 }
