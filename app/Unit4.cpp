@@ -9,7 +9,6 @@
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 TForm4* Form4 = nullptr;
 
@@ -149,12 +148,7 @@ TForm4::TForm4(QWidget* parent) : TForm(parent) {
     StatusBar1->setFixedHeight(19);
     StatusBar1->setSizeGripEnabled(false);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(gd, 1);
-    layout->addWidget(Panel1);
-    layout->addWidget(StatusBar1);
+    AlignComponents();
 }
 
 QString TForm4::Cell(int column, int row) const {
@@ -175,8 +169,16 @@ void TForm4::SetCell(int column, int row, const QString& text) {
 
 void TForm4::Button1Click() { Close(); }
 
+void TForm4::AlignComponents() {
+    // The status bar at the bottom, the strip above it, the grid over the rest.
+    const int w = width(), h = height();
+    StatusBar1->setGeometry(0, h - 19, w, 19);
+    Panel1->setGeometry(0, h - 19 - 35, w, 35);
+    gd->setGeometry(0, 0, w, std::max(0, h - 19 - 35));
+}
+
 void TForm4::FitCells() {
-    layout()->activate(); // the grid's size of this moment, also before the first show
+    AlignComponents(); // the grid's size of this moment, also before the first show
     const int w = gd->width() / gd->columnCount();
     const int h = gd->height() / gd->rowCount();
     for (int c = 0; c < gd->columnCount(); ++c)

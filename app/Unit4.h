@@ -39,6 +39,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void AlignComponents();
     void FitCells();
 };
 
