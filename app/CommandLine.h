@@ -6,12 +6,12 @@
 struct CommandLine {
     enum class Mode { Window, Run, Screenshots, Help };
     Mode mode = Mode::Window;
-    bool headless = false;        // --headless, or implied where no display exists
-    QStringList tests;            // --tests: the boxes left ticked; empty means all
-    QString screenshotFolder;     // --screenshots FOLDER
-    QString drive;                // --drive L: the disk test's drive letter
-    bool rankPage = false;        // --rank-page: write the ranking page after the run
-    QString error;                // non-empty: the one-line usage message; exit code 2
+    bool headless = false;    // --headless, or implied where no display exists
+    QStringList tests;        // --tests: the boxes left ticked; empty means all
+    QString screenshotFolder; // --screenshots FOLDER
+    QString drive;            // --drive L: the disk test's drive letter
+    bool rankPage = false;    // --rank-page: write the ranking page after the run
+    QString error;            // non-empty: the one-line usage message; exit code 2
 };
 
 // The test names --tests accepts, in run order.

@@ -1,12 +1,12 @@
 #include "HeadlessRun.h"
 
-#include <QFile>
-
 #include "CommandLine.h"
 #include "Unit1.h"
 #include "forms/Application.h"
 #include "platform/CP932.h"
 #include "platform/Shell.h"
+
+#include <QFile>
 
 int HeadlessRun(TForm1& form, const HeadlessOptions& options, std::FILE* out) {
     ShellCallLog noDesktop;

@@ -8,8 +8,8 @@
 class TForm1;
 
 struct HeadlessOptions {
-    QStringList tests;  // the boxes left ticked; empty means all
-    QString drive;      // typed into the drive box before the run; empty leaves it alone
+    QStringList tests;     // the boxes left ticked; empty means all
+    QString drive;         // typed into the drive box before the run; empty leaves it alone
     bool rankPage = false; // run the ranking command after the run
 };
 

@@ -8,7 +8,9 @@
 
 namespace {
 
-std::int32_t PanelValue(const QLabel* panel) { return StrToInt(panel->text().toStdString()); }
+std::int32_t PanelValue(const QLabel* panel) {
+    return StrToInt(panel->text().toStdString());
+}
 
 } // namespace
 
@@ -75,4 +77,6 @@ void MakeRankPage() {
     file.Close();
 }
 
-void OpenRankPage() { ExecuteFile(Form1, "intsc.htm", "", "", SW_SHOW); }
+void OpenRankPage() {
+    ExecuteFile(Form1, "intsc.htm", "", "", SW_SHOW);
+}

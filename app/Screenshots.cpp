@@ -1,5 +1,12 @@
 #include "Screenshots.h"
 
+#include "Unit1.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "forms/Application.h"
+#include "gfxbench/Unit2.h"
+#include "platform/MMSystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QPainter>
@@ -7,13 +14,6 @@
 #include <QWidget>
 #include <cstdio>
 #include <functional>
-
-#include "Unit1.h"
-#include "Unit4.h"
-#include "Unit5.h"
-#include "forms/Application.h"
-#include "gfxbench/Unit2.h"
-#include "platform/MMSystem.h"
 
 QImage GrabWindow(QWidget& window) {
     window.ensurePolished();
@@ -68,8 +68,14 @@ bool FillReportWithTwoStoredFiles(const QString& folder) {
         const char* clock;
         const char* scores[6];
     } samples[] = {
-        {"PentiumII-450.txt", "GenuineIntel", "451.0342MHz", {"1520", "830", "912", "655", "204", "824"}},
-        {"K6-2-300.txt", "AuthenticAMD", "300.6120MHz", {"1010", "602", "540", "488", "131", "554"}},
+        {"PentiumII-450.txt",
+         "GenuineIntel",
+         "451.0342MHz",
+         {"1520", "830", "912", "655", "204", "824"}},
+        {"K6-2-300.txt",
+         "AuthenticAMD",
+         "300.6120MHz",
+         {"1010", "602", "540", "488", "131", "554"}},
     };
     QLabel* const panels[] = {Form1->Panel1, Form1->Panel2, Form1->Panel3,
                               Form1->Panel4, Form1->Panel5, Form1->Panel20};

@@ -1,14 +1,14 @@
 #include "Unit1.h"
 
-#include <QBitmap>
-#include <QCloseEvent>
-#include <QPainter>
-
 #include "CpuArithmetic.h"
 #include "forms/Application.h"
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
 #include "platform/SysUtils.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QPainter>
 
 TForm1* Form1 = nullptr;
 
@@ -121,7 +121,9 @@ void TForm1::ComputeOverallRating() {
     Panel20->setText(QString::fromStdString(IntToStr(static_cast<std::int32_t>(sum / 5))));
 }
 
-void TForm1::cb4Click() { set_cb1->setEnabled(cb4->isChecked()); }
+void TForm1::cb4Click() {
+    set_cb1->setEnabled(cb4->isChecked());
+}
 
 void TForm1::cb5Click() {
     Edit2->setEnabled(cb5->isChecked());

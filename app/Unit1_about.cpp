@@ -14,14 +14,26 @@ void TForm1::Button3Click() {
     OpenRankPage();
 }
 
-void TForm1::Image19Click() { Form5->ShowModal(); }
+void TForm1::Image19Click() {
+    Form5->ShowModal();
+}
 
-void TForm1::Image18Click() { ExecuteFile(this, "readme.htm", "", "", SW_SHOW); }
+void TForm1::Image18Click() {
+    ExecuteFile(this, "readme.htm", "", "", SW_SHOW);
+}
 
-void TForm1::Help1Click() { Image18Click(); }
+void TForm1::Help1Click() {
+    Image18Click();
+}
 
-void TForm1::Image2Click() { ExecuteFile(this, kHomePageAddress, "", "", SW_SHOW); }
+void TForm1::Image2Click() {
+    ExecuteFile(this, kHomePageAddress, "", "", SW_SHOW);
+}
 
-void TForm1::Exit1Click() { close(); }
+void TForm1::Exit1Click() {
+    close();
+}
 
-void TForm1::Button6Click() { close(); }
+void TForm1::Button6Click() {
+    close();
+}

@@ -1,11 +1,4 @@
 // The main window's disk access test and its drive box.
-#include <QCoreApplication>
-#include <QFile>
-#include <QMouseEvent>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-
 #include "Unit1.h"
 #include "forms/Application.h"
 #include "forms/Dialogs.h"
@@ -15,6 +8,13 @@
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 #include "platform/TextFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMouseEvent>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -57,7 +57,9 @@ std::string CreateTestFile(TextFile*& file, std::unique_ptr<TextFile>& holder) {
 
 } // namespace
 
-QString ProgramDirectory() { return QCoreApplication::applicationDirPath() + "/"; }
+QString ProgramDirectory() {
+    return QCoreApplication::applicationDirPath() + "/";
+}
 
 void TForm1::ConnectEdit2Click() {
     Edit2->installEventFilter(new ClickFilter(Edit2, [this] { Edit2Click(); }));
@@ -133,9 +135,8 @@ void TForm1::HddaccProc() {
         if (::unlink(name.c_str()) != 0) {
             const int error = errno;
             name.clear(); // nothing left to clean up that the next attempt could remove
-            throw EInOutError("Cannot delete file \"" + holder->Path() +
-                                  "\": " + std::strerror(error),
-                              error);
+            throw EInOutError(
+                "Cannot delete file \"" + holder->Path() + "\": " + std::strerror(error), error);
         }
         name.clear();
     } catch (...) {

@@ -1,16 +1,16 @@
 // The main window's result file and comparison report.
-#include <QFile>
-#include <QTableWidget>
-#include <cstring>
-#include <dirent.h>
-#include <memory>
-
 #include "Unit1.h"
 #include "Unit4.h"
 #include "platform/CP932.h"
 #include "platform/Shell.h"
 #include "platform/SysUtils.h"
 #include "platform/TextFile.h"
+
+#include <QFile>
+#include <QTableWidget>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
 
 namespace {
 
@@ -35,9 +35,9 @@ struct ReportItem {
     int row;
 };
 const ReportItem kReportItems[] = {
-    {"CPU", 1},  {"VID", 2},     {"MEM", 3},           {"DIS", 4},
-    {"メモ", 5}, {"CPU性能", 6}, {"通常", 7},          {"DirectDraw性能", 8},
-    {"Direct3D", 9}, {"HDD", 10}, {"総合", 11},
+    {"CPU", 1},      {"VID", 2},     {"MEM", 3},   {"DIS", 4},
+    {"メモ", 5},     {"CPU性能", 6}, {"通常", 7},  {"DirectDraw性能", 8},
+    {"Direct3D", 9}, {"HDD", 10},    {"総合", 11},
 };
 
 bool IsResultFileName(const char* name) {

@@ -65,7 +65,8 @@ public:
             auto* mouse = static_cast<QMouseEvent*>(event);
             const int x = mouse->position().toPoint().x();
             if (dragging_ >= 0) {
-                grid_->setColumnWidth(dragging_, std::max(kGridLine + 1, startWidth_ + x - startX_));
+                grid_->setColumnWidth(dragging_,
+                                      std::max(kGridLine + 1, startWidth_ + x - startX_));
                 return true;
             }
             grid_->viewport()->setCursor(BorderAt(x) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
@@ -131,9 +132,8 @@ TForm4::TForm4(QWidget* parent) : TForm(parent) {
     gd->viewport()->setMouseTracking(true);
     gd->viewport()->installEventFilter(new ColumnSizer(gd));
 
-    Panel1 = new QLabel(QString(19, ' ') +
-                            "注：結果ファイルはReportディレクリにあるもののみを読み込みます",
-                        this);
+    Panel1 = new QLabel(
+        QString(19, ' ') + "注：結果ファイルはReportディレクリにあるもののみを読み込みます", this);
     Panel1->setObjectName("Panel1");
     Panel1->setFixedHeight(35);
     Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -167,7 +167,9 @@ void TForm4::SetCell(int column, int row, const QString& text) {
         gd->setItem(row, column, new QTableWidgetItem(text));
 }
 
-void TForm4::Button1Click() { Close(); }
+void TForm4::Button1Click() {
+    Close();
+}
 
 void TForm4::AlignComponents() {
     // The status bar at the bottom, the strip above it, the grid over the rest.
@@ -189,9 +191,15 @@ void TForm4::FitCells() {
             gd->setRowHeight(r, h);
 }
 
-void TForm4::FormPaint() { FitCells(); }
-void TForm4::FormResize() { FitCells(); }
-void TForm4::FormClose() { gd->setColumnCount(2); }
+void TForm4::FormPaint() {
+    FitCells();
+}
+void TForm4::FormResize() {
+    FitCells();
+}
+void TForm4::FormClose() {
+    gd->setColumnCount(2);
+}
 
 void TForm4::paintEvent(QPaintEvent* event) {
     TForm::paintEvent(event);

@@ -1,9 +1,9 @@
 #pragma once
 // The result comparison report window: a grid of the current values beside those of every
 // stored result file, one column per file.
-#include <QString>
-
 #include "forms/Forms.h"
+
+#include <QString>
 
 class QLabel;
 class QPushButton;

@@ -1,11 +1,11 @@
 #include "Unit5.h"
 
+#include "forms/Controls.h"
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-
-#include "forms/Controls.h"
 
 TForm5* Form5 = nullptr;
 
@@ -85,4 +85,6 @@ TForm5::TForm5(QWidget* parent) : TForm(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 }
 
-void TForm5::BitBtn1Click() { Close(); }
+void TForm5::BitBtn1Click() {
+    Close();
+}

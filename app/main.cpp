@@ -1,7 +1,4 @@
 // ゼルカ: start-up, the command line, and the choice between a window and a headless run.
-#include <QApplication>
-#include <cstdio>
-
 #include "CommandLine.h"
 #include "HeadlessRun.h"
 #include "Program.h"
@@ -9,6 +6,9 @@
 #include "Unit1.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
+
+#include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -26,8 +26,7 @@ int main(int argc, char** argv) {
 
     const bool noDisplay =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    const bool headless =
-        line.headless || noDisplay || line.mode == CommandLine::Mode::Screenshots;
+    const bool headless = line.headless || noDisplay || line.mode == CommandLine::Mode::Screenshots;
     if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     InstallFontAliases();

@@ -1,20 +1,19 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QProcess>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-
 #include "app/CommandLine.h"
+
 #include "app/HeadlessRun.h"
 #include "app/Unit1.h"
 #include "forms/Dialogs.h"
 #include "platform/CP932.h"
 #include "platform/MMSystem.h"
 #include "platform/Shell.h"
+#include "tests/QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
 
 TEST(CommandLine, ParsesModesAndTestSelections) {
     using Mode = CommandLine::Mode;
@@ -44,9 +43,17 @@ TEST(CommandLine, ParsesModesAndTestSelections) {
 
 TEST(CommandLine, RejectsBadOptionsWithOneUsageLine) {
     const QStringList bad[] = {
-        {"--bogus"}, {"run"}, {"--tests"}, {"--run", "--tests", "cpu,gpu"},
-        {"--run", "--tests", ","}, {"--tests", "cpu"}, {"--screenshots"},
-        {"--run", "--drive"}, {"--drive", "D"}, {"--rank-page"}, {"--run", "--drive", ""},
+        {"--bogus"},
+        {"run"},
+        {"--tests"},
+        {"--run", "--tests", "cpu,gpu"},
+        {"--run", "--tests", ","},
+        {"--tests", "cpu"},
+        {"--screenshots"},
+        {"--run", "--drive"},
+        {"--drive", "D"},
+        {"--rank-page"},
+        {"--run", "--drive", ""},
     };
     for (const QStringList& args : bad) {
         const CommandLine line = ParseCommandLine(args);
@@ -134,11 +141,19 @@ TEST(HeadlessRun, PrintsExactlyTheResultFileItWrites) {
         const char* d3dLine;
         const char* totalLine;
     } cases[] = {
-        {{"cpu"}, "0", 0, "CPU性能（演算）            :3", "Direct3D性能               :0",
+        {{"cpu"},
+         "0",
+         0,
+         "CPU性能（演算）            :3",
+         "Direct3D性能               :0",
          "総合評価                   :4"}, // (3 + 20) div 5
         // A caption left by an interrupted test fails the rating; the file is still written.
-        {{"cpu"}, "測定中", 1, "CPU性能（演算）            :3",
-         "Direct3D性能               :測定中", "総合評価                   :0"},
+        {{"cpu"},
+         "測定中",
+         1,
+         "CPU性能（演算）            :3",
+         "Direct3D性能               :測定中",
+         "総合評価                   :0"},
     };
     for (const Case& c : cases) {
         TForm1 form;
@@ -206,8 +221,8 @@ TEST(HeadlessRun, TheProgramPrintsTheResultFileAndWarnsOnAMissingDrive) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     zelka.setProcessEnvironment(env);
     zelka.setWorkingDirectory(dir.path());
-    zelka.start(ZELKA_BINARY, {"--run", "--headless", "--tests", "disk", "--drive", "Q",
-                               "--rank-page"});
+    zelka.start(ZELKA_BINARY,
+                {"--run", "--headless", "--tests", "disk", "--drive", "Q", "--rank-page"});
     ASSERT_TRUE(zelka.waitForFinished(30000));
     EXPECT_EQ(zelka.exitCode(), 0);
     const QString out = QString::fromUtf8(zelka.readAllStandardOutput());

@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
 #include "app/CpuArithmetic.h"
 #include "app/Unit1.h"
 #include "platform/MMSystem.h"
+#include "tests/QtPrinters.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,12 +1,3 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QCoreApplication>
-#include <QMouseEvent>
-#include <QTemporaryDir>
-#include <sys/statvfs.h>
-
 #include "AppTestSupport.h"
 #include "app/Unit1.h"
 #include "forms/Application.h"
@@ -14,12 +5,21 @@
 #include "platform/MMSystem.h"
 #include "platform/Random.h"
 #include "platform/TextFile.h"
+#include "tests/QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
 
 namespace {
 
 const QString kMissingDrive = "指定されたドライブが存在しません";
 
-QString ProgramDir() { return QCoreApplication::applicationDirPath(); }
+QString ProgramDir() {
+    return QCoreApplication::applicationDirPath();
+}
 
 // A clock that lets the write phase see `lines` readings below the deadline: reading 0 is the
 // start, readings 1..lines pass, every later one is at the deadline.
@@ -196,7 +196,8 @@ TEST(DiskTest, AnInputOutputErrorReturnsToTheProgramDirectoryBeforeTheBox) {
     EXPECT_EQ(cwdAtBox, ProgramDir());
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Error);
-    EXPECT_TRUE(boxes.boxes[0].text.startsWith("Cannot create file \"test")) << boxes.boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith("Cannot create file \"test"))
+        << boxes.boxes[0].text.toStdString();
     EXPECT_EQ(form.Panel5->text(), "測定中");
 }
 
@@ -229,11 +230,11 @@ TEST(DiskTest, TheDriveBoxShowsTheFreeSpaceOfWhatIsTyped) {
         QString edit;
         QString label;
     } steps[] = {
-        {[&] { ClickInto(form.Edit2); }, "", homeFree},       // emptied, then C: shown
+        {[&] { ClickInto(form.Edit2); }, "", homeFree}, // emptied, then C: shown
         {[&] { form.Label3->setText("x"); }, "", "x"},
-        {[&] { form.Edit2->insert("Z"); }, "Z", "x"},         // no such drive: label kept
-        {[&] { form.Edit2->setText("d"); }, "d", "0Mbyte"},   // /proc has no free space
-        {[&] { form.Edit2->insert("d"); }, "dd", "0Mbyte"},   // two letters fail the query
+        {[&] { form.Edit2->insert("Z"); }, "Z", "x"},       // no such drive: label kept
+        {[&] { form.Edit2->setText("d"); }, "d", "0Mbyte"}, // /proc has no free space
+        {[&] { form.Edit2->insert("d"); }, "dd", "0Mbyte"}, // two letters fail the query
         {[&] { form.ShowFreeSpace("c:\\"); }, "dd", homeFree},
     };
     for (const Step& step : steps) {

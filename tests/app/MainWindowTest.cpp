@@ -1,19 +1,17 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QMouseEvent>
-
 #include "app/Screenshots.h"
 #include "app/Unit1.h"
 #include "forms/Application.h"
 #include "forms/Dialogs.h"
 #include "platform/MMSystem.h"
+#include "tests/QtPrinters.h"
+
+#include <QMouseEvent>
+#include <gtest/gtest.h>
 
 namespace {
 
-void SendMouse(QWidget* target, QEvent::Type type, Qt::MouseButton button,
-               Qt::MouseButtons held, QPoint at) {
+void SendMouse(QWidget* target, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held,
+               QPoint at) {
     QMouseEvent event(type, at, target->mapToGlobal(at), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &event);
 }
@@ -52,7 +50,10 @@ TEST(MainWindow, ComponentsSitWhereTheFormPutsThem) {
         {"Image15", {0, 0, 595, 442}, nullptr, ""},
         {"Image1", {360, 80, 200, 100}, nullptr, ""},
         {"Image2", {355, 24, 100, 50}, nullptr, "Orvaneホームページへジャンプ！"},
-        {"Image3", {360, 291, 200, 30}, nullptr, "インターネットランキングへベンチ結果を投稿します"},
+        {"Image3",
+         {360, 291, 200, 30},
+         nullptr,
+         "インターネットランキングへベンチ結果を投稿します"},
         {"Image5", {361, 322, 200, 30}, nullptr, "ベンチ結果をテキスト出力します"},
         {"Image4", {361, 353, 200, 30}, nullptr, "ベンチ結果の比較をします"},
         {"Image6", {361, 384, 200, 30}, nullptr, "ベンチスタート！"},
@@ -98,9 +99,9 @@ TEST(MainWindow, ComponentsSitWhereTheFormPutsThem) {
     EXPECT_EQ(form.Image2->cursor().shape(), Qt::PointingHandCursor);
     // The hidden text buttons, pictures and sprite images lie outside the visible area.
     const QRect visible(0, 0, 595, 442);
-    for (QWidget* hidden : std::initializer_list<QWidget*>{
-             form.Button5, form.Button1, form.Button2, form.Button3, form.Image7, form.Image14,
-             form.im_mine1, form.im_mine2})
+    for (QWidget* hidden :
+         std::initializer_list<QWidget*>{form.Button5, form.Button1, form.Button2, form.Button3,
+                                         form.Image7, form.Image14, form.im_mine1, form.im_mine2})
         EXPECT_FALSE(visible.intersects(hidden->geometry())) << hidden->objectName().toStdString();
     EXPECT_EQ(form.Button5->text(), "測定開始");
     EXPECT_EQ(form.Button3->text(), "インターネットランキング申請");
@@ -110,8 +111,8 @@ TEST(MainWindow, StartsWithEveryTestTickedAndEveryScoreZero) {
     TForm1 form;
     for (QCheckBox* box : {form.cb1, form.cb2, form.cb3, form.cb4, form.cb5, form.set_cb1})
         EXPECT_TRUE(box->isChecked()) << box->objectName().toStdString();
-    for (QLabel* panel : {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5,
-                          form.Panel20})
+    for (QLabel* panel :
+         {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5, form.Panel20})
         EXPECT_EQ(panel->text(), "0");
     EXPECT_EQ(form.TestMode, 1);
     EXPECT_FALSE(form.DriveChosen);
@@ -124,9 +125,9 @@ TEST(MainWindow, RegionIsARoundedRectangle) {
         QPoint at;
         bool inside;
     } probes[] = {
-        {{0, 0}, false},    {{594, 0}, false},  {{0, 441}, false}, {{594, 441}, false},
-        {{4, 4}, false},    {{297, 0}, true},   {{0, 221}, true},  {{297, 221}, true},
-        {{25, 25}, true},   {{594, 221}, true}, {{297, 441}, true},
+        {{0, 0}, false},  {{594, 0}, false},  {{0, 441}, false},  {{594, 441}, false},
+        {{4, 4}, false},  {{297, 0}, true},   {{0, 221}, true},   {{297, 221}, true},
+        {{25, 25}, true}, {{594, 221}, true}, {{297, 441}, true},
     };
     for (const Probe& p : probes)
         EXPECT_EQ(region.contains(p.at), p.inside) << p.at.x() << "," << p.at.y();
@@ -237,7 +238,12 @@ TEST(MainWindow, DraggingTheBackgroundMovesTheWindowWithTheLeftButtonOnly) {
         QPoint windowAfter;
         QPoint dragOrigin;
     } steps[] = {
-        {QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {40, 30}, {100, 100}, {40, 30}},
+        {QEvent::MouseButtonPress,
+         Qt::RightButton,
+         Qt::RightButton,
+         {40, 30},
+         {100, 100},
+         {40, 30}},
         {QEvent::MouseMove, Qt::NoButton, Qt::RightButton, {50, 50}, {100, 100}, {40, 30}},
         {QEvent::MouseMove, Qt::NoButton, Qt::NoButton, {60, 60}, {100, 100}, {40, 30}},
         {QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {10, 20}, {100, 100}, {10, 20}},

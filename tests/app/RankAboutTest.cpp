@@ -1,13 +1,3 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QCoreApplication>
-#include <QGroupBox>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
-
 #include "AppTestSupport.h"
 #include "app/InternetRank.h"
 #include "app/Unit1.h"
@@ -17,6 +7,14 @@
 #include "forms/Dialogs.h"
 #include "platform/CP932.h"
 #include "platform/Shell.h"
+#include "tests/QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -115,8 +113,8 @@ TEST(RankPage, FortyLinesByteExactAndOpened) {
         QTemporaryDir dir;
         ScopedCurrentDir cwd(dir.path());
         TForm1 form;
-        SetPanels(form, c.total, {c.s[0].c_str(), c.s[1].c_str(), c.s[2].c_str(), c.s[3].c_str(),
-                                  c.s[4].c_str()});
+        SetPanels(form, c.total,
+                  {c.s[0].c_str(), c.s[1].c_str(), c.s[2].c_str(), c.s[3].c_str(), c.s[4].c_str()});
         ShellCallLog shell;
         BoxRecorder boxes;
         ASSERT_TRUE(Application->RunCommand([&] { form.Button3Click(); }));

@@ -1,18 +1,16 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QCoreApplication>
-#include <QTableWidget>
-#include <QTemporaryDir>
-#include <QTimer>
-
 #include "AppTestSupport.h"
 #include "app/Unit1.h"
 #include "app/Unit4.h"
 #include "forms/Application.h"
 #include "forms/Dialogs.h"
 #include "platform/CP932.h"
+#include "tests/QtPrinters.h"
+
+#include <QCoreApplication>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -80,10 +78,12 @@ TEST(Report, StoredFilesFillOneColumnEach) {
         std::string bytes;
         QStringList values; // rows 1..11
     } cases[] = {
-        {"plain.txt", StoredResult("[ご自由にPC情報でも記入して下さい]", "1010", "554"),
+        {"plain.txt",
+         StoredResult("[ご自由にPC情報でも記入して下さい]", "1010", "554"),
          {"AuthenticAMD 300.6120MHz", "Virtual Display Adapter", "65,024KB", "800x600",
           "[ご自由にPC情報でも記入して下さい]", "1010", "602", "540", "488", "131", "554"}},
-        {"edited.txt", StoredResult("K6-2 自作機:メモリ増設", "1011", "321"),
+        {"edited.txt",
+         StoredResult("K6-2 自作機:メモリ増設", "1011", "321"),
          {"AuthenticAMD 300.6120MHz", "Virtual Display Adapter", "65,024KB", "800x600",
           "K6-2 自作機:メモリ増設", "1011", "602", "540", "488", "131", "321"}},
         // Extra lines anywhere are skipped; the first line may itself be the CPU line.
@@ -93,15 +93,19 @@ TEST(Report, StoredFilesFillOneColumnEach) {
                                   "総合:6")),
          {"first", "v", "m", "d", "memo", "1", "2", "3", "4", "5", "6"}},
         // The file ends before HDD: the search stops, the rest stays empty.
-        {"short.txt", ToCP932(std::string_view("x\r\nCPUは:c\r\nDirect3D:9\r\n")),
+        {"short.txt",
+         ToCP932(std::string_view("x\r\nCPUは:c\r\nDirect3D:9\r\n")),
          {"c", "", "", "", "", "", "", "", "", "", ""}},
         // A prefix without a colon gives an empty cell; the search goes on from there.
         {"nocolon.txt", "CPU\r\nVID:v\r\n", {"", "v", "", "", "", "", "", "", "", "", ""}},
         {"garbage.txt", garbage, {"", "", "", "", "", "", "", "", "", "", ""}},
-        {"long.txt", std::string(200000, 'x') + "\r\nCPU:" + std::string(5000, 'y') + "\r\n",
+        {"long.txt",
+         std::string(200000, 'x') + "\r\nCPU:" + std::string(5000, 'y') + "\r\n",
          {QString(5000, 'y'), "", "", "", "", "", "", "", "", "", ""}},
         {"empty.txt", "", {"", "", "", "", "", "", "", "", "", "", ""}},
-        {"bad bytes.txt", "CPU:\x83\x0A" "VID:\xA0ok\r\n",
+        {"bad bytes.txt",
+         "CPU:\x83\x0A"
+         "VID:\xA0ok\r\n",
          {"\xEF\xBF\xBD", "\xEF\xBF\xBDok", "", "", "", "", "", "", "", "", ""}},
     };
     for (const Case& c : cases)

@@ -1,15 +1,13 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QTemporaryDir>
-
 #include "AppTestSupport.h"
 #include "app/Unit1.h"
 #include "forms/Application.h"
 #include "forms/Dialogs.h"
 #include "platform/CP932.h"
 #include "platform/Shell.h"
+#include "tests/QtPrinters.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,7 +19,9 @@ std::string Label(const char* utf8, std::size_t width) {
     return bytes + ":";
 }
 
-std::string Cp(const QString& text) { return ToCP932(text); }
+std::string Cp(const QString& text) {
+    return ToCP932(text);
+}
 
 struct Captions {
     const char* vendor = "GenuineIntel";
@@ -40,7 +40,8 @@ void Apply(TForm1& form, const Captions& c) {
     form.Panel12->setText(c.memory);
     form.Panel18->setText(c.display);
     form.Panel21->setText(c.windows);
-    QLabel* panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5, form.Panel20};
+    QLabel* panels[] = {form.Panel1, form.Panel2, form.Panel3,
+                        form.Panel4, form.Panel5, form.Panel20};
     for (int i = 0; i < 6; ++i)
         panels[i]->setText(c.scores[i]);
 }
@@ -52,7 +53,10 @@ std::string Expected(const Captions& c) {
     f += " _ _ _ _\x81\x40" + std::string(34, ' ') + "_ _ _ _" + crlf;
     f += Cp("ゼルカ Ver2.10 ベンチマーク結果  (C) Orvane") + crlf;
     f += crlf;
-    f += "\x81\x9A" "PC" "\x8F\xEE\x95\xF1" + crlf; // ★PC情報
+    f += "\x81\x9A"
+         "PC"
+         "\x8F\xEE\x95\xF1" +
+         crlf; // ★PC情報
     f += Label("CPU", 9) + c.vendor + " " + c.clock + crlf;
     f += Label("VIDEO", 9) + c.video + crlf;
     f += Label("MEMORY", 9) + c.memory + crlf;
