@@ -72,7 +72,8 @@ TEST(Report, GetResIsEverythingAfterTheFirstColon) {
 
 TEST(Report, StoredFilesFillOneColumnEach) {
     QTemporaryDir dir;
-    const std::string garbage("\x00\xFF\x80\x83\r\n\x01\x02:\xFD", 12);
+    const char garbageBytes[] = "\x00\xFF\x80\x83\r\n\x01\x02:\xFD";
+    const std::string garbage(garbageBytes, sizeof garbageBytes - 1);
     struct Case {
         const char* name;
         std::string bytes;
