@@ -6,9 +6,9 @@
 // Conventions, as Direct3D has them: pixel centres lie on integer screen coordinates, texel
 // centres at (i + 0.5) / size; vertices are snapped to 1/16 pixel and covered pixels follow
 // the top-left rule, so triangles sharing an edge neither leave gaps nor overlap.
-#include <memory>
-
 #include "d3dtypes.h"
+
+#include <memory>
 
 namespace directx {
 
@@ -90,8 +90,7 @@ public:
     // drawing nothing, for a primitive type other than the three triangle types or a target
     // it cannot address.
     bool Draw(const RasterTarget& target, const RasterDepth* depth, const RasterStates& states,
-              const D3DRECT& clip, D3DPRIMITIVETYPE type, const D3DTLVERTEX* vertices,
-              DWORD count);
+              const D3DRECT& clip, D3DPRIMITIVETYPE type, const D3DTLVERTEX* vertices, DWORD count);
 
     // Fills rect (cut to the target) with an 0xAARRGGBB colour in the target's format.
     void ClearTarget(const RasterTarget& target, const D3DRECT& rect, D3DCOLOR color);

@@ -2,13 +2,13 @@
 // A slow, independent per-pixel renderer of what the rasteriser is meant to draw: every pixel
 // centre is tested against every triangle in floating point, attributes come from
 // barycentric weights, texels from a direct reading of the texture bytes.
+#include "directx/Rasterizer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "directx/Rasterizer.h"
 
 namespace reference {
 
@@ -107,21 +107,25 @@ struct TexelReader {
             return false;
         const int bytes = t->format.BytesPerPixel();
         std::uint32_t raw = ReadRaw(t->bits + y * t->pitch + x * bytes, bytes);
-        const DWORD bits = t->format.Indexed() ? 0xFF
-                                               : (t->format.rMask | t->format.gMask |
-                                                  t->format.bMask | t->format.alphaMask);
+        const DWORD bits =
+            t->format.Indexed()
+                ? 0xFF
+                : (t->format.rMask | t->format.gMask | t->format.bMask | t->format.alphaMask);
         raw &= bits;
         return raw >= (t->keyLow & bits) && raw <= (t->keyHigh & bits);
     }
     Color Get(int x, int y) const {
         const int bytes = t->format.BytesPerPixel();
-        return Decode(ReadRaw(t->bits + y * t->pitch + x * bytes, bytes), t->format,
-                      t->palette);
+        return Decode(ReadRaw(t->bits + y * t->pitch + x * bytes, bytes), t->format, t->palette);
     }
 };
 
-inline double Cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
-inline double Snap(double v) { return std::round(v * 16) / 16; }
+inline double Cross(double ax, double ay, double bx, double by) {
+    return ax * by - ay * bx;
+}
+inline double Snap(double v) {
+    return std::round(v * 16) / 16;
+}
 
 // Draws one triangle into the picture.
 inline void Triangle(Picture& pic, const RasterStates& s, const D3DRECT& clip, D3DTLVERTEX a,
@@ -181,7 +185,8 @@ inline void Triangle(Picture& pic, const RasterStates& s, const D3DRECT& clip, D
                 Color t;
                 if (!bilinear) {
                     const double su = u * W, sv = vv * H;
-                    if (std::abs(su - std::round(su)) < 1e-3 || std::abs(sv - std::round(sv)) < 1e-3)
+                    if (std::abs(su - std::round(su)) < 1e-3 ||
+                        std::abs(sv - std::round(sv)) < 1e-3)
                         pic.ambiguous[at] = true;
                     const int tx = WrapIndex(static_cast<long long>(std::floor(su)), W);
                     const int ty = WrapIndex(static_cast<long long>(std::floor(sv)), H);

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
+#include "directx/Rasterizer.h"
+
+#include "RasterReference.h"
 
 #include <cmath>
+#include <gtest/gtest.h>
 #include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "RasterReference.h"
-#include "directx/Rasterizer.h"
 
 using namespace directx;
 
@@ -51,8 +51,8 @@ struct Image {
         reference::WriteRaw(Row(y) + x * format.BytesPerPixel(), format.BytesPerPixel(), v);
     }
     RasterTarget Target() {
-        return {bits.data(), pitch, width, height, format,
-                palette.empty() ? nullptr : palette.data()};
+        return {bits.data(), pitch,  width,
+                height,      format, palette.empty() ? nullptr : palette.data()};
     }
     RasterTexture Texture() {
         RasterTexture t;
@@ -165,8 +165,8 @@ Mismatch Compare(Image& img, reference::Picture& ref, int tolerance) {
 void FillGradient(Image& img) {
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x) {
-            const DWORD argb = 0xFF000000u | ((x * 5) & 0xFF) << 16 | ((y * 7) & 0xFF) << 8 |
-                               ((x + y) * 3 & 0xFF);
+            const DWORD argb =
+                0xFF000000u | ((x * 5) & 0xFF) << 16 | ((y * 7) & 0xFF) << 8 | ((x + y) * 3 & 0xFF);
             img.Set(x, y, reference::Encode(reference::FromArgb(argb), img.format));
         }
 }
@@ -210,7 +210,8 @@ TEST(Rasterizer, TexturedSquaresMatchTheReferenceAtEveryAngleFilterAndTargetForm
         auto ref = img.Picture();
         reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
         Rasterizer r;
-        ASSERT_TRUE(r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4));
+        ASSERT_TRUE(
+            r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4));
         const Mismatch m = Compare(img, ref, c.tolerance);
         EXPECT_EQ(m.count, 0) << m.first;
         // Something was really drawn: most of a 60x60 square.
@@ -228,13 +229,21 @@ TEST(Rasterizer, ColourModulationDecalAndGouraudMatchTheReference) {
         bool textured;
         DWORD colors[4];
     } cases[] = {
-        {"modulate, one tint", D3DTBLEND_MODULATE, true,
+        {"modulate, one tint",
+         D3DTBLEND_MODULATE,
+         true,
          {0xFF80C040, 0xFF80C040, 0xFF80C040, 0xFF80C040}},
-        {"modulate, four tints", D3DTBLEND_MODULATE, true,
+        {"modulate, four tints",
+         D3DTBLEND_MODULATE,
+         true,
          {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF}},
-        {"decal ignores the tint", D3DTBLEND_DECAL, true,
+        {"decal ignores the tint",
+         D3DTBLEND_DECAL,
+         true,
          {0xFF102030, 0xFF405060, 0xFF708090, 0xFF000000}},
-        {"untextured gouraud", D3DTBLEND_MODULATE, false,
+        {"untextured gouraud",
+         D3DTBLEND_MODULATE,
+         false,
          {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFF000000}},
     };
     for (const Case& c : cases) {
@@ -495,9 +504,10 @@ TEST(Rasterizer, PerspectiveCorrectTexturingFollowsRhw) {
     Image img(kXRGB8888, 80, 80);
     RasterStates s;
     s.texture = &texture;
-    std::vector<D3DTLVERTEX> v = {
-        {25, 10, 0.9f, 0.25f, 0xFFFFFFFF, 0, 0, 0}, {55, 10, 0.9f, 0.25f, 0xFFFFFFFF, 0, 1, 0},
-        {5, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 0, 1},   {75, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 1, 1}};
+    std::vector<D3DTLVERTEX> v = {{25, 10, 0.9f, 0.25f, 0xFFFFFFFF, 0, 0, 0},
+                                  {55, 10, 0.9f, 0.25f, 0xFFFFFFFF, 0, 1, 0},
+                                  {5, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 0, 1},
+                                  {75, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 1, 1}};
     auto ref = img.Picture();
     reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
     Rasterizer r;
@@ -598,7 +608,7 @@ TEST(Rasterizer, ClearFillsRectanglesInEveryTargetFormat) {
         D3DCOLOR color;
         std::uint32_t raw;
     } cases[] = {
-        {kRGB565, 0xFFFF8000, 0xFC00},  {kRGB555, 0xFF0000FF, 0x001F},
+        {kRGB565, 0xFFFF8000, 0xFC00},   {kRGB555, 0xFF0000FF, 0x001F},
         {kRGB888, 0x00123456, 0x123456}, {kXRGB8888, 0xFFABCDEF, 0xABCDEF},
         {kIndexed8, 0xFFFF0000, 0xE0},   {kARGB8888, 0x80FFFFFF, 0x80FFFFFF},
     };
