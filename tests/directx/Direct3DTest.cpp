@@ -784,3 +784,43 @@ TEST_F(Direct3DTest, RotatingTintedBlendedQuadIsPresentedInAWindow) {
     EXPECT_NEAR(qGreen(left), 128, 12);
     EXPECT_LT(qBlue(left), 10);
 }
+
+TEST_F(Direct3DTest, PalettisedTexturesDrawThroughTheirCurrentPalette) {
+    Scene(8, 8, IID_IDirect3DRampDevice, 32);
+    DDPIXELFORMAT f8 = PixelFormat::ForDisplay(8).ToDD();
+    IDirectDrawSurface* tex = Keep(Surface(2, 2, DDSCAPS_TEXTURE | kSystem, 8, &f8));
+    PALETTEENTRY colours[256] = {};
+    colours[1] = PALETTEENTRY{255, 0, 0, 0};
+    colours[2] = PALETTEENTRY{0, 0, 255, 0};
+    IDirectDrawPalette* palette = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT, colours, &palette, nullptr), DD_OK);
+    Keep(palette);
+    ASSERT_EQ(tex->SetPalette(palette), DD_OK);
+    WritePixel(tex, 0, 0, 1);
+    WritePixel(tex, 1, 0, 2);
+    WritePixel(tex, 0, 1, 2);
+    WritePixel(tex, 1, 1, 1);
+    IDirect3DTexture2* texture = nullptr;
+    tex->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture));
+    D3DTEXTUREHANDLE handle = 0;
+    texture->GetHandle(device, &handle);
+    texture->Release();
+    device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, handle);
+    auto quad = Rect(0, 0, 8, 8, 0xFFFFFFFF);
+    struct Case {
+        PALETTEENTRY first;
+        DWORD topLeft, topRight;
+    } cases[] = {
+        {{255, 0, 0, 0}, 0xFF0000, 0x0000FF},
+        {{0, 255, 0, 0}, 0x00FF00, 0x0000FF}, // entry 1 changed between draws
+    };
+    for (const Case& c : cases) {
+        PALETTEENTRY entry = c.first;
+        ASSERT_EQ(palette->SetEntries(0, 1, 1, &entry), DD_OK);
+        ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(), 4, 0),
+                  DD_OK);
+        EXPECT_EQ(ReadPixel(target, 1, 1), c.topLeft);
+        EXPECT_EQ(ReadPixel(target, 6, 1), c.topRight);
+        EXPECT_EQ(ReadPixel(target, 6, 6), c.topLeft);
+    }
+}
