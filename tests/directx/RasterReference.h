@@ -30,7 +30,7 @@ inline ChannelInfo Info(DWORD mask) {
         return c;
     while (!((mask >> c.shift) & 1))
         ++c.shift;
-    while ((mask >> (c.shift + c.bits)) & 1)
+    while (c.shift + c.bits < 32 && ((mask >> (c.shift + c.bits)) & 1))
         ++c.bits;
     if (c.bits > 8) {
         c.shift += c.bits - 8;
