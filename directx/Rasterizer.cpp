@@ -222,7 +222,6 @@ struct TexelImage {
     std::vector<BYTE> transparent;
     bool anyTransparent = false;
     bool hasAlpha = false;
-    std::uint64_t lastUse = 0;
 
     std::size_t RowBytes() const {
         return static_cast<std::size_t>(source.width) * source.format.BytesPerPixel();
@@ -443,12 +442,33 @@ void Sample(const TexelImage& image, const RasterStates& states, int n, Span& sp
             const std::size_t r0 = static_cast<std::size_t>(row(ti)) * w;
             const std::size_t r1 = static_cast<std::size_t>(row(ti + 1)) * w;
             const std::size_t at[4] = {r0 + x0, r0 + x1, r1 + x0, r1 + x1};
+#if defined(__SSE2__)
+            // Neighbouring texels of a row sit side by side except where the row wraps.
+            __m128i topPair, bottomPair;
+            if (x1 == x0 + 1) {
+                topPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[0]));
+                bottomPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[2]));
+            } else {
+                topPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[0]])),
+                                             _mm_cvtsi32_si128(int(texels[at[1]])));
+                bottomPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[2]])),
+                                                _mm_cvtsi32_si128(int(texels[at[3]])));
+            }
+#else
             const std::uint32_t c00 = texels[at[0]], c10 = texels[at[1]];
             const std::uint32_t c01 = texels[at[2]], c11 = texels[at[3]];
+#endif
             bool anyKeyed = false;
-            if constexpr (Key == KeyKind::Marker)
+            if constexpr (Key == KeyKind::Marker) {
+#if defined(__SSE2__)
+                // Every tap opaque: all four alpha bytes are 0xFF.
+                const __m128i both = _mm_and_si128(topPair, bottomPair);
+                anyKeyed = (_mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_set1_epi8(char(0xFF)))) &
+                            0x88) != 0x88;
+#else
                 anyKeyed = ((c00 & c10 & c01 & c11) >> 24) != 0xFF;
-            else if constexpr (Key == KeyKind::List)
+#endif
+            } else if constexpr (Key == KeyKind::List)
                 anyKeyed = (list[at[0]] | list[at[1]] | list[at[2]] | list[at[3]]) != 0;
             if (anyKeyed) {
                 // Transparent taps drop out and the rest share their weight; a pixel that is
@@ -477,10 +497,8 @@ void Sample(const TexelImage& image, const RasterStates& states, int n, Span& sp
             // Four channels of two texels per register, as 16-bit lanes: rows first, then
             // the two columns.
             const __m128i zero = _mm_setzero_si128();
-            const __m128i top = _mm_unpacklo_epi8(
-                _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(c00)), _mm_cvtsi32_si128(int(c10))), zero);
-            const __m128i bottom = _mm_unpacklo_epi8(
-                _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(c01)), _mm_cvtsi32_si128(int(c11))), zero);
+            const __m128i top = _mm_unpacklo_epi8(topPair, zero);
+            const __m128i bottom = _mm_unpacklo_epi8(bottomPair, zero);
             const __m128i round = _mm_set1_epi16(128);
             __m128i v = _mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - fy))),
                                       _mm_mullo_epi16(bottom, _mm_set1_epi16(short(fy))));
@@ -846,7 +864,6 @@ struct Rasterizer::Impl {
     TargetCodec target;
     bool targetValid = false;
     std::list<TexelImage> textures;
-    std::uint64_t useCounter = 0;
     Span span;
 
     const TargetCodec& CodecFor(const RasterTarget& t) {
@@ -870,14 +887,13 @@ struct Rasterizer::Impl {
         return target;
     }
 
+    // Most recently used first; the oldest of sixteen makes room for a new one.
     const TexelImage& TexelsFor(const RasterTexture& t, bool keyOn) {
-        ++useCounter;
         for (auto it = textures.begin(); it != textures.end(); ++it) {
             if (it->source.bits != t.bits)
                 continue;
             if (!it->Matches(t, keyOn))
                 it->Build(t, keyOn);
-            it->lastUse = useCounter;
             textures.splice(textures.begin(), textures, it);
             return textures.front();
         }
@@ -886,7 +902,6 @@ struct Rasterizer::Impl {
             textures.pop_back();
         textures.emplace_front();
         textures.front().Build(t, keyOn);
-        textures.front().lastUse = useCounter;
         return textures.front();
     }
 
