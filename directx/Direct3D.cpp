@@ -3,6 +3,7 @@
 #include "Direct3DObjects.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -522,10 +523,13 @@ ULONG SoftViewport::Release() {
 }
 
 D3DRECT SoftViewport::Rect() const {
-    return D3DRECT{static_cast<LONG>(std::min<DWORD>(data_.dwX, 1u << 30)),
-                   static_cast<LONG>(std::min<DWORD>(data_.dwY, 1u << 30)),
-                   static_cast<LONG>(std::min<DWORD>(data_.dwX + data_.dwWidth, 1u << 30)),
-                   static_cast<LONG>(std::min<DWORD>(data_.dwY + data_.dwHeight, 1u << 30))};
+    // Far beyond any surface is as good as the surface's edge.
+    auto clamp = [](std::uint64_t v) {
+        return static_cast<LONG>(std::min<std::uint64_t>(v, 1u << 30));
+    };
+    return D3DRECT{clamp(data_.dwX), clamp(data_.dwY),
+                   clamp(std::uint64_t{data_.dwX} + data_.dwWidth),
+                   clamp(std::uint64_t{data_.dwY} + data_.dwHeight)};
 }
 
 HRESULT SoftViewport::SetViewport2(LPD3DVIEWPORT2 data) {
