@@ -824,3 +824,29 @@ TEST_F(Direct3DTest, PalettisedTexturesDrawThroughTheirCurrentPalette) {
         EXPECT_EQ(ReadPixel(target, 6, 6), c.topLeft);
     }
 }
+
+TEST_F(Direct3DTest, DrawingStaysInsideTheCurrentViewport) {
+    Scene(16, 16);
+    struct Case {
+        DWORD x, y, width, height;
+    } cases[] = {{4, 4, 8, 8}, {0, 10, 16, 6}, {12, 0, 100, 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.x * 1000 + c.y);
+        D3DVIEWPORT2 whole{44, 0, 0, 16, 16, 0, 0, 16, 16, 0, 1};
+        viewport->SetViewport2(&whole);
+        D3DRECT all{0, 0, 16, 16};
+        viewport->Clear(1, &all, D3DCLEAR_TARGET);
+        D3DVIEWPORT2 vp{44, c.x, c.y, c.width, c.height, 0, 0, float(c.width), float(c.height),
+                        0,  1};
+        ASSERT_EQ(viewport->SetViewport2(&vp), DD_OK);
+        auto quad = Rect(-5, -5, 30, 30, 0xFFFFFFFF);
+        ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(), 4, 0),
+                  DD_OK);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                const bool inside = DWORD(x) >= c.x && DWORD(x) < c.x + c.width &&
+                                    DWORD(y) >= c.y && DWORD(y) < c.y + c.height;
+                ASSERT_EQ(ReadPixel(target, x, y), inside ? 0xFFFFu : 0u) << x << "," << y;
+            }
+    }
+}
