@@ -262,6 +262,11 @@ public:
     void PaletteChanged();
 
     static std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> extensionQuery;
+    // Told of every surface as it is deleted, so layers that name surfaces by handle (Direct3D
+    // textures) never keep a dangling one.
+    static std::function<void(SoftSurface&)> onDelete;
+    // The source colour key, when one is set.
+    const DDCOLORKEY* SourceColorKey() const { return hasSourceKey_ ? &sourceKey_ : nullptr; }
 
 private:
     ~SoftSurface() override;

@@ -46,7 +46,12 @@ SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
     gdiBits_ = bits_.data();
 }
 
-SoftSurface::~SoftSurface() = default;
+std::function<void(SoftSurface&)> SoftSurface::onDelete;
+
+SoftSurface::~SoftSurface() {
+    if (onDelete)
+        onDelete(*this);
+}
 
 HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (HRESULT f = Fault("IDirectDrawSurface::QueryInterface"))

@@ -1,5 +1,6 @@
 #include "DisplayAdapter.h"
 
+#include "Direct3DObjects.h"
 #include "DirectDrawObjects.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@ void FillDefaultSystemPalette(std::array<PALETTEENTRY, 256>& palette) {
 
 DisplayAdapter::DisplayAdapter() {
     Reset();
+    InstallDirect3D();
 }
 
 DisplayAdapter& DisplayAdapter::Instance() {
@@ -46,6 +48,7 @@ void DisplayAdapter::Reset() {
     recording_ = false;
     calls_.clear();
     FillDefaultSystemPalette(systemPalette);
+    direct3d = Direct3DOffer::Default();
 }
 
 DriverEntry DisplayAdapter::PrimaryDriver() {

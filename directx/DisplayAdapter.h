@@ -2,6 +2,7 @@
 // The virtual display adapter: the one process-wide description of the display the software
 // DirectDraw emulates (desktop, display modes, drivers, capabilities, video memory), and the
 // fault injection tests use to drive the callers' fall-back and fatal paths.
+#include "Direct3DOffer.h"
 #include "ddraw.h"
 
 #include <array>
@@ -64,11 +65,18 @@ public:
 
     // The colours of a palettised desktop that no DirectDraw palette replaces.
     std::array<PALETTEENTRY, 256> systemPalette{};
+    // The Direct3D devices and texture formats on offer.
+    Direct3DOffer direct3d = Direct3DOffer::Default();
 
     // Fault injection: the next `count` calls of `method` fail with `code`. Methods are named
     // "DirectDrawCreate", "DirectDrawEnumerateA", "IDirectDraw2::<name>" (either interface
     // version), "IDirectDrawSurface::<name>", "IDirectDrawPalette::<name>" and
     // "IDirectDrawClipper::<name>".
+    // Direct3D adds "IDirect3D2::<name>", "IDirect3DDevice2::<name>",
+    // "IDirect3DViewport2::<name>", "IDirect3DTexture2::<name>", "Direct3DRMCreate",
+    // "IDirect3DRM2::<name>" (either version), "IDirect3DRMDevice2::<name>" and
+    // "IDirect3DRMViewport::<name>"; "IDirect3D2::CreateDevice(HAL)" (or MMX, RGB, Ramp)
+    // fails the creation of one device kind only.
     void FailNext(const std::string& method, int count, HRESULT code);
     // Every surface of every DirectDraw object becomes lost.
     void LoseAllSurfaces();

@@ -1,0 +1,301 @@
+// Direct3D Retained Mode, as far as the display engine goes: the object in its two interface
+// versions, frames, devices over immediate-mode devices, viewports; each with honest
+// reference counts.
+#include "Direct3DObjects.h"
+#include "d3drm.h"
+
+#include <cstdint>
+
+namespace directx {
+
+namespace {
+
+HRESULT Fault(const char* method) {
+    return Adapter().Intercept(method);
+}
+
+class SoftFrame : public IDirect3DRMFrame {
+public:
+    explicit SoftFrame(IDirect3DRMFrame* parent) : parent_(parent) {
+        if (parent_)
+            parent_->AddRef();
+    }
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
+        if (!ppvObj)
+            return DDERR_INVALIDPARAMS;
+        *ppvObj = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDirect3DRMFrame)
+            return E_NOINTERFACE;
+        AddRef();
+        *ppvObj = static_cast<IDirect3DRMFrame*>(this);
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        if (refs_ == 0)
+            return 0;
+        if (--refs_ > 0)
+            return refs_;
+        IDirect3DRMFrame* parent = parent_;
+        delete this;
+        if (parent)
+            parent->Release();
+        return 0;
+    }
+    HRESULT GetParent(IDirect3DRMFrame** out) override {
+        if (!out)
+            return D3DRMERR_BADVALUE;
+        *out = parent_;
+        if (parent_)
+            parent_->AddRef();
+        return D3DRM_OK;
+    }
+
+private:
+    ~SoftFrame() override = default;
+    IDirect3DRMFrame* parent_;
+    ULONG refs_ = 1;
+};
+
+class SoftRMDevice : public IDirect3DRMDevice2 {
+public:
+    explicit SoftRMDevice(SoftDevice* device) : device_(device) { device_->AddRef(); }
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
+        if (!ppvObj)
+            return DDERR_INVALIDPARAMS;
+        *ppvObj = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDirect3DRMDevice && riid != IID_IDirect3DRMDevice2)
+            return E_NOINTERFACE;
+        AddRef();
+        *ppvObj = static_cast<IDirect3DRMDevice2*>(this);
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        if (refs_ == 0)
+            return 0;
+        if (--refs_ > 0)
+            return refs_;
+        SoftDevice* device = device_;
+        delete this;
+        device->Release();
+        return 0;
+    }
+    HRESULT SetBufferCount(DWORD count) override {
+        if (HRESULT f = Fault("IDirect3DRMDevice2::SetBufferCount"))
+            return f;
+        if (count < 1 || count > 3)
+            return D3DRMERR_BADVALUE;
+        buffers_ = count;
+        return D3DRM_OK;
+    }
+    DWORD GetBufferCount() override { return buffers_; }
+    DWORD GetWidth() override { return static_cast<DWORD>(device_->Target()->Width()); }
+    DWORD GetHeight() override { return static_cast<DWORD>(device_->Target()->Height()); }
+    HRESULT GetDirect3DDevice2(LPDIRECT3DDEVICE2* out) override {
+        if (!out)
+            return D3DRMERR_BADVALUE;
+        device_->AddRef();
+        *out = device_;
+        return D3DRM_OK;
+    }
+
+private:
+    ~SoftRMDevice() override = default;
+    SoftDevice* device_;
+    ULONG refs_ = 1;
+    DWORD buffers_ = 1;
+};
+
+class SoftRMViewport : public IDirect3DRMViewport {
+public:
+    SoftRMViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera)
+        : device_(device), camera_(camera) {
+        device_->AddRef();
+        camera_->AddRef();
+    }
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
+        if (!ppvObj)
+            return DDERR_INVALIDPARAMS;
+        *ppvObj = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDirect3DRMViewport)
+            return E_NOINTERFACE;
+        AddRef();
+        *ppvObj = static_cast<IDirect3DRMViewport*>(this);
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        if (refs_ == 0)
+            return 0;
+        if (--refs_ > 0)
+            return refs_;
+        IDirect3DRMDevice* device = device_;
+        IDirect3DRMFrame* camera = camera_;
+        delete this;
+        camera->Release();
+        device->Release();
+        return 0;
+    }
+    // The back clipping plane lies beyond the front one.
+    HRESULT SetBack(D3DVALUE back) override {
+        if (HRESULT f = Fault("IDirect3DRMViewport::SetBack"))
+            return f;
+        if (!(back > front_))
+            return D3DRMERR_BADVALUE;
+        back_ = back;
+        return D3DRM_OK;
+    }
+    D3DVALUE GetBack() override { return back_; }
+    HRESULT SetFront(D3DVALUE front) override {
+        if (HRESULT f = Fault("IDirect3DRMViewport::SetFront"))
+            return f;
+        if (!(front > 0) || !(front < back_))
+            return D3DRMERR_BADVALUE;
+        front_ = front;
+        return D3DRM_OK;
+    }
+    D3DVALUE GetFront() override { return front_; }
+
+private:
+    ~SoftRMViewport() override = default;
+    IDirect3DRMDevice* device_;
+    IDirect3DRMFrame* camera_;
+    ULONG refs_ = 1;
+    D3DVALUE front_ = 1.0f;
+    D3DVALUE back_ = 100.0f;
+};
+
+// One object behind both interface versions, each version with its own count; it ends when
+// both are released.
+class SoftRM {
+public:
+    IDirect3DRM* First() { return &first_; }
+
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) {
+        if (HRESULT f = Fault("IDirect3DRM2::QueryInterface"))
+            return f;
+        if (!ppvObj)
+            return DDERR_INVALIDPARAMS;
+        *ppvObj = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IDirect3DRM) {
+            first_.AddRef();
+            *ppvObj = static_cast<IDirect3DRM*>(&first_);
+            return S_OK;
+        }
+        if (riid == IID_IDirect3DRM2) {
+            second_.AddRef();
+            *ppvObj = static_cast<IDirect3DRM2*>(&second_);
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) {
+        if (HRESULT f = Fault("IDirect3DRM2::CreateFrame"))
+            return f;
+        if (!out)
+            return D3DRMERR_BADVALUE;
+        *out = new SoftFrame(parent);
+        return D3DRM_OK;
+    }
+    HRESULT CreateDeviceFromD3D(LPDIRECT3D2 d3d, LPDIRECT3DDEVICE2 lpDevice,
+                                IDirect3DRMDevice2** out) {
+        if (HRESULT f = Fault("IDirect3DRM2::CreateDeviceFromD3D"))
+            return f;
+        if (!out)
+            return D3DRMERR_BADVALUE;
+        *out = nullptr;
+        if (!d3d || !lpDevice)
+            return D3DRMERR_BADOBJECT;
+        auto* device = static_cast<SoftDevice*>(lpDevice);
+        if (device->Direct3D() != static_cast<SoftDirect3D*>(d3d))
+            return D3DRMERR_BADDEVICE; // a device of another Direct3D object
+        *out = new SoftRMDevice(device);
+        return D3DRM_OK;
+    }
+    HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x, DWORD y,
+                           DWORD width, DWORD height, IDirect3DRMViewport** out) {
+        if (HRESULT f = Fault("IDirect3DRM2::CreateViewport"))
+            return f;
+        if (!out)
+            return D3DRMERR_BADVALUE;
+        *out = nullptr;
+        if (!device || !camera)
+            return D3DRMERR_BADOBJECT;
+        const std::uint64_t right = std::uint64_t{x} + width, bottom = std::uint64_t{y} + height;
+        if (width == 0 || height == 0 || right > device->GetWidth() || bottom > device->GetHeight())
+            return D3DRMERR_BADVALUE;
+        *out = new SoftRMViewport(device, camera);
+        return D3DRM_OK;
+    }
+
+private:
+    ULONG AddRefFace(ULONG& count) { return ++count; }
+    ULONG ReleaseFace(ULONG& count) {
+        if (count == 0)
+            return 0;
+        const ULONG left = --count;
+        if (first_.count == 0 && second_.count == 0)
+            delete this;
+        return left;
+    }
+
+    class FirstFace : public IDirect3DRM {
+    public:
+        explicit FirstFace(SoftRM& rm) : rm_(rm) {}
+        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
+            return rm_.QueryInterface(riid, ppvObj);
+        }
+        ULONG AddRef() override { return rm_.AddRefFace(count); }
+        ULONG Release() override { return rm_.ReleaseFace(count); }
+        HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
+            return rm_.CreateFrame(parent, out);
+        }
+        ULONG count = 1;
+
+    private:
+        SoftRM& rm_;
+    };
+
+    class SecondFace : public IDirect3DRM2 {
+    public:
+        explicit SecondFace(SoftRM& rm) : rm_(rm) {}
+        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
+            return rm_.QueryInterface(riid, ppvObj);
+        }
+        ULONG AddRef() override { return rm_.AddRefFace(count); }
+        ULONG Release() override { return rm_.ReleaseFace(count); }
+        HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
+            return rm_.CreateFrame(parent, out);
+        }
+        HRESULT CreateDeviceFromD3D(LPDIRECT3D2 d3d, LPDIRECT3DDEVICE2 device,
+                                    IDirect3DRMDevice2** out) override {
+            return rm_.CreateDeviceFromD3D(d3d, device, out);
+        }
+        HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x,
+                               DWORD y, DWORD w, DWORD h, IDirect3DRMViewport** out) override {
+            return rm_.CreateViewport(device, camera, x, y, w, h, out);
+        }
+        ULONG count = 0;
+
+    private:
+        SoftRM& rm_;
+    };
+
+    FirstFace first_{*this};
+    SecondFace second_{*this};
+};
+
+} // namespace
+
+} // namespace directx
+
+HRESULT Direct3DRMCreate(LPDIRECT3DRM* out) {
+    using namespace directx;
+    if (HRESULT f = Fault("Direct3DRMCreate"))
+        return f;
+    if (!out)
+        return D3DRMERR_BADVALUE;
+    *out = (new SoftRM())->First();
+    return D3DRM_OK;
+}

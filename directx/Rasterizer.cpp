@@ -1,0 +1,1262 @@
+#include "Rasterizer.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <list>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace directx {
+
+namespace {
+
+// Sub-pixel precision of snapped vertex positions.
+constexpr int kSubBits = 4;
+constexpr int kSub = 1 << kSubBits;
+// Triangles reaching further than this from the origin are clipped first, so the fixed-point
+// edge products stay well inside 64 bits.
+constexpr double kGuardBand = 1 << 20;
+// Pixels are shaded in runs of at most this many, in buffers that stay in the first-level
+// cache.
+constexpr int kChunk = 256;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+    return -FloorDiv(-a, b);
+}
+
+// a * b / 255, rounded, for bytes.
+inline std::uint32_t Mul255(std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t t = a * b + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+struct Channel {
+    int shift = 0;
+    int bits = 0;
+    DWORD Max() const { return (1u << bits) - 1; }
+};
+
+// Channels wider than eight bits keep their top eight.
+Channel Describe(DWORD mask) {
+    if (mask == 0)
+        return {};
+    const int shift = std::countr_zero(mask);
+    int bits = std::countr_one(mask >> shift);
+    if (bits > 8)
+        return {shift + bits - 8, 8};
+    return {shift, bits};
+}
+
+DWORD CubeColor(int index) {
+    const DWORD r = ((index >> 5) & 7) * 255 / 7;
+    const DWORD g = ((index >> 2) & 7) * 255 / 7;
+    const DWORD b = (index & 3) * 255 / 3;
+    return (r << 16) | (g << 8) | b;
+}
+
+// 256 colours as 0xFFRRGGBB: the given palette, or the 3-3-2 cube without one.
+std::array<DWORD, 256> OpaquePalette(const DWORD* palette) {
+    std::array<DWORD, 256> colors{};
+    for (int i = 0; i < 256; ++i)
+        colors[i] = 0xFF000000u | ((palette ? palette[i] : CubeColor(i)) & 0xFFFFFF);
+    return colors;
+}
+
+// Conversions between raw pixels of a masked format and 0xAARRGGBB, through small tables.
+class PixelCodec {
+public:
+    PixelCodec() = default;
+    explicit PixelCodec(const RasterFormat& format) {
+        const DWORD masks[4] = {format.bMask, format.gMask, format.rMask, format.alphaMask};
+        for (int c = 0; c < 4; ++c) {
+            const Channel ch = Describe(masks[c]);
+            channel_[c] = ch;
+            for (DWORD v = 0; v <= ch.Max(); ++v)
+                unpack_[c][v] = static_cast<BYTE>(
+                    ch.bits == 0 ? (c == 3 ? 255 : 0) : (v * 255 + ch.Max() / 2) / ch.Max());
+            for (DWORD v = 0; v < 256; ++v)
+                pack_[c][v] = ch.bits == 0 ? 0 : ((v * ch.Max() + 127) / 255) << ch.shift;
+        }
+    }
+    std::uint32_t ToArgb(std::uint32_t pixel) const {
+        return Get(pixel, 0) | (Get(pixel, 1) << 8) | (Get(pixel, 2) << 16) | (Get(pixel, 3) << 24);
+    }
+    // The channel masks as the codec sees them (channels wider than 8 bits cut to their top 8).
+    std::uint32_t Mask(int c) const { return channel_[c].Max() << channel_[c].shift; }
+    std::uint32_t FromArgb(std::uint32_t argb) const {
+        return pack_[0][argb & 0xFF] | pack_[1][(argb >> 8) & 0xFF] |
+               pack_[2][(argb >> 16) & 0xFF] | pack_[3][argb >> 24];
+    }
+
+private:
+    std::uint32_t Get(std::uint32_t pixel, int c) const {
+        return unpack_[c][(pixel >> channel_[c].shift) & channel_[c].Max()];
+    }
+    Channel channel_[4];
+    std::array<BYTE, 256> unpack_[4]{};
+    std::array<std::uint32_t, 256> pack_[4]{};
+};
+
+// Nearest palette entries for 15-bit colours, for drawing into 8-bit targets.
+struct IndexTable {
+    std::array<DWORD, 256> colors{};
+    std::vector<BYTE> nearest; // 32768 entries, index (r5 << 10) | (g5 << 5) | b5
+
+    void Build() {
+        nearest.resize(32768);
+        for (int i = 0; i < 32768; ++i) {
+            const int r = ((i >> 10) & 31) * 255 / 31, g = ((i >> 5) & 31) * 255 / 31,
+                      b = (i & 31) * 255 / 31;
+            nearest[i] = Nearest(r, g, b);
+        }
+    }
+    BYTE Nearest(int r, int g, int b) const {
+        int best = 0, bestDistance = 1 << 30;
+        for (int e = 0; e < 256; ++e) {
+            const int dr = static_cast<int>((colors[e] >> 16) & 0xFF) - r;
+            const int dg = static_cast<int>((colors[e] >> 8) & 0xFF) - g;
+            const int db = static_cast<int>(colors[e] & 0xFF) - b;
+            const int distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = e;
+            }
+        }
+        return static_cast<BYTE>(best);
+    }
+    BYTE Lookup(std::uint32_t argb) const {
+        return nearest[((argb >> 9) & 0x7C00) | ((argb >> 6) & 0x03E0) | ((argb >> 3) & 0x1F)];
+    }
+};
+
+// How a target's pixels are read and written.
+struct TargetCodec {
+    RasterFormat format;
+    bool hasPalette = false;
+    std::array<DWORD, 256> paletteKey{}; // the palette the index table was built for
+    PixelCodec codec;
+    IndexTable index;
+
+    template <int BPP> std::uint32_t Pack(std::uint32_t argb) const {
+        if constexpr (BPP == 1)
+            return index.Lookup(argb);
+        else
+            return codec.FromArgb(argb);
+    }
+    template <int BPP> std::uint32_t Unpack(std::uint32_t pixel) const {
+        if constexpr (BPP == 1)
+            return index.colors[pixel & 0xFF];
+        else
+            return codec.ToArgb(pixel);
+    }
+};
+
+template <int BPP> inline std::uint32_t LoadPixel(const BYTE* p) {
+    if constexpr (BPP == 1) {
+        return p[0];
+    } else if constexpr (BPP == 2) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else if constexpr (BPP == 3) {
+        return p[0] | (p[1] << 8) | (p[2] << 16);
+    } else {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+}
+
+template <int BPP> inline void StorePixel(BYTE* p, std::uint32_t v) {
+    if constexpr (BPP == 1) {
+        p[0] = static_cast<BYTE>(v);
+    } else if constexpr (BPP == 2) {
+        const std::uint16_t w = static_cast<std::uint16_t>(v);
+        std::memcpy(p, &w, 2);
+    } else if constexpr (BPP == 3) {
+        p[0] = static_cast<BYTE>(v);
+        p[1] = static_cast<BYTE>(v >> 8);
+        p[2] = static_cast<BYTE>(v >> 16);
+    } else {
+        std::memcpy(p, &v, 4);
+    }
+}
+
+std::uint32_t LoadAny(const BYTE* p, int bytes) {
+    switch (bytes) {
+    case 1:
+        return LoadPixel<1>(p);
+    case 2:
+        return LoadPixel<2>(p);
+    case 3:
+        return LoadPixel<3>(p);
+    default:
+        return LoadPixel<4>(p);
+    }
+}
+
+// A texture converted to 0xAARRGGBB, remembered with a copy of the raw texels it came from
+// so a changed texture is noticed without the caller saying so.
+struct TexelImage {
+    RasterTexture source;
+    std::array<DWORD, 256> palette{};
+    bool keyed = false;
+    std::vector<BYTE> raw;
+    std::vector<std::uint32_t> argb;
+    // Keyed texels: in a texture without alpha they are marked by alpha 0 (all others are
+    // opaque); a texture with alpha lists them here.
+    std::vector<BYTE> transparent;
+    bool anyTransparent = false;
+    bool hasAlpha = false;
+
+    std::size_t RowBytes() const {
+        return static_cast<std::size_t>(source.width) * source.format.BytesPerPixel();
+    }
+    bool Matches(const RasterTexture& t, bool keyOn) const {
+        if (t.bits != source.bits || t.pitch != source.pitch || t.width != source.width ||
+            t.height != source.height || !(t.format == source.format) || keyOn != keyed)
+            return false;
+        if (keyOn && (t.keyLow != source.keyLow || t.keyHigh != source.keyHigh))
+            return false;
+        if (t.format.Indexed() && palette != OpaquePalette(t.palette))
+            return false;
+        const std::size_t rowBytes = RowBytes();
+        for (int y = 0; y < t.height; ++y)
+            if (std::memcmp(raw.data() + y * rowBytes, t.bits + std::ptrdiff_t{y} * t.pitch,
+                            rowBytes) != 0)
+                return false;
+        return true;
+    }
+    void Build(const RasterTexture& t, bool keyOn) {
+        source = t;
+        keyed = keyOn;
+        palette = OpaquePalette(t.palette);
+        const int bytes = t.format.BytesPerPixel();
+        const std::size_t rowBytes = RowBytes();
+        raw.resize(rowBytes * t.height);
+        argb.resize(static_cast<std::size_t>(t.width) * t.height);
+        anyTransparent = false;
+        hasAlpha = !t.format.Indexed() && t.format.alphaMask != 0;
+        transparent.assign(keyOn && hasAlpha ? argb.size() : 0, 0);
+        const PixelCodec codec(t.format);
+        const DWORD colorBits =
+            t.format.Indexed()
+                ? 0xFFu
+                : (t.format.rMask | t.format.gMask | t.format.bMask | t.format.alphaMask);
+        for (int y = 0; y < t.height; ++y) {
+            const BYTE* row = t.bits + std::ptrdiff_t{y} * t.pitch;
+            std::memcpy(raw.data() + y * rowBytes, row, rowBytes);
+            for (int x = 0; x < t.width; ++x) {
+                const std::uint32_t pixel = LoadAny(row + x * bytes, bytes);
+                const std::size_t i = static_cast<std::size_t>(y) * t.width + x;
+                argb[i] = t.format.Indexed() ? palette[pixel & 0xFF] : codec.ToArgb(pixel);
+                if (keyOn) {
+                    const DWORD v = pixel & colorBits;
+                    if (v >= (t.keyLow & colorBits) && v <= (t.keyHigh & colorBits)) {
+                        if (hasAlpha)
+                            transparent[i] = 1;
+                        else
+                            argb[i] = 0;
+                        anyTransparent = true;
+                    }
+                }
+            }
+        }
+    }
+};
+
+enum class BlendKind { Off, Add, Alpha, Generic };
+enum class KeyKind { None, Marker, List };
+enum class TexMode { None, Modulate, ModulateAlpha, Decal, DecalAlpha };
+
+struct Vertex {
+    double x, y, z, rhw;
+    double u, v;
+    double r, g, b, a;
+};
+
+struct Plane {
+    double base = 0, dx = 0, dy = 0;
+    double At(double px, double py) const { return base + dx * px + dy * py; }
+};
+
+struct Edge {
+    std::int64_t dx, dy, xa, ya;
+    std::int64_t bias; // 1 for edges that are neither top nor left
+};
+
+// Everything a triangle's spans need.
+struct TriangleSetup {
+    double x0 = 0, y0 = 0;    // plane origin: the first vertex, snapped
+    Plane z, rhw, u, v, c[4]; // colour channels b, g, r, a
+    bool perspective = false; // u, v, c hold value * rhw
+    bool textured = false;
+    bool bilinear = false;
+    double texWidth = 1, texHeight = 1;
+};
+
+struct Span {
+    std::int64_t s[kChunk]; // texel column, 16.16 (bilinear: minus half a texel)
+    std::int64_t t[kChunk]; // texel row, likewise
+    std::uint32_t color[kChunk];
+    std::uint32_t texel[kChunk];
+    std::uint32_t out[kChunk];
+    BYTE live[kChunk];
+};
+
+inline std::int64_t ToFixed(double v) {
+    constexpr double limit = 70368744177664.0; // 2^46
+    return static_cast<std::int64_t>(std::floor(std::clamp(v, -limit, limit)));
+}
+
+inline std::uint32_t ClampByte(std::int32_t v) {
+    return static_cast<std::uint32_t>(std::clamp(v, 0, 255));
+}
+
+inline int Wrap(std::int64_t i, int size, D3DTEXTUREADDRESS mode) {
+    switch (mode) {
+    case D3DTADDRESS_CLAMP:
+    case D3DTADDRESS_BORDER:
+        return static_cast<int>(std::clamp<std::int64_t>(i, 0, size - 1));
+    case D3DTADDRESS_MIRROR: {
+        const std::int64_t period = 2 * std::int64_t{size};
+        std::int64_t m = i % period;
+        if (m < 0)
+            m += period;
+        return static_cast<int>(m < size ? m : period - 1 - m);
+    }
+    default: {
+        std::int64_t m = i % size;
+        return static_cast<int>(m < 0 ? m + size : m);
+    }
+    }
+}
+
+// Fills the texel coordinates and vertex colours of n pixels from (x, y).
+template <bool Perspective>
+void Interpolate(const TriangleSetup& ts, int x, int y, int n, Span& span) {
+    const double px = x - ts.x0, py = y - ts.y0;
+    const double sScale = ts.texWidth * 65536.0, tScale = ts.texHeight * 65536.0;
+    const double offset = ts.bilinear ? 32768.0 : 0.0;
+    if constexpr (!Perspective) {
+        if (ts.textured) {
+            std::int64_t s = ToFixed(ts.u.At(px, py) * sScale - offset);
+            std::int64_t t = ToFixed(ts.v.At(px, py) * tScale - offset);
+            const std::int64_t ds = ToFixed(ts.u.dx * sScale + 0.5);
+            const std::int64_t dt = ToFixed(ts.v.dx * tScale + 0.5);
+            for (int i = 0; i < n; ++i) {
+                span.s[i] = s;
+                span.t[i] = t;
+                s += ds;
+                t += dt;
+            }
+        }
+        std::int32_t c[4], dc[4];
+        for (int k = 0; k < 4; ++k) {
+            c[k] = static_cast<std::int32_t>(
+                std::lround(std::clamp(ts.c[k].At(px, py), -1.0, 256.0) * 65536.0));
+            dc[k] = static_cast<std::int32_t>(std::lround(ts.c[k].dx * 65536.0));
+        }
+        for (int i = 0; i < n; ++i) {
+            span.color[i] =
+                ClampByte((c[0] + 32768) >> 16) | (ClampByte((c[1] + 32768) >> 16) << 8) |
+                (ClampByte((c[2] + 32768) >> 16) << 16) | (ClampByte((c[3] + 32768) >> 16) << 24);
+            for (int k = 0; k < 4; ++k)
+                c[k] += dc[k];
+        }
+    } else {
+        double r = ts.rhw.At(px, py), u = ts.u.At(px, py), v = ts.v.At(px, py);
+        double c[4];
+        for (int k = 0; k < 4; ++k)
+            c[k] = ts.c[k].At(px, py);
+        for (int i = 0; i < n; ++i) {
+            const double w = 1.0 / r;
+            if (ts.textured) {
+                span.s[i] = ToFixed(u * w * sScale - offset);
+                span.t[i] = ToFixed(v * w * tScale - offset);
+            }
+            std::uint32_t packed = 0;
+            for (int k = 0; k < 4; ++k)
+                packed |= ClampByte(static_cast<std::int32_t>(std::lround(c[k] * w))) << (8 * k);
+            span.color[i] = packed;
+            r += ts.rhw.dx;
+            u += ts.u.dx;
+            v += ts.v.dx;
+            for (int k = 0; k < 4; ++k)
+                c[k] += ts.c[k].dx;
+        }
+    }
+}
+
+// Looks texels up for n pixels; keyed texels clear the pixel's live flag.
+template <bool Bilinear, bool FastWrap, KeyKind Key>
+void Sample(const TexelImage& image, const RasterStates& states, int n, Span& span) {
+    const int w = image.source.width, h = image.source.height;
+    const std::uint32_t* texels = image.argb.data();
+    const BYTE* list = image.transparent.data();
+    const int wMask = w - 1, hMask = h - 1;
+    auto column = [&](std::int64_t i) {
+        return FastWrap ? static_cast<int>(i & wMask) : Wrap(i, w, states.addressU);
+    };
+    auto row = [&](std::int64_t i) {
+        return FastWrap ? static_cast<int>(i & hMask) : Wrap(i, h, states.addressV);
+    };
+    auto transparent = [&](std::size_t at) {
+        if constexpr (Key == KeyKind::Marker)
+            return (texels[at] >> 24) == 0;
+        else if constexpr (Key == KeyKind::List)
+            return list[at] != 0;
+        else
+            return false;
+    };
+    for (int i = 0; i < n; ++i) {
+        if (!span.live[i])
+            continue;
+        if constexpr (!Bilinear) {
+            const std::size_t at =
+                static_cast<std::size_t>(row(span.t[i] >> 16)) * w + column(span.s[i] >> 16);
+            if (transparent(at)) {
+                span.live[i] = 0;
+                continue;
+            }
+            span.texel[i] = texels[at];
+        } else {
+            const std::int64_t si = span.s[i] >> 16, ti = span.t[i] >> 16;
+            const std::uint32_t fx = static_cast<std::uint32_t>(span.s[i] >> 8) & 0xFF;
+            const std::uint32_t fy = static_cast<std::uint32_t>(span.t[i] >> 8) & 0xFF;
+            const int x0 = column(si), x1 = column(si + 1);
+            const std::size_t r0 = static_cast<std::size_t>(row(ti)) * w;
+            const std::size_t r1 = static_cast<std::size_t>(row(ti + 1)) * w;
+            const std::size_t at[4] = {r0 + x0, r0 + x1, r1 + x0, r1 + x1};
+#if defined(__SSE2__)
+            // Neighbouring texels of a row sit side by side except where the row wraps.
+            __m128i topPair, bottomPair;
+            if (x1 == x0 + 1) {
+                topPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[0]));
+                bottomPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[2]));
+            } else {
+                topPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[0]])),
+                                             _mm_cvtsi32_si128(int(texels[at[1]])));
+                bottomPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[2]])),
+                                                _mm_cvtsi32_si128(int(texels[at[3]])));
+            }
+#else
+            const std::uint32_t c00 = texels[at[0]], c10 = texels[at[1]];
+            const std::uint32_t c01 = texels[at[2]], c11 = texels[at[3]];
+#endif
+            bool anyKeyed = false;
+            if constexpr (Key == KeyKind::Marker) {
+#if defined(__SSE2__)
+                // Every tap opaque: all four alpha bytes are 0xFF.
+                const __m128i both = _mm_and_si128(topPair, bottomPair);
+                anyKeyed = (_mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_set1_epi8(char(0xFF)))) &
+                            0x88) != 0x88;
+#else
+                anyKeyed = ((c00 & c10 & c01 & c11) >> 24) != 0xFF;
+#endif
+            } else if constexpr (Key == KeyKind::List)
+                anyKeyed = (list[at[0]] | list[at[1]] | list[at[2]] | list[at[3]]) != 0;
+            if (anyKeyed) {
+                // Transparent taps drop out and the rest share their weight; a pixel that is
+                // mostly transparent is left out.
+                const std::uint32_t weight[4] = {(256 - fx) * (256 - fy), fx * (256 - fy),
+                                                 (256 - fx) * fy, fx * fy};
+                std::uint32_t total = 0, sum[4] = {};
+                for (int k = 0; k < 4; ++k) {
+                    if (transparent(at[k]))
+                        continue;
+                    total += weight[k];
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += ((texels[at[k]] >> (8 * c)) & 0xFF) * weight[k];
+                }
+                if (total * 2 < 65536) {
+                    span.live[i] = 0;
+                    continue;
+                }
+                std::uint32_t packed = 0;
+                for (int c = 0; c < 4; ++c)
+                    packed |= ((sum[c] + total / 2) / total) << (8 * c);
+                span.texel[i] = packed;
+                continue;
+            }
+#if defined(__SSE2__)
+            // Four channels of two texels per register, as 16-bit lanes: rows first, then
+            // the two columns.
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i top = _mm_unpacklo_epi8(topPair, zero);
+            const __m128i bottom = _mm_unpacklo_epi8(bottomPair, zero);
+            const __m128i round = _mm_set1_epi16(128);
+            __m128i v = _mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - fy))),
+                                      _mm_mullo_epi16(bottom, _mm_set1_epi16(short(fy))));
+            v = _mm_srli_epi16(_mm_add_epi16(v, round), 8);
+            const short wl = short(256 - fx), wr = short(fx);
+            const __m128i m = _mm_mullo_epi16(v, _mm_set_epi16(wr, wr, wr, wr, wl, wl, wl, wl));
+            __m128i h = _mm_add_epi16(m, _mm_srli_si128(m, 8));
+            h = _mm_srli_epi16(_mm_add_epi16(h, round), 8);
+            span.texel[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(h, h)));
+#else
+            // Two channels at a time: 0x00AA00BB lanes never carry into each other.
+            auto lerp = [](std::uint32_t a, std::uint32_t b, std::uint32_t f) {
+                const std::uint32_t rbA = a & 0x00FF00FF, agA = (a >> 8) & 0x00FF00FF;
+                const std::uint32_t rbB = b & 0x00FF00FF, agB = (b >> 8) & 0x00FF00FF;
+                const std::uint32_t rb =
+                    ((rbA * (256 - f) + rbB * f + 0x00800080) >> 8) & 0x00FF00FF;
+                const std::uint32_t ag =
+                    ((agA * (256 - f) + agB * f + 0x00800080) >> 8) & 0x00FF00FF;
+                return rb | (ag << 8);
+            };
+            span.texel[i] = lerp(lerp(c00, c10, fx), lerp(c01, c11, fx), fy);
+#endif
+        }
+    }
+}
+
+// Texture and vertex colour combined as the texture blend asks.
+template <TexMode Mode> void Combine(bool textureAlpha, int n, Span& span) {
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t c = span.color[i];
+        if constexpr (Mode == TexMode::None) {
+            span.out[i] = c;
+        } else {
+            const std::uint32_t t = span.texel[i];
+            const std::uint32_t ta = t >> 24, ca = c >> 24;
+            std::uint32_t rgb = 0, a = 0;
+            if constexpr (Mode == TexMode::Modulate || Mode == TexMode::ModulateAlpha) {
+                for (int k = 0; k < 3; ++k)
+                    rgb |= Mul255((t >> (8 * k)) & 0xFF, (c >> (8 * k)) & 0xFF) << (8 * k);
+                if constexpr (Mode == TexMode::Modulate)
+                    a = textureAlpha ? ta : ca;
+                else
+                    a = Mul255(ta, ca);
+            } else if constexpr (Mode == TexMode::Decal) {
+                rgb = t & 0xFFFFFF;
+                a = ta;
+            } else {
+                for (int k = 0; k < 3; ++k) {
+                    const std::uint32_t tc = (t >> (8 * k)) & 0xFF, cc = (c >> (8 * k)) & 0xFF;
+                    rgb |= (Mul255(tc, ta) + Mul255(cc, 255 - ta)) << (8 * k);
+                }
+                a = ca;
+            }
+            span.out[i] = rgb | (a << 24);
+        }
+    }
+}
+
+void DepthTest(const RasterDepth& depth, const RasterStates& states, const Plane& zPlane, double px,
+               double py, int x, int y, int n, Span& span) {
+    const double scale =
+        depth.depthBits >= 32 ? 4294967295.0 : double((1ull << depth.depthBits) - 1);
+    double z = zPlane.At(px, py);
+    BYTE* row = depth.bits + std::ptrdiff_t{y} * depth.pitch;
+    const bool wide = depth.bitsPerCell == 32;
+    for (int i = 0; i < n; ++i, z += zPlane.dx) {
+        if (!span.live[i])
+            continue;
+        const std::uint32_t value =
+            static_cast<std::uint32_t>(std::clamp(z, 0.0, 1.0) * scale + 0.5);
+        BYTE* cell = row + static_cast<std::ptrdiff_t>(x + i) * (wide ? 4 : 2);
+        const std::uint32_t stored = wide ? LoadPixel<4>(cell) : LoadPixel<2>(cell);
+        bool pass = true;
+        switch (states.zFunc) {
+        case D3DCMP_NEVER:
+            pass = false;
+            break;
+        case D3DCMP_LESS:
+            pass = value < stored;
+            break;
+        case D3DCMP_EQUAL:
+            pass = value == stored;
+            break;
+        case D3DCMP_LESSEQUAL:
+            pass = value <= stored;
+            break;
+        case D3DCMP_GREATER:
+            pass = value > stored;
+            break;
+        case D3DCMP_NOTEQUAL:
+            pass = value != stored;
+            break;
+        case D3DCMP_GREATEREQUAL:
+            pass = value >= stored;
+            break;
+        default:
+            break;
+        }
+        if (!pass) {
+            span.live[i] = 0;
+            continue;
+        }
+        if (states.zWrite) {
+            if (wide)
+                StorePixel<4>(cell, value);
+            else
+                StorePixel<2>(cell, value);
+        }
+    }
+}
+
+// One blend factor for the generic path, per channel (b, g, r, a).
+void Factor(D3DBLEND blend, std::uint32_t s, std::uint32_t d, std::uint32_t out[4]) {
+    const std::uint32_t sa = s >> 24, da = d >> 24;
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t sc = (s >> (8 * k)) & 0xFF, dc = (d >> (8 * k)) & 0xFF;
+        std::uint32_t f = 0;
+        switch (blend) {
+        case D3DBLEND_ZERO:
+            f = 0;
+            break;
+        case D3DBLEND_ONE:
+            f = 255;
+            break;
+        case D3DBLEND_SRCCOLOR:
+            f = sc;
+            break;
+        case D3DBLEND_INVSRCCOLOR:
+            f = 255 - sc;
+            break;
+        case D3DBLEND_SRCALPHA:
+        case D3DBLEND_BOTHSRCALPHA:
+            f = sa;
+            break;
+        case D3DBLEND_INVSRCALPHA:
+        case D3DBLEND_BOTHINVSRCALPHA:
+            f = 255 - sa;
+            break;
+        case D3DBLEND_DESTALPHA:
+            f = da;
+            break;
+        case D3DBLEND_INVDESTALPHA:
+            f = 255 - da;
+            break;
+        case D3DBLEND_DESTCOLOR:
+            f = dc;
+            break;
+        case D3DBLEND_INVDESTCOLOR:
+            f = 255 - dc;
+            break;
+        case D3DBLEND_SRCALPHASAT:
+            f = k == 3 ? 255 : std::min(sa, 255 - da);
+            break;
+        default:
+            f = 255;
+            break;
+        }
+        out[k] = f;
+    }
+}
+
+template <int BPP, BlendKind Blend>
+void Write(const TargetCodec& codec, const RasterStates& states, BYTE* row, int x, int n,
+           const Span& span) {
+    BYTE* p = row + static_cast<std::ptrdiff_t>(x) * BPP;
+    for (int i = 0; i < n; ++i, p += BPP) {
+        if (!span.live[i])
+            continue;
+        const std::uint32_t s = span.out[i];
+        std::uint32_t result = s;
+        if constexpr (Blend == BlendKind::Add && BPP > 1) {
+            // Adding in the target's own channels saves unpacking: the same sum to within
+            // the rounding of one channel step.
+            const std::uint64_t sp = codec.codec.FromArgb(s), dp = LoadPixel<BPP>(p);
+            std::uint64_t sum = 0;
+            for (int c = 0; c < 4; ++c) {
+                const std::uint64_t m = codec.codec.Mask(c);
+                sum |= std::min<std::uint64_t>((sp & m) + (dp & m), m);
+            }
+            StorePixel<BPP>(p, static_cast<std::uint32_t>(sum));
+            continue;
+        }
+        if constexpr (Blend != BlendKind::Off) {
+            const std::uint32_t d = codec.Unpack<BPP>(LoadPixel<BPP>(p));
+            if constexpr (Blend == BlendKind::Add) {
+                const std::uint32_t rb = (s & 0x00FF00FF) + (d & 0x00FF00FF);
+                const std::uint32_t ag = ((s >> 8) & 0x00FF00FF) + ((d >> 8) & 0x00FF00FF);
+                // Saturate each lane: a carry into bit 8 of a lane turns the lane to 0xFF.
+                const std::uint32_t rbSat = (rb | (((rb >> 8) & 0x00010001) * 0xFF)) & 0x00FF00FF;
+                const std::uint32_t agSat = (ag | (((ag >> 8) & 0x00010001) * 0xFF)) & 0x00FF00FF;
+                result = rbSat | (agSat << 8);
+            } else if constexpr (Blend == BlendKind::Alpha) {
+                const std::uint32_t a = s >> 24;
+                result = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const std::uint32_t sc = (s >> (8 * k)) & 0xFF, dc = (d >> (8 * k)) & 0xFF;
+                    result |= std::min<std::uint32_t>(255, Mul255(sc, a) + Mul255(dc, 255 - a))
+                              << (8 * k);
+                }
+            } else {
+                // The "both" factors name the source and destination factor at once.
+                D3DBLEND src = states.srcBlend, dst = states.destBlend;
+                if (src == D3DBLEND_BOTHINVSRCALPHA) {
+                    src = D3DBLEND_INVSRCALPHA;
+                    dst = D3DBLEND_SRCALPHA;
+                }
+                std::uint32_t fs[4], fd[4];
+                Factor(src, s, d, fs);
+                Factor(dst, s, d, fd);
+                result = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const std::uint32_t sc = (s >> (8 * k)) & 0xFF, dc = (d >> (8 * k)) & 0xFF;
+                    result |= std::min<std::uint32_t>(255, Mul255(sc, fs[k]) + Mul255(dc, fd[k]))
+                              << (8 * k);
+                }
+            }
+        }
+        if constexpr (BPP == 1)
+            StorePixel<1>(p, codec.index.Lookup(result));
+        else
+            StorePixel<BPP>(p, codec.codec.FromArgb(result));
+    }
+}
+
+using WriteFunction = void (*)(const TargetCodec&, const RasterStates&, BYTE*, int, int,
+                               const Span&);
+
+// Additive blending into 5-6-5, the Direct3D test's busiest case: the pixel is spread to
+// 0x07E0F81F so every channel has a spare bit above it for its carry.
+void WriteAdd565(const TargetCodec& codec, const RasterStates&, BYTE* row, int x, int n,
+                 const Span& span) {
+    BYTE* p = row + static_cast<std::ptrdiff_t>(x) * 2;
+    for (int i = 0; i < n; ++i, p += 2) {
+        if (!span.live[i])
+            continue;
+        const std::uint32_t s = codec.codec.FromArgb(span.out[i]);
+        const std::uint32_t d = LoadPixel<2>(p);
+        const std::uint32_t sum = ((s | (s << 16)) & 0x07E0F81F) + ((d | (d << 16)) & 0x07E0F81F);
+        const std::uint32_t carryRB = sum & 0x00010020, carryG = sum & 0x08000000;
+        const std::uint32_t fill = (carryRB - (carryRB >> 5)) | (carryG - (carryG >> 6));
+        const std::uint32_t out = (sum | fill) & 0x07E0F81F;
+        StorePixel<2>(p, (out | (out >> 16)) & 0xFFFF);
+    }
+}
+
+template <int BPP> WriteFunction PickWrite(BlendKind blend) {
+    switch (blend) {
+    case BlendKind::Off:
+        return &Write<BPP, BlendKind::Off>;
+    case BlendKind::Add:
+        return &Write<BPP, BlendKind::Add>;
+    case BlendKind::Alpha:
+        return &Write<BPP, BlendKind::Alpha>;
+    default:
+        return &Write<BPP, BlendKind::Generic>;
+    }
+}
+
+using SampleFunction = void (*)(const TexelImage&, const RasterStates&, int, Span&);
+
+template <bool Bilinear, bool FastWrap> SampleFunction PickSample(KeyKind key) {
+    switch (key) {
+    case KeyKind::None:
+        return &Sample<Bilinear, FastWrap, KeyKind::None>;
+    case KeyKind::Marker:
+        return &Sample<Bilinear, FastWrap, KeyKind::Marker>;
+    default:
+        return &Sample<Bilinear, FastWrap, KeyKind::List>;
+    }
+}
+
+SampleFunction PickSample(bool bilinear, bool fastWrap, KeyKind key) {
+    if (bilinear)
+        return fastWrap ? PickSample<true, true>(key) : PickSample<true, false>(key);
+    return fastWrap ? PickSample<false, true>(key) : PickSample<false, false>(key);
+}
+
+using CombineFunction = void (*)(bool, int, Span&);
+
+CombineFunction PickCombine(TexMode mode) {
+    switch (mode) {
+    case TexMode::None:
+        return &Combine<TexMode::None>;
+    case TexMode::Modulate:
+        return &Combine<TexMode::Modulate>;
+    case TexMode::ModulateAlpha:
+        return &Combine<TexMode::ModulateAlpha>;
+    case TexMode::Decal:
+        return &Combine<TexMode::Decal>;
+    default:
+        return &Combine<TexMode::DecalAlpha>;
+    }
+}
+
+bool Finite(const D3DTLVERTEX& v) {
+    return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) &&
+           std::isfinite(v.rhw) && std::isfinite(v.tu) && std::isfinite(v.tv);
+}
+
+Vertex MakeVertex(const D3DTLVERTEX& v, D3DCOLOR color) {
+    return Vertex{v.sx,
+                  v.sy,
+                  v.sz,
+                  v.rhw,
+                  v.tu,
+                  v.tv,
+                  static_cast<double>((color >> 16) & 0xFF),
+                  static_cast<double>((color >> 8) & 0xFF),
+                  static_cast<double>(color & 0xFF),
+                  static_cast<double>(color >> 24)};
+}
+
+// Linear blend of two vertices for clipping; attributes are already multiplied by rhw when
+// the triangle is perspective-corrected, so linear is right for them.
+Vertex Mix(const Vertex& a, const Vertex& b, double t) {
+    auto m = [t](double p, double q) { return p + (q - p) * t; };
+    return Vertex{m(a.x, b.x), m(a.y, b.y), m(a.z, b.z), m(a.rhw, b.rhw), m(a.u, b.u),
+                  m(a.v, b.v), m(a.r, b.r), m(a.g, b.g), m(a.b, b.b),     m(a.a, b.a)};
+}
+
+// Cuts a polygon to |x|, |y| <= limit.
+std::vector<Vertex> ClipToGuardBand(std::vector<Vertex> polygon) {
+    for (int side = 0; side < 4; ++side) {
+        auto inside = [side](const Vertex& v) {
+            switch (side) {
+            case 0:
+                return v.x >= -kGuardBand;
+            case 1:
+                return v.x <= kGuardBand;
+            case 2:
+                return v.y >= -kGuardBand;
+            default:
+                return v.y <= kGuardBand;
+            }
+        };
+        auto cut = [side](const Vertex& a, const Vertex& b) {
+            const double limit = (side == 0 || side == 2) ? -kGuardBand : kGuardBand;
+            const double pa = side < 2 ? a.x : a.y, pb = side < 2 ? b.x : b.y;
+            return Mix(a, b, (limit - pa) / (pb - pa));
+        };
+        std::vector<Vertex> next;
+        for (std::size_t i = 0; i < polygon.size(); ++i) {
+            const Vertex& a = polygon[i];
+            const Vertex& b = polygon[(i + 1) % polygon.size()];
+            if (inside(a)) {
+                next.push_back(a);
+                if (!inside(b))
+                    next.push_back(cut(a, b));
+            } else if (inside(b)) {
+                next.push_back(cut(a, b));
+            }
+        }
+        polygon = std::move(next);
+        if (polygon.empty())
+            break;
+    }
+    return polygon;
+}
+
+} // namespace
+
+struct Rasterizer::Impl {
+    TargetCodec target;
+    bool targetValid = false;
+    std::list<TexelImage> textures;
+    Span span;
+
+    const TargetCodec& CodecFor(const RasterTarget& t) {
+        const bool indexed = t.format.Indexed();
+        if (targetValid && target.format == t.format) {
+            if (!indexed)
+                return target;
+            const auto colors = OpaquePalette(t.palette);
+            if (colors == target.paletteKey)
+                return target;
+        }
+        target.format = t.format;
+        if (indexed) {
+            target.paletteKey = OpaquePalette(t.palette);
+            target.index.colors = target.paletteKey;
+            target.index.Build();
+        } else {
+            target.codec = PixelCodec(t.format);
+        }
+        targetValid = true;
+        return target;
+    }
+
+    // Most recently used first; the oldest of sixteen makes room for a new one.
+    const TexelImage& TexelsFor(const RasterTexture& t, bool keyOn) {
+        for (auto it = textures.begin(); it != textures.end(); ++it) {
+            if (it->source.bits != t.bits)
+                continue;
+            if (!it->Matches(t, keyOn))
+                it->Build(t, keyOn);
+            textures.splice(textures.begin(), textures, it);
+            return textures.front();
+        }
+        constexpr std::size_t kKept = 16;
+        if (textures.size() >= kKept)
+            textures.pop_back();
+        textures.emplace_front();
+        textures.front().Build(t, keyOn);
+        return textures.front();
+    }
+
+    void Triangle(const RasterTarget& rt, const RasterDepth* depth, const RasterStates& states,
+                  const D3DRECT& clip, const TexelImage* image, Vertex v0, Vertex v1, Vertex v2);
+    void Polygon(const RasterTarget& rt, const RasterDepth* depth, const RasterStates& states,
+                 const D3DRECT& clip, const TexelImage* image, const Vertex& a, const Vertex& b,
+                 const Vertex& c);
+};
+
+Rasterizer::Rasterizer() : impl_(std::make_unique<Impl>()) {}
+Rasterizer::~Rasterizer() = default;
+
+void Rasterizer::Impl::Polygon(const RasterTarget& rt, const RasterDepth* depth,
+                               const RasterStates& states, const D3DRECT& clip,
+                               const TexelImage* image, const Vertex& a, const Vertex& b,
+                               const Vertex& c) {
+    auto far = [](const Vertex& v) {
+        return std::abs(v.x) > kGuardBand || std::abs(v.y) > kGuardBand;
+    };
+    if (!far(a) && !far(b) && !far(c)) {
+        Triangle(rt, depth, states, clip, image, a, b, c);
+        return;
+    }
+    // Clip in a space where every attribute is linear on the screen.
+    const bool perspective = states.perspective && !(a.rhw == b.rhw && b.rhw == c.rhw);
+    auto toLinear = [perspective](Vertex v) {
+        if (perspective) {
+            v.u *= v.rhw, v.v *= v.rhw, v.r *= v.rhw, v.g *= v.rhw, v.b *= v.rhw, v.a *= v.rhw;
+        }
+        return v;
+    };
+    auto fromLinear = [perspective](Vertex v) {
+        if (perspective) {
+            v.u /= v.rhw, v.v /= v.rhw, v.r /= v.rhw, v.g /= v.rhw, v.b /= v.rhw, v.a /= v.rhw;
+        }
+        return v;
+    };
+    std::vector<Vertex> polygon = ClipToGuardBand({toLinear(a), toLinear(b), toLinear(c)});
+    for (std::size_t i = 2; i < polygon.size(); ++i)
+        Triangle(rt, depth, states, clip, image, fromLinear(polygon[0]), fromLinear(polygon[i - 1]),
+                 fromLinear(polygon[i]));
+}
+
+void Rasterizer::Impl::Triangle(const RasterTarget& rt, const RasterDepth* depth,
+                                const RasterStates& states, const D3DRECT& clip,
+                                const TexelImage* image, Vertex v0, Vertex v1, Vertex v2) {
+    std::int64_t X[3] = {std::llround(v0.x * kSub), std::llround(v1.x * kSub),
+                         std::llround(v2.x * kSub)};
+    std::int64_t Y[3] = {std::llround(v0.y * kSub), std::llround(v1.y * kSub),
+                         std::llround(v2.y * kSub)};
+    const std::int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
+    if (area == 0)
+        return;
+    // A positive area is clockwise on the screen (y grows downwards).
+    if ((states.cullMode == D3DCULL_CCW && area < 0) || (states.cullMode == D3DCULL_CW && area > 0))
+        return;
+    if (area < 0) {
+        std::swap(v1, v2);
+        std::swap(X[1], X[2]);
+        std::swap(Y[1], Y[2]);
+    }
+
+    Edge edges[3];
+    for (int e = 0; e < 3; ++e) {
+        const int a = e, b = (e + 1) % 3;
+        Edge& edge = edges[e];
+        edge.dx = X[b] - X[a];
+        edge.dy = Y[b] - Y[a];
+        edge.xa = X[a];
+        edge.ya = Y[a];
+        const bool topLeft = edge.dy < 0 || (edge.dy == 0 && edge.dx > 0);
+        edge.bias = topLeft ? 0 : 1;
+    }
+
+    const std::int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
+    const int yFirst = static_cast<int>(std::max<std::int64_t>(CeilDiv(minY, kSub), clip.y1));
+    const int yLast = static_cast<int>(std::min<std::int64_t>(FloorDiv(maxY, kSub), clip.y2 - 1));
+    if (yFirst > yLast)
+        return;
+
+    // Attribute planes from the snapped positions.
+    TriangleSetup ts;
+    const double x[3] = {double(X[0]) / kSub, double(X[1]) / kSub, double(X[2]) / kSub};
+    const double y[3] = {double(Y[0]) / kSub, double(Y[1]) / kSub, double(Y[2]) / kSub};
+    ts.x0 = x[0];
+    ts.y0 = y[0];
+    const double ex1 = x[1] - x[0], ey1 = y[1] - y[0], ex2 = x[2] - x[0], ey2 = y[2] - y[0];
+    const double det = ex1 * ey2 - ex2 * ey1;
+    auto plane = [&](double a0, double a1, double a2) {
+        const double d1 = a1 - a0, d2 = a2 - a0;
+        return Plane{a0, (d1 * ey2 - d2 * ey1) / det, (d2 * ex1 - d1 * ex2) / det};
+    };
+    const Vertex* vs[3] = {&v0, &v1, &v2};
+    ts.perspective = states.perspective && !(v0.rhw == v1.rhw && v1.rhw == v2.rhw);
+    if (ts.perspective && (v0.rhw <= 0 || v1.rhw <= 0 || v2.rhw <= 0))
+        return; // behind the eye
+    auto attribute = [&](double Vertex::*field) {
+        double a[3];
+        for (int i = 0; i < 3; ++i)
+            a[i] = vs[i]->*field * (ts.perspective ? vs[i]->rhw : 1.0);
+        return plane(a[0], a[1], a[2]);
+    };
+    ts.z = plane(v0.z, v1.z, v2.z);
+    ts.rhw = plane(v0.rhw, v1.rhw, v2.rhw);
+    ts.u = attribute(&Vertex::u);
+    ts.v = attribute(&Vertex::v);
+    ts.c[0] = attribute(&Vertex::b);
+    ts.c[1] = attribute(&Vertex::g);
+    ts.c[2] = attribute(&Vertex::r);
+    ts.c[3] = attribute(&Vertex::a);
+
+    ts.textured = image != nullptr;
+    SampleFunction sample = nullptr;
+    TexMode mode = TexMode::None;
+    if (ts.textured) {
+        ts.texWidth = image->source.width;
+        ts.texHeight = image->source.height;
+        // Texels per pixel decide between the magnification and minification filters.
+        double dudx = ts.u.dx, dudy = ts.u.dy, dvdx = ts.v.dx, dvdy = ts.v.dy;
+        if (ts.perspective) {
+            const double cx = (x[0] + x[1] + x[2]) / 3 - ts.x0,
+                         cy = (y[0] + y[1] + y[2]) / 3 - ts.y0;
+            const double r = ts.rhw.At(cx, cy), u = ts.u.At(cx, cy) / r, v = ts.v.At(cx, cy) / r;
+            dudx = (ts.u.dx - u * ts.rhw.dx) / r;
+            dudy = (ts.u.dy - u * ts.rhw.dy) / r;
+            dvdx = (ts.v.dx - v * ts.rhw.dx) / r;
+            dvdy = (ts.v.dy - v * ts.rhw.dy) / r;
+        }
+        const double texelsPerPixel =
+            std::abs(dudx * dvdy - dudy * dvdx) * ts.texWidth * ts.texHeight;
+        const D3DTEXTUREFILTER filter = texelsPerPixel > 1.0 ? states.minFilter : states.magFilter;
+        ts.bilinear = filter == D3DFILTER_LINEAR || filter == D3DFILTER_MIPLINEAR ||
+                      filter == D3DFILTER_LINEARMIPNEAREST || filter == D3DFILTER_LINEARMIPLINEAR;
+        const int w = image->source.width, h = image->source.height;
+        const bool fastWrap = states.addressU == D3DTADDRESS_WRAP &&
+                              states.addressV == D3DTADDRESS_WRAP &&
+                              std::has_single_bit(unsigned(w)) && std::has_single_bit(unsigned(h));
+        const KeyKind key = !(image->keyed && image->anyTransparent) ? KeyKind::None
+                            : image->hasAlpha                        ? KeyKind::List
+                                                                     : KeyKind::Marker;
+        sample = PickSample(ts.bilinear, fastWrap, key);
+        switch (states.textureBlend) {
+        case D3DTBLEND_DECAL:
+        case D3DTBLEND_DECALMASK:
+        case D3DTBLEND_COPY:
+            mode = TexMode::Decal;
+            break;
+        case D3DTBLEND_DECALALPHA:
+            mode = TexMode::DecalAlpha;
+            break;
+        case D3DTBLEND_MODULATEALPHA:
+            mode = TexMode::ModulateAlpha;
+            break;
+        default:
+            mode = TexMode::Modulate;
+            break;
+        }
+    }
+    const CombineFunction combine = PickCombine(mode);
+
+    BlendKind blend = BlendKind::Off;
+    if (states.blendEnable) {
+        if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ZERO)
+            blend = BlendKind::Off;
+        else if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ONE)
+            blend = BlendKind::Add;
+        else if ((states.srcBlend == D3DBLEND_SRCALPHA &&
+                  states.destBlend == D3DBLEND_INVSRCALPHA) ||
+                 states.srcBlend == D3DBLEND_BOTHSRCALPHA)
+            blend = BlendKind::Alpha;
+        else
+            blend = BlendKind::Generic;
+    }
+    WriteFunction write = nullptr;
+    switch (rt.format.BytesPerPixel()) {
+    case 1:
+        write = PickWrite<1>(blend);
+        break;
+    case 2:
+        write = blend == BlendKind::Add && rt.format == RasterFormat{16, 0xF800, 0x07E0, 0x001F, 0}
+                    ? &WriteAdd565
+                    : PickWrite<2>(blend);
+        break;
+    case 3:
+        write = PickWrite<3>(blend);
+        break;
+    default:
+        write = PickWrite<4>(blend);
+        break;
+    }
+    const bool useDepth = depth != nullptr && states.zEnable;
+    const TargetCodec& codec = target;
+
+    for (int row = yFirst; row <= yLast; ++row) {
+        const std::int64_t py = std::int64_t{row} * kSub;
+        std::int64_t lo = clip.x1, hi = clip.x2; // [lo, hi)
+        for (const Edge& e : edges) {
+            const std::int64_t c = e.dx * (py - e.ya) + e.dy * e.xa - e.bias;
+            if (e.dy > 0)
+                hi = std::min(hi, FloorDiv(c, kSub * e.dy) + 1);
+            else if (e.dy < 0)
+                lo = std::max(lo, CeilDiv(-c, -kSub * e.dy));
+            else if (c < 0)
+                hi = lo;
+        }
+        BYTE* line = rt.bits + std::ptrdiff_t{row} * rt.pitch;
+        for (std::int64_t start = lo; start < hi; start += kChunk) {
+            const int x0 = static_cast<int>(start);
+            const int n = static_cast<int>(std::min<std::int64_t>(kChunk, hi - start));
+            std::memset(span.live, 1, n);
+            if (ts.perspective)
+                Interpolate<true>(ts, x0, row, n, span);
+            else
+                Interpolate<false>(ts, x0, row, n, span);
+            if (sample)
+                sample(*image, states, n, span);
+            combine(image != nullptr && image->hasAlpha, n, span);
+            if (useDepth)
+                DepthTest(*depth, states, ts.z, x0 - ts.x0, row - ts.y0, x0, row, n, span);
+            write(codec, states, line, x0, n, span);
+        }
+    }
+}
+
+bool Rasterizer::Draw(const RasterTarget& target, const RasterDepth* depth,
+                      const RasterStates& states, const D3DRECT& clip, D3DPRIMITIVETYPE type,
+                      const D3DTLVERTEX* vertices, DWORD count) {
+    if (type != D3DPT_TRIANGLELIST && type != D3DPT_TRIANGLESTRIP && type != D3DPT_TRIANGLEFAN)
+        return false;
+    const int bpp = target.format.bitsPerPixel;
+    if (target.bits == nullptr || target.width <= 0 || target.height <= 0 ||
+        (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32))
+        return false;
+    if (count < 3 || vertices == nullptr)
+        return true;
+
+    D3DRECT area{std::max<LONG>(clip.x1, 0), std::max<LONG>(clip.y1, 0),
+                 std::min<LONG>(clip.x2, target.width), std::min<LONG>(clip.y2, target.height)};
+    if (depth != nullptr) {
+        if (depth->bits == nullptr || (depth->bitsPerCell != 16 && depth->bitsPerCell != 32))
+            depth = nullptr;
+        else {
+            area.x2 = std::min<LONG>(area.x2, depth->width);
+            area.y2 = std::min<LONG>(area.y2, depth->height);
+        }
+    }
+    if (area.x1 >= area.x2 || area.y1 >= area.y2)
+        return true;
+
+    impl_->CodecFor(target);
+    const RasterTexture* texture = states.texture;
+    const TexelImage* image = nullptr;
+    if (texture != nullptr && texture->bits != nullptr && texture->width > 0 &&
+        texture->height > 0) {
+        const int tb = texture->format.bitsPerPixel;
+        if (tb == 8 || tb == 16 || tb == 24 || tb == 32)
+            image = &impl_->TexelsFor(*texture, states.colorKeyEnable && texture->hasColorKey);
+    }
+
+    auto triangle = [&](DWORD a, DWORD b, DWORD c) {
+        const D3DTLVERTEX& va = vertices[a];
+        const D3DTLVERTEX& vb = vertices[b];
+        const D3DTLVERTEX& vc = vertices[c];
+        if (!Finite(va) || !Finite(vb) || !Finite(vc))
+            return;
+        // Flat shading takes the colour of the triangle's first vertex.
+        const bool flat = states.shadeMode == D3DSHADE_FLAT;
+        impl_->Polygon(target, depth, states, area, image, MakeVertex(va, va.color),
+                       MakeVertex(vb, flat ? va.color : vb.color),
+                       MakeVertex(vc, flat ? va.color : vc.color));
+    };
+    switch (type) {
+    case D3DPT_TRIANGLELIST:
+        for (DWORD i = 0; i + 2 < count; i += 3)
+            triangle(i, i + 1, i + 2);
+        break;
+    case D3DPT_TRIANGLESTRIP:
+        // Every other triangle is taken in reverse so the whole strip keeps one winding.
+        for (DWORD i = 0; i + 2 < count; ++i) {
+            if (i % 2 == 0)
+                triangle(i, i + 1, i + 2);
+            else
+                triangle(i + 1, i, i + 2);
+        }
+        break;
+    default:
+        for (DWORD i = 1; i + 1 < count; ++i)
+            triangle(0, i, i + 1);
+        break;
+    }
+    return true;
+}
+
+DWORD Rasterizer::PackColor(const RasterTarget& target, D3DCOLOR color) {
+    const TargetCodec& codec = impl_->CodecFor(target);
+    if (target.format.Indexed())
+        return codec.index.Nearest((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+    return codec.codec.FromArgb(color);
+}
+
+void Rasterizer::ClearTarget(const RasterTarget& target, const D3DRECT& rect, D3DCOLOR color) {
+    const int bpp = target.format.bitsPerPixel;
+    if (target.bits == nullptr || (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32))
+        return;
+    const LONG x1 = std::max<LONG>(rect.x1, 0), y1 = std::max<LONG>(rect.y1, 0);
+    const LONG x2 = std::min<LONG>(rect.x2, target.width),
+               y2 = std::min<LONG>(rect.y2, target.height);
+    if (x1 >= x2 || y1 >= y2)
+        return;
+    const DWORD value = PackColor(target, color);
+    const int bytes = target.format.BytesPerPixel();
+    for (LONG y = y1; y < y2; ++y) {
+        BYTE* p = target.bits + std::ptrdiff_t{y} * target.pitch + std::ptrdiff_t{x1} * bytes;
+        switch (bytes) {
+        case 1:
+            std::memset(p, static_cast<int>(value), x2 - x1);
+            break;
+        case 2:
+            for (LONG x = x1; x < x2; ++x, p += 2)
+                StorePixel<2>(p, value);
+            break;
+        case 3:
+            for (LONG x = x1; x < x2; ++x, p += 3)
+                StorePixel<3>(p, value);
+            break;
+        default:
+            for (LONG x = x1; x < x2; ++x, p += 4)
+                StorePixel<4>(p, value);
+            break;
+        }
+    }
+}
+
+void Rasterizer::ClearDepth(const RasterDepth& depth, const D3DRECT& rect, D3DVALUE z) {
+    if (depth.bits == nullptr || (depth.bitsPerCell != 16 && depth.bitsPerCell != 32))
+        return;
+    const LONG x1 = std::max<LONG>(rect.x1, 0), y1 = std::max<LONG>(rect.y1, 0);
+    const LONG x2 = std::min<LONG>(rect.x2, depth.width),
+               y2 = std::min<LONG>(rect.y2, depth.height);
+    if (x1 >= x2 || y1 >= y2)
+        return;
+    const double scale =
+        depth.depthBits >= 32 ? 4294967295.0 : double((1ull << depth.depthBits) - 1);
+    const double zc = std::isfinite(z) ? std::clamp<double>(z, 0.0, 1.0) : 1.0;
+    const std::uint32_t value = static_cast<std::uint32_t>(zc * scale + 0.5);
+    for (LONG y = y1; y < y2; ++y) {
+        BYTE* p = depth.bits + std::ptrdiff_t{y} * depth.pitch;
+        for (LONG x = x1; x < x2; ++x) {
+            if (depth.bitsPerCell == 32)
+                StorePixel<4>(p + x * 4, value);
+            else
+                StorePixel<2>(p + x * 2, value);
+        }
+    }
+}
+
+} // namespace directx
