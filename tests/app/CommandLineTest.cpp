@@ -7,6 +7,7 @@
 #include "platform/MMSystem.h"
 #include "platform/Shell.h"
 #include "tests/QtPrinters.h"
+#include "tests/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,34 +83,6 @@ TEST(CommandLine, KeepsTheDriveLetterAndTheRankPageChoice) {
 
 namespace {
 
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const QString& to) : old_(QDir::currentPath()) { QDir::setCurrent(to); }
-    ~ScopedCwd() { QDir::setCurrent(old_); }
-
-private:
-    QString old_;
-};
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
 // Runs HeadlessRun and returns what it printed.
 QString RunAndCapture(TForm1& form, const HeadlessOptions& options, int* exitCode) {
     QTemporaryFile out;
@@ -132,7 +105,7 @@ QString DecodedFile(const QString& path) {
 
 TEST(HeadlessRun, PrintsExactlyTheResultFileItWrites) {
     QTemporaryDir dir;
-    ScopedCwd cwd(dir.path());
+    ScopedCurrentDir cwd(dir.path());
     struct Case {
         QStringList tests;
         const char* presetPanel4;
@@ -182,7 +155,7 @@ TEST(HeadlessRun, TypesTheDriveLetterAndWritesTheRankPage) {
     QTemporaryDir home, d, start;
     ScopedEnv h("HOME", home.path().toUtf8());
     ScopedEnv dd("ZELKA_DRIVE_D", d.path().toUtf8());
-    ScopedCwd cwd(start.path());
+    ScopedCurrentDir cwd(start.path());
     TForm1 form;
     form.Panel1->setText("300"); // an overall rating of (300 + 2) div 5 = 60 allows the page
     // The disk test writes 100 lines; the test file shows up in drive D's directory.

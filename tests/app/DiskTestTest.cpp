@@ -85,8 +85,8 @@ TEST(DiskTest, ScoreIsLinesDiv50WithOneSystemWritePer128Bytes) {
 
 TEST(DiskTest, RunsInTheCurrentDirectoryOrOnTheChosenDrive) {
     QTemporaryDir home, d, start;
-    ScopedEnvVar h("HOME", home.path().toUtf8());
-    ScopedEnvVar dd("ZELKA_DRIVE_D", d.path().toUtf8());
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv dd("ZELKA_DRIVE_D", d.path().toUtf8());
     struct Case {
         const char* typed; // null: the box is left alone
         QString expectedDir;
@@ -121,8 +121,8 @@ TEST(DiskTest, RunsInTheCurrentDirectoryOrOnTheChosenDrive) {
 
 TEST(DiskTest, AMissingDriveWarnsResetsTheBoxAndTouchesNothing) {
     QTemporaryDir home, start;
-    ScopedEnvVar h("HOME", home.path().toUtf8());
-    ScopedEnvVar q("ZELKA_DRIVE_Q", QByteArray());
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv q("ZELKA_DRIVE_Q", QByteArray());
     struct Case {
         const char* typed;
         bool click;
@@ -177,7 +177,7 @@ TEST(DiskTest, AnExistingFileIsNeverTouched) {
 
 TEST(DiskTest, AnInputOutputErrorReturnsToTheProgramDirectoryBeforeTheBox) {
     QTemporaryDir start;
-    ScopedEnvVar e("ZELKA_DRIVE_E", "/proc"); // no files can be created there
+    ScopedEnv e("ZELKA_DRIVE_E", "/proc"); // no files can be created there
     ScopedCurrentDir cwd(start.path());
     TForm1 form;
     form.Edit2->setText("E");
@@ -220,8 +220,8 @@ TEST(DiskTest, FreeSpaceCaptionIsMegabytesIn64Bits) {
 
 TEST(DiskTest, TheDriveBoxShowsTheFreeSpaceOfWhatIsTyped) {
     QTemporaryDir home;
-    ScopedEnvVar h("HOME", home.path().toUtf8());
-    ScopedEnvVar dd("ZELKA_DRIVE_D", "/proc");
+    ScopedEnv h("HOME", home.path().toUtf8());
+    ScopedEnv dd("ZELKA_DRIVE_D", "/proc");
     TForm1 form;
     form.Label3->setText("Label3");
     const QString homeFree = QString::number(FreeMegabytes(home.path())) + "Mbyte";
