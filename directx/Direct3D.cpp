@@ -137,24 +137,16 @@ HRESULT SoftDirect3D::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
     *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirect3D2) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3D2*>(this);
+    if (OfferOwnInterface<IDirect3D2>(this, IID_IDirect3D2, riid, ppvObj))
         return S_OK;
-    }
     return dd_->QueryInterface(riid, ppvObj);
 }
 
-ULONG SoftDirect3D::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
+void SoftDirect3D::LastRelease() {
     Direct3DObjects().erase(dd_);
     IDirectDraw2* dd = dd_->Second();
     delete this;
     dd->Release();
-    return 0;
 }
 
 HRESULT SoftDirect3D::CreateViewport(IDirect3DViewport2** out, IUnknown* outer) {
@@ -236,19 +228,12 @@ HRESULT SoftDevice::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
     *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DDevice2) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3DDevice2*>(this);
+    if (OfferOwnInterface<IDirect3DDevice2>(this, IID_IDirect3DDevice2, riid, ppvObj))
         return S_OK;
-    }
     return E_NOINTERFACE;
 }
 
-ULONG SoftDevice::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
+void SoftDevice::LastRelease() {
     const std::vector<SoftViewport*> viewports = std::move(viewports_);
     viewports_.clear();
     for (SoftViewport* viewport : viewports) {
@@ -260,7 +245,6 @@ ULONG SoftDevice::Release() {
     delete this;
     target->Release();
     direct3d->Release();
-    return 0;
 }
 
 bool SoftDevice::Has(SoftViewport* viewport) const {
@@ -505,21 +489,9 @@ HRESULT SoftViewport::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
     *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DViewport2) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3DViewport2*>(this);
+    if (OfferOwnInterface<IDirect3DViewport2>(this, IID_IDirect3DViewport2, riid, ppvObj))
         return S_OK;
-    }
     return E_NOINTERFACE;
-}
-
-ULONG SoftViewport::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
-    delete this;
-    return 0;
 }
 
 D3DRECT SoftViewport::Rect() const {
@@ -595,23 +567,15 @@ HRESULT SoftTexture::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
     *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DTexture2) {
-        AddRef();
-        *ppvObj = static_cast<IDirect3DTexture2*>(this);
+    if (OfferOwnInterface<IDirect3DTexture2>(this, IID_IDirect3DTexture2, riid, ppvObj))
         return S_OK;
-    }
     return surface_->QueryInterface(riid, ppvObj);
 }
 
-ULONG SoftTexture::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
+void SoftTexture::LastRelease() {
     SoftSurface* surface = surface_;
     delete this;
     surface->Release();
-    return 0;
 }
 
 HRESULT SoftTexture::GetHandle(IDirect3DDevice2* lpDevice, D3DTEXTUREHANDLE* handle) {

@@ -20,14 +20,12 @@ class SoftViewport;
 void InstallDirect3D();
 
 // The IDirect3D2 of one DirectDraw object; it keeps that object alive while referenced.
-class SoftDirect3D : public IDirect3D2 {
+class SoftDirect3D : public TCounted<IDirect3D2> {
 public:
     // The Direct3D object of dd, one more reference to it.
     static SoftDirect3D* For(SoftDirectDraw& dd);
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT CreateViewport(IDirect3DViewport2** lplpD3DViewport2, IUnknown* pUnkOuter) override;
     HRESULT CreateDevice(REFCLSID rclsid, LPDIRECTDRAWSURFACE lpDDS,
                          IDirect3DDevice2** lplpD3DDevice2) override;
@@ -37,17 +35,15 @@ public:
 private:
     explicit SoftDirect3D(SoftDirectDraw* dd);
     ~SoftDirect3D() override = default;
+    void LastRelease() override;
     SoftDirectDraw* dd_;
-    ULONG refs_ = 1;
 };
 
-class SoftDevice : public IDirect3DDevice2 {
+class SoftDevice : public TCounted<IDirect3DDevice2> {
 public:
     SoftDevice(DeviceKind kind, SoftDirect3D* direct3d, SoftSurface* target);
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT AddViewport(IDirect3DViewport2* viewport) override;
     HRESULT DeleteViewport(IDirect3DViewport2* viewport) override;
     HRESULT EnumTextureFormats(LPD3DENUMTEXTUREFORMATSCALLBACK callback, LPVOID arg) override;
@@ -79,12 +75,12 @@ public:
 
 private:
     ~SoftDevice() override;
+    void LastRelease() override;
     bool Has(SoftViewport* viewport) const;
 
     DeviceKind kind_;
     SoftDirect3D* direct3d_;
     SoftSurface* target_;
-    ULONG refs_ = 1;
     std::array<DWORD, 256> states_{};
     std::vector<SoftViewport*> viewports_;
     SoftViewport* current_ = nullptr;
@@ -94,11 +90,9 @@ private:
     Rasterizer rasterizer_;
 };
 
-class SoftViewport : public IDirect3DViewport2 {
+class SoftViewport : public TCounted<IDirect3DViewport2> {
 public:
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT Clear(DWORD count, LPD3DRECT rects, DWORD flags) override;
     HRESULT GetViewport2(LPD3DVIEWPORT2 data) override;
     HRESULT SetViewport2(LPD3DVIEWPORT2 data) override;
@@ -110,19 +104,16 @@ public:
     D3DRECT Rect() const;
 
 private:
-    ULONG refs_ = 1;
     bool hasData_ = false;
     D3DVIEWPORT2 data_{};
 };
 
 // IDirect3DTexture2 of a texture surface; each QueryInterface makes one, holding the surface.
-class SoftTexture : public IDirect3DTexture2 {
+class SoftTexture : public TCounted<IDirect3DTexture2> {
 public:
     explicit SoftTexture(SoftSurface* surface);
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT GetHandle(IDirect3DDevice2* device, D3DTEXTUREHANDLE* handle) override;
     HRESULT PaletteChanged(DWORD start, DWORD count) override;
     HRESULT Load(IDirect3DTexture2* source) override;
@@ -131,8 +122,8 @@ public:
 
 private:
     ~SoftTexture() override = default;
+    void LastRelease() override;
     SoftSurface* surface_;
-    ULONG refs_ = 1;
 };
 
 } // namespace directx

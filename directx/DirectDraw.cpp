@@ -50,22 +50,10 @@ SoftPalette::SoftPalette(DWORD caps, const PALETTEENTRY* entries) : caps_(caps) 
 HRESULT SoftPalette::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
-    if (riid == IID_IUnknown || riid == IID_IDirectDrawPalette) {
-        AddRef();
-        *ppvObj = static_cast<IDirectDrawPalette*>(this);
+    if (OfferOwnInterface<IDirectDrawPalette>(this, IID_IDirectDrawPalette, riid, ppvObj))
         return S_OK;
-    }
     *ppvObj = nullptr;
     return E_NOINTERFACE;
-}
-
-ULONG SoftPalette::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
-    delete this;
-    return 0;
 }
 
 HRESULT SoftPalette::GetCaps(DWORD* lpdwCaps) {
@@ -118,22 +106,10 @@ void SoftPalette::Detach(SoftSurface* surface) {
 HRESULT SoftClipper::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
-    if (riid == IID_IUnknown || riid == IID_IDirectDrawClipper) {
-        AddRef();
-        *ppvObj = static_cast<IDirectDrawClipper*>(this);
+    if (OfferOwnInterface<IDirectDrawClipper>(this, IID_IDirectDrawClipper, riid, ppvObj))
         return S_OK;
-    }
     *ppvObj = nullptr;
     return E_NOINTERFACE;
-}
-
-ULONG SoftClipper::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
-    delete this;
-    return 0;
 }
 
 HRESULT SoftClipper::GetHWnd(HWND* lphWnd) {

@@ -5,6 +5,7 @@
 #include "Blit.h"
 #include "DisplayAdapter.h"
 #include "PixelFormat.h"
+#include "ComObject.h"
 #include "ddraw.h"
 
 #include <functional>
@@ -14,13 +15,11 @@ namespace directx {
 
 class SoftSurface;
 
-class SoftPalette : public IDirectDrawPalette {
+class SoftPalette : public TCounted<IDirectDrawPalette> {
 public:
     SoftPalette(DWORD caps, const PALETTEENTRY* entries);
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT GetCaps(DWORD* lpdwCaps) override;
     HRESULT GetEntries(DWORD dwFlags, DWORD dwBase, DWORD dwNumEntries,
                        LPPALETTEENTRY lpEntries) override;
@@ -33,18 +32,15 @@ public:
     void Detach(SoftSurface* surface);
 
 private:
-    ULONG refs_ = 1;
     DWORD caps_;
     PALETTEENTRY entries_[256] = {};
     DWORD colors_[256] = {};
     std::vector<SoftSurface*> users_;
 };
 
-class SoftClipper : public IDirectDrawClipper {
+class SoftClipper : public TCounted<IDirectDrawClipper> {
 public:
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT GetHWnd(HWND* lphWnd) override;
     HRESULT SetHWnd(DWORD dwFlags, HWND hWnd) override;
 
@@ -53,7 +49,6 @@ public:
     RECT ClipArea() const;
 
 private:
-    ULONG refs_ = 1;
     HWND window_ = nullptr;
 };
 
@@ -197,7 +192,7 @@ private:
     std::vector<SoftSurface*> surfaces_;
 };
 
-class SoftSurface : public IDirectDrawSurface {
+class SoftSurface : public TCounted<IDirectDrawSurface> {
 public:
     // What a new surface is; the memory is allocated by the constructor.
     struct Shape {
@@ -212,8 +207,6 @@ public:
     SoftSurface(SoftDirectDraw* owner, const Shape& shape);
 
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT AddAttachedSurface(IDirectDrawSurface* attached) override;
     HRESULT Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, LPRECT lpSrcRect,
                 DWORD dwFlags, LPDDBLTFX lpDDBltFx) override;
@@ -270,6 +263,7 @@ public:
 
 private:
     ~SoftSurface() override;
+    void LastRelease() override;
     void Destroy();
     void Changed(const RECT& rect);
     RECT Bounds() const { return RECT{0, 0, width_, height_}; }
@@ -279,7 +273,6 @@ private:
 
     friend class SoftDirectDraw;
     SoftDirectDraw* owner_;
-    ULONG refs_ = 1;
     int width_, height_;
     PixelFormat format_;
     DWORD caps_;

@@ -59,26 +59,17 @@ HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (!ppvObj)
         return DDERR_INVALIDPARAMS;
     *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirectDrawSurface) {
-        AddRef();
-        *ppvObj = static_cast<IDirectDrawSurface*>(this);
+    if (OfferOwnInterface<IDirectDrawSurface>(this, IID_IDirectDrawSurface, riid, ppvObj))
         return S_OK;
-    }
     if (extensionQuery)
         return extensionQuery(*this, riid, ppvObj);
     return E_NOINTERFACE;
 }
 
-ULONG SoftSurface::Release() {
-    if (refs_ == 0)
-        return 0;
-    if (--refs_ > 0)
-        return refs_;
+void SoftSurface::LastRelease() {
     // A back buffer of a flipping chain lives as long as its front.
-    if (chainFront_)
-        return 0;
-    Destroy();
-    return 0;
+    if (!chainFront_)
+        Destroy();
 }
 
 void SoftSurface::Destroy() {
