@@ -1,9 +1,9 @@
 #include "Graphics.h"
 
+#include "platform/SysUtils.h"
+
 #include <QImage>
 #include <QPainter>
-
-#include "platform/SysUtils.h"
 
 namespace {
 
@@ -53,7 +53,9 @@ QPainter& TCanvas::Painter() {
     return *painter_;
 }
 
-void TCanvas::Release() { painter_.reset(); }
+void TCanvas::Release() {
+    painter_.reset();
+}
 
 void TCanvas::ApplyPen() {
     // A flat cap leaves out the line's end point, as the window system's lines do.
@@ -139,8 +141,12 @@ void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRe
     Changed(dest);
 }
 
-int TCanvas::Width() const { return image_->width(); }
-int TCanvas::Height() const { return image_->height(); }
+int TCanvas::Width() const {
+    return image_->width();
+}
+int TCanvas::Height() const {
+    return image_->height();
+}
 
 TColor TCanvas::Pixel(int x, int y) const {
     if (!image_->valid(x, y))
@@ -196,6 +202,15 @@ void TBitmap::LoadFromFile(const std::string& path) {
     Assign(picture);
 }
 
+bool TBitmap::LoadFromMemory(const void* data, std::size_t size) {
+    QImage picture;
+    if (size > 0x7FFFFFFF ||
+        !picture.loadFromData(static_cast<const uchar*>(data), static_cast<int>(size)))
+        return false;
+    Assign(picture);
+    return true;
+}
+
 void TBitmap::Assign(const QImage& picture) {
     canvas_->Release();
     *image_ = picture.convertToFormat(QImage::Format_RGB32);
@@ -211,5 +226,9 @@ void TBitmap::SetSize(int width, int height) {
     image_->fill(Qt::black);
 }
 
-int TBitmap::Width() const { return image_->width(); }
-int TBitmap::Height() const { return image_->height(); }
+int TBitmap::Width() const {
+    return image_->width();
+}
+int TBitmap::Height() const {
+    return image_->height();
+}

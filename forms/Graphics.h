@@ -3,11 +3,12 @@
 // a brush over Qt's raster painter, bitmaps over QImage, and block transfers with raster
 // operations. The header is Qt-free so the layers below the windows can draw too; the few
 // Qt-side accessors take forward-declared Qt types.
+#include "platform/WinTypes.h"
+
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include "platform/WinTypes.h"
 
 class QImage;
 class QPainter;
@@ -18,9 +19,15 @@ using TColor = DWORD;
 constexpr TColor RGB(BYTE red, BYTE green, BYTE blue) {
     return TColor{red} | (TColor{green} << 8) | (TColor{blue} << 16);
 }
-constexpr BYTE GetRValue(TColor color) { return static_cast<BYTE>(color); }
-constexpr BYTE GetGValue(TColor color) { return static_cast<BYTE>(color >> 8); }
-constexpr BYTE GetBValue(TColor color) { return static_cast<BYTE>(color >> 16); }
+constexpr BYTE GetRValue(TColor color) {
+    return static_cast<BYTE>(color);
+}
+constexpr BYTE GetGValue(TColor color) {
+    return static_cast<BYTE>(color >> 8);
+}
+constexpr BYTE GetBValue(TColor color) {
+    return static_cast<BYTE>(color >> 16);
+}
 
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clMaroon = 0x000080;
@@ -146,6 +153,8 @@ public:
 
     // Reads a BMP or PNG file (or a Qt resource path); raises Exception when it cannot.
     void LoadFromFile(const std::string& path);
+    // Decodes a BMP or PNG held in memory; false (picture unchanged) when it cannot.
+    bool LoadFromMemory(const void* data, std::size_t size);
     // Takes a copy of the picture, converted to 32-bit RGB.
     void Assign(const QImage& picture);
     // A new size; the content is lost and the picture is black.

@@ -1,0 +1,249 @@
+#pragma once
+// The display engine: the component that owns the DirectDraw objects of a form, the surfaces
+// seen through it, and the registries that bring surfaces back after loss.
+#include "directx/ddraw.h"
+#include "forms/Windows.h"
+#include "platform/Classes.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TDDDD;
+class TDDDDSurface;
+class TDDDDTexture;
+class TCanvas;
+class QImage;
+
+enum TDDDDDispMode {
+    dmWin640x480x8,
+    dmWin800x600x8,
+    dmWin1024x768x8,
+    dmWin640x480x16,
+    dmWin800x600x16,
+    dmWin1024x768x16,
+    dmWin640x480x24,
+    dmWin800x600x24,
+    dmWin1024x768x24,
+    dmFull640x480x8,
+    dmFull800x600x8,
+    dmFull1024x768x8,
+    dmFull640x480x16,
+    dmFull800x600x16,
+    dmFull1024x768x16,
+    dmFull640x480x24,
+    dmFull800x600x24,
+    dmFull1024x768x24,
+    dmWinVariable
+};
+
+// What a listed display mode stands for; dmWinVariable takes its size and depth from the
+// form and the desktop instead.
+struct TDisplayModeEntry {
+    bool fullScreen;
+    int width;
+    int height;
+    int bitCount;
+};
+TDisplayModeEntry DisplayModeEntry(TDDDDDispMode mode);
+
+enum TD3DOption : std::uint8_t {
+    DontUseRGBEmulation = 1 << 0,
+    DontUseHAL = 1 << 1,
+    DontUseMMX = 1 << 2
+};
+using TD3DOptions = std::uint8_t;
+
+enum TDDDDSurfaceMemoryType {
+    smtDefault,
+    smtCompatible,
+    smtSystemMemory,
+    smtVideoMemory,
+    smtNonLocalVideoMemory
+};
+enum TDDDDBackBufferMemoryType { bmtDefault, bmtCompatible, bmtSystemMemory, bmtVideoMemory };
+
+using TNotifyEvent = std::function<void(void* sender)>;
+using TDDDDInitEvent = std::function<void(void* sender, bool fNeedChange)>;
+
+// A DirectDraw surface seen with its size and description. It never releases the surface it
+// wraps: whoever created the surface owns it.
+class TDDDDGenSurface {
+public:
+    TDDDDGenSurface(TDDDD* engine, IDirectDrawSurface* surface, int width, int height);
+    virtual ~TDDDDGenSurface() = default;
+    TDDDDGenSurface(const TDDDDGenSurface&) = delete;
+    TDDDDGenSurface& operator=(const TDDDDGenSurface&) = delete;
+
+    IDirectDrawSurface* Surface = nullptr;
+    int Width = 0;
+    int Height = 0;
+    DDSURFACEDESC Desc{};
+    TDDDD* Engine = nullptr;
+    DWORD ColorKey = 0;
+    RECT ClipRect{};
+    bool UseClipRect = false;
+    DDSURFACEDESC LockedDesc{};
+    bool Locked = false;
+
+    virtual void LoadFromFile(const std::string& fileName);
+    virtual void LoadFromArchive(const std::string& archiveName, const std::string& entryName);
+    // The BMP loader: 8-bit files on an 8-bit display are copied row by row, everything else
+    // is decoded and stretched to the surface's size.
+    void LoadFromStream(TStream& stream);
+
+    void Lock(DDSURFACEDESC& desc);
+    void Unlock();
+    void GetSurfaceDesc(DDSURFACEDESC& desc);
+    bool IsLost();
+    void RestoreIfLost();
+    // Raw pixel bits in the surface's own format.
+    DWORD GetPixel(int x, int y);
+    void SetPixel(int x, int y, DWORD value);
+
+    // Copy srcRect of this surface onto the engine's back buffer, clipped to its bounds.
+    HRESULT Draw(const RECT& dstRect, const RECT& srcRect, DWORD flags, DDBLTFX fx);
+    HRESULT DrawFast(int x, int y, const RECT& srcRect, DWORD flags);
+
+protected:
+    TDDDDGenSurface() = default;
+
+private:
+    void LoadDirect8(TStream& stream, std::int64_t bitsOffset, std::int32_t width,
+                     std::int32_t height);
+    void LoadDecoded(TStream& stream);
+};
+
+// An off-screen surface the application creates: it owns its DirectDraw surface, has a source
+// colour key, and remembers where its picture came from so it can be loaded again.
+class TDDDDSurface : public TDDDDGenSurface {
+public:
+    TDDDDSurface(TDDDD* engine, int width, int height, DWORD colorKey);
+    ~TDDDDSurface() override;
+
+    bool FromArchive = false;
+    std::string FileName;
+    std::string ArchiveName;
+    std::string EntryName;
+
+    void Init(TDDDD* engine, int width, int height, DWORD colorKey,
+              TDDDDSurfaceMemoryType memoryType);
+    void LoadFromFile(const std::string& fileName) override;
+    void LoadFromArchive(const std::string& archiveName, const std::string& entryName) override;
+};
+
+// Drawing onto a surface through its device context. The context is taken at the first
+// drawing and given back when the canvas goes; no lock or blit may touch the surface between.
+class TDDDDCanvas {
+public:
+    explicit TDDDDCanvas(TDDDDGenSurface& genSurface);
+    ~TDDDDCanvas();
+    TDDDDCanvas(const TDDDDCanvas&) = delete;
+    TDDDDCanvas& operator=(const TDDDDCanvas&) = delete;
+
+    IDirectDrawSurface* Surface = nullptr;
+    HDC SurfaceDC = nullptr;
+
+    // The canvas over the surface's device context; null when the surface gives none.
+    TCanvas* Handle();
+
+private:
+    std::unique_ptr<TCanvas> canvas_;
+};
+
+class TDDDDSurfaceKeeper {
+public:
+    TDDDDSurfaceKeeper(TDDDD* engine, TDDDDSurface* surface) : Engine(engine), Surface(surface) {}
+    TDDDD* Engine = nullptr;
+    TDDDDSurface* Surface = nullptr;
+};
+
+class TDDDDTextureKeeper {
+public:
+    TDDDDTextureKeeper(TDDDD* engine, TDDDDTexture* texture) : Engine(engine), Texture(texture) {}
+    TDDDD* Engine = nullptr;
+    TDDDDTexture* Texture = nullptr;
+};
+
+// Red, green and blue of the display's pixels: where each channel sits and how many of its
+// eight bits it loses.
+struct TPixelFormatDescription {
+    DWORD RMask = 0, GMask = 0, BMask = 0;
+    int RShift = 0, GShift = 0, BShift = 0;
+    int RLoss = 0, GLoss = 0, BLoss = 0;
+};
+// Shift: zero bits below the lowest set bit (32 for an empty mask); loss: 8 minus the run of
+// set bits from there, not below 0.
+void DescribeMask(DWORD mask, int& shift, int& loss);
+
+class TDDDD {
+public:
+    TDDDD();
+    ~TDDDD();
+    TDDDD(const TDDDD&) = delete;
+    TDDDD& operator=(const TDDDD&) = delete;
+
+    // Published settings.
+    int BackColor = 0;
+    bool AutoDisplayModeInitialize = true;
+    bool Use3D = false;
+    TD3DOptions D3DOptions = 0;
+    bool VsyncAtWindowed = true;
+    bool AllowRakugaki = false;
+    TDDDDSurfaceMemoryType SurfaceLocation = smtDefault;
+    TDDDDBackBufferMemoryType BackBufferLocationAtWindowed = bmtDefault;
+    TDDDDInitEvent OnInit;
+    TNotifyEvent OnRestore;
+    TNotifyEvent OnChangeDisplayMode;
+    TNotifyEvent OnCleanUp;
+    TNotifyEvent OnEnterMenuLoop;
+    TNotifyEvent OnExitMenuLoop;
+    TNotifyEvent OnDestroy;
+
+    // Mode.
+    bool FullScreen = false;
+    int ScreenWidth = 0;
+    int ScreenHeight = 0;
+    int BitCount = 0;
+    int RefreshRate = 0;
+
+    // DirectDraw.
+    IDirectDraw* DirectDraw = nullptr;
+    IDirectDraw2* DirectDraw2 = nullptr;
+    IDirectDrawClipper* Clipper = nullptr;
+    IDirectDrawPalette* Palette = nullptr;
+    std::array<PALETTEENTRY, 256> PaletteEntries{};
+    TDDDDGenSurface* PrimarySurface = nullptr;
+    TDDDDGenSurface* BackBuffer = nullptr;
+    TDDDDGenSurface* ZBuffer = nullptr;
+    int D3DDeviceKind = 0;
+    bool HALAvailable = false;
+    bool UsingHAL = false;
+
+    std::vector<std::string> Drivers;
+    TPixelFormatDescription PixelFormat;
+    std::vector<std::unique_ptr<TDDDDSurfaceKeeper>> SurfaceKeepers;
+    std::vector<std::unique_ptr<TDDDDTextureKeeper>> TextureKeepers;
+
+    // Stores the mode and fills the mode fields from the table.
+    void SetDisplayMode(TDDDDDispMode mode);
+    // Logs that the property is not for reading, then answers it.
+    TDDDDDispMode GetDisplayMode();
+    // Bits per pixel of the display as it is now.
+    int GetDesktopBitCount() const;
+
+    void AddSurface(TDDDDSurface* surface);
+    void RemoveSurface(TDDDDSurface* surface);
+    void AddTexture(TDDDDTexture* texture);
+    void RemoveTexture(TDDDDTexture* texture);
+
+    // The owner form's client width and height, for dmWinVariable.
+    int OwnerClientWidth = 0;
+    int OwnerClientHeight = 0;
+
+private:
+    TDDDDDispMode displayMode_ = dmWin640x480x8;
+};

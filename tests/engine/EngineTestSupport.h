@@ -1,0 +1,95 @@
+#pragma once
+// An engine with a DirectDraw object and a windowless back buffer, the log in a folder of the
+// test's own, and halts that throw.
+#include "directx/DisplayAdapter.h"
+#include "directx/PixelFormat.h"
+#include "engine/dddd.h"
+#include "engine/dddd_log.h"
+#include "forms/Halt.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+struct Halted {};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directx::Adapter().Reset();
+        directx::Adapter().SetDesktopBitCount(16);
+        folder = std::filesystem::temp_directory_path() /
+                 ("zelka-engine-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        SetDebugLogFolderForTests(folder.string());
+    }
+    void TearDown() override {
+        delete engine.BackBuffer;
+        engine.BackBuffer = nullptr;
+        if (back)
+            back->Release();
+        back = nullptr;
+        if (engine.DirectDraw2)
+            engine.DirectDraw2->Release();
+        if (engine.DirectDraw)
+            engine.DirectDraw->Release();
+        engine.DirectDraw2 = nullptr;
+        engine.DirectDraw = nullptr;
+        SetDebugLogFolderForTests("");
+        SetTraceSinkForTests(nullptr);
+        std::filesystem::remove_all(folder);
+        directx::Adapter().Reset();
+    }
+    // DirectDraw at the normal level and a back buffer of the given size and depth.
+    void Open(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY, int bits = 0) {
+        ASSERT_EQ(DirectDrawCreate(nullptr, &engine.DirectDraw, nullptr), DD_OK);
+        ASSERT_EQ(engine.DirectDraw->QueryInterface(IID_IDirectDraw2,
+                                                    reinterpret_cast<void**>(&engine.DirectDraw2)),
+                  DD_OK);
+        ASSERT_EQ(engine.DirectDraw2->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
+        back = Plain(width, height, memory, bits);
+        engine.BackBuffer = new TDDDDGenSurface(&engine, back, width, height);
+    }
+    IDirectDrawSurface* Plain(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY,
+                              int bits = 0) {
+        DDSURFACEDESC desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+        desc.dwWidth = width;
+        desc.dwHeight = height;
+        desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
+        if (bits) {
+            desc.dwFlags |= DDSD_PIXELFORMAT;
+            desc.ddpfPixelFormat = directx::PixelFormat::ForDisplay(bits).ToDD();
+        }
+        IDirectDrawSurface* surface = nullptr;
+        EXPECT_EQ(engine.DirectDraw2->CreateSurface(&desc, &surface, nullptr), DD_OK);
+        return surface;
+    }
+    // The log turned back into UTF-8.
+    std::string Log() const {
+        std::ifstream in(folder / "dddd.debug", std::ios::binary);
+        std::string bytes(std::istreambuf_iterator<char>(in), {});
+        std::string out(bytes.size() * 2 + 1, '\0');
+        iconv_t cd = iconv_open("UTF-8", "CP932");
+        char* from = bytes.data();
+        char* to = out.data();
+        std::size_t fromLeft = bytes.size(), toLeft = out.size();
+        iconv(cd, &from, &fromLeft, &to, &toLeft);
+        iconv_close(cd);
+        out.resize(out.size() - toLeft);
+        return out;
+    }
+
+    TDDDD engine;
+    IDirectDrawSurface* back = nullptr;
+    std::filesystem::path folder;
+    ScopedHaltAction halt{[] { throw Halted{}; }};
+};
