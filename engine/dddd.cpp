@@ -2,8 +2,11 @@
 
 #include "dddd_log.h"
 #include "directx/DisplayAdapter.h"
+#include "forms/Halt.h"
+#include "platform/SystemParameters.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -52,26 +55,172 @@ void DescribeMask(DWORD mask, int& shift, int& loss) {
     loss = std::max(0, 8 - bits);
 }
 
-TDDDD::TDDDD() {
+TDDDD::TDDDD(TFormBase* owner) : Owner(owner) {
+    if (Owner) {
+        previousOnPaint_ = Owner->OnPaint;
+        previousOnCreate_ = Owner->OnCreate;
+        Owner->OnPaint = [this](void* sender) { FormPaintHook(sender); };
+        Owner->OnCreate = [this](void* sender) { FormCreateHook(sender); };
+    }
+    BOOL active = 1;
+    SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    screenSaverWasActive_ = active != 0;
     DirectDrawEnumerateA(EnumDriverCallback, &Drivers);
 }
 
-TDDDD::~TDDDD() = default;
+TDDDD::~TDDDD() {
+    Destroying = true;
+    Drivers.clear();
+    SetDisableScreenSaver(!screenSaverWasActive_);
+    if (OnDestroy)
+        OnDestroy(this);
+    ReleaseAll();
+    if (Owner) {
+        if (windowProcInstalled_)
+            Owner->WindowProc = previousWindowProc_;
+        Owner->OnPaint = previousOnPaint_;
+        Owner->OnCreate = previousOnCreate_;
+    }
+}
+
+void TDDDD::Loaded() {
+    SetDisableScreenSaver(disableScreenSaver_);
+}
+
+void TDDDD::SetDisableScreenSaver(bool value) {
+    disableScreenSaver_ = value;
+    SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, value ? 0 : 1, nullptr, SPIF_SENDWININICHANGE);
+}
+
+void TDDDD::TakeWindow() {
+    if (!Owner)
+        return;
+    const HWND handle = Owner->Handle();
+    if (handle != Window) {
+        Window = handle;
+        if (windowProcInstalled_) {
+            // The procedure belongs to the form object, which keeps it across a new window.
+            Owner->WindowProc = [this](TMessage& m) { EngineWndProc(m); };
+        }
+    }
+}
+
+void TDDDD::InstallWindowProc() {
+    if (!Owner || windowProcInstalled_)
+        return;
+    previousWindowProc_ = Owner->WindowProc;
+    Owner->WindowProc = [this](TMessage& m) { EngineWndProc(m); };
+    windowProcInstalled_ = true;
+}
+
+void TDDDD::FormCreateHook(void* sender) {
+    TakeWindow();
+    if (AutoDisplayModeInitialize && !FullScreen && displayMode_ != dmWinVariable) {
+        SetDisplayMode(displayMode_);
+        if (GetDesktopBitCount() != BitCount) {
+            if (Owner)
+                Owner->HideForm();
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "画面モードが不適切です 色数を%dビットにして起動し直してください",
+                          BitCount);
+            MessageBoxA(Window, text, "警告", MB_OK | MB_ICONWARNING);
+            Halt();
+        }
+    }
+    InitializeScreen(false, 128, 128, GetDesktopBitCount(), 0, "");
+    if (AutoDisplayModeInitialize)
+        SetDisplayMode(displayMode_);
+    if (PendingFirstInit) {
+        PendingFirstInit = false;
+        bool needChange = true;
+        if (AutoDisplayModeInitialize) {
+            needChange =
+                FullScreen && !IsDisplayModeAvailable(ScreenWidth, ScreenHeight, BitCount, 0);
+            if (!needChange)
+                InitializeScreen(FullScreen, ScreenWidth, ScreenHeight, BitCount, 0, "");
+        }
+        if (previousOnCreate_)
+            previousOnCreate_(Owner);
+        if (OnInit)
+            OnInit(sender, needChange);
+        Initialized = true;
+        InstallWindowProc();
+    }
+}
+
+void TDDDD::FormPaintHook(void*) {
+    if (!Owner || !Owner->Active())
+        return;
+    if (previousOnPaint_)
+        previousOnPaint_(Owner);
+    if (!Busy) {
+        RestoreSurfaces();
+        UpdatePalette();
+        if (OnRestore)
+            OnRestore(this);
+    }
+}
+
+void TDDDD::EngineWndProc(TMessage& message) {
+    switch (message.Msg) {
+    case WM_MOVE:
+        if (FullScreen && (LowWord(message.LParam) != 0 || HighWord(message.LParam) != 0))
+            Owner->SetBounds(0, 0, Owner->ClientWidth(), Owner->ClientHeight());
+        break;
+    case WM_SIZE:
+        if (FullScreen && Owner->WindowState() == wsMaximized) {
+            Owner->SetWindowState(wsNormal);
+            Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), ScreenWidth, ScreenHeight);
+        }
+        break;
+    case WM_GETMINMAXINFO:
+        if (FullScreen) {
+            auto* info = reinterpret_cast<MINMAXINFO*>(message.LParam);
+            info->ptMaxSize = POINT{ScreenWidth, ScreenHeight};
+            info->ptMinTrackSize = POINT{ScreenWidth, ScreenHeight};
+            info->ptMaxTrackSize = POINT{ScreenWidth, ScreenHeight};
+            info->ptMaxPosition = POINT{0, 0};
+        }
+        break;
+    case WM_ENTERMENULOOP:
+        if (FullScreen)
+            Owner->SetBounds(0, 0, ScreenWidth, ScreenHeight);
+        if (DirectDraw2)
+            DirectDraw2->FlipToGDISurface();
+        if (OnEnterMenuLoop)
+            OnEnterMenuLoop(this);
+        break;
+    case WM_EXITMENULOOP:
+        if (OnExitMenuLoop)
+            OnExitMenuLoop(this);
+        break;
+    case WM_PALETTECHANGED:
+        UpdatePalette();
+        break;
+    default:
+        break;
+    }
+    if (previousWindowProc_)
+        previousWindowProc_(message);
+}
 
 void TDDDD::SetDisplayMode(TDDDDDispMode mode) {
     displayMode_ = mode;
     if (mode == dmWinVariable) {
         FullScreen = false;
-        ScreenWidth = OwnerClientWidth;
-        ScreenHeight = OwnerClientHeight;
+        ScreenWidth = Owner ? Owner->ClientWidth() : OwnerClientWidth;
+        ScreenHeight = Owner ? Owner->ClientHeight() : OwnerClientHeight;
         BitCount = GetDesktopBitCount();
-        return;
+    } else {
+        const TDisplayModeEntry entry = DisplayModeEntry(mode);
+        FullScreen = entry.fullScreen;
+        ScreenWidth = entry.width;
+        ScreenHeight = entry.height;
+        BitCount = entry.bitCount;
     }
-    const TDisplayModeEntry entry = DisplayModeEntry(mode);
-    FullScreen = entry.fullScreen;
-    ScreenWidth = entry.width;
-    ScreenHeight = entry.height;
-    BitCount = entry.bitCount;
+    if (!PendingFirstInit)
+        InitializeScreen(FullScreen, ScreenWidth, ScreenHeight, BitCount, 0, "");
 }
 
 TDDDDDispMode TDDDD::GetDisplayMode() {

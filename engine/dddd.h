@@ -2,6 +2,7 @@
 // The display engine: the component that owns the DirectDraw objects of a form, the surfaces
 // seen through it, and the registries that bring surfaces back after loss.
 #include "directx/ddraw.h"
+#include "forms/FormBase.h"
 #include "forms/Windows.h"
 #include "platform/Classes.h"
 
@@ -157,6 +158,11 @@ private:
 class TDDDDSurfaceKeeper {
 public:
     TDDDDSurfaceKeeper(TDDDD* engine, TDDDDSurface* surface) : Engine(engine), Surface(surface) {}
+    // After surface loss: memory back, picture loaded again.
+    void RestoreObject();
+    // After the DirectDraw objects were made anew: a new surface from the remembered
+    // description, picture loaded again.
+    void RebuildObject();
     TDDDD* Engine = nullptr;
     TDDDDSurface* Surface = nullptr;
 };
@@ -181,10 +187,16 @@ void DescribeMask(DWORD mask, int& shift, int& loss);
 
 class TDDDD {
 public:
-    TDDDD();
+    // Without an owner the engine takes over no form (tests drive it directly).
+    explicit TDDDD(TFormBase* owner = nullptr);
     ~TDDDD();
     TDDDD(const TDDDD&) = delete;
     TDDDD& operator=(const TDDDD&) = delete;
+
+    // After the settings were read: applies DisableScreenSaver to the system.
+    void Loaded();
+    void SetDisableScreenSaver(bool value);
+    bool GetDisableScreenSaver() const { return disableScreenSaver_; }
 
     // Published settings.
     int BackColor = 0;
@@ -240,10 +252,53 @@ public:
     void AddTexture(TDDDDTexture* texture);
     void RemoveTexture(TDDDDTexture* texture);
 
-    // The owner form's client width and height, for dmWinVariable.
+    // Releases what the engine holds and builds the DirectDraw set-up for the mode.
+    void InitializeScreen(bool fullScreen, int width, int height, int bitCount, int refreshRate,
+                          const std::string& driverName);
+    // A new DirectDraw object for the driver listed as "description (name)", or null.
+    IDirectDraw* FindDriverByName(const std::string& text);
+    void ReleaseAll();
+    void Present();
+    void ClearBackBuffer();
+    void RestoreSurfaces();
+    void UpdatePalette();
+    bool IsDisplayModeAvailable(int width, int height, int bitCount, int refreshRate);
+
+    void RestoreKeptObjects();
+    void RebuildKeptObjects();
+
+    // What the engine puts in place of the owner's events and window procedure.
+    void FormCreateHook(void* sender);
+    void FormPaintHook(void* sender);
+    void EngineWndProc(TMessage& message);
+
+    // The owner form's window and its client width and height (dmWinVariable).
+    HWND Window = nullptr;
     int OwnerClientWidth = 0;
     int OwnerClientHeight = 0;
 
+    bool PendingFirstInit = true;
+    bool Initialized = false;
+    bool Busy = false;
+    bool Destroying = false;
+
+    TFormBase* Owner = nullptr;
+
 private:
+    void CreateDefaultDriver();
+    // Takes the owner's window; when it is new, puts the engine's procedure on it again.
+    void TakeWindow();
+    void InstallWindowProc();
+    TFormEvent previousOnCreate_;
+    TFormEvent previousOnPaint_;
+    TWndMethod previousWindowProc_;
+    bool windowProcInstalled_ = false;
+    RECT windowedBounds_{};
+    bool haveWindowedBounds_ = false;
+    // Whether the set-up now in place is a full-screen one (FullScreen may already name the
+    // next mode).
+    bool setUpFullScreen_ = false;
+    bool screenSaverWasActive_ = true;
+    bool disableScreenSaver_ = true;
     TDDDDDispMode displayMode_ = dmWin640x480x8;
 };

@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QMoveEvent>
+#include <QResizeEvent>
 #include <QScreen>
 
 TForm::TForm(QWidget* parent) : QWidget(parent) {}
@@ -18,7 +20,9 @@ void TForm::ShowModal() {
     setWindowModality(Qt::NonModal);
 }
 
-void TForm::Close() { close(); }
+void TForm::Close() {
+    close();
+}
 
 void TForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
@@ -27,6 +31,62 @@ void TForm::closeEvent(QCloseEvent* event) {
     if (modalLoop_)
         modalLoop_->quit();
     emit Closed();
+}
+
+TWindowState TForm::WindowState() const {
+    if (isMaximized())
+        return wsMaximized;
+    return isMinimized() ? wsMinimized : wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState state) {
+    switch (state) {
+    case wsNormal:
+        showNormal();
+        break;
+    case wsMinimized:
+        showMinimized();
+        break;
+    case wsMaximized:
+        showMaximized();
+        break;
+    }
+}
+
+void TForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    Perform(WM_MOVE, 0, MakeLParam(event->pos().x(), event->pos().y()));
+}
+
+void TForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Perform(WM_SIZE, isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED,
+            MakeLParam(event->size().width(), event->size().height()));
+}
+
+void TForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Perform(WM_SIZE, isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED,
+                MakeLParam(width(), height()));
+}
+
+void TForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The size limits a procedure asks for hold from the next show on.
+    MINMAXINFO info{};
+    TMessage message{WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info), 0};
+    WindowProc(message);
+    if (info.ptMaxTrackSize.x > 0 && info.ptMaxTrackSize.y > 0)
+        setMaximumSize(info.ptMaxTrackSize.x, info.ptMaxTrackSize.y);
+    else
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void TForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (OnPaint)
+        OnPaint(static_cast<TFormBase*>(this));
 }
 
 int ScreenWidth() {

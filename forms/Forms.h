@@ -1,10 +1,12 @@
 #pragma once
 // The form base: a top-level window whose modal show returns when the form closes itself.
+#include "FormBase.h"
+
 #include <QWidget>
 
 class QEventLoop;
 
-class TForm : public QWidget {
+class TForm : public QWidget, public TFormBase {
     Q_OBJECT
 public:
     explicit TForm(QWidget* parent = nullptr);
@@ -23,11 +25,35 @@ public:
     void SetWidth(int width) { resize(width, height()); }
     void SetHeight(int height) { resize(width(), height); }
 
+    HWND Handle() override { return WindowHandle(this); }
+    bool Active() const override { return isActiveWindow(); }
+    TWindowState WindowState() const override;
+    void SetWindowState(TWindowState state) override;
+    int FormLeft() const override { return x(); }
+    int FormTop() const override { return y(); }
+    int ClientWidth() const override { return width(); }
+    int ClientHeight() const override { return height(); }
+    void SetBounds(int left, int top, int width, int height) override {
+        setGeometry(left, top, width, height);
+    }
+    void ShowForm() override { show(); }
+    void HideForm() override { hide(); }
+    void BringToFront() override {
+        raise();
+        activateWindow();
+    }
+
 signals:
     void Closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Translated into window messages for WindowProc, and the paint event for OnPaint.
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QEventLoop* modalLoop_ = nullptr;

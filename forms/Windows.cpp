@@ -1,5 +1,7 @@
 #include "Windows.h"
 
+#include "Dialogs.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -326,4 +328,10 @@ BOOL DeleteMemoryDC(HDC dc) {
 QImage* DeviceContextImage(HDC dc) {
     auto it = DeviceContexts().find(reinterpret_cast<std::uintptr_t>(dc));
     return it == DeviceContexts().end() ? nullptr : &it->second->image;
+}
+
+int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
+    ShowMessageBox((type & MB_ICONERROR) == MB_ICONERROR ? BoxKind::Error : BoxKind::Warning,
+                   QString::fromUtf8(caption), QString::fromUtf8(text));
+    return IDOK;
 }

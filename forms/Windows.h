@@ -83,5 +83,13 @@ void RemoveDeactivationHandler(int id);
 // XRGB1555, BGR888 or XRGB8888). Null for another layout.
 HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout layout);
 BOOL DeleteMemoryDC(HDC dc);
+constexpr UINT MB_OK = 0x0000;
+constexpr UINT MB_ICONWARNING = 0x0030;
+constexpr UINT MB_ICONERROR = 0x0010;
+constexpr int IDOK = 1;
+// A modal box with one OK button (texts in UTF-8); a warning unless MB_ICONERROR is given.
+// Returns IDOK once it is answered.
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+
 // The image a painter draws on for that device context; null for an unknown handle.
 QImage* DeviceContextImage(HDC dc);

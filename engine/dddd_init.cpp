@@ -1,0 +1,466 @@
+// Building the DirectDraw set-up for a display mode, releasing it, presenting frames and
+// bringing lost surfaces back.
+#include "dddd.h"
+#include "dddd_log.h"
+#include "directx/DisplayAdapter.h"
+#include "platform/SysUtils.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string Format(const char* pattern, auto... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, pattern, values...);
+    return text;
+}
+
+template <typename T> void ReleaseField(T*& field) {
+    if (field)
+        field->Release();
+    field = nullptr;
+}
+
+template <typename T> void ReleaseChecked(T*& field, const char* message) {
+    if (field)
+        CheckResult(static_cast<int>(field->Release()), message);
+    field = nullptr;
+}
+
+DDSURFACEDESC FreshDesc() {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    return desc;
+}
+
+struct DriverSearch {
+    std::string text;
+    IDirectDraw* found = nullptr;
+};
+
+BOOL FindByNameCallback(GUID* guid, LPSTR description, LPSTR name, LPVOID context) {
+    auto* search = static_cast<DriverSearch*>(context);
+    const std::string entry = std::string(description) + " (" + name + ")";
+    if (entry != search->text)
+        return TRUE;
+    IDirectDraw* object = nullptr;
+    if (DirectDrawCreate(guid, &object, nullptr) != DD_OK)
+        return TRUE;
+    search->found = object;
+    Trace(Format("Created DDraw Driver ... %s %p", entry.c_str(), static_cast<void*>(object)));
+    return FALSE;
+}
+
+BOOL Find3DDriver(GUID* guid, LPSTR description, LPSTR, LPVOID context) {
+    auto* engine = static_cast<TDDDD*>(context);
+    Trace(Format("Enumerated DDraw Driver ... %s", description));
+    if (!guid)
+        return TRUE;
+    IDirectDraw* object = nullptr;
+    CheckResult(DirectDrawCreate(guid, &object, nullptr), "DirectDrawドライバの作成に失敗しました");
+    DDCAPS hardware{}, emulation{};
+    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
+    if (object->GetCaps(&hardware, &emulation) == DD_OK && (hardware.dwCaps & DDCAPS_3D) &&
+        (hardware.ddsCaps.dwCaps & DDSCAPS_TEXTURE)) {
+        engine->DirectDraw = object;
+        return FALSE;
+    }
+    object->Release();
+    return TRUE;
+}
+
+struct ModeSearch {
+    int width, height, bitCount, refreshRate;
+    int seen = 0;
+    bool found = false;
+};
+
+HRESULT ModeCallback(LPDDSURFACEDESC desc, LPVOID context) {
+    auto* search = static_cast<ModeSearch*>(context);
+    // At most the first 256 modes count.
+    if (search->seen++ >= 256)
+        return DDENUMRET_CANCEL;
+    auto matches = [](int wanted, DWORD value) { return wanted == 0 || DWORD(wanted) == value; };
+    if (matches(search->width, desc->dwWidth) && matches(search->height, desc->dwHeight) &&
+        matches(search->bitCount, desc->ddpfPixelFormat.dwRGBBitCount) &&
+        matches(search->refreshRate, desc->dwRefreshRate))
+        search->found = true;
+    return DDENUMRET_OK;
+}
+
+// Unscaled clip of a copy to (x, y) against the clip rectangle: false when nothing is left.
+bool ClipFast(LONG& pos, LONG& low, LONG& high, LONG clipLow, LONG clipHigh) {
+    const LONG end = pos + (high - low);
+    const LONG high0 = high;
+    if (clipHigh < pos || end < clipLow)
+        return false;
+    if (clipHigh < end)
+        high = clipHigh + low - pos;
+    if (pos < clipLow) {
+        low = high0 - (end - clipLow);
+        pos = clipLow;
+    }
+    return true;
+}
+
+bool ClipScaled(LONG& dLow, LONG& dHigh, LONG& sLow, LONG& sHigh, LONG clipLow, LONG clipHigh) {
+    const std::int64_t sw = sHigh - sLow, dw = dHigh - dLow;
+    const LONG sHigh0 = sHigh, dHigh0 = dHigh;
+    if (clipHigh < dLow || dHigh < clipLow || dw == 0)
+        return false;
+    if (clipHigh < dHigh) {
+        sHigh = static_cast<LONG>(sw * (std::int64_t{clipHigh} - dLow) / dw + sLow);
+        dHigh = clipHigh;
+    }
+    if (dLow < clipLow) {
+        sLow = static_cast<LONG>(sHigh0 - (std::int64_t{dHigh0} - clipLow) * sw / dw);
+        dLow = clipLow;
+    }
+    return true;
+}
+
+} // namespace
+
+void TDDDD::CreateDefaultDriver() {
+    CheckResult(DirectDrawCreate(nullptr, &DirectDraw, nullptr),
+                "DirectDrawオブジェクトが作成できません");
+}
+
+IDirectDraw* TDDDD::FindDriverByName(const std::string& text) {
+    DriverSearch search{text.substr(0, 255)};
+    DirectDrawEnumerateA(FindByNameCallback, &search);
+    return search.found;
+}
+
+void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCount, int refreshRate,
+                             const std::string& driverName) {
+    Trace(Format("スクリーンモード%d x %d x %d として初期化を開始します", width, height, bitCount));
+    // A window that goes full screen gets its place back when the engine returns to a window.
+    if (fullScreen && Owner && !setUpFullScreen_) {
+        windowedBounds_ =
+            RECT{Owner->FormLeft(), Owner->FormTop(), Owner->FormLeft() + Owner->ClientWidth(),
+                 Owner->FormTop() + Owner->ClientHeight()};
+        haveWindowedBounds_ = true;
+    }
+    if (fullScreen && Owner)
+        Owner->ShowForm();
+    Busy = true;
+    ReleaseAll();
+    TakeWindow();
+    if (!fullScreen && Owner && haveWindowedBounds_) {
+        haveWindowedBounds_ = false;
+        Owner->SetBounds(windowedBounds_.left, windowedBounds_.top,
+                         windowedBounds_.right - windowedBounds_.left,
+                         windowedBounds_.bottom - windowedBounds_.top);
+    }
+
+    if (fullScreen) {
+        Trace("フルスクリーンで初期化を開始します");
+        if (!driverName.empty()) {
+            Trace("指定されたドライバ " + driverName + " を使用します");
+            DirectDraw = FindDriverByName(driverName);
+            if (!DirectDraw) {
+                Trace("指定されたドライバが見つからなかったので、デフォルトのドライバを使用します");
+                CreateDefaultDriver();
+            }
+        } else {
+            Trace("デフォルトのドライバを使用します");
+            if (Use3D)
+                DirectDrawEnumerateA(Find3DDriver, this);
+            if (!DirectDraw)
+                CreateDefaultDriver();
+        }
+    } else {
+        Trace("ウィンドウモードで初期化を開始します");
+        CreateDefaultDriver();
+    }
+    CheckResult(
+        DirectDraw->QueryInterface(IID_IDirectDraw2, reinterpret_cast<void**>(&DirectDraw2)),
+        "DirectDrawオブジェクトとDirectDraw2オブジェクトの連結に失敗しました");
+
+    DDCAPS hardware{}, emulation{};
+    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
+    DirectDraw2->GetCaps(&hardware, &emulation);
+    HALAvailable = (hardware.dwCaps & DDCAPS_3D) && bitCount > 8;
+    Trace(Format("Caps:%016" PRIX64, static_cast<std::uint64_t>(hardware.dwCaps)));
+
+    IDirectDrawSurface* primary = nullptr;
+    IDirectDrawSurface* back = nullptr;
+    if (fullScreen) {
+        if (Owner)
+            Owner->SetBounds(0, 0, width, height);
+        CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT |
+                                                                 DDSCL_EXCLUSIVE |
+                                                                 DDSCL_ALLOWMODEX),
+                    "協調レベルの設定に失敗しました");
+        CheckResult(DirectDraw2->SetDisplayMode(width, height, bitCount, refreshRate, 0),
+                    Format("画面モード%dx%dx%dの初期化に失敗しました", width, height, bitCount));
+        DDSURFACEDESC desc = FreshDesc();
+        desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
+        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX |
+                              (Use3D ? DDSCAPS_3DDEVICE : 0);
+        desc.dwBackBufferCount = 1;
+        CheckResult(DirectDraw2->CreateSurface(&desc, &primary, nullptr),
+                    "プライマリ・サーフェスの作成に失敗しました");
+        DDSCAPS backCaps{DDSCAPS_BACKBUFFER};
+        CheckResult(primary->GetAttachedSurface(&backCaps, &back),
+                    "バックバッファの作成に失敗しました");
+        if (Owner) {
+            Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), GetSystemMetrics(SM_CXSCREEN),
+                             GetSystemMetrics(SM_CYSCREEN));
+            Owner->BringToFront();
+        }
+    } else {
+        CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_NORMAL),
+                    "協調レベルの設定に失敗しました");
+        DDSURFACEDESC desc = FreshDesc();
+        desc.dwFlags = DDSD_CAPS;
+        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+        CheckResult(DirectDraw2->CreateSurface(&desc, &primary, nullptr),
+                    "プライマリ・サーフェスの作成に失敗しました");
+        DWORD memory = DDSCAPS_VIDEOMEMORY;
+        const bool noHal = (D3DOptions & DontUseHAL) || !HALAvailable;
+        switch (BackBufferLocationAtWindowed) {
+        case bmtDefault:
+        case bmtCompatible:
+            if (Use3D)
+                memory = noHal ? DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE
+                               : DDSCAPS_VIDEOMEMORY | DDSCAPS_3DDEVICE;
+            else
+                memory = BackBufferLocationAtWindowed == bmtDefault ? DDSCAPS_VIDEOMEMORY
+                                                                    : DDSCAPS_SYSTEMMEMORY;
+            break;
+        case bmtSystemMemory:
+            memory = DDSCAPS_SYSTEMMEMORY | (Use3D ? DDSCAPS_3DDEVICE : 0);
+            break;
+        case bmtVideoMemory:
+            memory = DDSCAPS_VIDEOMEMORY | (Use3D ? DDSCAPS_3DDEVICE : 0);
+            break;
+        }
+        DDSURFACEDESC backDesc = FreshDesc();
+        backDesc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+        backDesc.dwWidth = width;
+        backDesc.dwHeight = height;
+        backDesc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
+        if (DirectDraw2->CreateSurface(&backDesc, &back, nullptr) != DD_OK) {
+            back = nullptr;
+            backDesc.ddsCaps.dwCaps &= ~DDSCAPS_VIDEOMEMORY;
+            CheckResult(DirectDraw2->CreateSurface(&backDesc, &back, nullptr),
+                        "バックバッファの作成に失敗しました");
+        }
+        const DWORD caps = backDesc.ddsCaps.dwCaps;
+        if ((caps & DDSCAPS_VIDEOMEMORY) && (caps & DDSCAPS_NONLOCALVIDMEM))
+            Trace("バックバッファをノンローカルビデオメモリに配置します");
+        else if (caps & DDSCAPS_VIDEOMEMORY)
+            Trace("バックバッファをビデオメモリに配置します");
+        else if (caps & DDSCAPS_SYSTEMMEMORY)
+            Trace("バックバッファをシステムメモリに配置します");
+        else
+            Trace("バックバッファをドライバのデフォルトの位置(おそらくビデオメモリ)に配置します");
+        if (!AllowRakugaki) {
+            CheckResult(DirectDraw2->CreateClipper(0, &Clipper, nullptr),
+                        "Clipperオブジェクトの作成に失敗しました");
+            CheckResult(Clipper->SetHWnd(0, Window), "Clipperのフォームへの割り当てに失敗しました");
+            CheckResult(primary->SetClipper(Clipper),
+                        "Clipperのプライマリサーフェスへの割り当てに失敗しました");
+        }
+    }
+
+    BitCount = bitCount;
+    FullScreen = fullScreen;
+    setUpFullScreen_ = fullScreen;
+    RefreshRate = refreshRate;
+    ScreenWidth = width;
+    ScreenHeight = height;
+
+    delete PrimarySurface;
+    delete BackBuffer;
+    PrimarySurface = new TDDDDGenSurface(this, primary, width, height);
+    BackBuffer = new TDDDDGenSurface(this, back, width, height);
+
+    ReleaseField(Palette);
+    if (!Use3D) {
+        for (PALETTEENTRY& entry : PaletteEntries)
+            entry.peFlags = 0x04;
+    } else if (fullScreen) {
+        for (int i = 0; i < 256; ++i)
+            PaletteEntries[i] = PALETTEENTRY{static_cast<BYTE>(((i >> 5) & 7) * 255 / 7),
+                                             static_cast<BYTE>(((i >> 2) & 7) * 255 / 7),
+                                             static_cast<BYTE>((i & 3) * 255 / 3), 0x40};
+    } else {
+        PaletteEntries = directx::Adapter().systemPalette;
+        for (int i = 0; i < 256; ++i)
+            PaletteEntries[i].peFlags = (i < 10 || i >= 246) ? 0x40 : 0x01;
+    }
+    if (bitCount == 8) {
+        CheckResult(
+            DirectDraw2->CreatePalette(DDPCAPS_8BIT, PaletteEntries.data(), &Palette, nullptr),
+            "DirectDrawPaletteの作成に失敗しました");
+        CheckResult(primary->SetPalette(Palette),
+                    "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました");
+        CheckResult(back->SetPalette(Palette),
+                    "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
+    }
+
+    Busy = false;
+    if (Initialized) {
+        RebuildKeptObjects();
+        if (OnChangeDisplayMode)
+            OnChangeDisplayMode(this);
+    }
+    if (bitCount != 8) {
+        DDSURFACEDESC desc{};
+        BackBuffer->GetSurfaceDesc(desc);
+        PixelFormat.RMask = desc.ddpfPixelFormat.dwRBitMask;
+        PixelFormat.GMask = desc.ddpfPixelFormat.dwGBitMask;
+        PixelFormat.BMask = desc.ddpfPixelFormat.dwBBitMask;
+        DescribeMask(PixelFormat.RMask, PixelFormat.RShift, PixelFormat.RLoss);
+        DescribeMask(PixelFormat.GMask, PixelFormat.GShift, PixelFormat.GLoss);
+        DescribeMask(PixelFormat.BMask, PixelFormat.BShift, PixelFormat.BLoss);
+        Trace(Format("PixelFormat: RMask=%.8x GMask=%.8x BMask=%.8x", PixelFormat.RMask,
+                     PixelFormat.GMask, PixelFormat.BMask));
+    }
+}
+
+void TDDDD::ReleaseAll() {
+    Busy = true;
+    if (PendingFirstInit)
+        return;
+    Trace("リソースを全て解放します");
+    if (!Destroying && Initialized) {
+        if (OnCleanUp)
+            OnCleanUp(this);
+    }
+    ReleaseField(Palette);
+    ReleaseField(Clipper);
+    // The wrappers never release their surfaces, so both go in either mode. What was set up
+    // decides, not FullScreen, which may already name the mode being switched to.
+    delete BackBuffer;
+    BackBuffer = nullptr;
+    delete PrimarySurface;
+    PrimarySurface = nullptr;
+    if (setUpFullScreen_ && DirectDraw2)
+        DirectDraw2->RestoreDisplayMode();
+    ReleaseChecked(DirectDraw2, "DirectDrawオブジェクトの解放に失敗しました");
+    ReleaseChecked(DirectDraw, "DirectDrawオブジェクトの解放に失敗しました");
+}
+
+void TDDDD::Present() {
+    if (!PrimarySurface || !BackBuffer)
+        return;
+    if (FullScreen && PrimarySurface->Surface->Flip(nullptr, DDFLIP_WAIT) == DD_OK)
+        return;
+    DDSURFACEDESC desc = FreshDesc();
+    BackBuffer->Surface->GetSurfaceDesc(&desc);
+    RECT src{0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+    RECT client{};
+    GetClientRect(Window, &client);
+    POINT origin{};
+    ClientToScreen(Window, &origin);
+    RECT dst{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+    const RECT clip{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (VsyncAtWindowed)
+        DirectDraw2->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    const bool sameSize = src.right - src.left == dst.right - dst.left &&
+                          src.bottom - src.top == dst.bottom - dst.top;
+    if (sameSize && AllowRakugaki) {
+        LONG x = dst.left, y = dst.top;
+        if (ClipFast(x, src.left, src.right, clip.left, clip.right) &&
+            ClipFast(y, src.top, src.bottom, clip.top, clip.bottom))
+            PrimarySurface->Surface->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y),
+                                             BackBuffer->Surface, &src, DDBLTFAST_WAIT);
+    } else if (!AllowRakugaki) {
+        if (ClipScaled(dst.left, dst.right, src.left, src.right, clip.left, clip.right) &&
+            ClipScaled(dst.top, dst.bottom, src.top, src.bottom, clip.top, clip.bottom)) {
+            DDBLTFX fx{};
+            fx.dwSize = sizeof fx;
+            PrimarySurface->Surface->Blt(&dst, BackBuffer->Surface, &src, DDBLT_WAIT, &fx);
+        }
+    } else {
+        PrimarySurface->Surface->Blt(&dst, BackBuffer->Surface, &src, DDBLT_WAIT, nullptr);
+    }
+}
+
+void TDDDD::ClearBackBuffer() {
+    if (!BackBuffer)
+        return;
+    RECT rect{0, 0, ScreenWidth, ScreenHeight};
+    DDBLTFX fx{};
+    fx.dwSize = sizeof fx;
+    fx.dwFillColor = static_cast<DWORD>(BackColor);
+    BackBuffer->Surface->Blt(&rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+}
+
+void TDDDD::RestoreSurfaces() {
+    if (PrimarySurface)
+        PrimarySurface->RestoreIfLost();
+    if (BackBuffer && !FullScreen)
+        BackBuffer->RestoreIfLost();
+    if (ZBuffer && Use3D)
+        ZBuffer->RestoreIfLost();
+    RestoreKeptObjects();
+}
+
+void TDDDD::UpdatePalette() {
+    if (BitCount != 8)
+        return;
+    if (FullScreen) {
+        if (Palette)
+            CheckResult(Palette->SetEntries(0, 0, 256, PaletteEntries.data()),
+                        "パレットが更新できませんでした");
+        return;
+    }
+    // In a window the 20 static colours stay the system's; the rest become ours.
+    auto& system = directx::Adapter().systemPalette;
+    for (int i = 10; i <= 245; ++i)
+        system[i] = PaletteEntries[i];
+}
+
+bool TDDDD::IsDisplayModeAvailable(int width, int height, int bitCount, int refreshRate) {
+    if (!DirectDraw2)
+        return false;
+    ModeSearch search{width, height, bitCount, refreshRate};
+    DirectDraw2->EnumDisplayModes(0, nullptr, &search, ModeCallback);
+    return search.found;
+}
+
+void TDDDD::RestoreKeptObjects() {
+    for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
+        SurfaceKeepers[i]->RestoreObject();
+}
+
+void TDDDD::RebuildKeptObjects() {
+    for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
+        SurfaceKeepers[i]->RebuildObject();
+}
+
+void TDDDDSurfaceKeeper::RestoreObject() {
+    if (!Surface->IsLost())
+        return;
+    Surface->RestoreIfLost();
+    Trace("サーフェスを復元します");
+    if (Surface->FromArchive && !Surface->ArchiveName.empty())
+        Surface->LoadFromArchive(Surface->ArchiveName, Surface->EntryName);
+    else if (!Surface->FromArchive && !Surface->FileName.empty())
+        Surface->LoadFromFile(Surface->FileName);
+}
+
+void TDDDDSurfaceKeeper::RebuildObject() {
+    Surface->Desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    Trace("サーフェスを再構築します");
+    if (Engine->DirectDraw2->CreateSurface(&Surface->Desc, &Surface->Surface, nullptr) != DD_OK) {
+        Trace("システムメモリにサーフェスを再構築します");
+        Surface->Desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+        CheckResult(Engine->DirectDraw2->CreateSurface(&Surface->Desc, &Surface->Surface, nullptr),
+                    "サーフェスを作れませんでした");
+    }
+    DDCOLORKEY key{Surface->ColorKey, Surface->ColorKey};
+    Surface->Surface->SetColorKey(DDCKEY_SRCBLT, &key);
+    if (Surface->FromArchive && !Surface->ArchiveName.empty())
+        Surface->LoadFromArchive(Surface->ArchiveName, Surface->EntryName);
+    else if (!Surface->FromArchive && !Surface->FileName.empty())
+        Surface->LoadFromFile(Surface->FileName);
+}

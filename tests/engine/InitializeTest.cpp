@@ -1,0 +1,291 @@
+// The engine on a form: first activation, re-initialisation, checked steps, fall-backs,
+// presenting and restoring, with the pictures of the test archive as a demo.
+#include "EngineTestSupport.h"
+#include "forms/Dialogs.h"
+#include "forms/Forms.h"
+#include "platform/SystemParameters.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPixmap>
+
+using directx::Adapter;
+
+namespace {
+
+class InitializeTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        form.resize(800, 600);
+        SetTraceSinkForTests([this](const std::string& t) { traces.push_back(t); });
+    }
+    void TearDown() override {
+        engine2.reset();
+        EngineTest::TearDown();
+    }
+    TDDDD& Make() {
+        engine2 = std::make_unique<TDDDD>(&form);
+        engine2->OnInit = [this](void*, bool needChange) { inits.push_back(needChange); };
+        engine2->OnCleanUp = [this](void*) { ++cleanUps; };
+        engine2->OnChangeDisplayMode = [this](void*) { ++changes; };
+        engine2->OnRestore = [this](void*) { ++restores; };
+        return *engine2;
+    }
+    bool Traced(const std::string& text) const {
+        return std::find(traces.begin(), traces.end(), text) != traces.end();
+    }
+    QImage Grab() {
+        QApplication::processEvents();
+        return form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    TForm form;
+    std::unique_ptr<TDDDD> engine2;
+    std::vector<bool> inits;
+    std::vector<std::string> traces;
+    int cleanUps = 0, changes = 0, restores = 0;
+};
+
+TEST_F(InitializeTest, FirstActivationSetsUpTheWantedWindowedMode) {
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    EXPECT_EQ(e.DirectDraw, nullptr); // nothing initialised while the form loads
+    form.CreationEnded();
+    EXPECT_EQ(inits, std::vector<bool>{false});
+    EXPECT_TRUE(e.Initialized);
+    EXPECT_FALSE(e.PendingFirstInit);
+    EXPECT_EQ(e.ScreenWidth, 800);
+    ASSERT_NE(e.BackBuffer, nullptr);
+    EXPECT_EQ(e.BackBuffer->Width, 800);
+    EXPECT_NE(e.Clipper, nullptr);
+    EXPECT_EQ(e.Palette, nullptr);
+    EXPECT_EQ(e.PixelFormat.RShift, 11);
+    EXPECT_EQ(e.PixelFormat.GLoss, 2);
+    EXPECT_TRUE(Traced("スクリーンモード128 x 128 x 16 として初期化を開始します"));
+    EXPECT_TRUE(Traced("PixelFormat: RMask=0000f800 GMask=000007e0 BMask=0000001f"));
+    EXPECT_EQ(cleanUps, 0); // the first activation's set-ups invalidate nothing
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(InitializeTest, WithoutAutomaticModeTheSmallSetUpStays) {
+    TDDDD& e = Make();
+    e.AutoDisplayModeInitialize = false;
+    e.SetDisplayMode(dmWin800x600x16);
+    form.CreationEnded();
+    EXPECT_EQ(inits, std::vector<bool>{true});
+    EXPECT_EQ(e.ScreenWidth, 128);
+    EXPECT_EQ(e.BackBuffer->Width, 128);
+}
+
+TEST_F(InitializeTest, WrongDesktopDepthWarnsAndHalts) {
+    Adapter().SetDesktopBitCount(32);
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    BoxRecorder boxes;
+    form.show();
+    EXPECT_THROW(form.CreationEnded(), Halted);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text.toStdString(),
+              "画面モードが不適切です 色数を16ビットにして起動し直してください");
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(inits.empty());
+}
+
+TEST_F(InitializeTest, ReinitialisingCleansUpAndRebuildsOnceEach) {
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    form.show();
+    form.CreationEnded();
+    TDDDDSurface picture(&e, 100, 100, 0);
+    picture.LoadFromArchive(ZELKA_DAT_PATH, "samp4.bmp");
+    const DWORD before = picture.GetPixel(50, 50);
+
+    e.SetDisplayMode(dmFull640x480x16);
+    EXPECT_EQ(cleanUps, 1);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(e.FullScreen);
+    EXPECT_EQ(e.Clipper, nullptr);
+    EXPECT_EQ((Adapter().CurrentMode() == directx::DisplayMode{640, 480, 16}), true);
+    EXPECT_EQ(picture.GetPixel(50, 50), before); // rebuilt and loaded again
+    EXPECT_TRUE(Traced("サーフェスを再構築します"));
+
+    e.SetDisplayMode(dmWin800x600x16);
+    EXPECT_EQ(cleanUps, 2);
+    EXPECT_EQ(changes, 2);
+    EXPECT_FALSE(e.FullScreen);
+    EXPECT_EQ(picture.GetPixel(50, 50), before);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(InitializeTest, CheckedStepsLogTheirLineAndHalt) {
+    struct Case {
+        const char* method;
+        int bits;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"DirectDrawCreate", 16, "DirectDrawオブジェクトが作成できません(Error Code(80004005))"},
+        {"IDirectDraw2::SetCooperativeLevel", 16,
+         "協調レベルの設定に失敗しました(Error Code(80004005))"},
+        {"IDirectDraw2::CreateClipper", 16,
+         "Clipperオブジェクトの作成に失敗しました(Error Code(80004005))"},
+        {"IDirectDrawClipper::SetHWnd", 16,
+         "Clipperのフォームへの割り当てに失敗しました(Error Code(80004005))"},
+        {"IDirectDrawSurface::SetClipper", 16,
+         "Clipperのプライマリサーフェスへの割り当てに失敗しました(Error Code(80004005))"},
+        {"IDirectDraw2::CreatePalette", 8,
+         "DirectDrawPaletteの作成に失敗しました(Error Code(80004005))"},
+        {"IDirectDrawSurface::SetPalette", 8,
+         "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました(Error Code(80004005))"},
+    };
+    for (const Case& c : cases) {
+        Adapter().SetDesktopBitCount(c.bits);
+        TDDDD& e = Make();
+        e.AutoDisplayModeInitialize = false;
+        Adapter().FailNext(c.method, 1, DDERR_GENERIC);
+        EXPECT_THROW(form.CreationEnded(), Halted) << c.method;
+        EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.line + "\r\n") << c.method;
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(InitializeTest, BackBufferFallsBackFromVideoMemory) {
+    Adapter().SetVideoMemory(0);
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    form.CreationEnded();
+    DDSCAPS caps{};
+    e.BackBuffer->Surface->GetCaps(&caps);
+    EXPECT_TRUE(caps.dwCaps & DDSCAPS_SYSTEMMEMORY);
+    EXPECT_TRUE(
+        Traced("バックバッファをドライバのデフォルトの位置(おそらくビデオメモリ)に配置します"));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(InitializeTest, PaintRestoresUnlessBusy) {
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    form.show();
+    form.activateWindow();
+    QApplication::processEvents();
+    form.CreationEnded();
+    if (!form.Active())
+        GTEST_SKIP() << "no active window on this platform";
+    const int before = restores;
+    Adapter().LoseAllSurfaces();
+    e.Busy = true;
+    e.FormPaintHook(&form);
+    EXPECT_TRUE(e.BackBuffer->IsLost());
+    EXPECT_EQ(restores, before);
+    e.Busy = false;
+    e.FormPaintHook(&form);
+    EXPECT_FALSE(e.BackBuffer->IsLost());
+    EXPECT_EQ(restores, before + 1);
+}
+
+TEST_F(InitializeTest, ModesListedByTheDriver) {
+    TDDDD& e = Make();
+    e.AutoDisplayModeInitialize = false;
+    form.CreationEnded();
+    struct Case {
+        int w, h, bits;
+        bool listed;
+    };
+    const Case cases[] = {{640, 480, 16, true},
+                          {0, 0, 24, true},
+                          {1024, 768, 0, true},
+                          {641, 480, 16, false},
+                          {640, 480, 15, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(e.IsDisplayModeAvailable(c.w, c.h, c.bits, 0), c.listed) << c.w << "x" << c.bits;
+}
+
+TEST_F(InitializeTest, ScreenSaverIsHeldOffWhileTheEngineLives) {
+    BOOL active = 0;
+    {
+        TDDDD& e = Make();
+        e.Loaded();
+        SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+        EXPECT_EQ(active, 0);
+        engine2.reset();
+    }
+    SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    EXPECT_EQ(active, 1);
+}
+
+TEST_F(InitializeTest, WindowProcedureHandlesItsMessagesAndChains) {
+    std::vector<UINT> seen;
+    form.WindowProc = [&](TMessage& m) { seen.push_back(m.Msg); };
+    TDDDD& e = Make();
+    int menuIn = 0, menuOut = 0;
+    e.OnEnterMenuLoop = [&](void*) { ++menuIn; };
+    e.OnExitMenuLoop = [&](void*) { ++menuOut; };
+    e.SetDisplayMode(dmWin800x600x16);
+    form.CreationEnded();
+    seen.clear();
+    form.Perform(WM_ENTERMENULOOP, 0, 0);
+    form.Perform(WM_EXITMENULOOP, 0, 0);
+    form.Perform(WM_PALETTECHANGED, 0, 0);
+    MINMAXINFO info{};
+    form.Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMaxTrackSize.x, 0); // windowed: left alone
+    EXPECT_EQ(menuIn, 1);
+    EXPECT_EQ(menuOut, 1);
+    EXPECT_EQ(seen, (std::vector<UINT>{WM_ENTERMENULOOP, WM_EXITMENULOOP, WM_PALETTECHANGED,
+                                       WM_GETMINMAXINFO}));
+    engine2.reset();
+    seen.clear();
+    form.Perform(WM_MOVE, 0, 0);
+    EXPECT_EQ(seen, std::vector<UINT>{WM_MOVE}); // the previous procedure is back
+}
+
+TEST_F(InitializeTest, DemoShowsTheArchivePicturesInEveryMode) {
+    TDDDD& e = Make();
+    e.BackColor = 0x0010; // dark blue in 5-6-5
+    e.SetDisplayMode(dmWin800x600x16);
+    form.show();
+    form.CreationEnded();
+    struct Picture {
+        const char* entry;
+        int w, h;
+    };
+    const Picture pictures[] = {{"samp4.bmp", 100, 100},
+                                {"boss2.bmp", 256, 256},
+                                {"samp3.bmp", 100, 100},
+                                {"samp5.bmp", 160, 32}};
+    std::vector<std::unique_ptr<TDDDDSurface>> surfaces;
+    for (const Picture& p : pictures) {
+        surfaces.push_back(std::make_unique<TDDDDSurface>(&e, p.w, p.h, 0));
+        surfaces.back()->LoadFromArchive(ZELKA_DAT_PATH, p.entry);
+    }
+    auto frame = [&](const char* name) {
+        e.ClearBackBuffer();
+        int x = 20;
+        for (auto& s : surfaces) {
+            s->DrawFast(x, 40, RECT{0, 0, s->Width, s->Height}, DDBLTFAST_SRCCOLORKEY);
+            x += s->Width + 10;
+        }
+        e.Present();
+        const QImage shot = Grab();
+        shot.save(QString::fromStdString(std::string(ZELKA_DAT_PATH) + "." + name + ".png"));
+        return shot;
+    };
+    const QImage windowed = frame("window800");
+    EXPECT_EQ(windowed.width(), 800);
+    EXPECT_EQ(windowed.pixel(5, 5), qRgb(0, 0, 0x84));
+    e.SetDisplayMode(dmFull640x480x16);
+    const QImage full = frame("full640");
+    EXPECT_TRUE(e.FullScreen);
+    e.SetDisplayMode(dmWin800x600x16);
+    const QImage back = frame("window800again");
+    EXPECT_EQ(back.size(), windowed.size()); // the window has its place back
+    EXPECT_EQ(back.pixel(5, 5), qRgb(0, 0, 0x84));
+    EXPECT_EQ(Log(), "");
+    surfaces.clear();
+}
+
+} // namespace
