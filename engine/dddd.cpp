@@ -30,6 +30,15 @@ void RemoveKeeper(std::vector<std::unique_ptr<Keeper>>& keepers, Object* object,
 
 } // namespace
 
+D3DTLVERTEX MakeTLVertex(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz, D3DVALUE rhw, D3DCOLOR color,
+                         D3DCOLOR specular, D3DVALUE tu, D3DVALUE tv) {
+    return D3DTLVERTEX{sx, sy, sz, rhw, color, specular, tu, tv};
+}
+
+TSingleRect SingleRect(float left, float top, float right, float bottom) {
+    return TSingleRect{left, top, right, bottom};
+}
+
 TDisplayModeEntry DisplayModeEntry(TDDDDDispMode mode) {
     if (mode < dmWin640x480x8 || mode >= dmWinVariable)
         return {false, 0, 0, 0};

@@ -1,6 +1,9 @@
 #pragma once
 // The display engine: the component that owns the DirectDraw objects of a form, the surfaces
 // seen through it, and the registries that bring surfaces back after loss.
+#include "directx/d3d.h"
+#include "directx/d3drm.h"
+#include "directx/d3dtypes.h"
 #include "directx/ddraw.h"
 #include "forms/FormBase.h"
 #include "forms/Windows.h"
@@ -185,6 +188,15 @@ struct TPixelFormatDescription {
 // set bits from there, not below 0.
 void DescribeMask(DWORD mask, int& shift, int& loss);
 
+// A transformed and lit vertex with its eight values in field order.
+D3DTLVERTEX MakeTLVertex(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz, D3DVALUE rhw, D3DCOLOR color,
+                         D3DCOLOR specular, D3DVALUE tu, D3DVALUE tv);
+
+struct TSingleRect {
+    float Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+TSingleRect SingleRect(float left, float top, float right, float bottom);
+
 class TDDDD {
 public:
     // Without an owner the engine takes over no form (tests drive it directly).
@@ -231,6 +243,12 @@ public:
     TDDDDGenSurface* PrimarySurface = nullptr;
     TDDDDGenSurface* BackBuffer = nullptr;
     TDDDDGenSurface* ZBuffer = nullptr;
+    // 3D.
+    IDirect3D2* Direct3D = nullptr;
+    IDirect3DDevice2* D3DDevice = nullptr;
+    IDirect3DRM2* Direct3DRM = nullptr;
+    IDirect3DRMDevice2* D3DRMDevice = nullptr;
+    // 1 HAL, 2 MMX, 3 RGB emulation, 4 Ramp.
     int D3DDeviceKind = 0;
     bool HALAvailable = false;
     bool UsingHAL = false;
@@ -286,6 +304,8 @@ public:
 
 private:
     void CreateDefaultDriver();
+    // The Z-buffer, the Direct3D objects and the devices on the back buffer.
+    void Initialize3D(IDirectDrawSurface* back, int width, int height);
     // Takes the owner's window; when it is new, puts the engine's procedure on it again.
     void TakeWindow();
     void InstallWindowProc();

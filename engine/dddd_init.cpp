@@ -305,6 +305,9 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
                     "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
     }
 
+    if (Use3D)
+        Initialize3D(back, width, height);
+
     Busy = false;
     if (Initialized) {
         RebuildKeptObjects();
@@ -325,6 +328,82 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
     }
 }
 
+void TDDDD::Initialize3D(IDirectDrawSurface* back, int width, int height) {
+    DDSCAPS backCaps{};
+    back->GetCaps(&backCaps);
+    const bool hal = !(D3DOptions & DontUseHAL) && HALAvailable;
+    const DWORD zCaps = (backCaps.dwCaps & DDSCAPS_VIDEOMEMORY) && hal
+                            ? DDSCAPS_ZBUFFER
+                            : DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY;
+    IDirectDrawSurface* z = nullptr;
+    for (const DWORD depth : {16u, 24u, 32u}) {
+        DDSURFACEDESC desc = FreshDesc();
+        desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH;
+        desc.dwWidth = static_cast<DWORD>(width);
+        desc.dwHeight = static_cast<DWORD>(height);
+        desc.dwZBufferBitDepth = depth;
+        desc.ddsCaps.dwCaps = zCaps;
+        const HRESULT result = DirectDraw2->CreateSurface(&desc, &z, nullptr);
+        if (depth == 32)
+            CheckResult(result, "Zバッファの作成に失敗しました");
+        if (result == DD_OK)
+            break;
+        z = nullptr;
+    }
+    CheckResult(back->AddAttachedSurface(z), "Zバッファのアタッチに失敗しました");
+    delete ZBuffer;
+    ZBuffer = new TDDDDGenSurface(this, z, width, height);
+
+    IDirect3DRM* first = nullptr;
+    CheckResult(Direct3DRMCreate(&first), "Direct3DRMオブジェクトの作成に失敗しました");
+    IDirect3DRM2* second = nullptr;
+    CheckResult(first->QueryInterface(IID_IDirect3DRM2, reinterpret_cast<void**>(&second)),
+                "Direct3DRM2オブジェクトの作成に失敗しました");
+    first->Release();
+    // The object of an earlier set-up is not needed any more.
+    ReleaseField(Direct3DRM);
+    Direct3DRM = second;
+
+    CheckResult(DirectDraw2->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&Direct3D)),
+                "Direct3Dオブジェクトの作成に失敗しました");
+    D3DDeviceKind = 0;
+    if (hal) {
+        const HRESULT result = Direct3D->CreateDevice(IID_IDirect3DHALDevice, back, &D3DDevice);
+        if (result == DD_OK)
+            D3DDeviceKind = 1;
+        else {
+            D3DDevice = nullptr;
+            Trace(Format(
+                "HALデバイスが作れません。Zバッファはシステムメモリに作られています%016" PRIX64,
+                static_cast<std::uint64_t>(static_cast<DWORD>(result))));
+        }
+    }
+    if (!D3DDeviceKind && !(D3DOptions & DontUseMMX)) {
+        if (Direct3D->CreateDevice(IID_IDirect3DMMXDevice, back, &D3DDevice) == DD_OK)
+            D3DDeviceKind = 2;
+        else
+            D3DDevice = nullptr;
+    }
+    if (!D3DDeviceKind && !(D3DOptions & DontUseRGBEmulation)) {
+        if (Direct3D->CreateDevice(IID_IDirect3DRGBDevice, back, &D3DDevice) == DD_OK)
+            D3DDeviceKind = 3;
+        else
+            D3DDevice = nullptr;
+    }
+    if (!D3DDeviceKind) {
+        CheckResult(Direct3D->CreateDevice(IID_IDirect3DRampDevice, back, &D3DDevice),
+                    "Diret3Dデバイスの作成に失敗しました");
+        D3DDeviceKind = 4;
+    }
+    CheckResult(Direct3DRM->CreateDeviceFromD3D(Direct3D, D3DDevice, &D3DRMDevice),
+                "Diret3DRMデバイスの作成に失敗しました");
+    D3DRMDevice->SetBufferCount(2);
+    DDSURFACEDESC zDesc{};
+    ZBuffer->GetSurfaceDesc(zDesc);
+    UsingHAL = (zDesc.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0;
+    Trace(UsingHAL ? "HALでウハウハです" : "HELでシオシオです");
+}
+
 void TDDDD::ReleaseAll() {
     Busy = true;
     if (PendingFirstInit)
@@ -334,8 +413,17 @@ void TDDDD::ReleaseAll() {
         if (OnCleanUp)
             OnCleanUp(this);
     }
+    // The 3D objects go whenever they exist: Use3D may have been switched off since they
+    // were made, and a leftover would keep the DirectDraw object referenced.
+    ReleaseChecked(D3DRMDevice, "Direct3DRMデバイスの解放に失敗しました");
+    ReleaseChecked(D3DDevice, "Direct3Dデバイスの解放に失敗しました");
     ReleaseField(Palette);
+    if (Destroying)
+        ReleaseChecked(Direct3DRM, "Direct3DRMオブジェクトの解放に失敗しました");
+    ReleaseField(Direct3D);
     ReleaseField(Clipper);
+    delete ZBuffer;
+    ZBuffer = nullptr;
     // The wrappers never release their surfaces, so both go in either mode. What was set up
     // decides, not FullScreen, which may already name the mode being switched to.
     delete BackBuffer;

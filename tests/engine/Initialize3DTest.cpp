@@ -1,0 +1,157 @@
+// The 3D half of the screen set-up: Z-buffer depths, the device chain and its fall-backs.
+#include "EngineTestSupport.h"
+#include "forms/Forms.h"
+
+#include <algorithm>
+
+using directx::Adapter;
+
+namespace {
+
+class Initialize3DTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        form.resize(320, 240);
+        traces.clear();
+        SetTraceSinkForTests([this](const std::string& t) {
+            traces.push_back(t);
+            if (onTrace)
+                onTrace(t);
+        });
+    }
+    void TearDown() override {
+        engine3.reset();
+        EngineTest::TearDown();
+    }
+    TDDDD& Make(TD3DOptions options) {
+        engine3 = std::make_unique<TDDDD>(&form);
+        engine3->Use3D = true;
+        engine3->D3DOptions = options;
+        engine3->AutoDisplayModeInitialize = false;
+        return *engine3;
+    }
+    bool Traced(const std::string& text) const {
+        return std::find(traces.begin(), traces.end(), text) != traces.end();
+    }
+    TForm form;
+    std::unique_ptr<TDDDD> engine3;
+    std::vector<std::string> traces;
+    std::function<void(const std::string&)> onTrace;
+};
+
+TEST_F(Initialize3DTest, DeviceKindFollowsOptionsAndRefusals) {
+    struct Case {
+        TD3DOptions options;
+        std::vector<const char*> refused;
+        int kind;
+    };
+    const Case cases[] = {
+        {0, {}, 1},
+        {0, {"IDirect3D2::CreateDevice(HAL)"}, 2},
+        {DontUseHAL, {}, 2},
+        {DontUseHAL | DontUseMMX, {}, 3},
+        {DontUseHAL | DontUseMMX | DontUseRGBEmulation, {}, 4},
+        {0,
+         {"IDirect3D2::CreateDevice(HAL)", "IDirect3D2::CreateDevice(MMX)",
+          "IDirect3D2::CreateDevice(RGB)"},
+         4},
+    };
+    for (const Case& c : cases) {
+        TDDDD& e = Make(c.options);
+        for (const char* method : c.refused)
+            Adapter().FailNext(method, 1, DDERR_GENERIC);
+        form.CreationEnded();
+        EXPECT_EQ(e.D3DDeviceKind, c.kind) << int(c.options) << " " << c.refused.size();
+        EXPECT_NE(e.D3DDevice, nullptr);
+        EXPECT_NE(e.D3DRMDevice, nullptr);
+        EXPECT_NE(e.Direct3DRM, nullptr);
+        ASSERT_NE(e.ZBuffer, nullptr);
+        EXPECT_EQ(Traced(std::string(
+                             "HALデバイスが作れません。Zバッファはシステムメモリに作られています") +
+                         "0000000080004005"),
+                  !c.refused.empty());
+        EXPECT_EQ(Log(), "");
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(Initialize3DTest, ZBufferDepthsFallBackInOrder) {
+    struct Case {
+        int refusals;
+        DWORD depth; // 0: the last depth failed too
+    };
+    const Case cases[] = {{0, 16}, {1, 24}, {2, 32}, {3, 0}};
+    for (const Case& c : cases) {
+        TDDDD& e = Make(0);
+        // The Z-buffer is the next surface created once the back buffer's place is traced.
+        onTrace = [&](const std::string& t) {
+            if (t.rfind("バックバッファを", 0) == 0 && c.refusals)
+                Adapter().FailNext("IDirectDraw2::CreateSurface", c.refusals, DDERR_GENERIC);
+        };
+        if (c.depth == 0) {
+            EXPECT_THROW(form.CreationEnded(), Halted);
+            EXPECT_EQ(Log(),
+                      "debug#00001 ... Zバッファの作成に失敗しました(Error Code(80004005))\r\n");
+            e.Destroying = true;
+        } else {
+            form.CreationEnded();
+            DDSURFACEDESC desc{};
+            e.ZBuffer->GetSurfaceDesc(desc);
+            EXPECT_EQ(desc.ddpfPixelFormat.dwZBufferBitDepth, c.depth) << c.refusals;
+            EXPECT_EQ(Log(), "");
+        }
+        onTrace = nullptr;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(Initialize3DTest, CheckedThreeDStepsHalt) {
+    struct Case {
+        const char* method;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"Direct3DRMCreate", "Direct3DRMオブジェクトの作成に失敗しました(Error Code(80004005))"},
+        {"IDirect3D2::CreateDevice(Ramp)", nullptr},
+        {"IDirect3DRM2::CreateDeviceFromD3D",
+         "Diret3DRMデバイスの作成に失敗しました(Error Code(80004005))"},
+    };
+    for (const Case& c : cases) {
+        TDDDD& e = Make(c.line ? 0 : DontUseHAL | DontUseMMX | DontUseRGBEmulation);
+        Adapter().FailNext(c.method, 1, DDERR_GENERIC);
+        EXPECT_THROW(form.CreationEnded(), Halted) << c.method;
+        const std::string line =
+            c.line ? c.line : "Diret3Dデバイスの作成に失敗しました(Error Code(80004005))";
+        EXPECT_EQ(Log(), "debug#00001 ... " + line + "\r\n");
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(Initialize3DTest, ReinitialisingKeepsOneRetainedModeObjectAndReleasesAtTheEnd) {
+    TDDDD& e = Make(0);
+    form.CreationEnded();
+    e.InitializeScreen(false, 200, 100, 16, 0, "");
+    EXPECT_EQ(e.ZBuffer->Width, 200);
+    EXPECT_EQ(e.D3DDeviceKind, 1);
+    engine3.reset(); // every release check passes, or the halt would throw
+    EXPECT_EQ(Log(), "");
+}
+
+TEST(MakeTLVertex, KeepsTheEightValuesInOrder) {
+    const D3DTLVERTEX v = MakeTLVertex(1.5f, 2.5f, 2.0f, 0.5f, 0xFF102030, 0, 0.25f, 0.75f);
+    EXPECT_EQ(sizeof v, 32u);
+    EXPECT_EQ((std::vector<float>{v.sx, v.sy, v.sz, v.rhw, v.tu, v.tv}),
+              (std::vector<float>{1.5f, 2.5f, 2.0f, 0.5f, 0.25f, 0.75f}));
+    EXPECT_EQ(v.color, 0xFF102030u);
+    EXPECT_EQ(v.specular, 0u);
+    const TSingleRect r = SingleRect(1, 2, 3, 4);
+    EXPECT_EQ((std::vector<float>{r.Left, r.Top, r.Right, r.Bottom}),
+              (std::vector<float>{1, 2, 3, 4}));
+}
+
+} // namespace
