@@ -153,6 +153,88 @@ TEST_F(InitializeTest, CheckedStepsLogTheirLineAndHalt) {
     }
 }
 
+TEST_F(InitializeTest, UnlistedFullScreenModeLeavesTheChoiceToOnInit) {
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmFull640x480x16);
+    // A driver that lists no modes at all.
+    Adapter().FailNext("IDirectDraw2::EnumDisplayModes", 1, DDERR_GENERIC);
+    form.CreationEnded();
+    EXPECT_EQ(inits, std::vector<bool>{true});
+    EXPECT_FALSE(e.PrimarySurface == nullptr);
+    EXPECT_EQ(e.BackBuffer->Width, 128);
+}
+
+TEST_F(InitializeTest, FullScreenChecksLogTheirLine) {
+    struct Case {
+        const char* method;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"IDirectDraw2::SetDisplayMode",
+         "画面モード640x480x16の初期化に失敗しました(Error Code(80004005))"},
+        {"IDirectDrawSurface::GetAttachedSurface",
+         "バックバッファの作成に失敗しました(Error Code(80004005))"},
+    };
+    for (const Case& c : cases) {
+        TDDDD& e = Make();
+        e.AutoDisplayModeInitialize = false;
+        form.CreationEnded();
+        Adapter().FailNext(c.method, 1, DDERR_GENERIC);
+        EXPECT_THROW(e.InitializeScreen(true, 640, 480, 16, 0, ""), Halted) << c.method;
+        EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.line + "\r\n");
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(InitializeTest, DriversAreChosenByNameOrByTheirThreeDCapability) {
+    directx::DriverEntry second = directx::DisplayAdapter::PrimaryDriver();
+    second.guid = GUID{0x1234, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    second.description = "Second Card";
+    second.name = "second";
+    second.surfaceCaps |= DDSCAPS_TEXTURE;
+    second.hardwareCaps |= DDCAPS_3D;
+    Adapter().SetDrivers({directx::DisplayAdapter::PrimaryDriver(), second});
+    TDDDD& e = Make();
+    ASSERT_EQ(e.Drivers.size(), 2u);
+    EXPECT_EQ(e.Drivers[1], "Second Card (second)");
+    IDirectDraw* found = e.FindDriverByName("Second Card (second)");
+    ASSERT_NE(found, nullptr);
+    found->Release();
+    EXPECT_EQ(e.FindDriverByName("Second Card"), nullptr);
+
+    e.AutoDisplayModeInitialize = false;
+    form.CreationEnded();
+    e.InitializeScreen(true, 640, 480, 16, 0, "Missing (none)");
+    EXPECT_TRUE(
+        Traced("指定されたドライバが見つからなかったので、デフォルトのドライバを使用します"));
+    e.Use3D = true;
+    traces.clear();
+    e.InitializeScreen(true, 640, 480, 16, 0, "");
+    EXPECT_TRUE(Traced("Enumerated DDraw Driver ... Second Card"));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(InitializeTest, PresentClipsAnUnscaledCopyToTheScreen) {
+    TDDDD& e = Make();
+    e.AllowRakugaki = true;
+    e.VsyncAtWindowed = false;
+    e.AutoDisplayModeInitialize = false;
+    form.show();
+    form.CreationEnded();
+    e.InitializeScreen(false, 800, 600, 16, 0, "");
+    EXPECT_EQ(e.Clipper, nullptr); // no clipper when scribbling on the screen is allowed
+    e.BackColor = 0xF800;
+    e.ClearBackBuffer();
+    Adapter().RecordCalls(true);
+    e.Present();
+    const auto& calls = Adapter().Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "IDirectDrawSurface::BltFast"), calls.end());
+    EXPECT_EQ(std::find(calls.begin(), calls.end(), "IDirectDraw2::WaitForVerticalBlank"),
+              calls.end());
+}
+
 TEST_F(InitializeTest, BackBufferFallsBackFromVideoMemory) {
     Adapter().SetVideoMemory(0);
     TDDDD& e = Make();
