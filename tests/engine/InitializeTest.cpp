@@ -371,3 +371,29 @@ TEST_F(InitializeTest, DemoShowsTheArchivePicturesInEveryMode) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InitializeTest, PaletteUpdatesInBothScreens) {
+    Adapter().SetDesktopBitCount(8);
+    TDDDD& e = Make();
+    e.AutoDisplayModeInitialize = false;
+    form.CreationEnded();
+    e.InitializeScreen(false, 320, 240, 8, 0, "");
+    ASSERT_NE(e.Palette, nullptr);
+    const PALETTEENTRY staticColour = Adapter().systemPalette[5];
+    for (auto& entry : e.PaletteEntries)
+        entry = PALETTEENTRY{1, 2, 3, 0};
+    e.UpdatePalette();
+    EXPECT_EQ(Adapter().systemPalette[10].peGreen, 2);
+    EXPECT_EQ(Adapter().systemPalette[245].peBlue, 3);
+    EXPECT_EQ(Adapter().systemPalette[5].peRed, staticColour.peRed); // static colours stay
+
+    e.InitializeScreen(true, 640, 480, 8, 0, "");
+    Adapter().FailNext("IDirectDrawPalette::SetEntries", 1, DDERR_GENERIC);
+    EXPECT_THROW(e.UpdatePalette(), Halted);
+    EXPECT_EQ(Log(), "debug#00001 ... パレットが更新できませんでした(Error Code(80004005))\r\n");
+    e.Destroying = true;
+}
+
+} // namespace
