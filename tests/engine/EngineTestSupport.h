@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <iterator>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -23,9 +24,11 @@ protected:
     void SetUp() override {
         directx::Adapter().Reset();
         directx::Adapter().SetDesktopBitCount(16);
+        // One folder per test; a parameterised test's name holds '/', which is no folder level.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
         folder = std::filesystem::temp_directory_path() /
-                 ("zelka-engine-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                 ("zelka-engine-" + std::to_string(getpid()) + "-" + name);
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         SetDebugLogFolderForTests(folder.string());

@@ -6,6 +6,7 @@
 #include "platform/SystemParameters.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QPixmap>
 
@@ -353,7 +354,7 @@ TEST_F(InitializeTest, DemoShowsTheArchivePicturesInEveryMode) {
         }
         e.Present();
         const QImage shot = Grab();
-        shot.save(QString::fromStdString(std::string(ZELKA_DAT_PATH) + "." + name + ".png"));
+        shot.save(QDir::temp().filePath(QString("zelka-engine-%1.png").arg(name)));
         return shot;
     };
     const QImage windowed = frame("window800");
