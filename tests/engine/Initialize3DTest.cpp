@@ -132,6 +132,40 @@ TEST_F(Initialize3DTest, CheckedThreeDStepsHalt) {
     }
 }
 
+TEST_F(Initialize3DTest, InterfaceQueriesAndZBufferAttachHalt) {
+    struct Case {
+        const char* method;
+        bool afterBackBuffer; // armed once the back buffer's place is traced
+        const char* line;
+    };
+    const Case cases[] = {
+        {"IDirectDraw2::QueryInterface", false,
+         "DirectDrawオブジェクトとDirectDraw2オブジェクトの連結に失敗しました"},
+        {"IDirectDrawSurface::AddAttachedSurface", false, "Zバッファのアタッチに失敗しました"},
+        {"IDirect3DRM2::QueryInterface", false, "Direct3DRM2オブジェクトの作成に失敗しました"},
+        {"IDirectDraw2::QueryInterface", true, "Direct3Dオブジェクトの作成に失敗しました"},
+    };
+    for (const Case& c : cases) {
+        TDDDD& e = Make(0);
+        if (c.afterBackBuffer)
+            onTrace = [&](const std::string& t) {
+                if (t.rfind("バックバッファを", 0) == 0)
+                    Adapter().FailNext(c.method, 1, DDERR_GENERIC);
+            };
+        else
+            Adapter().FailNext(c.method, 1, DDERR_GENERIC);
+        EXPECT_THROW(form.CreationEnded(), Halted) << c.line;
+        EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.line + "(Error Code(80004005))\r\n");
+        // The steps after the failing one never ran.
+        EXPECT_EQ(e.D3DDevice, nullptr) << c.line;
+        EXPECT_EQ(e.D3DRMDevice, nullptr) << c.line;
+        onTrace = nullptr;
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(Initialize3DTest, ReinitialisingKeepsOneRetainedModeObjectAndReleasesAtTheEnd) {
     TDDDD& e = Make(0);
     form.CreationEnded();

@@ -249,6 +249,34 @@ TEST_F(InitializeTest, BackBufferFallsBackFromVideoMemory) {
     EXPECT_EQ(Log(), "");
 }
 
+TEST_F(InitializeTest, BackBufferRefusedInBothMemoriesHalts) {
+    struct Case {
+        TDDDDBackBufferMemoryType location;
+        DWORD videoMemory;
+    };
+    // Wider than any surface can be: the request fails in video memory and in system memory.
+    const Case cases[] = {{bmtDefault, 0}, {bmtDefault, 64u << 20}, {bmtVideoMemory, 64u << 20}};
+    for (const Case& c : cases) {
+        Adapter().SetVideoMemory(c.videoMemory);
+        TDDDD& e = Make();
+        e.AutoDisplayModeInitialize = false;
+        e.BackBufferLocationAtWindowed = c.location;
+        form.CreationEnded();
+        Adapter().RecordCalls(true);
+        EXPECT_THROW(e.InitializeScreen(false, 9000, 100, 16, 0, ""), Halted);
+        EXPECT_EQ(Log(),
+                  "debug#00001 ... バックバッファの作成に失敗しました(Error Code(887601E0))\r\n");
+        const auto& calls = Adapter().Calls();
+        // The primary surface and two back-buffer attempts; nothing after them.
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirectDraw2::CreateSurface"), 3);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirectDraw2::CreateClipper"), 0);
+        EXPECT_EQ(e.ScreenWidth, 128); // the mode was never recorded
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(InitializeTest, PaintRestoresUnlessBusy) {
     TDDDD& e = Make();
     e.SetDisplayMode(dmWin800x600x16);
