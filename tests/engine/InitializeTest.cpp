@@ -236,6 +236,108 @@ TEST_F(InitializeTest, PresentClipsAnUnscaledCopyToTheScreen) {
               calls.end());
 }
 
+// A 16-bit pixel of a surface, read through a lock; 0xFFFFFFFF when it cannot be locked.
+DWORD PixelAt(IDirectDrawSurface* surface, int x, int y) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    if (surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr) != DD_OK)
+        return 0xFFFFFFFF;
+    const auto* row = static_cast<const BYTE*>(desc.lpSurface) + y * desc.lPitch;
+    const DWORD value = reinterpret_cast<const WORD*>(row)[x];
+    surface->Unlock(nullptr);
+    return value;
+}
+
+TEST_F(InitializeTest, WindowedPresentClipsAWindowPartlyOffTheScreen) {
+    const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+    ASSERT_GT(screenW, 300);
+    ASSERT_GT(screenH, 200);
+    constexpr int backW = 200, backH = 100;
+    struct Case {
+        bool rakugaki;
+        bool keepClipper; // false: only the engine's own clipping keeps the copy on the screen
+        int scale;        // the window's client area is the back buffer times this
+        int left, top;
+    };
+    const Case cases[] = {
+        {true, false, 1, -50, -30},                    // unscaled copy, off the top left
+        {true, false, 1, screenW - 120, screenH - 60}, // unscaled copy, off the bottom right
+        {false, true, 1, -50, -30},                    // stretch through the clipper
+        {false, true, 2, screenW - 150, screenH - 90},
+        {false, false, 1, -50, -30},                    // clipped stretch, off the top left
+        {false, false, 1, screenW - 120, screenH - 60}, // clipped stretch, off the bottom right
+        {false, false, 2, -100, -50},                   // source cut in proportion
+        {false, false, 2, screenW - 150, screenH - 90},
+    };
+    for (const Case& c : cases) {
+        const int winW = backW * c.scale, winH = backH * c.scale;
+        form.resize(winW, winH);
+        form.show();
+        form.move(c.left, c.top);
+        QApplication::processEvents();
+        TDDDD& e = Make();
+        e.AllowRakugaki = c.rakugaki;
+        e.VsyncAtWindowed = false;
+        e.AutoDisplayModeInitialize = false;
+        form.CreationEnded();
+        e.InitializeScreen(false, backW, backH, 16, 0, "");
+        // The platform's frame moves the client area a little; it stays partly off the screen.
+        POINT origin{};
+        ClientToScreen(e.Window, &origin);
+        const int left = origin.x, top = origin.y;
+        ASSERT_TRUE(c.left < 0 ? left < 0 && top < 0
+                               : left + winW > screenW && top + winH > screenH)
+            << left << "," << top;
+        // Every back-buffer pixel is different: 1 + its index.
+        DDSURFACEDESC desc{};
+        desc.dwSize = sizeof desc;
+        IDirectDrawSurface* back = e.BackBuffer->Surface;
+        ASSERT_EQ(back->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+        for (int y = 0; y < backH; ++y)
+            for (int x = 0; x < backW; ++x)
+                reinterpret_cast<WORD*>(static_cast<BYTE*>(desc.lpSurface) + y * desc.lPitch)[x] =
+                    static_cast<WORD>(1 + y * backW + x);
+        back->Unlock(nullptr);
+        IDirectDrawSurface* primary = e.PrimarySurface->Surface;
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        primary->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+        if (!c.keepClipper)
+            primary->SetClipper(nullptr);
+        e.Present();
+
+        // The visible part of the client area, in screen coordinates.
+        const int visLeft = std::max(left, 0), visTop = std::max(top, 0);
+        const int visRight = std::min(left + winW, screenW);
+        const int visBottom = std::min(top + winH, screenH);
+        auto expected = [&](int sx, int sy) {
+            const int bx = (sx - left) / c.scale, by = (sy - top) / c.scale;
+            return DWORD(1 + by * backW + bx);
+        };
+        const POINT inside[] = {{visLeft, visTop},
+                                {visRight - 1, visTop},
+                                {visLeft, visBottom - 1},
+                                {visRight - 1, visBottom - 1},
+                                {(visLeft + visRight) / 2, (visTop + visBottom) / 2}};
+        for (const POINT& p : inside)
+            EXPECT_EQ(PixelAt(primary, p.x, p.y), expected(p.x, p.y))
+                << c.rakugaki << c.keepClipper << " x" << c.scale << " at " << left << "," << top
+                << ": " << p.x << "," << p.y;
+        // Nothing lands beside the window.
+        const POINT beside[] = {
+            {visLeft - 1, visTop}, {visRight, visTop}, {visLeft, visTop - 1}, {visLeft, visBottom}};
+        for (const POINT& p : beside) {
+            if (p.x >= 0 && p.y >= 0 && p.x < screenW && p.y < screenH) {
+                EXPECT_EQ(PixelAt(primary, p.x, p.y), 0u)
+                    << c.rakugaki << c.keepClipper << " x" << c.scale << ": " << p.x << "," << p.y;
+            }
+        }
+        EXPECT_EQ(Log(), "");
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(InitializeTest, BackBufferFallsBackFromVideoMemory) {
     Adapter().SetVideoMemory(0);
     TDDDD& e = Make();
