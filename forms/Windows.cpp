@@ -331,7 +331,10 @@ QImage* DeviceContextImage(HDC dc) {
 }
 
 int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
-    ShowMessageBox((type & MB_ICONERROR) == MB_ICONERROR ? BoxKind::Error : BoxKind::Warning,
+    // The icon is a field of four bits, not a set of flags: the warning icon's value holds the
+    // error icon's bit.
+    constexpr UINT iconField = 0x00F0;
+    ShowMessageBox((type & iconField) == MB_ICONERROR ? BoxKind::Error : BoxKind::Warning,
                    QString::fromUtf8(caption), QString::fromUtf8(text));
     return IDOK;
 }

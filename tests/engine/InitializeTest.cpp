@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
+#include <cstdlib>
 
 using directx::Adapter;
 
@@ -80,18 +81,61 @@ TEST_F(InitializeTest, WithoutAutomaticModeTheSmallSetUpStays) {
     EXPECT_EQ(e.BackBuffer->Width, 128);
 }
 
-TEST_F(InitializeTest, WrongDesktopDepthWarnsAndHalts) {
-    Adapter().SetDesktopBitCount(32);
-    TDDDD& e = Make();
-    e.SetDisplayMode(dmWin800x600x16);
-    BoxRecorder boxes;
-    form.show();
-    EXPECT_THROW(form.CreationEnded(), Halted);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text.toStdString(),
-              "画面モードが不適切です 色数を16ビットにして起動し直してください");
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_TRUE(inits.empty());
+TEST_F(InitializeTest, DesktopDepthIsCheckedAtTheFirstActivation) {
+    struct Case {
+        const char* environment; // ZELKA_DESKTOP_BPP, read when the adapter is reset
+        int desktop;             // else the depth set directly
+        TDDDDDispMode mode;
+        bool automatic;
+        const char* warning; // nullptr: no box, the set-up goes on
+    };
+    const Case cases[] = {
+        {"32", 0, dmWin800x600x16, true,
+         "画面モードが不適切です 色数を16ビットにして起動し直してください"},
+        {nullptr, 24, dmWin800x600x16, true,
+         "画面モードが不適切です 色数を16ビットにして起動し直してください"},
+        {nullptr, 16, dmWin640x480x24, true,
+         "画面モードが不適切です 色数を24ビットにして起動し直してください"},
+        {nullptr, 16, dmWin800x600x16, true, nullptr},
+        {"32", 0, dmFull640x480x16, true, nullptr}, // full screen sets its own depth
+        {"32", 0, dmWin800x600x16, false, nullptr}, // no automatic mode, no check
+    };
+    const char* saved = std::getenv("ZELKA_DESKTOP_BPP");
+    const std::string savedValue = saved ? saved : "";
+    for (const Case& c : cases) {
+        if (c.environment) {
+            setenv("ZELKA_DESKTOP_BPP", c.environment, 1);
+            Adapter().Reset();
+        } else {
+            Adapter().SetDesktopBitCount(c.desktop);
+        }
+        TDDDD& e = Make();
+        e.SetDisplayMode(c.mode);
+        e.AutoDisplayModeInitialize = c.automatic;
+        BoxRecorder boxes;
+        form.show();
+        if (c.warning) {
+            EXPECT_THROW(form.CreationEnded(), Halted) << c.warning;
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
+            EXPECT_EQ(boxes.boxes[0].caption.toStdString(), "警告");
+            EXPECT_EQ(boxes.boxes[0].text.toStdString(), c.warning);
+            EXPECT_FALSE(form.isVisible()); // hidden before the box
+            EXPECT_TRUE(inits.empty());     // the program ends before OnInit
+            e.Destroying = true;
+        } else {
+            form.CreationEnded();
+            EXPECT_TRUE(boxes.boxes.empty()) << int(c.mode);
+            EXPECT_EQ(inits.size(), 1u) << int(c.mode);
+        }
+        if (saved)
+            setenv("ZELKA_DESKTOP_BPP", savedValue.c_str(), 1);
+        else
+            unsetenv("ZELKA_DESKTOP_BPP");
+        inits.clear();
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(InitializeTest, ReinitialisingCleansUpAndRebuildsOnceEach) {

@@ -10,6 +10,7 @@
 #include "forms/Controls.h"
 #include "forms/Dialogs.h"
 #include "forms/Forms.h"
+#include "forms/Windows.h"
 #include "platform/SysUtils.h"
 
 TEST(Application, CommandErrorsGoToTheStandardErrorBoxWithAFullStop) {
@@ -42,6 +43,24 @@ TEST(Application, WarningsAreRecordedWithTheirText) {
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(boxes.boxes[0].text, "指定されたドライブが存在しません");
+}
+
+TEST(Application, MessageBoxKindFollowsTheIconField) {
+    struct Case {
+        UINT type;
+        BoxKind kind;
+    };
+    const Case cases[] = {{MB_OK | MB_ICONWARNING, BoxKind::Warning},
+                          {MB_OK | MB_ICONERROR, BoxKind::Error},
+                          {MB_OK, BoxKind::Warning}};
+    for (const Case& c : cases) {
+        BoxRecorder boxes;
+        EXPECT_EQ(MessageBoxA(nullptr, "本文", "警告", c.type), IDOK);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].kind, c.kind) << c.type;
+        EXPECT_EQ(boxes.boxes[0].caption, "警告");
+        EXPECT_EQ(boxes.boxes[0].text, "本文");
+    }
 }
 
 TEST(Application, FormsAreDestroyedInReverseCreationOrder) {
