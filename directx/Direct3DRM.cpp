@@ -14,7 +14,7 @@ HRESULT Fault(const char* method) {
     return Adapter().Intercept(method);
 }
 
-class SoftFrame : public IDirect3DRMFrame {
+class SoftFrame : public TCounted<IDirect3DRMFrame> {
 public:
     explicit SoftFrame(IDirect3DRMFrame* parent) : parent_(parent) {
         if (parent_)
@@ -24,23 +24,9 @@ public:
         if (!ppvObj)
             return DDERR_INVALIDPARAMS;
         *ppvObj = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3DRMFrame)
-            return E_NOINTERFACE;
-        AddRef();
-        *ppvObj = static_cast<IDirect3DRMFrame*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        if (refs_ == 0)
-            return 0;
-        if (--refs_ > 0)
-            return refs_;
-        IDirect3DRMFrame* parent = parent_;
-        delete this;
-        if (parent)
-            parent->Release();
-        return 0;
+        if (OfferOwnInterface<IDirect3DRMFrame>(this, IID_IDirect3DRMFrame, riid, ppvObj))
+            return S_OK;
+        return E_NOINTERFACE;
     }
     HRESULT GetParent(IDirect3DRMFrame** out) override {
         if (!out)
@@ -53,33 +39,27 @@ public:
 
 private:
     ~SoftFrame() override = default;
+    void LastRelease() override {
+        IDirect3DRMFrame* parent = parent_;
+        delete this;
+        if (parent)
+            parent->Release();
+    }
     IDirect3DRMFrame* parent_;
-    ULONG refs_ = 1;
 };
 
-class SoftRMDevice : public IDirect3DRMDevice2 {
+class SoftRMDevice : public TCounted<IDirect3DRMDevice2> {
 public:
     explicit SoftRMDevice(SoftDevice* device) : device_(device) { device_->AddRef(); }
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
         if (!ppvObj)
             return DDERR_INVALIDPARAMS;
         *ppvObj = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3DRMDevice && riid != IID_IDirect3DRMDevice2)
-            return E_NOINTERFACE;
-        AddRef();
-        *ppvObj = static_cast<IDirect3DRMDevice2*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        if (refs_ == 0)
-            return 0;
-        if (--refs_ > 0)
-            return refs_;
-        SoftDevice* device = device_;
-        delete this;
-        device->Release();
-        return 0;
+        // The second version extends the first, so one object answers for both.
+        if (OfferOwnInterface<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice2, riid, ppvObj) ||
+            OfferOwnInterface<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice, riid, ppvObj))
+            return S_OK;
+        return E_NOINTERFACE;
     }
     HRESULT SetBufferCount(DWORD count) override {
         if (HRESULT f = Fault("IDirect3DRMDevice2::SetBufferCount"))
@@ -102,12 +82,16 @@ public:
 
 private:
     ~SoftRMDevice() override = default;
+    void LastRelease() override {
+        SoftDevice* device = device_;
+        delete this;
+        device->Release();
+    }
     SoftDevice* device_;
-    ULONG refs_ = 1;
     DWORD buffers_ = 1;
 };
 
-class SoftRMViewport : public IDirect3DRMViewport {
+class SoftRMViewport : public TCounted<IDirect3DRMViewport> {
 public:
     SoftRMViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera)
         : device_(device), camera_(camera) {
@@ -118,24 +102,9 @@ public:
         if (!ppvObj)
             return DDERR_INVALIDPARAMS;
         *ppvObj = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDirect3DRMViewport)
-            return E_NOINTERFACE;
-        AddRef();
-        *ppvObj = static_cast<IDirect3DRMViewport*>(this);
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        if (refs_ == 0)
-            return 0;
-        if (--refs_ > 0)
-            return refs_;
-        IDirect3DRMDevice* device = device_;
-        IDirect3DRMFrame* camera = camera_;
-        delete this;
-        camera->Release();
-        device->Release();
-        return 0;
+        if (OfferOwnInterface<IDirect3DRMViewport>(this, IID_IDirect3DRMViewport, riid, ppvObj))
+            return S_OK;
+        return E_NOINTERFACE;
     }
     // The back clipping plane lies beyond the front one.
     HRESULT SetBack(D3DVALUE back) override {
@@ -159,9 +128,15 @@ public:
 
 private:
     ~SoftRMViewport() override = default;
+    void LastRelease() override {
+        IDirect3DRMDevice* device = device_;
+        IDirect3DRMFrame* camera = camera_;
+        delete this;
+        camera->Release();
+        device->Release();
+    }
     IDirect3DRMDevice* device_;
     IDirect3DRMFrame* camera_;
-    ULONG refs_ = 1;
     D3DVALUE front_ = 1.0f;
     D3DVALUE back_ = 100.0f;
 };
