@@ -172,6 +172,10 @@ void TDDDD::FormPaintHook(void*) {
 }
 
 void TDDDD::EngineWndProc(TMessage& message) {
+    // In full screen the form covers the screen as the system reports it: the display mode's
+    // size wherever a mode change resizes the desktop, the whole desktop where the mode's
+    // picture is scaled onto it.
+    const POINT screen{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     switch (message.Msg) {
     case WM_MOVE:
         if (FullScreen && (LowWord(message.LParam) != 0 || HighWord(message.LParam) != 0))
@@ -180,21 +184,21 @@ void TDDDD::EngineWndProc(TMessage& message) {
     case WM_SIZE:
         if (FullScreen && Owner->WindowState() == wsMaximized) {
             Owner->SetWindowState(wsNormal);
-            Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), ScreenWidth, ScreenHeight);
+            Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), screen.x, screen.y);
         }
         break;
     case WM_GETMINMAXINFO:
         if (FullScreen) {
             auto* info = reinterpret_cast<MINMAXINFO*>(message.LParam);
-            info->ptMaxSize = POINT{ScreenWidth, ScreenHeight};
-            info->ptMinTrackSize = POINT{ScreenWidth, ScreenHeight};
-            info->ptMaxTrackSize = POINT{ScreenWidth, ScreenHeight};
+            info->ptMaxSize = screen;
+            info->ptMinTrackSize = screen;
+            info->ptMaxTrackSize = screen;
             info->ptMaxPosition = POINT{0, 0};
         }
         break;
     case WM_ENTERMENULOOP:
         if (FullScreen)
-            Owner->SetBounds(0, 0, ScreenWidth, ScreenHeight);
+            Owner->SetBounds(0, 0, screen.x, screen.y);
         if (DirectDraw2)
             DirectDraw2->FlipToGDISurface();
         if (OnEnterMenuLoop)

@@ -33,8 +33,10 @@ public:
     int FormTop() const override { return y(); }
     int ClientWidth() const override { return width(); }
     int ClientHeight() const override { return height(); }
+    // Left and top place the window with its frame, as FormLeft and FormTop read them.
     void SetBounds(int left, int top, int width, int height) override {
-        setGeometry(left, top, width, height);
+        move(left, top);
+        resize(width, height);
     }
     void ShowForm() override { show(); }
     void HideForm() override { hide(); }

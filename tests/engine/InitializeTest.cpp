@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
+#include <QPoint>
+#include <QSize>
 #include <cstdlib>
 
 using directx::Adapter;
@@ -498,6 +500,72 @@ TEST_F(InitializeTest, WindowProcedureHandlesItsMessagesAndChains) {
     seen.clear();
     form.Perform(WM_MOVE, 0, 0);
     EXPECT_EQ(seen, std::vector<UINT>{WM_MOVE}); // the previous procedure is back
+}
+
+TEST_F(InitializeTest, FullScreenKeepsTheFormOverTheWholeScreen) {
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWin800x600x16);
+    form.show();
+    form.CreationEnded();
+    e.SetDisplayMode(dmFull640x480x16);
+    QApplication::processEvents();
+
+    form.move(30, 40);
+    QApplication::processEvents();
+    EXPECT_EQ(form.pos(), QPoint(0, 0));
+
+    // The form covers the screen the mode's picture is shown on.
+    const QSize screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    form.resize(300, 200);
+    QApplication::processEvents();
+    form.showMaximized();
+    QApplication::processEvents();
+    EXPECT_FALSE(form.isMaximized());
+    EXPECT_EQ(form.size(), screen);
+    EXPECT_EQ(form.pos(), QPoint(0, 0));
+
+    MINMAXINFO info{};
+    form.Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    for (const POINT& p : {info.ptMaxSize, info.ptMinTrackSize, info.ptMaxTrackSize}) {
+        EXPECT_EQ(p.x, screen.width());
+        EXPECT_EQ(p.y, screen.height());
+    }
+    EXPECT_EQ(info.ptMaxPosition.x, 0);
+    EXPECT_EQ(info.ptMaxPosition.y, 0);
+
+    // Back in a window the form goes where it is put.
+    e.SetDisplayMode(dmWin800x600x16);
+    QApplication::processEvents();
+    form.move(30, 40);
+    QApplication::processEvents();
+    EXPECT_EQ(form.pos(), QPoint(30, 40));
+    MINMAXINFO windowed{};
+    form.Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&windowed));
+    EXPECT_EQ(windowed.ptMaxTrackSize.x, 0);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(InitializeTest, VariableWindowModeTakesTheFormsClientSize) {
+    Adapter().SetDesktopBitCount(32); // no depth check: the window takes the desktop's depth
+    form.resize(500, 300);
+    TDDDD& e = Make();
+    e.SetDisplayMode(dmWinVariable);
+    form.CreationEnded();
+    EXPECT_EQ(inits, std::vector<bool>{false});
+    EXPECT_FALSE(e.FullScreen);
+    EXPECT_EQ(e.ScreenWidth, 500);
+    EXPECT_EQ(e.ScreenHeight, 300);
+    EXPECT_EQ(e.BitCount, 32);
+    ASSERT_NE(e.BackBuffer, nullptr);
+    EXPECT_EQ(e.BackBuffer->Width, 500);
+    EXPECT_EQ(e.BackBuffer->Height, 300);
+
+    form.resize(320, 200);
+    e.SetDisplayMode(dmWinVariable);
+    EXPECT_EQ(e.BackBuffer->Width, 320);
+    EXPECT_EQ(e.BackBuffer->Height, 200);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(Log(), "");
 }
 
 TEST_F(InitializeTest, DemoShowsTheArchivePicturesInEveryMode) {
