@@ -158,6 +158,72 @@ private:
     std::unique_ptr<TCanvas> canvas_;
 };
 
+// A Direct3D texture made from a bitmap or from a 24-bit pixel map with an 8-bit alpha
+// channel. The image is drawn into the work surface; with the hardware device it is moved into
+// a separate device surface in video memory, otherwise both are one surface.
+class TDDDDTexture {
+public:
+    explicit TDDDDTexture(TDDDD* engine);
+    ~TDDDDTexture();
+    TDDDDTexture(const TDDDDTexture&) = delete;
+    TDDDDTexture& operator=(const TDDDDTexture&) = delete;
+
+    TDDDDGenSurface* DeviceGenSurface = nullptr;
+    TDDDDGenSurface* WorkGenSurface = nullptr;
+    IDirectDrawSurface* DeviceSurface = nullptr;
+    IDirectDrawSurface* WorkSurface = nullptr;
+    IDirectDrawPalette* Palette = nullptr;
+    D3DTEXTUREHANDLE Handle = 0;
+    TDDDD* Engine = nullptr;
+    bool Loaded = false;
+    bool OwnsSurfaces = false;
+    int KeyX = 0;
+    int KeyY = 0;
+    bool FromArchive = false;
+    bool WithAlpha = false;
+    std::string FileName;
+    std::string AlphaFileName;
+    std::string ArchiveName;
+    std::string AlphaArchiveName;
+    std::string EntryName;
+    std::string AlphaEntryName;
+    int Width = 0;
+    int Height = 0;
+
+    // A bitmap from a resource of the program or, when there is none, from a file. A key
+    // pixel with a negative coordinate sets no colour key.
+    void LoadFromFile(const std::string& fileName, int keyX, int keyY);
+    void LoadFromArchive(const std::string& archiveName, const std::string& entryName, int keyX,
+                         int keyY);
+    void LoadPixelMap(const std::string& pixelFileName, const std::string& alphaFileName, int keyX,
+                      int keyY);
+    void LoadPixelMapFromArchive(const std::string& pixelArchiveName,
+                                 const std::string& alphaArchiveName,
+                                 const std::string& pixelEntryName,
+                                 const std::string& alphaEntryName, int keyX, int keyY);
+    // Both streams start at a BMP file header. `name` is the file loaded instead when the
+    // device offers no format with alpha.
+    void LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
+                                 TStream& alphaStream, int keyX, int keyY);
+    void RestoreTexture();
+    void Transfer();
+
+    // The device's format closest to the bitmap's depth; all zero when none qualifies.
+    DDPIXELFORMAT ChooseTextureFormat(int wantedBitCount);
+    // The device's RGB format with alpha closest to the desktop's depth; all zero when none.
+    DDPIXELFORMAT ChooseAlphaTextureFormat();
+
+private:
+    // Drops the surfaces of the previous load, releasing them only while they are ours.
+    void DropSurfaces();
+    DDSURFACEDESC TextureDesc(const DDPIXELFORMAT& format, int width, int height) const;
+    void CreateSurfaces(DDSURFACEDESC& desc);
+    void SetKeyFromPixel(int keyX, int keyY);
+    void TakeHandle();
+    // Moves the work surface's image into the device surface.
+    void LoadDeviceSurface();
+};
+
 class TDDDDSurfaceKeeper {
 public:
     TDDDDSurfaceKeeper(TDDDD* engine, TDDDDSurface* surface) : Engine(engine), Surface(surface) {}
@@ -173,6 +239,12 @@ public:
 class TDDDDTextureKeeper {
 public:
     TDDDDTextureKeeper(TDDDD* engine, TDDDDTexture* texture) : Engine(engine), Texture(texture) {}
+    // After surface loss: surfaces restored, image moved to the device surface again.
+    void RestoreObject();
+    // After the DirectDraw objects were made anew: loaded again from the remembered source.
+    void RebuildObject();
+    // The DirectDraw objects are about to go, and their surfaces with them.
+    void ForgetSurfaces();
     TDDDD* Engine = nullptr;
     TDDDDTexture* Texture = nullptr;
 };
@@ -283,6 +355,7 @@ public:
     bool IsDisplayModeAvailable(int width, int height, int bitCount, int refreshRate);
 
     void RestoreKeptObjects();
+    void InvalidateTextures();
     void RebuildKeptObjects();
 
     // What the engine puts in place of the owner's events and window procedure.

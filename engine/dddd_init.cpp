@@ -410,6 +410,7 @@ void TDDDD::ReleaseAll() {
         return;
     Trace("リソースを全て解放します");
     if (!Destroying && Initialized) {
+        InvalidateTextures();
         if (OnCleanUp)
             OnCleanUp(this);
     }
@@ -515,12 +516,23 @@ bool TDDDD::IsDisplayModeAvailable(int width, int height, int bitCount, int refr
     return search.found;
 }
 
+// Surfaces come back before textures after a loss; after a re-initialisation textures are
+// rebuilt first. Indexes, not iterators: a reload may register objects.
 void TDDDD::RestoreKeptObjects() {
     for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
         SurfaceKeepers[i]->RestoreObject();
+    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
+        TextureKeepers[i]->RestoreObject();
+}
+
+void TDDDD::InvalidateTextures() {
+    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
+        TextureKeepers[i]->ForgetSurfaces();
 }
 
 void TDDDD::RebuildKeptObjects() {
+    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
+        TextureKeepers[i]->RebuildObject();
     for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
         SurfaceKeepers[i]->RebuildObject();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/SysUtils.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 
@@ -196,28 +197,62 @@ TBitmap::TBitmap(int width, int height)
 TBitmap::~TBitmap() = default;
 
 void TBitmap::LoadFromFile(const std::string& path) {
-    QImage picture;
-    if (!picture.load(QString::fromStdString(path)))
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
         throw Exception("Cannot read the picture " + path);
-    Assign(picture);
+    const QByteArray bytes = file.readAll();
+    if (!Decode(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+        throw Exception("Cannot read the picture " + path);
 }
 
 bool TBitmap::LoadFromMemory(const void* data, std::size_t size) {
+    return Decode(data, size);
+}
+
+bool TBitmap::LoadFromResource(const std::string& name) {
+    if (name.empty())
+        return false;
+    QFile file(QStringLiteral(":/bitmaps/") + QString::fromStdString(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    return Decode(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+bool TBitmap::Decode(const void* data, std::size_t size) {
     QImage picture;
     if (size > 0x7FFFFFFF ||
         !picture.loadFromData(static_cast<const uchar*>(data), static_cast<int>(size)))
         return false;
+    const auto* bytes = static_cast<const uchar*>(data);
+    int bits = picture.depth();
+    // A BMP's own depth: Qt hands 16- and 24-bit files over as 32-bit pictures.
+    if (size >= 30 && bytes[0] == 'B' && bytes[1] == 'M') {
+        const std::uint32_t headerSize = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) |
+                                         (static_cast<std::uint32_t>(bytes[17]) << 24);
+        const std::size_t at = headerSize == 12 ? 24 : 28;
+        bits = bytes[at] | (bytes[at + 1] << 8);
+    }
+    std::vector<DWORD> table;
+    for (const QRgb entry : picture.colorTable())
+        table.push_back(static_cast<DWORD>(entry) & 0xFFFFFF);
     Assign(picture);
+    bitsPerPixel_ = bits;
+    colorTable_ = std::move(table);
     return true;
 }
 
 void TBitmap::Assign(const QImage& picture) {
     canvas_->Release();
     *image_ = picture.convertToFormat(QImage::Format_RGB32);
+    bitsPerPixel_ = 32;
+    colorTable_.clear();
 }
 
 void TBitmap::SetSize(int width, int height) {
     canvas_->Release();
+    bitsPerPixel_ = 32;
+    colorTable_.clear();
     if (width <= 0 || height <= 0) {
         *image_ = QImage();
         return;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QImage;
 class QPainter;
@@ -160,14 +161,26 @@ public:
     // A new size; the content is lost and the picture is black.
     void SetSize(int width, int height);
 
+    // A bitmap resource of the program: the Qt resource ":/bitmaps/" + name. False (picture
+    // unchanged) when there is none or it cannot be decoded.
+    bool LoadFromResource(const std::string& name);
+
     int Width() const;
     int Height() const;
     bool Empty() const { return Width() == 0 || Height() == 0; }
+    // The depth the picture's file stored it in (a BMP's own bits per pixel), 32 for a picture
+    // made or assigned here.
+    int BitsPerPixel() const { return bitsPerPixel_; }
+    // The file's colour table as 0x00RRGGBB values; empty when the file had none.
+    const std::vector<DWORD>& ColorTable() const { return colorTable_; }
     TCanvas& Canvas() { return *canvas_; }
     QImage& Image() { return *image_; }
     const QImage& Image() const { return *image_; }
 
 private:
+    bool Decode(const void* data, std::size_t size);
     std::unique_ptr<QImage> image_;
     std::unique_ptr<TCanvas> canvas_;
+    int bitsPerPixel_ = 32;
+    std::vector<DWORD> colorTable_;
 };

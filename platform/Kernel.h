@@ -43,3 +43,19 @@ std::string OperatingSystemRelease();
 // The kernel display drivers of the host's graphics cards (e.g. "i915", "virtio-gpu"),
 // each once, in card order; empty where the host reports none.
 std::vector<std::string> DisplayDrivers();
+
+// Longest path the Windows calls hand back, with its terminating zero.
+constexpr DWORD MAX_PATH = 260;
+
+// The folder for temporary files: TMPDIR when set, else /tmp, always ending in '/'. Copies it
+// with a terminating zero and returns its length; when the buffer is too small, returns the
+// size needed (with the zero) and copies nothing.
+DWORD GetTempPathA(DWORD bufferLength, char* buffer);
+// A name in pathName: up to three characters of prefixString, a hexadecimal number and
+// ".tmp", written to tempFileName (MAX_PATH characters). With unique 0 the number is chosen
+// so that the file does not exist yet and the file is created empty, atomically; otherwise
+// the name is only formed from unique. Returns the number used, or 0 when no file could be
+// made (the folder is missing or not writable, or the name would be too long).
+UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique,
+                      char* tempFileName);
+BOOL DeleteFileA(const char* fileName);
