@@ -243,6 +243,9 @@ void TDDDDTexture::DropSurfaces() {
     WorkSurface = nullptr;
     Palette = nullptr;
     OwnsSurfaces = false;
+    // Until the next image is in, the texture holds none; this also makes a direct reload
+    // move its new image into the device surface at once.
+    Loaded = false;
 }
 
 DDPIXELFORMAT TDDDDTexture::ChooseTextureFormat(int wantedBitCount) {
@@ -279,7 +282,10 @@ DDSURFACEDESC TDDDDTexture::TextureDesc(const DDPIXELFORMAT& format, int width, 
 }
 
 void TDDDDTexture::CreateSurfaces(DDSURFACEDESC& desc) {
-    CheckResult(Engine->DirectDraw2->CreateSurface(&desc, &DeviceSurface, nullptr),
+    // Loading before the engine's first set-up has nothing to create surfaces with.
+    CheckResult(Engine->DirectDraw2
+                    ? Engine->DirectDraw2->CreateSurface(&desc, &DeviceSurface, nullptr)
+                    : DDERR_INVALIDOBJECT,
                 "テクスチャ用デバイスサーフェスの作成に失敗しました");
     OwnsSurfaces = true;
     if (Engine->D3DDeviceKind == 1) {

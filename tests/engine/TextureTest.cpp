@@ -436,6 +436,33 @@ TEST_F(TextureTest, HardwareDeviceHasTwoSurfacesOthersOne) {
     }
 }
 
+TEST_F(TextureTest, ReloadReplacesImageSurfacesAndPalette) {
+    const std::string eight =
+        Write("eight.bmp", Bmp(2, 2, 8, [](int x, int) { return DWORD(x); }, {0xFF0000, 0x0000FF}));
+    const auto colour = [](int x, int) { return DWORD(0x00FF00 >> (8 * x)); };
+    const std::string deep = Write("deep.bmp", Bmp(3, 1, 24, colour));
+    TDDDD& engine3 = Start();
+    ASSERT_EQ(engine3.D3DDeviceKind, 1);
+    Offer({F565(), Palettised8()});
+    TDDDDTexture texture(&engine3);
+    texture.LoadFromFile(eight, -1, -1);
+    ASSERT_NE(texture.Palette, nullptr);
+    IDirectDrawSurface* oldDevice = texture.DeviceSurface;
+    IDirectDrawSurface* oldWork = texture.WorkSurface;
+    oldDevice->AddRef();
+    oldWork->AddRef();
+    texture.LoadFromFile(deep, -1, -1);
+    EXPECT_EQ(oldDevice->Release(), 0u); // the texture gave its references back
+    EXPECT_EQ(oldWork->Release(), 0u);
+    EXPECT_EQ(texture.Palette, nullptr);
+    EXPECT_EQ(texture.Width, 3);
+    EXPECT_EQ(texture.Height, 1);
+    // The new image is in the device surface at once, without a separate transfer.
+    EXPECT_EQ(Pixels(*texture.DeviceGenSurface, 3, 1),
+              (std::vector<DWORD>{0x07E0, 0x001F, 0x0000}));
+    EXPECT_EQ(Log(), "");
+}
+
 TEST_F(TextureTest, NoAlphaFormatLoadsThePixelMapWithoutAlpha) {
     const auto rgb = [](int x, int) { return x ? 0x0000FFu : 0xFF0000u; };
     const auto a = [](int, int) { return 0x80u; };

@@ -1,12 +1,14 @@
+#include "forms/Graphics.h"
+
+#include "forms/Controls.h"
+#include "platform/SysUtils.h"
+
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <vector>
-
-#include "forms/Controls.h"
-#include "forms/Graphics.h"
-#include "platform/SysUtils.h"
 
 namespace {
 
@@ -20,8 +22,7 @@ struct PixelExpectation {
 void ExpectPixels(const TCanvas& canvas, const std::vector<PixelExpectation>& pixels,
                   const char* what) {
     for (const PixelExpectation& p : pixels)
-        EXPECT_EQ(canvas.Pixel(p.x, p.y), p.color)
-            << what << " at (" << p.x << ", " << p.y << ")";
+        EXPECT_EQ(canvas.Pixel(p.x, p.y), p.color) << what << " at (" << p.x << ", " << p.y << ")";
 }
 
 } // namespace
@@ -182,8 +183,8 @@ TEST(BitBlt, TransfersOnlyWhatLiesInsideTheSource) {
                SRCCOPY);
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 10; ++x) {
-                const bool inside = x >= c.copied.Left && x < c.copied.Right &&
-                                    y >= c.copied.Top && y < c.copied.Bottom;
+                const bool inside = x >= c.copied.Left && x < c.copied.Right && y >= c.copied.Top &&
+                                    y < c.copied.Bottom;
                 ASSERT_EQ(dest.Canvas().Pixel(x, y), inside ? clWhite : kBackground)
                     << c.name << " at (" << x << ", " << y << ")";
             }
@@ -268,6 +269,88 @@ TEST(Bitmap, LoadsPicturesOfEveryDepthWithTheirExactColours) {
     EXPECT_TRUE(missing.Empty());
 }
 
+// A BMP file of one row of two pixels: a header, the colour table, one padded row.
+std::vector<std::uint8_t> TwoPixelBmp(int bits, const std::vector<DWORD>& table,
+                                      std::vector<std::uint8_t> row) {
+    std::vector<std::uint8_t> b;
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    row.resize((row.size() + 3) / 4 * 4, 0);
+    const std::uint32_t offBits = 54 + 4 * static_cast<std::uint32_t>(table.size());
+    put(0x4D42, 2);
+    put(offBits + static_cast<std::uint32_t>(row.size()), 4);
+    put(0, 4);
+    put(offBits, 4);
+    put(40, 4);
+    put(2, 4);
+    put(1, 4);
+    put(1, 2);
+    put(static_cast<std::uint32_t>(bits), 2);
+    put(0, 4);
+    put(static_cast<std::uint32_t>(row.size()), 4);
+    put(2835, 4);
+    put(2835, 4);
+    put(static_cast<std::uint32_t>(table.size()), 4);
+    put(0, 4);
+    for (DWORD entry : table)
+        put(entry, 4);
+    b.insert(b.end(), row.begin(), row.end());
+    return b;
+}
+
+TEST(Bitmap, KnowsTheDepthAndColourTableOfItsFile) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> file;
+        int bits;
+        std::vector<DWORD> table;
+        TColor first;
+    } cases[] = {
+        {"8-bit",
+         TwoPixelBmp(8, {0x0A141E, 0xC86432, 0x010203}, {1, 0}),
+         8,
+         {0x0A141E, 0xC86432, 0x010203},
+         RGB(0xC8, 0x64, 0x32)},
+        {"4-bit",
+         TwoPixelBmp(4, {0x000000, 0x00FF00}, {0x10}),
+         4,
+         {0x000000, 0x00FF00},
+         RGB(0, 0xFF, 0)},
+        {"1-bit", TwoPixelBmp(1, {0xFFFFFF, 0x000000}, {0x40}), 1, {0xFFFFFF, 0x000000}, clWhite},
+        {"24-bit", TwoPixelBmp(24, {}, {0x07, 0x08, 0x09, 0, 0, 0}), 24, {}, RGB(9, 8, 7)},
+        {"16-bit", TwoPixelBmp(16, {}, {0x1F, 0x00}), 16, {}, RGB(0, 0, 0xF8)},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const Case& c : cases) {
+        for (const bool fromFile : {false, true}) {
+            TBitmap bitmap;
+            if (fromFile) {
+                const std::string path = QDir(dir.path()).filePath("b.bmp").toStdString();
+                std::ofstream(path, std::ios::binary)
+                    .write(reinterpret_cast<const char*>(c.file.data()),
+                           std::streamsize(c.file.size()));
+                bitmap.LoadFromFile(path);
+            } else {
+                ASSERT_TRUE(bitmap.LoadFromMemory(c.file.data(), c.file.size())) << c.what;
+            }
+            EXPECT_EQ(bitmap.BitsPerPixel(), c.bits) << c.what;
+            EXPECT_EQ(bitmap.ColorTable(), c.table) << c.what;
+            EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), c.first) << c.what;
+            bitmap.SetSize(4, 4); // a picture made here
+            EXPECT_EQ(bitmap.BitsPerPixel(), 32) << c.what;
+            EXPECT_TRUE(bitmap.ColorTable().empty()) << c.what;
+        }
+    }
+    // No bitmap resources are built in: every name falls through to the file.
+    TBitmap none;
+    EXPECT_FALSE(none.LoadFromResource("boss2.bmp"));
+    EXPECT_FALSE(none.LoadFromResource(""));
+    EXPECT_TRUE(none.Empty());
+}
+
 TEST(Bitmap, NewSizeIsBlackAndTheCanvasKeepsDrawing) {
     TBitmap bitmap(5, 5);
     bitmap.Canvas().Brush.Color = clRed;
@@ -290,11 +373,13 @@ TEST(Image, CanvasTurnsThePictureIntoABitmapThatIsShown) {
         TColor corner;
     } cases[] = {
         {"empty picture", QPixmap(), 30, 20, clBlack},
-        {"pixmap picture", [] {
+        {"pixmap picture",
+         [] {
              QPixmap p(12, 8);
              p.fill(QColor(0x12, 0x34, 0x56));
              return p;
-         }(), 12, 8, kBackground},
+         }(),
+         12, 8, kBackground},
     };
     for (const Case& c : cases) {
         TImage image;

@@ -3,10 +3,13 @@
 #include "platform/IniFiles.h"
 #include "platform/SysUtils.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <vector>
 
 TEST(FormatFloat, PicturesOfTheProgram) {
     const TFormatSettings en;
@@ -103,4 +106,65 @@ TEST(IniFile, ReadsSectionsAndKeysWithoutRegardToCase) {
 
     TIniFile missing("/nonexistent/system.ini");
     EXPECT_EQ(missing.ReadString("boot.description", "display.drv", ""), "");
+}
+
+TEST(TempFiles, FolderComesFromTMPDIRWithATrailingSeparator) {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string old = saved ? saved : "";
+    struct Case {
+        const char* value; // null: unset
+        std::string folder;
+    } cases[] = {{nullptr, "/tmp/"}, {"", "/tmp/"}, {"/var/x", "/var/x/"}, {"/var/y/", "/var/y/"}};
+    for (const Case& c : cases) {
+        if (c.value)
+            setenv("TMPDIR", c.value, 1);
+        else
+            unsetenv("TMPDIR");
+        char buffer[MAX_PATH] = {};
+        EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), c.folder.size()) << c.folder;
+        EXPECT_EQ(std::string(buffer), c.folder);
+        char tiny[4] = {'x', 0, 0, 0};
+        EXPECT_EQ(GetTempPathA(4, tiny), c.folder.size() + 1) << c.folder; // size needed
+        EXPECT_EQ(tiny[0], 'x');
+    }
+    if (saved)
+        setenv("TMPDIR", old.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+TEST(TempFiles, UniqueNamesAreCreatedAndNeverReused) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zelka-tempname-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        char name[MAX_PATH] = {};
+        const UINT number = GetTempFileNameA(dir.c_str(), "tmpxyz", 0, name);
+        ASSERT_NE(number, 0u);
+        const std::filesystem::path made = name;
+        EXPECT_EQ(made.parent_path(), dir);
+        EXPECT_EQ(made.filename().string().substr(0, 3), "tmp"); // three characters of prefix
+        EXPECT_EQ(made.extension(), ".tmp");
+        EXPECT_TRUE(std::filesystem::exists(made));
+        EXPECT_EQ(std::filesystem::file_size(made), 0u);
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+    // A given number only forms the name.
+    char formed[MAX_PATH] = {};
+    EXPECT_EQ(GetTempFileNameA(dir.c_str(), "ab", 0x1F, formed), 0x1Fu);
+    EXPECT_EQ(std::string(formed), (dir / "ab1F.tmp").string());
+    EXPECT_FALSE(std::filesystem::exists(formed));
+    // A missing folder, or a name past MAX_PATH, gives 0.
+    char name[MAX_PATH] = {};
+    EXPECT_EQ(GetTempFileNameA((dir / "missing").c_str(), "tmp", 0, name), 0u);
+    const std::string deep = dir.string() + "/" + std::string(300, 'd');
+    EXPECT_EQ(GetTempFileNameA(deep.c_str(), "tmp", 0, name), 0u);
+    for (const std::string& made : names)
+        EXPECT_TRUE(DeleteFileA(made.c_str()));
+    EXPECT_FALSE(DeleteFileA(names.front().c_str()));
+    std::filesystem::remove_all(dir);
 }
