@@ -54,7 +54,9 @@ TEST_F(KeeperTest, LostSurfacesAndTexturesShowTheSamePixelsAfterTheRestoreWalk) 
             TDDDDTexture never(&engine3); // created, never loaded: skipped
             const auto surfacePixels = Pixels(surface, 100, 100);
             const auto texturePixels = Pixels(*texture.DeviceGenSurface, 256, 256);
-            // What the device draws from is spoilt; only the transfer brings it back.
+            // The surface and what the device draws from are spoilt; only the reload and the
+            // transfer bring them back.
+            Scribble(surface);
             if (texture.DeviceSurface != texture.WorkSurface)
                 Scribble(*texture.DeviceGenSurface);
             Adapter().LoseAllSurfaces();
@@ -160,36 +162,36 @@ TEST_F(KeeperTest, RebuildFallsBackToSystemMemory) {
     surface.Surface->GetCaps(&caps);
     ASSERT_TRUE(caps.dwCaps & DDSCAPS_VIDEOMEMORY);
     const auto colours = Colours(surface);
-    TDDDDTexture texture(&engine3);
-    texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
+    {
+        TDDDDTexture texture(&engine3);
+        texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
 
-    // A new mode whose video memory the back buffer and the Z-buffer use up.
-    Adapter().SetVideoMemory(0);
-    traces.clear();
-    engine3.InitializeScreen(false, 320, 240, 16, 0, "");
-    EXPECT_EQ(Log(), "");
-    EXPECT_LT(TraceIndex("システムメモリにサーフェスを再構築します"), traces.size());
-    surface.Surface->GetCaps(&caps);
-    EXPECT_TRUE(caps.dwCaps & DDSCAPS_SYSTEMMEMORY);
-    DDSURFACEDESC desc{};
-    surface.GetSurfaceDesc(desc);
-    EXPECT_EQ(desc.dwWidth, 100u);
-    EXPECT_EQ(desc.dwHeight, 100u);
-    DDCOLORKEY key{};
-    ASSERT_EQ(surface.Surface->GetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
-    EXPECT_EQ(key.dwColorSpaceLowValue, 0x1Fu);
-    EXPECT_EQ(Colours(surface), colours);
-    // Without video memory the hardware device is gone and the texture lives in one surface.
-    EXPECT_NE(engine3.D3DDeviceKind, 1);
-    EXPECT_EQ(texture.DeviceSurface, texture.WorkSurface);
-    EXPECT_EQ(texture.Width, 256);
+        // A new mode whose video memory the back buffer and the Z-buffer use up.
+        Adapter().SetVideoMemory(0);
+        traces.clear();
+        engine3.InitializeScreen(false, 320, 240, 16, 0, "");
+        EXPECT_EQ(Log(), "");
+        EXPECT_LT(TraceIndex("システムメモリにサーフェスを再構築します"), traces.size());
+        surface.Surface->GetCaps(&caps);
+        EXPECT_TRUE(caps.dwCaps & DDSCAPS_SYSTEMMEMORY);
+        DDSURFACEDESC desc{};
+        surface.GetSurfaceDesc(desc);
+        EXPECT_EQ(desc.dwWidth, 100u);
+        EXPECT_EQ(desc.dwHeight, 100u);
+        DDCOLORKEY key{};
+        ASSERT_EQ(surface.Surface->GetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+        EXPECT_EQ(key.dwColorSpaceLowValue, 0x1Fu);
+        EXPECT_EQ(Colours(surface), colours);
+        // Without video memory there is no hardware device; the texture lives in one surface.
+        EXPECT_NE(engine3.D3DDeviceKind, 1);
+        EXPECT_EQ(texture.DeviceSurface, texture.WorkSurface);
+        EXPECT_EQ(texture.Width, 256);
+    }
 
     // When system memory fails too, the rebuild halts with its message.
     Adapter().FailNext("IDirectDraw2::CreateSurface", 2, DDERR_OUTOFMEMORY);
-    texture.Loaded = false; // keep the texture out of the way of the faults
     EXPECT_THROW(engine3.RebuildKeptObjects(), Halted);
     EXPECT_EQ(Log(), "debug#00001 ... サーフェスを作れませんでした(Error Code(8007000E))\r\n");
-    texture.Loaded = true;
 }
 
 TEST_F(KeeperTest, FirstActivationNeitherInvalidatesNorRebuilds) {
