@@ -540,6 +540,23 @@ TEST_F(TextureTest, TemporaryCopyIsRemovedAfterEveryLoad) {
     }
 }
 
+TEST_F(TextureTest, HaltingLoadLeavesNoTemporaryFileBehindWhenTheProcessEnds) {
+    TDDDD& engine3 = Start();
+    Offer({F565()});
+    TDDDDTexture texture(&engine3);
+    // The real halt: the process ends in the middle of the load, with no unwinding.
+    EXPECT_EXIT(
+        {
+            SetHaltAction(nullptr);
+            Adapter().FailNext("IDirect3DTexture2::GetHandle", 1, DDERR_GENERIC);
+            texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(TempFiles(), std::vector<std::string>{});
+    EXPECT_EQ(Log(),
+              "debug#00001 ... テクスチャのハンドルが得られませんでした(Error Code(80004005))\r\n");
+}
+
 TEST_F(TextureTest, CheckedStepsHaltWithTheirMessages) {
     const std::string file = Write("c.bmp", Bmp(2, 2, 24, [](int, int) { return 0x808080u; }));
     struct Case {
