@@ -123,11 +123,11 @@ void DisplayAdapter::Unreserve(DWORD bytes, bool nonLocal) {
     used = bytes > used ? 0 : used - bytes;
 }
 
-void DisplayAdapter::FailNext(const std::string& method, int count, HRESULT code) {
+void DisplayAdapter::FailNext(const std::string& method, int count, HRESULT code, int pass) {
     if (count <= 0)
         faults_.erase(method);
     else
-        faults_[method] = Fault{count, code};
+        faults_[method] = Fault{count, code, pass};
 }
 
 void DisplayAdapter::LoseAllSurfaces() {
@@ -143,6 +143,10 @@ HRESULT DisplayAdapter::Intercept(const char* method) {
     auto it = faults_.find(method);
     if (it == faults_.end())
         return DD_OK;
+    if (it->second.pass > 0) {
+        --it->second.pass;
+        return DD_OK;
+    }
     const HRESULT code = it->second.code;
     if (--it->second.count <= 0)
         faults_.erase(it);

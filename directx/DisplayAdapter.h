@@ -77,7 +77,9 @@ public:
     // "IDirect3DRM2::<name>" (either version), "IDirect3DRMDevice2::<name>" and
     // "IDirect3DRMViewport::<name>"; "IDirect3D2::CreateDevice(HAL)" (or MMX, RGB, Ramp)
     // fails the creation of one device kind only.
-    void FailNext(const std::string& method, int count, HRESULT code);
+    // With pass > 0 that many calls succeed first, so a caller's second call of a method
+    // can fail alone.
+    void FailNext(const std::string& method, int count, HRESULT code, int pass = 0);
     // Every surface of every DirectDraw object becomes lost.
     void LoseAllSurfaces();
     // Records the name of every call made, for tests that check what a caller did.
@@ -97,6 +99,7 @@ private:
     struct Fault {
         int count = 0;
         HRESULT code = 0;
+        int pass = 0;
     };
     std::vector<DriverEntry> drivers_;
     int desktopBitCount_ = 16;

@@ -563,23 +563,26 @@ TEST_F(TextureTest, CheckedStepsHaltWithTheirMessages) {
         const char* fault;
         DDPIXELFORMAT format;
         bool reloadAfterLoss; // fail inside the restore of a loaded, lost texture instead
+        int pass;             // calls of the method that succeed before the failing one
         std::string line;
     };
     const Case cases[] = {
-        {"IDirectDraw2::CreateSurface", F565(), false,
+        {"IDirectDraw2::CreateSurface", F565(), false, 0,
          "テクスチャ用デバイスサーフェスの作成に失敗しました(Error Code(80004005))"},
-        {"IDirectDraw2::CreatePalette", Palettised8(), false,
+        {"IDirectDraw2::CreateSurface", F565(), false, 1,
+         "テクスチャ用作業サーフェスの作成に失敗しました(Error Code(80004005))"},
+        {"IDirectDraw2::CreatePalette", Palettised8(), false, 0,
          "テクスチャ用パレットの作成に失敗しました(Error Code(80004005))"},
-        {"IDirectDrawSurface::GetDC", F565(), false,
+        {"IDirectDrawSurface::GetDC", F565(), false, 0,
          "テクスチャ用作業サーフェスのデバイスコンテキスト取得に失敗しました(Error "
          "Code(80004005))"},
-        {"IDirect3DTexture2::GetHandle", F565(), false,
+        {"IDirect3DTexture2::GetHandle", F565(), false, 0,
          "テクスチャのハンドルが得られませんでした(Error Code(80004005))"},
-        {"IDirect3DTexture2::Load", F565(), false,
+        {"IDirect3DTexture2::Load", F565(), false, 0,
          "テクスチャの転送に失敗しました(Error Code(80004005))"},
-        {"IDirectDrawSurface::Restore", F565(), false,
+        {"IDirectDrawSurface::Restore", F565(), false, 0,
          "テクスチャ用デバイスサーフェスの復元に失敗しました(Error Code(80004005))"},
-        {"IDirectDrawSurface::Restore", F565(), true,
+        {"IDirectDrawSurface::Restore", F565(), true, 0,
          "テクスチャ用作業サーフェスの復元に失敗しました(Error Code(80004005))"},
     };
     for (const Case& c : cases) {
@@ -592,7 +595,7 @@ TEST_F(TextureTest, CheckedStepsHaltWithTheirMessages) {
                 texture.LoadFromFile(file, -1, -1);
                 Adapter().LoseAllSurfaces();
             }
-            Adapter().FailNext(c.fault, 1, DDERR_GENERIC);
+            Adapter().FailNext(c.fault, 1, DDERR_GENERIC, c.pass);
             EXPECT_EQ(Halts([&] {
                           if (c.reloadAfterLoss)
                               texture.RestoreTexture();
