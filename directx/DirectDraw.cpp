@@ -157,6 +157,8 @@ SoftDirectDraw::~SoftDirectDraw() {
         surface->Orphan();
         if (unreferenced)
             delete surface; // a back buffer nobody asked for
+        else
+            Adapter().orphans.insert(surface);
     }
     surfaces_.clear();
     auto& objects = Adapter().objects;

@@ -272,6 +272,7 @@ private:
     ColorKeyRange SourceKey(DWORD flags, const DDBLTFX* fx, HRESULT* error) const;
 
     friend class SoftDirectDraw;
+    friend class DisplayAdapter; // frees the orphans left at the end
     SoftDirectDraw* owner_;
     int width_, height_;
     PixelFormat format_;

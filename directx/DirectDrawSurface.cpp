@@ -49,6 +49,7 @@ SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
 std::function<void(SoftSurface&)> SoftSurface::onDelete;
 
 SoftSurface::~SoftSurface() {
+    Adapter().orphans.erase(this);
     if (onDelete)
         onDelete(*this);
 }

@@ -34,6 +34,13 @@ DisplayAdapter::DisplayAdapter() {
     InstallDirect3D();
 }
 
+DisplayAdapter::~DisplayAdapter() {
+    const std::set<SoftSurface*> left = std::move(orphans);
+    orphans.clear();
+    for (SoftSurface* surface : left)
+        delete surface;
+}
+
 DisplayAdapter& DisplayAdapter::Instance() {
     static DisplayAdapter adapter;
     return adapter;

@@ -8,12 +8,14 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace directx {
 
 class SoftDirectDraw;
+class SoftSurface;
 
 struct DisplayMode {
     int width = 0;
@@ -93,9 +95,13 @@ public:
     // The DirectDraw objects alive, and the one holding exclusive mode.
     std::vector<SoftDirectDraw*> objects;
     SoftDirectDraw* exclusiveOwner = nullptr;
+    // Surfaces whose DirectDraw object has gone while callers still held them. A holder may
+    // release one later; the rest go when the program ends, as they would with the driver.
+    std::set<SoftSurface*> orphans;
 
 private:
     DisplayAdapter();
+    ~DisplayAdapter();
     struct Fault {
         int count = 0;
         HRESULT code = 0;

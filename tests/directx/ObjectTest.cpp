@@ -104,12 +104,16 @@ TEST_F(DirectDrawTest, ReleaseReturnsTheReferencesLeft) {
 
     // Surfaces do not keep DirectDraw alive: both interfaces end at 0.
     IDirectDrawSurface* kept = CreatePlain(4, 4);
+    const std::size_t orphansBefore = Adapter().orphans.size();
     EXPECT_EQ(dd->Release(), 0u);
     dd = nullptr;
     EXPECT_EQ(dd1->Release(), 0u);
     dd1 = nullptr;
     EXPECT_EQ(kept->IsLost(), DDERR_SURFACELOST);
+    // Held past its DirectDraw object, it waits among the orphans for its holder's release.
+    EXPECT_EQ(Adapter().orphans.size(), orphansBefore + 1);
     EXPECT_EQ(kept->Release(), 0u);
+    EXPECT_EQ(Adapter().orphans.size(), orphansBefore);
 }
 
 BOOL CollectDriver(GUID* guid, LPSTR description, LPSTR name, LPVOID context) {
