@@ -358,6 +358,7 @@ HRESULT SoftDevice::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 }
 
 HRESULT SoftDevice::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+    Adapter().RecordRenderState(state, value);
     if (HRESULT f = Fault("IDirect3DDevice2::SetRenderState"))
         return f;
     if (state == 0 || state >= states_.size())

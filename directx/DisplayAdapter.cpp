@@ -54,6 +54,7 @@ void DisplayAdapter::Reset() {
     faults_.clear();
     recording_ = false;
     calls_.clear();
+    renderStates_.clear();
     FillDefaultSystemPalette(systemPalette);
     direct3d = Direct3DOffer::Default();
 }

@@ -87,7 +87,22 @@ public:
     // Records the name of every call made, for tests that check what a caller did.
     void RecordCalls(bool on) { recording_ = on; }
     const std::vector<std::string>& Calls() const { return calls_; }
-    void ClearCalls() { calls_.clear(); }
+    // While recording, the arguments of every SetRenderState, in call order (each one also
+    // appears in Calls under its name).
+    struct RenderStateCall {
+        DWORD state = 0;
+        DWORD value = 0;
+        friend bool operator==(const RenderStateCall&, const RenderStateCall&) = default;
+    };
+    const std::vector<RenderStateCall>& RenderStateCalls() const { return renderStates_; }
+    void RecordRenderState(DWORD state, DWORD value) {
+        if (recording_)
+            renderStates_.push_back(RenderStateCall{state, value});
+    }
+    void ClearCalls() {
+        calls_.clear();
+        renderStates_.clear();
+    }
 
     // Called at the start of every method: records it, and answers an armed fault (else 0).
     HRESULT Intercept(const char* method);
@@ -115,6 +130,7 @@ private:
     std::map<std::string, Fault> faults_;
     bool recording_ = false;
     std::vector<std::string> calls_;
+    std::vector<RenderStateCall> renderStates_;
 };
 
 inline DisplayAdapter& Adapter() {
