@@ -1,0 +1,145 @@
+// A frame of sprites, backgrounds and primitives allocates nothing: every allocation of the
+// process is counted while a frame runs. Its own program, so the counting operator new
+// replaces the global one nowhere else.
+#include "EngineTestSupport.h"
+#include "SceneSupport.h"
+#include "forms/Forms.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+void* Allocate(std::size_t size) {
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t align) {
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t a = static_cast<std::size_t>(align);
+    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
+        return p;
+    throw std::bad_alloc();
+}
+
+// Allocations made while it lives.
+class AllocationCounter {
+public:
+    AllocationCounter() {
+        allocations = 0;
+        counting = true;
+    }
+    ~AllocationCounter() { counting = false; }
+    long Count() const { return allocations.load(); }
+};
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t align) {
+    return AllocateAligned(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align) {
+    return AllocateAligned(size, align);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+class FrameAllocationTest : public EngineTest {
+protected:
+    void TearDown() override {
+        scene.reset();
+        if (engine2)
+            engine2->Destroying = true;
+        engine2.reset();
+        EngineTest::TearDown();
+    }
+    TForm form;
+    std::unique_ptr<TDDDD> engine2;
+    std::unique_ptr<DirectDrawScene> scene;
+};
+
+TEST_F(FrameAllocationTest, CounterSeesAllocationsInsideTheEngine) {
+    long seen = 0;
+    {
+        AllocationCounter counter;
+        LogWarning("x"); // a log line builds its text
+        seen = counter.Count();
+    }
+    EXPECT_GT(seen, 0);
+    AllocationCounter counter;
+    EXPECT_EQ(counter.Count(), 0);
+}
+
+TEST_F(FrameAllocationTest, SpritesAndBackgroundsDrawWithoutAllocating) {
+    form.resize(800, 600);
+    engine2 = std::make_unique<TDDDD>(&form);
+    engine2->SetDisplayMode(dmWin800x600x16);
+    form.show();
+    form.CreationEnded();
+    engine2->InitializeScreen(true, 640, 480, 16, 0, "");
+    RandSeed = 1;
+    scene = std::make_unique<DirectDrawScene>(*engine2, ZELKA_DAT_PATH);
+    scene->Place();
+    // Frames of every scroll speed, with sprites wandering off the screen.
+    for (int frame : {1, 301, 501, 701, 901, 1300}) {
+        AllocationCounter counter;
+        scene->Draw(frame);
+        EXPECT_EQ(counter.Count(), 0) << "frame " << frame;
+    }
+    EXPECT_EQ(Log(), "");
+}
+
+} // namespace
