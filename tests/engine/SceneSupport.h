@@ -1,6 +1,7 @@
 #pragma once
-// The DirectDraw test's scene on an engine: four layers over the archive's pictures and 301
-// sprites of the sprite sheet, moved and drawn one frame at a time as the test does.
+// The scenes of the engine tests: the Direct3D test's third-phase quads, and the DirectDraw
+// test's layers and sprites.
+#include "engine/Primitives.h"
 #include "engine/dddd.h"
 #include "engine/ddddut.h"
 #include "platform/Random.h"
@@ -9,6 +10,30 @@
 #include <memory>
 #include <string>
 
+// The Direct3D test's third phase: six additive squares of half-size 200 around the target's
+// centre, square i turning at i + 1 times the clock's angle.
+inline void AddSixSquares(TPrimitiveRenderer& renderer, DWORD clock) {
+    static const D3DCOLOR colours[6] = {0xFFFF0000, 0xFF00FF00, 0x000000FF,
+                                        0x88888888, 0x00FFFF00, 0xFF0000FF};
+    const TVec2 centre = Vec2(200, 200);
+    for (DWORD i = 0; i < 6; ++i) {
+        TVec2 b, e, p1, p2, p3, p4;
+        VecRotate(Vec2(0, -200), static_cast<std::int32_t>(clock * (i + 1)), b);
+        e = Vec2(-b.Y, b.X);
+        VecAdd(centre, b, p1);
+        p2 = p1;
+        VecSub(p1, e, p1);
+        VecAdd(p2, e, p2);
+        VecSub(centre, b, p3);
+        p4 = p3;
+        VecSub(p3, e, p3);
+        VecAdd(p4, e, p4);
+        renderer.AddQuad(0, p1, p2, p3, p4, 0, pbAdditive, colours[i]);
+    }
+}
+
+// On an engine: four layers over the archive's pictures and 301 sprites of the sprite sheet,
+// moved and drawn one frame at a time as the DirectDraw test does.
 struct DirectDrawScene {
     DirectDrawScene(TDDDD& engine, const std::string& archive) {
         samp4 = Load(engine, archive, "samp4.bmp", 100, 100);
