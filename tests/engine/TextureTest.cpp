@@ -541,6 +541,11 @@ TEST_F(TextureTest, TemporaryCopyIsRemovedAfterEveryLoad) {
 }
 
 TEST_F(TextureTest, HaltingLoadLeavesNoTemporaryFileBehindWhenTheProcessEnds) {
+#ifdef __SANITIZE_ADDRESS__
+    // The leak checker in a child forked from a process with the GUI's threads running waits
+    // for ever; the ordinary build runs this test.
+    GTEST_SKIP() << "not in a sanitizer build";
+#endif
     TDDDD& engine3 = Start();
     Offer({F565()});
     TDDDDTexture texture(&engine3);
