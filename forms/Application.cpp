@@ -1,8 +1,9 @@
 #include "Application.h"
 
-#include <QWidget>
-
 #include "Dialogs.h"
+
+#include <QTimer>
+#include <QWidget>
 
 TApplication* Application = nullptr;
 
@@ -11,6 +12,8 @@ TApplication::TApplication(bool headless) : headless_(headless), previous_(Appli
 }
 
 TApplication::~TApplication() {
+    onIdle_ = nullptr;
+    idleTimer_.reset();
     DestroyForms();
     if (Application == this)
         Application = previous_;
@@ -26,7 +29,9 @@ void TApplication::DestroyForms() {
         forms_.pop_back();
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TApplication::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TApplication::Minimize() {
     for (const auto& form : forms_)
@@ -34,7 +39,9 @@ void TApplication::Minimize() {
             form->showMinimized();
 }
 
-int TApplication::Run() { return QApplication::exec(); }
+int TApplication::Run() {
+    return QApplication::exec();
+}
 
 bool TApplication::RunCommand(const std::function<void()>& command) {
     try {
@@ -53,4 +60,36 @@ void TApplication::ShowException(const std::exception& error) {
     if (!text.isEmpty() && text.back() > QChar('.'))
         text += '.';
     ShowMessageBox(BoxKind::Error, title_, text);
+}
+
+namespace {
+// How long a handler that reported itself done waits before it is called again.
+constexpr int kIdleRestMs = 10;
+} // namespace
+
+void TApplication::SetOnIdle(TIdleEvent handler) {
+    onIdle_ = std::move(handler);
+    if (!onIdle_) {
+        if (idleTimer_)
+            idleTimer_->stop();
+        return;
+    }
+    if (!idleTimer_) {
+        // A zero-interval timer fires once the loop has processed every pending event.
+        idleTimer_ = std::make_unique<QTimer>();
+        idleTimer_->setSingleShot(true);
+        QObject::connect(idleTimer_.get(), &QTimer::timeout, [this] { RunIdle(); });
+    }
+    idleTimer_->start(0);
+}
+
+void TApplication::RunIdle() {
+    if (!onIdle_)
+        return;
+    // The handler may remove itself; the copy keeps it alive until it returns.
+    const TIdleEvent handler = onIdle_;
+    bool done = true;
+    handler(this, done);
+    if (onIdle_ && idleTimer_ && !idleTimer_->isActive())
+        idleTimer_->start(done ? kIdleRestMs : 0);
 }

@@ -8,7 +8,13 @@
 #include <memory>
 #include <vector>
 
+class QTimer;
 class QWidget;
+
+// The application's idle event: called when the message loop has nothing else to do. A
+// handler that sets Done to false is called again at once; one that leaves it true is called
+// again only after a short wait, as the loop would after waiting for the next message.
+using TIdleEvent = std::function<void(void* sender, bool& done)>;
 
 class TApplication {
 public:
@@ -44,10 +50,18 @@ public:
     bool RunCommand(const std::function<void()>& command);
     void ShowException(const std::exception& error);
 
+    // Installs (or, with an empty handler, removes) the idle event; a handler may remove or
+    // replace itself while it runs.
+    void SetOnIdle(TIdleEvent handler);
+    bool HasOnIdle() const { return static_cast<bool>(onIdle_); }
+
 private:
     QString title_;
     bool headless_;
     std::vector<std::unique_ptr<QWidget>> forms_;
+    void RunIdle();
+    TIdleEvent onIdle_;
+    std::unique_ptr<QTimer> idleTimer_;
     TApplication* previous_; // an application object made inside another (tests) nests
 };
 

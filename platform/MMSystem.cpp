@@ -1,5 +1,6 @@
 #include "MMSystem.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace {
@@ -37,3 +38,13 @@ ScriptedClock::~ScriptedClock() {
 DWORD ScriptedClock::Next() {
     return script_(reads_++);
 }
+
+TimeScaledClock::TimeScaledClock(std::uint32_t factor)
+    : clock_([factor, origin = std::chrono::steady_clock::now(),
+              base = static_cast<DWORD>(GetTickCount64())](std::uint64_t) {
+          const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+              std::chrono::steady_clock::now() - origin);
+          const std::uint64_t scaledMs =
+              static_cast<std::uint64_t>(elapsed.count()) * factor / 1000u;
+          return static_cast<DWORD>(base + scaledMs);
+      }) {}

@@ -1,17 +1,16 @@
-#include <gtest/gtest.h>
-
-#include "tests/QtPrinters.h"
-
-#include <QFontInfo>
-#include <QMouseEvent>
-#include <QTimer>
-
 #include "forms/Application.h"
+
 #include "forms/Controls.h"
 #include "forms/Dialogs.h"
 #include "forms/Forms.h"
 #include "forms/Windows.h"
 #include "platform/SysUtils.h"
+#include "tests/QtPrinters.h"
+
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QTimer>
+#include <gtest/gtest.h>
 
 TEST(Application, CommandErrorsGoToTheStandardErrorBoxWithAFullStop) {
     Application->SetTitle("ゼルカ");
@@ -70,9 +69,8 @@ TEST(Application, FormsAreDestroyedInReverseCreationOrder) {
         for (const char* name : {"first", "second", "third"}) {
             QWidget* form = app.CreateForm<TForm>();
             form->setObjectName(name);
-            QObject::connect(form, &QObject::destroyed, [&destroyed, name] {
-                destroyed.push_back(name);
-            });
+            QObject::connect(form, &QObject::destroyed,
+                             [&destroyed, name] { destroyed.push_back(name); });
         }
     }
     EXPECT_EQ(destroyed, (std::vector<QString>{"third", "second", "first"}));
@@ -93,6 +91,53 @@ TEST(Forms, ShowModalReturnsWhenTheFormClosesItself) {
     EXPECT_EQ(ticks, 3);
     EXPECT_FALSE(form.InModalLoop());
     EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Application, IdleEventRunsInTheModalLoopUntilItRemovesItself) {
+    struct Case {
+        bool keepBusy;   // the handler sets Done to false
+        bool replace;    // at its last call it installs a second handler instead of none
+        int calls;       // calls of the first handler before it stops
+        int secondCalls; // calls of the second handler
+    } cases[] = {
+        {true, false, 5, 0},
+        {false, false, 3, 0},
+        {true, true, 4, 2},
+    };
+    for (const Case& c : cases) {
+        TForm form;
+        int calls = 0, secondCalls = 0;
+        TIdleEvent second = [&](void* sender, bool& done) {
+            EXPECT_EQ(sender, Application);
+            done = false;
+            if (++secondCalls == c.secondCalls) {
+                Application->SetOnIdle(nullptr);
+                form.Close();
+            }
+        };
+        Application->SetOnIdle([&](void* sender, bool& done) {
+            EXPECT_EQ(sender, Application);
+            EXPECT_TRUE(done); // every call starts with Done set
+            EXPECT_TRUE(form.InModalLoop());
+            if (c.keepBusy)
+                done = false;
+            if (++calls == c.calls) {
+                if (c.replace) {
+                    Application->SetOnIdle(second);
+                } else {
+                    Application->SetOnIdle(nullptr);
+                    form.Close();
+                }
+            }
+        });
+        EXPECT_TRUE(Application->HasOnIdle());
+        form.ShowModal();
+        EXPECT_FALSE(Application->HasOnIdle());
+        for (int i = 0; i < 5; ++i)
+            Application->ProcessMessages();
+        EXPECT_EQ(calls, c.calls) << c.keepBusy << c.replace;
+        EXPECT_EQ(secondCalls, c.secondCalls);
+    }
 }
 
 TEST(Forms, ProgramFontResolvesToIpaPGothic) {
@@ -121,9 +166,9 @@ TEST(TImage, ReportsTheClickBeforeTheRelease) {
     send(QEvent::MouseButtonPress, Qt::LeftButton, {5, 6});
     send(QEvent::MouseButtonRelease, Qt::LeftButton, {5, 6});
     send(QEvent::MouseButtonPress, Qt::RightButton, {1, 1});
-    send(QEvent::MouseButtonRelease, Qt::RightButton, {1, 1});   // not a click
+    send(QEvent::MouseButtonRelease, Qt::RightButton, {1, 1}); // not a click
     send(QEvent::MouseButtonPress, Qt::LeftButton, {1, 1});
-    send(QEvent::MouseButtonRelease, Qt::LeftButton, {90, 1});   // released outside
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, {90, 1}); // released outside
     EXPECT_EQ(seen, (std::vector<QString>{"down 1 5,6", "click", "up 1", "down 2 1,1", "up 2",
                                           "down 1 1,1", "up 1"}));
 }

@@ -1,7 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "platform/MMSystem.h"
 #include "platform/Random.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 TEST(ScriptedClock, ReturnsReadingsInOrderThenJumpsAheadAndNests) {
     ScriptedClock outer{100, 200};
@@ -37,6 +39,35 @@ TEST(RealClock, IsMonotonicMilliseconds) {
     const DWORD b = timeGetTime();
     EXPECT_GE(ElapsedMs(b, a), 0);
     EXPECT_LT(ElapsedMs(b, a), 1000);
+}
+
+TEST(TimeScaledClock, RunsFasterThanRealTimeByItsFactorAndNests) {
+    for (std::uint32_t factor : {1u, 100u, 1000u}) {
+        const auto realStart = std::chrono::steady_clock::now();
+        DWORD first = 0, last = 0;
+        {
+            TimeScaledClock clock(factor);
+            first = timeGetTime();
+            // Two real milliseconds of work between the readings.
+            while (std::chrono::steady_clock::now() - realStart < std::chrono::milliseconds(2)) {
+            }
+            last = timeGetTime();
+            EXPECT_EQ(clock.Reads(), 2u);
+            {
+                ScriptedClock inner{7};
+                EXPECT_EQ(timeGetTime(), 7u);
+            }
+        }
+        const auto realMs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - realStart)
+                                .count() /
+                            1000.0;
+        const std::int32_t scaled = ElapsedMs(last, first);
+        EXPECT_GE(scaled, static_cast<std::int32_t>(factor)) << factor; // at least 1 real ms
+        EXPECT_LE(scaled, static_cast<std::int32_t>((realMs + 1) * factor)) << factor;
+        // Gone, the real clock answers again.
+        EXPECT_LT(std::abs(ElapsedMs(timeGetTime(), static_cast<DWORD>(GetTickCount64()))), 2);
+    }
 }
 
 TEST(Random, FollowsTheLinearCongruentialSequence) {
