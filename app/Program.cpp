@@ -11,7 +11,7 @@ void CreateProgramForms(TApplication& application) {
     application.SetTitle(kApplicationTitle);
     TForm1* main = application.CreateForm<TForm1>();
     application.CreateForm<TForm2>(*main);
-    application.CreateForm<TForm3>();
+    application.CreateForm<TForm3>(*main);
     application.CreateForm<TForm4>();
     application.CreateForm<TForm5>();
 }

@@ -1,17 +1,21 @@
 #pragma once
 // The main window: system information, the five test scores and the overall rating, the
 // options, the picture buttons, and the start command that runs the benchmark.
-#include <QString>
-#include <cstdint>
-#include <memory>
-#include <string>
-
 #include "cpu/PentiumMMX.h"
 #include "forms/Forms.h"
 #include "gfxbench/BenchHost.h"
 #include "platform/IniFiles.h"
 #include "platform/WinTypes.h"
 #include "ui_Unit1.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The tests of a run, in run order.
+enum class TBenchTest { Cpu, Gdi, DirectDraw, Direct3D, Disk };
 
 class TForm1 : public TForm, public Ui::TForm1, public BenchHost {
     Q_OBJECT
@@ -20,6 +24,8 @@ public:
 
     // The start command: the selected tests in order, then the overall rating.
     void Button5Click();
+    // Told as each test of the start command starts (ended false) and after it ended.
+    std::function<void(TBenchTest test, bool ended)> TestProgress;
     // The CPU arithmetic test: ten seconds of the fixed mix, the score into Panel1.
     void Intproc();
     // Panel20 := (Panel1 + ... + Panel5) div 5, raising EConvertError on a caption that is
@@ -60,6 +66,8 @@ public:
 
     void cb4Click();
     void cb5Click();
+    // The Direct3D test may use the hardware device exactly when set_cb1 is checked.
+    void set_cb1Click();
     void Image15MouseDown(int x, int y);
     void Image15MouseMove(Qt::MouseButtons buttons, int x, int y);
 
@@ -80,8 +88,11 @@ public:
 
     // What the test windows see of this window.
     QLabel& GdiScorePanel() override { return *Panel2; }
+    QLabel& DirectDrawScorePanel() override { return *Panel3; }
+    QLabel& Direct3DScorePanel() override { return *Panel4; }
     TImage& SpritePicture() override { return *im_mine1; }
     TImage& SpriteMask() override { return *im_mine2; }
+    std::int32_t SceneTestMode() const override { return TestMode; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,6 +103,7 @@ private:
     void ProbeMemory();
     void ProbeSystem();
     void ConnectEdit2Click();
+    void RunTestStep(TBenchTest test, const std::function<void()>& step);
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
 };

@@ -22,10 +22,14 @@ public:
         spriteImage.SetPicture(sprite);
     }
     QLabel& GdiScorePanel() override { return panel; }
+    QLabel& DirectDrawScorePanel() override { return otherPanel; }
+    QLabel& Direct3DScorePanel() override { return otherPanel; }
     TImage& SpritePicture() override { return spriteImage; }
     TImage& SpriteMask() override { return maskImage; }
+    std::int32_t SceneTestMode() const override { return 1; }
 
     QLabel panel{"0"};
+    QLabel otherPanel{"0"};
     TImage spriteImage;
     TImage maskImage;
 };
