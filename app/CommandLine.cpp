@@ -18,6 +18,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
                 return fail("zelka: --drive needs a drive letter");
             line.drive = arguments[++i];
+        } else if (arg == "--json") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+                return fail("zelka: --json needs a file name");
+            line.jsonFile = arguments[++i];
         } else if (arg == "--help" || arg == "-h") {
             line.mode = CommandLine::Mode::Help;
         } else if (arg == "--tests" || arg == "--screenshots") {
@@ -44,7 +48,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (!line.tests.isEmpty() && line.mode != CommandLine::Mode::Run)
         return fail("zelka: --tests goes with --run");
-    if ((line.rankPage || !line.drive.isEmpty()) && line.mode != CommandLine::Mode::Run)
-        return fail("zelka: --drive and --rank-page go with --run");
+    if ((line.rankPage || !line.drive.isEmpty() || !line.jsonFile.isEmpty()) &&
+        line.mode != CommandLine::Mode::Run)
+        return fail("zelka: --drive, --rank-page and --json go with --run");
     return line;
 }

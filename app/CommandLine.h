@@ -11,6 +11,7 @@ struct CommandLine {
     QString screenshotFolder; // --screenshots FOLDER
     QString drive;            // --drive L: the disk test's drive letter
     bool rankPage = false;    // --rank-page: write the ranking page after the run
+    QString jsonFile;         // --json FILE: the results also as JSON
     QString error;            // non-empty: the one-line usage message; exit code 2
 };
 
@@ -21,4 +22,4 @@ CommandLine ParseCommandLine(const QStringList& arguments); // without the progr
 
 inline constexpr const char* kUsage =
     "usage: zelka [--run] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
-    "[--rank-page] [--screenshots FOLDER] [--help]";
+    "[--rank-page] [--json FILE] [--screenshots FOLDER] [--help]";

@@ -5,6 +5,7 @@
 #include "Unit5.h"
 #include "forms/Application.h"
 #include "gfxbench/Unit2.h"
+#include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
 
 #include <QDir>
@@ -14,6 +15,8 @@
 #include <QWidget>
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 QImage GrabWindow(QWidget& window) {
     window.ensurePolished();
@@ -57,6 +60,50 @@ QImage GrabSpritePhase() {
     form.hide();
     Form1->Panel2->setText(score);
     return shot;
+}
+
+// The DirectDraw/Direct3D window during both tests, run by the start command with only their
+// boxes ticked, on a scripted clock that moves 20 ms a reading: the DirectDraw picture once the
+// layers and sprites have moved for a while, then one picture in the middle of each Direct3D
+// phase. The main window's boxes, panels and test mode are left as they were.
+std::vector<std::pair<QString, QImage>> GrabScenePhases() {
+    constexpr int kFramesBeforeGrab = 40;
+    TForm3& form = *Form3;
+    QCheckBox* const boxes[] = {Form1->cb1, Form1->cb2, Form1->cb3, Form1->cb4, Form1->cb5};
+    QLabel* const panels[] = {Form1->Panel3, Form1->Panel4, Form1->Panel20};
+    bool ticked[5];
+    QString captions[3];
+    for (int i = 0; i < 5; ++i)
+        ticked[i] = boxes[i]->isChecked();
+    for (int i = 0; i < 3; ++i)
+        captions[i] = panels[i]->text();
+    const std::int32_t mode = Form1->TestMode;
+
+    std::vector<std::pair<QString, QImage>> shots;
+    int frames = 0, lastPhase = -1;
+    form.FrameHook = [&](int phase) {
+        frames = phase == lastPhase ? frames + 1 : 1;
+        lastPhase = phase;
+        if (frames == kFramesBeforeGrab) {
+            const QString name = phase == 0 ? QString("TForm3-DirectDraw")
+                                            : QString("TForm3-Direct3D-%1").arg(phase);
+            shots.emplace_back(name, GrabWindow(form));
+        }
+    };
+    for (int i = 0; i < 5; ++i)
+        boxes[i]->setChecked(i == 2 || i == 3);
+    {
+        DWORD now = 0;
+        ScriptedClock clock([&now](std::uint64_t) { return now += 20; });
+        Application->RunCommand([] { Form1->Button5Click(); });
+    }
+    form.FrameHook = nullptr;
+    for (int i = 0; i < 5; ++i)
+        boxes[i]->setChecked(ticked[i]);
+    for (int i = 0; i < 3; ++i)
+        panels[i]->setText(captions[i]);
+    Form1->TestMode = mode;
+    return shots;
 }
 
 // Fills the report window with two stored results, written by the result-file command itself
@@ -120,10 +167,15 @@ bool SaveScreenshots(const QString& folder) {
         {"TForm4", [] { return GrabWindow(*Form4); }},
         {"TForm5", [] { return GrabWindow(*Form5); }},
     };
+    std::vector<std::pair<QString, QImage>> images;
+    for (const Shot& shot : shots)
+        images.emplace_back(shot.name, shot.grab());
+    for (auto& scene : GrabScenePhases())
+        images.push_back(std::move(scene));
     bool ok = true;
-    for (const Shot& shot : shots) {
-        const QString path = QDir(folder).filePath(QString(shot.name) + ".png");
-        if (!shot.grab().save(path)) {
+    for (const auto& [name, image] : images) {
+        const QString path = QDir(folder).filePath(name + ".png");
+        if (!image.save(path)) {
             std::fprintf(stderr, "zelka: cannot write %s\n", qPrintable(path));
             ok = false;
             break;

@@ -3,6 +3,7 @@
 #include "CpuArithmetic.h"
 #include "forms/Application.h"
 #include "gfxbench/Unit2.h"
+#include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
 #include "platform/SysUtils.h"
 
@@ -66,6 +67,7 @@ void TForm1::FormCreate() {
     ConnectEdit2Click();
     connect(cb4, &QCheckBox::toggled, this, [this] { cb4Click(); });
     connect(cb5, &QCheckBox::toggled, this, [this] { cb5Click(); });
+    connect(set_cb1, &QCheckBox::clicked, this, [this] { set_cb1Click(); });
     connect(Image15, &TImage::MouseDown, this,
             [this](Qt::MouseButton, int x, int y) { Image15MouseDown(x, y); });
     connect(Image15, &TImage::MouseMove, this, &TForm1::Image15MouseMove);
@@ -84,20 +86,56 @@ void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* rel
     });
 }
 
+void TForm1::RunTestStep(TBenchTest test, const std::function<void()>& step) {
+    if (TestProgress)
+        TestProgress(test, false);
+    step();
+    if (TestProgress)
+        TestProgress(test, true);
+}
+
 void TForm1::Button5Click() {
     if (cb1->isChecked())
-        Intproc();
+        RunTestStep(TBenchTest::Cpu, [this] { Intproc(); });
     if (cb2->isChecked()) {
-        // The GDI test covers the screen and writes Panel2 before it closes itself.
-        Form2->SetWidth(ScreenWidth());
-        Form2->SetHeight(ScreenHeight());
-        Form2->SetLeft(0);
-        Form2->SetTop(0);
-        Form2->Timer->start();
-        Form2->ShowModal();
+        RunTestStep(TBenchTest::Gdi, [] {
+            // The GDI test covers the screen and writes Panel2 before it closes itself.
+            Form2->SetWidth(ScreenWidth());
+            Form2->SetHeight(ScreenHeight());
+            Form2->SetLeft(0);
+            Form2->SetTop(0);
+            Form2->Timer->start();
+            Form2->ShowModal();
+        });
+    }
+    if (cb3->isChecked()) {
+        RunTestStep(TBenchTest::DirectDraw, [this] {
+            // The DirectDraw scene goes full screen itself; the window keeps its size here.
+            TestMode = 1;
+            Form3->DDDD1->AutoDisplayModeInitialize = true;
+            Form3->DDDD1->Use3D = false;
+            Form3->DDDD1->OnInit(this, false);
+            Form3->Timer->start();
+            Form3->ShowModal();
+        });
+    }
+    if (cb4->isChecked()) {
+        RunTestStep(TBenchTest::Direct3D, [this] {
+            TestMode = 2;
+            Form3->DDDD1->AutoDisplayModeInitialize = false;
+            Form3->DDDD1->Use3D = true;
+            Form3->DDDD1->OnInit(this, false);
+            // The 400 x 400 picture is stretched over this window, so it covers the screen.
+            Form3->SetWidth(ScreenWidth());
+            Form3->SetHeight(ScreenHeight());
+            Form3->SetLeft(0);
+            Form3->SetTop(0);
+            Form3->Timer->start();
+            Form3->ShowModal();
+        });
     }
     if (cb5->isChecked())
-        HddaccProc();
+        RunTestStep(TBenchTest::Disk, [this] { HddaccProc(); });
     ComputeOverallRating();
 }
 
@@ -123,6 +161,11 @@ void TForm1::ComputeOverallRating() {
 
 void TForm1::cb4Click() {
     set_cb1->setEnabled(cb4->isChecked());
+}
+
+void TForm1::set_cb1Click() {
+    Form3->DDDD1->D3DOptions =
+        set_cb1->isChecked() ? TD3DOptions{DontUseMMX} : TD3DOptions{DontUseHAL | DontUseMMX};
 }
 
 void TForm1::cb5Click() {

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Run:
         if (!headless)
             Form1->show();
-        return HeadlessRun(*Form1, {line.tests, line.drive, line.rankPage}, stdout);
+        return HeadlessRun(*Form1, {line.tests, line.drive, line.rankPage, line.jsonFile}, stdout);
     case CommandLine::Mode::Screenshots:
         return SaveScreenshots(line.screenshotFolder) ? 0 : 1;
     case CommandLine::Mode::Window:

@@ -136,7 +136,7 @@ TEST(HeadlessRun, PrintsExactlyTheResultFileItWrites) {
         ShellCallLog shell;
         BoxRecorder boxes;
         int exitCode = -1;
-        const QString printed = RunAndCapture(form, {c.tests, "", false}, &exitCode);
+        const QString printed = RunAndCapture(form, {c.tests, "", false, ""}, &exitCode);
         EXPECT_EQ(exitCode, c.exitCode);
         EXPECT_TRUE(form.cb1->isChecked());
         for (QCheckBox* box : {form.cb2, form.cb3, form.cb4, form.cb5})
@@ -168,7 +168,7 @@ TEST(HeadlessRun, TypesTheDriveLetterAndWritesTheRankPage) {
     ShellCallLog shell;
     BoxRecorder boxes;
     int exitCode = -1;
-    const QString printed = RunAndCapture(form, {{"disk"}, "d", true}, &exitCode);
+    const QString printed = RunAndCapture(form, {{"disk"}, "d", true, ""}, &exitCode);
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(sawTestFileOnD);
     EXPECT_EQ(form.Edit2->text(), "d");
