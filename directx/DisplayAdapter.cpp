@@ -35,6 +35,9 @@ DisplayAdapter::DisplayAdapter() {
 }
 
 DisplayAdapter::~DisplayAdapter() {
+    // The program is ending: the other layers' registries may be gone already, and none of
+    // them needs to hear of these surfaces any more.
+    SoftSurface::onDelete = nullptr;
     const std::set<SoftSurface*> left = std::move(orphans);
     orphans.clear();
     for (SoftSurface* surface : left)
