@@ -355,16 +355,13 @@ void TForm3::RunDirect3D(bool& done) {
     SpinClock = timeGetTime();
     FrameNumber = 0;
     std::int32_t frames = 0;
-    using AddPhase = void (TForm3::*)();
-    constexpr AddPhase phases[kDirect3DPhases] = {&TForm3::AddHueSquare, &TForm3::AddSpinSquare,
-                                                  &TForm3::AddSixSquares, &TForm3::AddWobbleQuad};
     for (int phase = 0; phase < kDirect3DPhases; ++phase) {
         PhaseStart = timeGetTime();
         while (ElapsedMs(timeGetTime(), PhaseStart) < kDirect3DPhaseMs) {
             ClearViewport();
             SpinClock = timeGetTime();
             if (Renderer) {
-                (this->*phases[phase])();
+                AddPhasePrimitives(phase);
                 Renderer->RenderAll();
             }
             PresentScene();
@@ -383,6 +380,23 @@ void TForm3::Finish() {
     idleInstalled_ = false;
     Application->SetOnIdle(nullptr);
     Close();
+}
+
+void TForm3::AddPhasePrimitives(int phase) {
+    switch (phase) {
+    case 0:
+        AddHueSquare();
+        break;
+    case 1:
+        AddSpinSquare();
+        break;
+    case 2:
+        AddSixSquares();
+        break;
+    default:
+        AddWobbleQuad();
+        break;
+    }
 }
 
 void TForm3::AddHueSquare() {

@@ -95,6 +95,8 @@ private:
     void RunDirectDraw(bool& done);
     void RunDirect3D(bool& done);
     void ClearViewport();
+    // The primitives of Direct3D phase 0 ... 3.
+    void AddPhasePrimitives(int phase);
     void AddHueSquare();
     void AddSpinSquare();
     void AddSixSquares();
