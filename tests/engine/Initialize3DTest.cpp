@@ -21,6 +21,8 @@ protected:
         });
     }
     void TearDown() override {
+        if (engine3)
+            DropCutShortSetUp(*engine3);
         engine3.reset();
         EngineTest::TearDown();
     }

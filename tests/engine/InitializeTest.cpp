@@ -25,6 +25,8 @@ protected:
         SetTraceSinkForTests([this](const std::string& t) { traces.push_back(t); });
     }
     void TearDown() override {
+        if (engine2)
+            DropCutShortSetUp(*engine2);
         engine2.reset();
         EngineTest::TearDown();
     }
