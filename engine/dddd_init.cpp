@@ -357,9 +357,11 @@ void TDDDD::Initialize3D(IDirectDrawSurface* back, int width, int height) {
     IDirect3DRM* first = nullptr;
     CheckResult(Direct3DRMCreate(&first), "Direct3DRMオブジェクトの作成に失敗しました");
     IDirect3DRM2* second = nullptr;
-    CheckResult(first->QueryInterface(IID_IDirect3DRM2, reinterpret_cast<void**>(&second)),
-                "Direct3DRM2オブジェクトの作成に失敗しました");
+    // The first interface goes before the check, so that a failed query leaves nothing behind.
+    const HRESULT queried =
+        first->QueryInterface(IID_IDirect3DRM2, reinterpret_cast<void**>(&second));
     first->Release();
+    CheckResult(queried, "Direct3DRM2オブジェクトの作成に失敗しました");
     // The object of an earlier set-up is not needed any more.
     ReleaseField(Direct3DRM);
     Direct3DRM = second;

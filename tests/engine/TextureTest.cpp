@@ -543,6 +543,11 @@ TEST_F(TextureTest, TemporaryCopyIsRemovedAfterEveryLoad) {
 }
 
 TEST_F(TextureTest, HaltingLoadLeavesNoTemporaryFileBehindWhenTheProcessEnds) {
+#ifdef __SANITIZE_ADDRESS__
+    // The leak checker reports what a real halt leaves to the end of the process and changes
+    // the halting child's exit code; the ordinary build runs this test.
+    GTEST_SKIP() << "not in a sanitizer build";
+#endif
     // The halting process is started afresh: a child forked from a process that has run other
     // tests waits at its end for threads it does not have. It works in this test's folders,
     // handed over through the environment, and keeps the GUI's runtime folder out of them.
