@@ -69,6 +69,14 @@ BYTE ClampChannel(std::int64_t c) {
     return static_cast<BYTE>(c);
 }
 
+// A 1 x 1 map whose one transparent chip is the whole surface: it repeats over the screen.
+std::unique_ptr<TDDDDBG> SingleChipLayer(TDDDDSurface& surface) {
+    auto layer = std::make_unique<TDDDDBG>(1, 1, surface.Width, surface.Height);
+    layer->SetChip(0, &surface, 0, 0, true);
+    layer->SetCell(0, 0, 0);
+    return layer;
+}
+
 } // namespace
 
 int ScrollSpeed(std::int32_t frameNumber) {
@@ -204,24 +212,16 @@ void TForm3::SetUpDirectDraw() {
 
     Samp4Surface = std::make_unique<TDDDDSurface>(engine, 100, 100, 0);
     Samp4Surface->LoadFromArchive(archive, "samp4.bmp");
-    Layer1 = std::make_unique<TDDDDBG>(1, 1, 100, 100);
-    Layer1->SetChip(0, Samp4Surface.get(), 0, 0, true);
-    Layer1->SetCell(0, 0, 0);
+    Layer1 = SingleChipLayer(*Samp4Surface);
 
     Boss2Surface = std::make_unique<TDDDDSurface>(engine, 256, 256, 0);
     Boss2Surface->LoadFromArchive(archive, "boss2.bmp");
-    Layer2 = std::make_unique<TDDDDBG>(1, 1, 256, 256);
-    Layer2->SetChip(0, Boss2Surface.get(), 0, 0, true);
-    Layer2->SetCell(0, 0, 0);
-    Layer3 = std::make_unique<TDDDDBG>(1, 1, 256, 256);
-    Layer3->SetChip(0, Boss2Surface.get(), 0, 0, true);
-    Layer3->SetCell(0, 0, 0);
+    Layer2 = SingleChipLayer(*Boss2Surface);
+    Layer3 = SingleChipLayer(*Boss2Surface);
 
     Samp3Surface = std::make_unique<TDDDDSurface>(engine, 100, 100, 0);
     Samp3Surface->LoadFromArchive(archive, "samp3.bmp");
-    Layer4 = std::make_unique<TDDDDBG>(1, 1, 100, 100);
-    Layer4->SetChip(0, Samp3Surface.get(), 0, 0, true);
-    Layer4->SetCell(0, 0, 0);
+    Layer4 = SingleChipLayer(*Samp3Surface);
 
     SpriteSheet = std::make_unique<TDDDDSurface>(engine, kSpriteSheetWidth, kSpriteSheetHeight, 0);
     SpriteSheet->LoadFromArchive(archive, "samp5.bmp");
