@@ -4,17 +4,29 @@ JOBS    ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test bench screenshots skin sanitize fuzz clean
+.PHONY: all setup configure build build-all run test bench screenshots skin sanitize fuzz clean
 
 all: build
 
+# The program alone needs neither the test nor the benchmark packages; each target installs
+# and configures only what it builds.
+PROGRAM_ONLY = -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF
+
 setup:
-	@scripts/setup.sh
+	@scripts/setup.sh program
 
 configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(PROGRAM_ONLY) $(CMAKE_FLAGS) >/dev/null
 
+# The program and its data files.
 build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Everything: the program, the test suite and the benchmarks.
+build-all:
+	@scripts/setup.sh program test bench
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=ON \
+	  -DZELKA_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The main window where a display exists; otherwise a headless full run that prints the results.
@@ -22,10 +34,14 @@ run: build
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then $(BUILD)/app/zelka; \
 	 else $(BUILD)/app/zelka --run; fi
 
-test: build
+test: build-all
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench:
+	@scripts/setup.sh program bench
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
+	  $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench
 	@$(BUILD)/bench/zelka_bench
 
 screenshots: build
