@@ -1,18 +1,20 @@
-// Whole frames of the two engine tests, in frames per second of wall time: the DirectDraw
-// test's frame (four layers, 301 sprites, present, clear at 640x480x16 full screen) and the
-// Direct3D test's third-phase frame (clear, six additive textured squares, present of the
-// 400x400 target into the window).
+// Whole frames of the two engine tests, in frames per second of wall time, on the shipped
+// scene: the test window TForm3 is set up as the main window sets it up, and its own frames
+// run (the DirectDraw frame: four layers, 301 sprites, present, clear at 640x480x16 full
+// screen; the Direct3D third-phase frame: clear, six additive textured squares, the present of
+// the 400x400 target stretched over the screen).
 #include "Headline.h"
-#include "engine/Primitives.h"
-#include "engine/dddd.h"
-#include "engine/ddddut.h"
+#include "forms/Controls.h"
 #include "forms/Forms.h"
-#include "forms/Windows.h"
-#include "tests/engine/SceneSupport.h"
+#include "gfxbench/Unit3.h"
+#include "platform/Random.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <memory>
 
 namespace {
 
@@ -27,6 +29,49 @@ void EnsureApplication() {
     new QApplication(argc, argv);
 }
 
+// The main window as the test window sees it.
+class FrameHost : public BenchHost {
+public:
+    QLabel& GdiScorePanel() override { return gdi; }
+    QLabel& DirectDrawScorePanel() override { return directDraw; }
+    QLabel& Direct3DScorePanel() override { return direct3D; }
+    TImage& SpritePicture() override { return picture; }
+    TImage& SpriteMask() override { return picture; }
+    std::int32_t SceneTestMode() const override { return mode; }
+
+    std::int32_t mode = 1;
+    QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
+    TImage picture;
+};
+
+// The test window created as at the program's start, then prepared for one test as the start
+// command prepares it, shown, and its measurement's set-up taken.
+struct SceneWindow {
+    explicit SceneWindow(std::int32_t mode) {
+        // The scene loads "Zelka.dat" from the current folder.
+        QDir::setCurrent(QFileInfo(ZELKA_DAT_PATH).absolutePath());
+        RandSeed = 1;
+        form = std::make_unique<TForm3>(host);
+        host.mode = mode;
+        form->DDDD1->AutoDisplayModeInitialize = mode == 1;
+        form->DDDD1->Use3D = mode == 2;
+        form->DDDD1->OnInit(&host, false);
+        if (mode == 2)
+            form->setGeometry(0, 0, ScreenWidth(), ScreenHeight());
+        form->show();
+        QApplication::processEvents();
+        form->PrepareMeasurement();
+    }
+    ~SceneWindow() {
+        form->hide();
+        form.reset();
+    }
+    // The application exists before the host's panels.
+    bool applicationReady = (EnsureApplication(), true);
+    FrameHost host;
+    std::unique_ptr<TForm3> form;
+};
+
 using WallClock = std::chrono::steady_clock;
 
 void ReportFps(benchmark::State& state, WallClock::time_point start) {
@@ -36,88 +81,32 @@ void ReportFps(benchmark::State& state, WallClock::time_point start) {
 }
 
 void BM_DirectDrawFrame(benchmark::State& state) {
-    EnsureApplication();
-    TForm form;
-    form.resize(800, 600);
-    TDDDD engine(&form);
-    engine.SetDisplayMode(dmWin800x600x16);
-    form.show();
-    form.CreationEnded();
-    engine.InitializeScreen(true, 640, 480, 16, 0, "");
-    if (!engine.BackBuffer || !engine.FullScreen) {
-        state.SkipWithError("no full-screen 640x480x16 set-up");
+    SceneWindow window(1);
+    TForm3& form = *window.form;
+    if (!form.DDDD1->BackBuffer || !form.DDDD1->FullScreen || !form.Sprites) {
+        state.SkipWithError("no full-screen 640x480x16 scene");
         return;
     }
-    {
-        RandSeed = 1;
-        DirectDrawScene scene(engine, ZELKA_DAT_PATH);
-        scene.Place();
-        int frameNumber = 0;
-        const auto start = WallClock::now();
-        for (auto _ : state) {
-            scene.Draw(++frameNumber);
-            engine.Present();
-            engine.ClearBackBuffer();
-        }
-        ReportFps(state, start);
-    }
-    engine.Destroying = true;
+    const auto start = WallClock::now();
+    for (auto _ : state)
+        form.DirectDrawFrame();
+    ReportFps(state, start);
 }
 BENCHMARK(BM_DirectDrawFrame)->Unit(benchmark::kMillisecond);
 bench::RegisterHeadline ddrawFrame("BM_DirectDrawFrame",
                                    {"fps.ddraw_frame", bench::Figure::Counter, "fps"});
 
 void BM_Direct3DPhase3Frame(benchmark::State& state) {
-    EnsureApplication();
-    TForm form;
-    form.resize(400, 400);
-    form.show();
-    TDDDD engine(&form);
-    engine.Use3D = true;
-    engine.D3DOptions = DontUseMMX;
-    engine.AutoDisplayModeInitialize = false;
-    form.CreationEnded();
-    engine.InitializeScreen(false, 400, 400, engine.GetDesktopBitCount(), 0, "");
-    IDirect3DViewport2* viewport = nullptr;
-    if (!engine.D3DDevice || engine.Direct3D->CreateViewport(&viewport, nullptr) != D3D_OK) {
-        state.SkipWithError("no Direct3D device");
+    SceneWindow window(2);
+    TForm3& form = *window.form;
+    if (!form.DDDD1->D3DDevice || !form.SceneViewport || !form.Renderer) {
+        state.SkipWithError("no Direct3D scene");
         return;
     }
-    engine.D3DDevice->AddViewport(viewport);
-    engine.D3DDevice->SetCurrentViewport(viewport);
-    D3DVIEWPORT2 vp{44, 0, 0, 400, 400, 0, 0, 400, 400, 0, 1};
-    viewport->SetViewport2(&vp);
-    InitMathTables();
-    {
-        TDDDDTexture texture(&engine);
-        texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
-        TPrimitiveRenderer renderer(&engine, 16, 1);
-        renderer.SetMaxZ(2);
-        renderer.SetTextureSlot(0, &texture, RECT{0, 0, 256, 256});
-        DDBLTFX fx{};
-        fx.dwSize = sizeof fx;
-        DWORD spinClock = 10000; // the phase starts ten seconds into the test
-        const auto start = WallClock::now();
-        for (auto _ : state) {
-            D3DRECT all{0, 0, engine.BackBuffer->Width, engine.BackBuffer->Height};
-            viewport->Clear(1, &all, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
-            spinClock += 16;
-            AddSixSquares(renderer, spinClock);
-            renderer.RenderAll();
-            RECT client{};
-            GetClientRect(engine.Window, &client);
-            POINT topLeft{0, 0}, bottomRight{client.right, client.bottom};
-            ClientToScreen(engine.Window, &topLeft);
-            ClientToScreen(engine.Window, &bottomRight);
-            RECT dst{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
-            RECT src{0, 0, 400, 400};
-            engine.PrimarySurface->Surface->Blt(&dst, engine.BackBuffer->Surface, &src, DDBLT_WAIT,
-                                                &fx);
-        }
-        ReportFps(state, start);
-    }
-    viewport->Release();
-    engine.Destroying = true;
+    const auto start = WallClock::now();
+    for (auto _ : state)
+        form.Direct3DFrame(2);
+    ReportFps(state, start);
 }
 BENCHMARK(BM_Direct3DPhase3Frame)->Unit(benchmark::kMillisecond);
 bench::RegisterHeadline d3dFrame("BM_Direct3DPhase3Frame",

@@ -279,6 +279,12 @@ void TForm3::SetupViewport() {
 
 void TForm3::TimerTimer() {
     Timer->stop();
+    PrepareMeasurement();
+    idleInstalled_ = true;
+    Application->SetOnIdle([this](void* sender, bool& done) { IdleRun(sender, done); });
+}
+
+void TForm3::PrepareMeasurement() {
     if (host_.SceneTestMode() == 1) {
         DDDD1->InitializeScreen(true, kFullWidth, kFullHeight, 16, 0, "");
         if (Sprites) {
@@ -291,8 +297,6 @@ void TForm3::TimerTimer() {
     }
     PhaseStart = timeGetTime();
     FrameNumber = 0;
-    idleInstalled_ = true;
-    Application->SetOnIdle([this](void* sender, bool& done) { IdleRun(sender, done); });
 }
 
 void TForm3::IdleRun(void*, bool& done) {
@@ -305,33 +309,41 @@ void TForm3::IdleRun(void*, bool& done) {
         Finish();
 }
 
+void TForm3::DrawDirectDrawScene() {
+    ++FrameNumber;
+    const int s = ScrollSpeed(FrameNumber);
+    if (Layer1) {
+        Layer1->ScrollY += s;
+        Layer1->DrawBG();
+        Layer2->ScrollX += s;
+        Layer2->DrawBG();
+        Layer3->ScrollX -= s;
+        Layer3->DrawBG();
+        Layer4->ScrollY += 3 * s;
+        Layer4->DrawBG();
+    }
+    if (Sprites) {
+        for (int i = 0; i < kSceneSpriteCount; ++i) {
+            TDDDDSprReg& reg = *Sprites->GetReg(i);
+            reg.X = Jitter(reg.X, s);
+            reg.Y = Jitter(reg.Y, s);
+        }
+        Sprites->DrawAll();
+    }
+}
+
+void TForm3::DirectDrawFrame() {
+    DrawDirectDrawScene();
+    DDDD1->Present();
+    DDDD1->ClearBackBuffer();
+}
+
 void TForm3::RunDirectDraw(bool& done) {
     PhaseStart = timeGetTime();
     FrameNumber = 0;
     std::int32_t frames = 0;
     while (ElapsedMs(timeGetTime(), PhaseStart) < kDirectDrawRunMs) {
-        ++FrameNumber;
-        const int s = ScrollSpeed(FrameNumber);
-        if (Layer1) {
-            Layer1->ScrollY += s;
-            Layer1->DrawBG();
-            Layer2->ScrollX += s;
-            Layer2->DrawBG();
-            Layer3->ScrollX -= s;
-            Layer3->DrawBG();
-            Layer4->ScrollY += 3 * s;
-            Layer4->DrawBG();
-        }
-        if (Sprites) {
-            for (int i = 0; i < kSceneSpriteCount; ++i) {
-                TDDDDSprReg& reg = *Sprites->GetReg(i);
-                reg.X = Jitter(reg.X, s);
-                reg.Y = Jitter(reg.Y, s);
-            }
-            Sprites->DrawAll();
-        }
-        DDDD1->Present();
-        DDDD1->ClearBackBuffer();
+        DirectDrawFrame();
         done = false;
         ++frames;
         if (FrameHook)
@@ -358,13 +370,7 @@ void TForm3::RunDirect3D(bool& done) {
     for (int phase = 0; phase < kDirect3DPhases; ++phase) {
         PhaseStart = timeGetTime();
         while (ElapsedMs(timeGetTime(), PhaseStart) < kDirect3DPhaseMs) {
-            ClearViewport();
-            SpinClock = timeGetTime();
-            if (Renderer) {
-                AddPhasePrimitives(phase);
-                Renderer->RenderAll();
-            }
-            PresentScene();
+            Direct3DFrame(phase);
             done = false;
             ++frames;
             if (FrameHook)
@@ -374,6 +380,20 @@ void TForm3::RunDirect3D(bool& done) {
     lastFrames_ = frames;
     host_.Direct3DScorePanel().setText(QString::fromStdString(IntToStr(frames * 10)));
     Finish();
+}
+
+void TForm3::DrawDirect3DScene(int phase) {
+    ClearViewport();
+    SpinClock = timeGetTime();
+    if (Renderer) {
+        AddPhasePrimitives(phase);
+        Renderer->RenderAll();
+    }
+}
+
+void TForm3::Direct3DFrame(int phase) {
+    DrawDirect3DScene(phase);
+    PresentScene();
 }
 
 void TForm3::Finish() {

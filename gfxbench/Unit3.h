@@ -66,6 +66,21 @@ public:
     // The 400 x 400 back buffer stretched over the window's client area on the screen.
     void PresentScene();
 
+    // The pieces of a measurement, as the run takes them; the benchmarks and tests drive the
+    // scene through these. Before the first frame: the DirectDraw test's full-screen mode and
+    // sprite places (nothing more for Direct3D), then PhaseStart and FrameNumber reset.
+    void PrepareMeasurement();
+    // One DirectDraw frame: the next frame number's scroll and jitter, layers and sprites drawn
+    // into the back buffer (no present).
+    void DrawDirectDrawScene();
+    // DrawDirectDrawScene, then the present and the clear that prepares the next frame.
+    void DirectDrawFrame();
+    // One Direct3D frame of phase 0 ... 3 before its present: the viewport clear, the spin
+    // clock read, the phase's primitives rendered.
+    void DrawDirect3DScene(int phase);
+    // DrawDirect3DScene, then PresentScene.
+    void Direct3DFrame(int phase);
+
     // The scene, all owned by the window.
     std::unique_ptr<TDDDDSurface> Samp4Surface;
     std::unique_ptr<TDDDDSurface> Samp3Surface;

@@ -1,8 +1,8 @@
-// A frame of sprites, backgrounds and primitives allocates nothing: every allocation of the
+// A frame of primitives allocates nothing: every allocation of the
 // process is counted while a frame runs. Its own program, so the counting operator new
 // replaces the global one nowhere else.
 #include "EngineTestSupport.h"
-#include "SceneSupport.h"
+#include "SixSquares.h"
 #include "forms/Forms.h"
 
 #include <atomic>
@@ -100,7 +100,6 @@ namespace {
 class FrameAllocationTest : public EngineTest {
 protected:
     void TearDown() override {
-        scene.reset();
         if (engine2)
             engine2->Destroying = true;
         engine2.reset();
@@ -108,7 +107,6 @@ protected:
     }
     TForm form;
     std::unique_ptr<TDDDD> engine2;
-    std::unique_ptr<DirectDrawScene> scene;
 };
 
 TEST_F(FrameAllocationTest, CounterSeesAllocationsInsideTheEngine) {
@@ -121,25 +119,6 @@ TEST_F(FrameAllocationTest, CounterSeesAllocationsInsideTheEngine) {
     EXPECT_GT(seen, 0);
     AllocationCounter counter;
     EXPECT_EQ(counter.Count(), 0);
-}
-
-TEST_F(FrameAllocationTest, SpritesAndBackgroundsDrawWithoutAllocating) {
-    form.resize(800, 600);
-    engine2 = std::make_unique<TDDDD>(&form);
-    engine2->SetDisplayMode(dmWin800x600x16);
-    form.show();
-    form.CreationEnded();
-    engine2->InitializeScreen(true, 640, 480, 16, 0, "");
-    RandSeed = 1;
-    scene = std::make_unique<DirectDrawScene>(*engine2, ZELKA_DAT_PATH);
-    scene->Place();
-    // Frames of every scroll speed, with sprites wandering off the screen.
-    for (int frame : {1, 301, 501, 701, 901, 1300}) {
-        AllocationCounter counter;
-        scene->Draw(frame);
-        EXPECT_EQ(counter.Count(), 0) << "frame " << frame;
-    }
-    EXPECT_EQ(Log(), "");
 }
 
 TEST_F(FrameAllocationTest, PrimitivesRenderWithoutAllocating) {

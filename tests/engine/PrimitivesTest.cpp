@@ -3,7 +3,7 @@
 #include "engine/Primitives.h"
 
 #include "EngineTestSupport.h"
-#include "SceneSupport.h"
+#include "SixSquares.h"
 #include "forms/Forms.h"
 
 #include <QDir>

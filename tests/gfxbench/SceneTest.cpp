@@ -9,6 +9,7 @@
 #include "forms/Halt.h"
 #include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
+#include "platform/Random.h"
 #include "tests/ScopedEnv.h"
 
 #include <QDir>
@@ -489,5 +490,81 @@ TEST_F(SceneTest, DestroyingTheWindowReleasesSceneAndEngine) {
     form.reset();
     EXPECT_EQ(Form3, nullptr);
     EXPECT_TRUE(Adapter().objects.empty()); // no DirectDraw object outlives the window
+    EXPECT_EQ(Log(), "");
+}
+
+namespace {
+
+// The back buffer as a picture (5-6-5 pixels).
+QImage BackImage(TDDDD& e) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    e.BackBuffer->Surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
+    QImage image(static_cast<const uchar*>(desc.lpSurface), int(desc.dwWidth), int(desc.dwHeight),
+                 int(desc.lPitch), QImage::Format_RGB16);
+    QImage copy = image.copy();
+    e.BackBuffer->Surface->Unlock(nullptr);
+    return copy;
+}
+
+} // namespace
+
+TEST_F(SceneTest, DirectDrawFrameShowsTheTopLayerAndTheLastSpriteOnTop) {
+    TForm3& f = Make(1);
+    Prepare(1);
+    f.show();
+    RandSeed = 12345;
+    f.PrepareMeasurement();
+    TDDDD& e = *f.DDDD1;
+    ASSERT_TRUE(e.FullScreen);
+    ASSERT_EQ(e.BackBuffer->Width, 640);
+    e.ClearBackBuffer();
+    f.DrawDirectDrawScene();
+    EXPECT_EQ(f.FrameNumber, 1);
+
+    // Which pixels some sprite covers (its whole 32 x 32 cell).
+    std::vector<bool> covered(640 * 480);
+    for (int i = 0; i < kSceneSpriteCount; ++i) {
+        const TDDDDSprReg& r = *f.Sprites->GetReg(i);
+        for (int y = std::max(r.Y, 0); y < std::min(r.Y + 32, 480); ++y)
+            for (int x = std::max(r.X, 0); x < std::min(r.X + 32, 640); ++x)
+                covered[std::size_t(y) * 640 + std::size_t(x)] = true;
+    }
+    // Where no sprite lies and the top layer's picture is not the key, it shows.
+    EXPECT_EQ(f.Layer4->ScrollY, 3);
+    int shown = 0, checked = 0;
+    for (int y = 0; y < 480; y += 7)
+        for (int x = 0; x < 640; x += 5) {
+            if (covered[std::size_t(y) * 640 + std::size_t(x)])
+                continue;
+            const DWORD want = f.Samp3Surface->GetPixel(x % 100, (y + 3) % 100);
+            if (want == 0)
+                continue;
+            ++checked;
+            shown += e.BackBuffer->GetPixel(x, y) == want;
+        }
+    EXPECT_GT(checked, 500);
+    EXPECT_EQ(shown, checked);
+
+    // Every sprite's shape is on the sheet; sprite 0 is drawn last of all, on top wherever its
+    // shape has pixels.
+    std::vector<int> shapes(kSpriteShapes);
+    for (int i = 0; i < kSceneSpriteCount; ++i)
+        ++shapes.at(std::size_t(f.Sprites->GetReg(i)->IShape));
+    for (int s = 0; s < kSpriteShapes; ++s)
+        EXPECT_GT(shapes[std::size_t(s)], 0) << s;
+    const TDDDDSprReg& first = *f.Sprites->GetReg(0);
+    int spritePixels = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const int bx = first.X + x, by = first.Y + y;
+            const DWORD want = f.SpriteSheet->GetPixel(32 * first.IShape + x, y);
+            if (want == 0 || bx < 0 || by < 0 || bx >= 640 || by >= 480)
+                continue;
+            ++spritePixels;
+            EXPECT_EQ(e.BackBuffer->GetPixel(bx, by), want) << bx << "," << by;
+        }
+    EXPECT_GT(spritePixels, 50);
+    BackImage(e).save(QDir::temp().filePath("zelka-ddraw-frame.png"));
     EXPECT_EQ(Log(), "");
 }

@@ -1,0 +1,193 @@
+// The test window's frames allocate nothing once running: every allocation of the process is
+// counted while a frame runs. Its own program, so the counting operator new replaces the
+// global one nowhere else.
+#include "directx/DisplayAdapter.h"
+#include "engine/dddd_log.h"
+#include "forms/Controls.h"
+#include "gfxbench/Unit3.h"
+#include "platform/Random.h"
+#include "tests/ScopedEnv.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <new>
+
+namespace {
+
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+
+void* Allocate(std::size_t size) {
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t align) {
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t a = static_cast<std::size_t>(align);
+    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
+        return p;
+    throw std::bad_alloc();
+}
+
+// Allocations made while it lives.
+class AllocationCounter {
+public:
+    AllocationCounter() {
+        allocations = 0;
+        counting = true;
+    }
+    ~AllocationCounter() { counting = false; }
+    long Count() const { return allocations.load(); }
+};
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t align) {
+    return AllocateAligned(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align) {
+    return AllocateAligned(size, align);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+class FrameHost : public BenchHost {
+public:
+    QLabel& GdiScorePanel() override { return gdi; }
+    QLabel& DirectDrawScorePanel() override { return directDraw; }
+    QLabel& Direct3DScorePanel() override { return direct3D; }
+    TImage& SpritePicture() override { return picture; }
+    TImage& SpriteMask() override { return picture; }
+    std::int32_t SceneTestMode() const override { return mode; }
+
+    std::int32_t mode = 1;
+    QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
+    TImage picture;
+};
+
+class SceneAllocationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directx::Adapter().Reset();
+        directx::Adapter().SetDesktopBitCount(16);
+        ASSERT_TRUE(dir.isValid());
+        SetDebugLogFolderForTests(dir.path().toStdString());
+        ASSERT_TRUE(QFile::copy(ZELKA_DAT_PATH, dir.filePath("Zelka.dat")));
+        cwd = std::make_unique<ScopedCurrentDir>(dir.path());
+    }
+    void TearDown() override {
+        form.reset();
+        cwd.reset();
+        SetDebugLogFolderForTests("");
+        directx::Adapter().Reset();
+    }
+    // Created as at the program's start, prepared and shown as the start command does.
+    TForm3& Window(std::int32_t mode) {
+        RandSeed = 1;
+        form = std::make_unique<TForm3>(host);
+        host.mode = mode;
+        form->DDDD1->AutoDisplayModeInitialize = mode == 1;
+        form->DDDD1->Use3D = mode == 2;
+        form->DDDD1->OnInit(&host, false);
+        form->show();
+        form->PrepareMeasurement();
+        return *form;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<ScopedCurrentDir> cwd;
+    FrameHost host;
+    std::unique_ptr<TForm3> form;
+};
+
+TEST_F(SceneAllocationTest, CounterSeesAllocations) {
+    long seen = 0;
+    {
+        AllocationCounter counter;
+        LogWarning("x"); // a log line builds its text
+        seen = counter.Count();
+    }
+    EXPECT_GT(seen, 0);
+    AllocationCounter counter;
+    EXPECT_EQ(counter.Count(), 0);
+}
+
+TEST_F(SceneAllocationTest, DirectDrawScenesOfEverySpeedDrawWithoutAllocating) {
+    TForm3& f = Window(1);
+    ASSERT_TRUE(f.DDDD1->FullScreen);
+    // Frames of every scroll speed, with sprites wandering off the screen.
+    for (std::int32_t frame : {1, 301, 501, 701, 901, 1300}) {
+        f.FrameNumber = frame - 1;
+        AllocationCounter counter;
+        f.DrawDirectDrawScene();
+        EXPECT_EQ(counter.Count(), 0) << "frame " << frame;
+    }
+}
+
+TEST_F(SceneAllocationTest, Direct3DScenesOfEveryPhaseRenderWithoutAllocating) {
+    TForm3& f = Window(2);
+    ASSERT_NE(f.DDDD1->D3DDevice, nullptr);
+    // The device converts a texture once, at its first draw: the first frame may allocate.
+    f.DrawDirect3DScene(0);
+    for (int phase : {0, 1, 2, 3, 2}) {
+        AllocationCounter counter;
+        f.DrawDirect3DScene(phase);
+        EXPECT_EQ(counter.Count(), 0) << "phase " << phase;
+    }
+    EXPECT_NE(f.DDDD1->BackBuffer->GetPixel(200, 200), 0u); // something was drawn
+}
+
+} // namespace
