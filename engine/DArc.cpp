@@ -143,8 +143,10 @@ void CheckEntryData(const TQDAEntry& entry, const Header& header) {
     if (std::int64_t{entry.DataOffset} + StoredBytes(entry, header.Packed) > header.FileSize)
         throw EQDAError("QDAファイル内の" + Quoted(entry.Name) +
                         "のデータがファイルの終わりを越えています");
-    if (entry.Size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
-        throw EQDAError("QDAファイル内の" + Quoted(entry.Name) + "のサイズが大きすぎます");
+    if (entry.Size > kQDALargestEntry)
+        throw EQDAError("QDAファイル内の" + Quoted(entry.Name) + "のサイズ（" +
+                        IntToStr(std::int64_t{entry.Size}) + " バイト）が大きすぎます（上限 " +
+                        IntToStr(std::int64_t{kQDALargestEntry}) + " バイト）");
 }
 
 // Reads packed data, failing instead of reading past the end.
@@ -201,6 +203,9 @@ bool ArchiveNamesMatch(const std::string& a, const std::string& b) {
 std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32_t expandedSize) {
     if (expandedSize < 0)
         throw EQDAError("展開後のサイズが負の値です（" + IntToStr(expandedSize) + "）");
+    if (static_cast<std::uint32_t>(expandedSize) > kQDALargestEntry)
+        throw EQDAError("展開後のサイズ（" + IntToStr(expandedSize) + " バイト）が大きすぎます（上限 " +
+                        IntToStr(std::int64_t{kQDALargestEntry}) + " バイト）");
     const std::vector<std::uint8_t>& input = packed.Bytes();
     PackedReader in(input.data(), input.size(),
                     static_cast<std::size_t>(std::clamp<std::int64_t>(

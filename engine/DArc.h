@@ -27,6 +27,10 @@ inline constexpr std::uint32_t kQDAHeaderSize = 256;
 inline constexpr std::uint32_t kQDAEntrySize = 268;
 inline constexpr std::uint32_t kQDANameSize = 256;
 inline constexpr std::uint32_t kQDAPacked = 1;
+// The most bytes one entry may hold once expanded. The archives hold bitmaps of a few
+// hundred kilobytes; a stated size above this is refused before anything is expanded, as a
+// few packed bytes can otherwise expand to gigabytes.
+inline constexpr std::uint32_t kQDALargestEntry = 64u << 20;
 
 struct TQDAEntry {
     std::uint32_t DataOffset = 0;
@@ -50,7 +54,7 @@ std::unique_ptr<TMemoryStream> OpenArchiveEntry(const std::string& archiveFileNa
 std::unique_ptr<TMemoryStream> ReadArchiveEntry(TStream& archive, const std::string& entryName);
 
 // Expands byte-pair-packed blocks, from the input's position to its end, into exactly
-// expandedSize bytes.
+// expandedSize bytes; a size above kQDALargestEntry raises EQDAError.
 std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32_t expandedSize);
 
 // The header and every directory entry, each checked as ReadArchiveEntry checks the

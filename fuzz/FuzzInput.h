@@ -4,16 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
-// An expansion input starts with three bytes of stated size (little-endian), so stated
-// sizes stay below 16 MiB; the rest is the packed data.
-inline constexpr std::size_t kSizePrefix = 3;
+// An expansion input starts with four bytes of stated size (little-endian, any value, so
+// negative sizes and sizes past the reader's bound are tried too); the rest is the packed
+// data.
+inline constexpr std::size_t kSizePrefix = 4;
 inline std::int32_t StatedSize(const std::uint8_t* data) {
-    return data[0] | (data[1] << 8) | (data[2] << 16);
+    return static_cast<std::int32_t>(data[0] | (data[1] << 8) | (data[2] << 16) |
+                                     (static_cast<std::uint32_t>(data[3]) << 24));
 }
 
-// Archive entries claiming more than this are left alone: a tiny packed input can really
-// expand to gigabytes (pairs of pairs double at each level), which is a large file, not a
-// fault, and would only slow the search down.
-inline constexpr std::uint32_t kLargestEntryTried = 1u << 20;
 // Entries read per archive input, besides the fixed names.
 inline constexpr std::size_t kEntriesTried = 8;

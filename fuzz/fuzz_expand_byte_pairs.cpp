@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TMemoryStream packed(std::vector<std::uint8_t>(data + kSizePrefix, data + size));
     try {
         const std::unique_ptr<TMemoryStream> out = ExpandBytePairs(packed, stated);
-        if (out->Size() != stated || out->Position() != 0)
+        if (out->Size() != stated || out->Position() != 0 ||
+            out->Size() > std::int64_t{kQDALargestEntry})
             std::abort();
     } catch (const EQDAError&) {
     }

@@ -3,6 +3,7 @@
 // OUT_FOLDER/<target>/ gets a handful of inputs each, from the scene's pictures and a few
 // small hand-made cases.
 #include "FuzzInput.h"
+#include "engine/DArc.h"
 #include "platform/Classes.h"
 #include "tools/ArchivePacker.h"
 
@@ -20,7 +21,8 @@ void Write(const std::filesystem::path& folder, const std::string& name, const B
 }
 
 Bytes WithSize(const Bytes& packed, std::size_t stated) {
-    Bytes out{std::uint8_t(stated), std::uint8_t(stated >> 8), std::uint8_t(stated >> 16)};
+    Bytes out{std::uint8_t(stated), std::uint8_t(stated >> 8), std::uint8_t(stated >> 16),
+              std::uint8_t(stated >> 24)};
     out.insert(out.end(), packed.begin(), packed.end());
     return out;
 }
@@ -70,6 +72,14 @@ int main(int argc, char** argv) {
         const Bytes tileBlock(pictures[0].Data.begin(), pictures[0].Data.begin() + 4096);
         Write(expand, "tile-block", WithSize(PackBytePairs(tileBlock), tileBlock.size()));
         Write(expand, "small-blocks", WithSize(PackBytePairs(tune, 7), tune.size()));
+        // Pairs of pairs: code 128 is "aa", every later code two of the one before, so the
+        // one byte FF stands for 2^128 bytes, far past the largest entry allowed.
+        Bytes deep{0xFF, 0x61, 0x61, 126};
+        for (int code = 129; code < 256; ++code)
+            deep.insert(deep.end(), {std::uint8_t(code - 1), std::uint8_t(code - 1)});
+        deep.insert(deep.end(), {1, 0, 0, 0, 0xFF});
+        Write(expand, "deep-pairs", WithSize(deep, kQDALargestEntry));
+        Write(expand, "deep-pairs-past-bound", WithSize(deep, 0x7FFFFFFF));
 
         const auto roundTrip = out / "pack_round_trip";
         Write(roundTrip, "tune", [&] {

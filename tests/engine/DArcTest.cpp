@@ -92,6 +92,16 @@ Bytes Block(const Bytes& table, const Bytes& packed) {
     return out;
 }
 
+// One block whose code 128 is "aa" and every later code two of the one before: the single
+// packed byte FF stands for 2^128 bytes.
+Bytes DeepPairs() {
+    Bytes packed{0xFF, 0x61, 0x61, 126};
+    for (int code = 129; code < 256; ++code)
+        packed.insert(packed.end(), {std::uint8_t(code - 1), std::uint8_t(code - 1)});
+    packed.insert(packed.end(), {1, 0, 0, 0, 0xFF});
+    return packed;
+}
+
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -310,7 +320,15 @@ TEST(ReadArchiveEntry, RefusesMalformedArchives) {
          "QDAファイル内の「a」のデータがファイルの終わりを越えています"},
         {"offset and size wrapping 32 bits", Archive(0, {{"a", Text("abc"), 0xFFFFFFFE, 300}}),
          "QDAファイル内の「a」のデータがファイルの終わりを越えています"},
-        {"expanded size over 2^31 - 1", packedHuge, "QDAファイル内の「a」のサイズが大きすぎます"},
+        {"expanded size over 2^31 - 1", packedHuge,
+         "QDAファイル内の「a」のサイズ（2147483648 バイト）が大きすぎます（上限 67108864 バイト）"},
+        // 263 bytes whose pairs of pairs stand for 2^128 bytes: refused by the stated size
+        // before any expansion, or stopped at the bound when the size is within it.
+        {"2^31 - 1 bytes stated over deep pairs", Archive(1, {{"a", DeepPairs(), 0x7FFFFFFF}}),
+         "QDAファイル内の「a」のサイズ（2147483647 バイト）が大きすぎます（上限 67108864 バイト）"},
+        {"deep pairs expanding past the largest entry",
+         Archive(1, {{"a", DeepPairs(), kQDALargestEntry}}),
+         "QDAファイル内の「a」: 圧縮データの展開結果が指定のサイズ（67108864 バイト）を越えました"},
         {"packed data that does not expand", Archive(1, {{"a", kExample, 5}}),
          "QDAファイル内の「a」: 圧縮データの展開結果（4 バイト）が指定のサイズ（5 "
          "バイト）に足りません"},
