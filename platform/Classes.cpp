@@ -99,7 +99,10 @@ void TMemoryStream::SaveToStream(TStream& destination) {
 
 void TMemoryStream::SaveToFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::fmCreate);
-    SaveToStream(file);
+    if (file.Write(bytes_.data(), Size()) != Size())
+        throw EWriteError("Cannot write file \"" + fileName + "\". " +
+                          std::strerror(file.LastError() ? file.LastError() : EIO));
+    file.Close();
 }
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
@@ -109,18 +112,38 @@ TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fil
             throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
         return;
     }
-    fd_ = ::open(fileName.c_str(), (mode == fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    // Without blocking, so that a FIFO is seen for what it is instead of waiting for a writer.
+    fd_ = ::open(fileName.c_str(),
+                 (mode == fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
+    const char* refusal = nullptr;
     if (fd_ >= 0) {
-        // Opening a folder succeeds on POSIX but nothing can be read from it.
         struct stat info {};
-        if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (::fstat(fd_, &info) != 0)
+            refusal = std::strerror(errno);
+        else if (S_ISDIR(info.st_mode))
+            refusal = std::strerror(EISDIR);
+        else if (!S_ISREG(info.st_mode))
+            refusal = "Not a regular file";
+        if (refusal) {
             ::close(fd_);
             fd_ = -1;
-            errno = EISDIR;
+        } else {
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
         }
+    } else {
+        refusal = std::strerror(errno);
     }
     if (fd_ < 0)
-        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + refusal);
+}
+
+void TFileStream::Close() {
+    if (fd_ < 0)
+        return;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+        throw EWriteError("Cannot write file \"" + fileName_ + "\". " + std::strerror(errno));
 }
 
 TFileStream::~TFileStream() {
@@ -135,6 +158,8 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
         const ssize_t n = ::read(fd_, bytes + done, static_cast<std::size_t>(count - done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            lastError_ = errno;
         if (n <= 0)
             break;
         done += n;
@@ -149,6 +174,8 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
         const ssize_t n = ::write(fd_, bytes + done, static_cast<std::size_t>(count - done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            lastError_ = errno;
         if (n <= 0)
             break;
         done += n;

@@ -81,7 +81,9 @@ private:
 };
 
 // A file opened for reading (fmOpenRead), for reading and writing (fmOpenReadWrite) or
-// created empty (fmCreate). The file is closed when the stream is destroyed.
+// created empty (fmCreate). The file is closed when the stream is destroyed. Only regular
+// files are opened for reading: a FIFO, device or folder raises EFOpenError at once, so a
+// named pipe never blocks the program and a device never feeds it endless bytes.
 class TFileStream : public TStream {
 public:
     enum Mode { fmOpenRead, fmOpenReadWrite, fmCreate };
@@ -96,8 +98,14 @@ public:
     std::int64_t Size() override;
 
     const std::string& FileName() const { return fileName_; }
+    // Closes the file, raising EWriteError when the system reports that written bytes were
+    // lost (a full disk on a file system that reports it late).
+    void Close();
+    // The system's reason for the last read or write that moved less than asked (0: none).
+    int LastError() const { return lastError_; }
 
 private:
     std::string fileName_;
     int fd_ = -1;
+    int lastError_ = 0;
 };

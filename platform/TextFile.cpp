@@ -32,15 +32,27 @@ void TextFile::Fail(const char* action, int error) const {
 void TextFile::Open(int flags, Mode mode, const char* action) {
     if (fd_ >= 0)
         Close();
-    const int fd = ::open(path_.c_str(), flags | O_CLOEXEC, 0666);
+    // Without blocking, so that a FIFO is refused at once instead of waiting for its other end.
+    const int fd = ::open(path_.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         Fail(action, errno);
-    // A directory opens for reading on this system but is no text file.
+    // A directory opens for reading on this system but is no text file; a FIFO or a device
+    // read as one would block or never end.
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
         ::close(fd);
-        Fail(action, EISDIR);
+        Fail(action, error);
     }
+    if (S_ISDIR(info.st_mode) || (mode == Mode::Input && !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        if (S_ISDIR(info.st_mode))
+            Fail(action, EISDIR);
+        throw EInOutError(std::string("Cannot ") + action + " file \"" + path_ +
+                              "\": Not a regular file",
+                          EINVAL);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     fd_ = fd;
     mode_ = mode;
     used_ = 0;
@@ -107,6 +119,13 @@ void TextFile::Write(std::string_view bytes) {
 void TextFile::WriteLine(std::string_view bytes) {
     Write(bytes);
     Write("\r\n");
+}
+
+std::int64_t TextFile::Size() const {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0)
+        return 0;
+    return static_cast<std::int64_t>(info.st_size);
 }
 
 bool TextFile::Fill() {

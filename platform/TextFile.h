@@ -24,7 +24,8 @@ public:
     // Creates the file only if no file of that name exists and opens it for writing. Returns
     // false, touching nothing, when the name is taken.
     bool RewriteNew();
-    // Opens an existing file for reading from the start.
+    // Opens an existing regular file for reading from the start; a FIFO, device or folder
+    // raises EInOutError at once.
     void Reset();
     // Opens an existing file for writing at its end.
     void Append();
@@ -36,6 +37,8 @@ public:
     // false with an empty line at the end of the file.
     bool ReadLine(std::string& line);
     bool Eof();
+    // The open file's size in bytes.
+    std::int64_t Size() const;
 
     // Hands the rest of the buffer to the system and closes the file.
     void Close();

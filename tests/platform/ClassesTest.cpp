@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -103,6 +104,7 @@ TEST(TFileStream, WritesAndReadsBackAFile) {
 
 TEST(TFileStream, OpenFailuresNameTheFileAndTheReason) {
     TempFolder folder;
+    ASSERT_EQ(::mkfifo(folder.File("fifo").c_str(), 0600), 0);
     struct Case {
         std::string path;
         TFileStream::Mode mode;
@@ -112,6 +114,10 @@ TEST(TFileStream, OpenFailuresNameTheFileAndTheReason) {
          "Cannot open file \"" + folder.path + "/missing\". No such file or directory"},
         {folder.path, TFileStream::fmOpenRead,
          "Cannot open file \"" + folder.path + "\". Is a directory"},
+        {folder.path + "/fifo", TFileStream::fmOpenRead,
+         "Cannot open file \"" + folder.path + "/fifo\". Not a regular file"},
+        {"/dev/zero", TFileStream::fmOpenRead,
+         "Cannot open file \"/dev/zero\". Not a regular file"},
         {folder.path + "/no/such/folder", TFileStream::fmCreate,
          "Cannot create file \"" + folder.path + "/no/such/folder\". No such file or directory"},
     };

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,8 @@ TEST(TextFile, ReadsCrLfLfAndALastLineWithoutEnd) {
 TEST(TextFile, EveryFailureRaisesInOutErrorNamingFileAndReason) {
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("sub.txt");
+    ASSERT_EQ(::mkfifo(dir.filePath("fifo.txt").toUtf8().constData(), 0600), 0);
+    Spit(dir.filePath("plain.txt"), "line\r\n");
     struct Case {
         const char* what;
         std::string path;
@@ -152,7 +155,12 @@ TEST(TextFile, EveryFailureRaisesInOutErrorNamingFileAndReason) {
              f.Write(std::string(200, 'x'));
          },
          "No space left on device"},
-        {"write to a file open for reading", "/dev/null",
+        // Neither a FIFO nor a device is read as a text file: refused at once, no waiting for
+        // a writer, no endless bytes.
+        {"reset FIFO", dir.filePath("fifo.txt").toStdString(), [](TextFile& f) { f.Reset(); },
+         "Not a regular file"},
+        {"reset device", "/dev/zero", [](TextFile& f) { f.Reset(); }, "Not a regular file"},
+        {"write to a file open for reading", dir.filePath("plain.txt").toStdString(),
          [](TextFile& f) {
              f.Reset();
              f.Write("x");
