@@ -5,6 +5,7 @@
 #include "platform/CP932.h"
 #include "platform/Drives.h"
 #include "platform/MMSystem.h"
+#include "platform/OwnFiles.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 #include "platform/TextFile.h"
@@ -40,13 +41,13 @@ private:
 };
 
 // Creates a test file under a random name that no file has yet, so an existing file is never
-// emptied or deleted. Returns its name.
-std::string CreateTestFile(TextFile*& file, std::unique_ptr<TextFile>& holder) {
+// emptied or deleted; a signal while it exists removes it. Returns its name.
+std::string CreateTestFile(TextFile*& file, std::unique_ptr<TextFile>& holder, OwnFile& own) {
     const std::int32_t first = Random(kNameCount);
     for (std::int32_t i = 0; i < kNameCount; ++i) {
         const std::string name = "test" + IntToStr((first + i) % kNameCount);
         holder = std::make_unique<TextFile>(name);
-        if (holder->RewriteNew()) {
+        if (own.Create([&] { return holder->RewriteNew() ? name : std::string(); })) {
             file = holder.get();
             return name;
         }
@@ -117,8 +118,9 @@ void TForm1::HddaccProc() {
     std::unique_ptr<TextFile> holder;
     TextFile* file = nullptr;
     std::string name;
+    OwnFile own;
     try {
-        name = CreateTestFile(file, holder);
+        name = CreateTestFile(file, holder, own);
         while (ElapsedMs(timeGetTime(), start) < kTestMs) {
             file->WriteLine(kTestLine);
             ++lines;
@@ -132,8 +134,7 @@ void TForm1::HddaccProc() {
             ++lines;
         }
         file->Close();
-        if (::unlink(name.c_str()) != 0) {
-            const int error = errno;
+        if (const int error = own.Remove(); error != 0) {
             name.clear(); // nothing left to clean up that the next attempt could remove
             throw EInOutError(
                 "Cannot delete file \"" + holder->Path() + "\": " + std::strerror(error), error);
@@ -144,7 +145,7 @@ void TForm1::HddaccProc() {
         // before the error is shown.
         holder.reset();
         if (!name.empty())
-            ::unlink(name.c_str());
+            own.Remove();
         [[maybe_unused]] const int ignored =
             ::chdir(QFile::encodeName(programDirectory).constData());
         throw;

@@ -6,9 +6,12 @@
 #include "Unit1.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
+#include "platform/OwnFiles.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <new>
+#include <optional>
 
 int main(int argc, char** argv) {
     QStringList arguments;
@@ -31,15 +34,27 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     InstallFontAliases();
 
+    InstallCleanupOnSignals();
     QApplication qapp(argc, argv);
     TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
-    CreateProgramForms(application);
+    // A run reports a halt from the first window on: the engine may halt while it starts.
+    std::optional<HeadlessSession> run;
+    if (line.mode == CommandLine::Mode::Run)
+        run.emplace(HeadlessOptions{line.tests, line.drive, line.rankPage, line.jsonFile}, stdout);
+    try {
+        CreateProgramForms(application);
+    } catch (const std::exception& error) {
+        // Nothing is shown yet that could carry the message (a picture too large for memory).
+        std::fprintf(stderr, "zelka: cannot start: %s\n",
+                     dynamic_cast<const std::bad_alloc*>(&error) ? "out of memory" : error.what());
+        return 1;
+    }
 
     switch (line.mode) {
     case CommandLine::Mode::Run:
         if (!headless)
             Form1->show();
-        return HeadlessRun(*Form1, {line.tests, line.drive, line.rankPage, line.jsonFile}, stdout);
+        return run->Run(*Form1);
     case CommandLine::Mode::Screenshots:
         return SaveScreenshots(line.screenshotFolder) ? 0 : 1;
     case CommandLine::Mode::Window:

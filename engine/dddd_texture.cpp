@@ -6,6 +6,7 @@
 #include "forms/Graphics.h"
 #include "forms/Halt.h"
 #include "platform/Kernel.h"
+#include "platform/OwnFiles.h"
 
 #include <algorithm>
 #include <array>
@@ -106,7 +107,8 @@ HRESULT AlphaFormatCallback(LPDDSURFACEDESC desc, LPVOID context) {
 }
 
 // A file made in the system's temporary folder and removed again when it goes out of scope,
-// or, should the program halt while it exists, when the process ends.
+// when the program ends on a signal, or, should the program halt while it exists, when the
+// process ends.
 class TemporaryFile {
 public:
     TemporaryFile() = default;
@@ -121,13 +123,17 @@ public:
         if (length == 0 || length >= MAX_PATH)
             return false;
         char name[MAX_PATH] = {};
-        if (GetTempFileNameA(folder, "tmp", 0, name) == 0)
+        if (!own_.Create([&] {
+                return GetTempFileNameA(folder, "tmp", 0, name) != 0 ? std::string(name)
+                                                                     : std::string();
+            }))
             return false;
         name_ = name;
         Pending().names.insert(name_);
         try {
             TFileStream file(name_, TFileStream::fmCreate);
             file.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            file.Close();
         } catch (const Exception&) {
             return false;
         }
@@ -150,11 +156,12 @@ private:
     void Remove() {
         if (name_.empty())
             return;
-        DeleteFileA(name_.c_str());
+        own_.Remove();
         Pending().names.erase(name_);
         name_.clear();
     }
     std::string name_;
+    OwnFile own_;
 };
 
 // The two headers at the start of a BMP stream; false when the stream is too short for them.
@@ -323,10 +330,10 @@ void TDDDDTexture::LoadFromFile(const std::string& fileName, int keyX, int keyY)
     if (!bitmap.LoadFromResource(fileName)) {
         try {
             bitmap.LoadFromFile(fileName);
-        } catch (const Exception&) {
+        } catch (const std::exception&) { // also a picture too large for the memory left
             WriteDebugLog(fileName + "がビットマップファイルとして開けません");
             if (HaltOnError)
-                Halt();
+                Halt(fileName + "がビットマップファイルとして開けません");
             return;
         }
     }
@@ -426,7 +433,10 @@ void TDDDDTexture::LoadPixelMap(const std::string& pixelFileName, const std::str
     TMemoryStream pixels, alpha;
     for (auto [stream, name] : {std::pair{&pixels, &pixelFileName}, {&alpha, &alphaFileName}}) {
         try {
-            stream->LoadFromFile(*name);
+            TFileStream file(*name, TFileStream::fmOpenRead);
+            if (file.Size() > kLargestPictureFile)
+                throw Exception(*name + " is too large for a picture");
+            stream->LoadFromStream(file);
         } catch (const Exception&) {
             CheckResult(1, *name + "が、開けません");
             return;
