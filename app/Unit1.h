@@ -8,7 +8,9 @@
 #include "platform/WinTypes.h"
 #include "ui_Unit1.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,12 +48,15 @@ public:
     // The result file "result.txt" in the current directory, then opened with the shell.
     void Button1Click();
     void makeRes();
+    // The result file's nineteen lines, as makeRes writes them (UTF-8).
+    QStringList ResultLines() const;
     // The comparison report: the current values beside every stored result in Report/.
     void Button2Click();
     // Writes the labels and current values, then one column per "*.txt" entry of the folder
     // (ending with a separator), in the order the file system lists them.
     void FillReport(const QString& directory);
-    void readres(const QString& directory, const QString& fileName, int column);
+    // fileName holds the directory entry's own bytes, whatever their encoding.
+    void readres(const QString& directory, const QByteArray& fileName, int column);
     // The bytes of a line after its first colon.
     static std::string GetRes(const std::string& line);
     // The ranking page "intsc.htm", opened in the browser.

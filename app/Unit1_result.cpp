@@ -7,7 +7,9 @@
 #include "platform/TextFile.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QTableWidget>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
@@ -45,6 +47,20 @@ bool IsResultFileName(const char* name) {
     return length >= 4 && strcasecmp(name + length - 4, ".txt") == 0;
 }
 
+// A stored file's name as its column heading: UTF-8 where the bytes are valid UTF-8 (names
+// given on this system), otherwise CP932 (names from the original platform, whose
+// double-byte characters are almost never valid UTF-8).
+QString EntryHeading(const QByteArray& name) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(name);
+    if (!utf8.hasError())
+        return text;
+    return FromCP932(name.toStdString());
+}
+
+// A result file is nineteen short lines; far more than that is some other file.
+constexpr std::int64_t kLargestResultFile = 1 << 20;
+
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
@@ -56,10 +72,9 @@ void TForm1::Button1Click() {
     ExecuteFile(this, "result.txt", "", "", SW_SHOW);
 }
 
-void TForm1::makeRes() {
-    TextFile file("result.txt");
-    file.Rewrite();
-    auto line = [&file](const QString& text) { file.WriteLine(ToCP932(text)); };
+QStringList TForm1::ResultLines() const {
+    QStringList lines;
+    auto line = [&lines](const QString& text) { lines << text; };
     line(" _ _ _ _　" + QString(34, ' ') + "_ _ _ _");
     line("ゼルカ Ver2.10 ベンチマーク結果  (C) Orvane");
     line("");
@@ -79,6 +94,14 @@ void TForm1::makeRes() {
     line("HDDアクセス性能            :" + Panel5->text());
     line("");
     line("総合評価                   :" + Panel20->text());
+    return lines;
+}
+
+void TForm1::makeRes() {
+    TextFile file("result.txt");
+    file.Rewrite();
+    for (const QString& text : ResultLines())
+        file.WriteLine(ToCP932(text));
     file.Close();
 }
 
@@ -87,9 +110,13 @@ std::string TForm1::GetRes(const std::string& line) {
     return colon == std::string::npos ? std::string() : line.substr(colon + 1);
 }
 
-void TForm1::readres(const QString& directory, const QString& fileName, int column) {
-    TextFile file(QFile::encodeName(directory + fileName).toStdString());
+void TForm1::readres(const QString& directory, const QByteArray& fileName, int column) {
+    TextFile file((QFile::encodeName(directory) + fileName).toStdString());
     file.Reset();
+    if (file.Size() > kLargestResultFile)
+        throw EInOutError("Cannot read file \"" + file.Path() + "\": " +
+                              IntToStr(file.Size()) + " bytes is no result file",
+                          EFBIG);
     std::string line;
     file.ReadLine(line);
     // The search for each item starts at the line that matched the one before; it stops at
@@ -138,9 +165,10 @@ void TForm1::FillReport(const QString& directory) {
             break;
         if (!IsResultFileName(entry->d_name))
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        // The entry's own bytes open the file; only the heading is decoded.
+        const QByteArray name(entry->d_name);
         gd->setColumnCount(column + 1);
-        Form4->SetCell(column, 0, name);
+        Form4->SetCell(column, 0, EntryHeading(name));
         readres(directory, name, column);
         ++column;
     }

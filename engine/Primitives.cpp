@@ -186,6 +186,6 @@ void TPrimitiveRenderer::Draw(TPrimitive& item) {
         ResetFloatingPoint();
     } catch (...) {
         LogWarning("FP Fault");
-        Halt();
+        Halt("FP Fault");
     }
 }

@@ -134,7 +134,7 @@ void TDDDD::FormCreateHook(void* sender) {
                           "画面モードが不適切です 色数を%dビットにして起動し直してください",
                           BitCount);
             MessageBoxA(Window, text, "警告", MB_OK | MB_ICONWARNING);
-            Halt();
+            Halt(text);
         }
     }
     InitializeScreen(false, 128, 128, GetDesktopBitCount(), 0, "");

@@ -116,6 +116,7 @@ protected:
     TDDDDGenSurface() = default;
 
 private:
+    void LoadBitmap(TStream& stream);
     void LoadDirect8(TStream& stream, std::int64_t bitsOffset, std::int32_t width,
                      std::int32_t height);
     void LoadDecoded(TStream& stream);

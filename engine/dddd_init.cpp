@@ -504,10 +504,14 @@ void TDDDD::UpdatePalette() {
                         "パレットが更新できませんでした");
         return;
     }
-    // In a window the 20 static colours stay the system's; the rest become ours.
+    // In a window the 20 static colours stay the system's; the rest become ours, and the
+    // primary's palette follows the system's, so the window shows the new colours.
     auto& system = directx::Adapter().systemPalette;
     for (int i = 10; i <= 245; ++i)
         system[i] = PaletteEntries[i];
+    if (Palette)
+        CheckResult(Palette->SetEntries(0, 0, 256, system.data()),
+                    "パレットが更新できませんでした");
 }
 
 bool TDDDD::IsDisplayModeAvailable(int width, int height, int bitCount, int refreshRate) {

@@ -137,8 +137,14 @@ void WriteDebugLog(const std::string& text) {
         ok = WriteLine(path, /*create=*/true, bytes); // a new file in the new place
     }
     if (!ok) {
+        // Nowhere to keep the log: the line goes to standard error instead, and the warning
+        // or fatal report that wrote it goes on as it would have. The count stays, so the
+        // next line tries to create the file again.
         const int reason = errno;
-        throw EInOutError("Cannot write " + path + ": " + std::strerror(reason), reason);
+        std::fprintf(stderr, "zelka: cannot write %s (%s): %s%s\n", path.c_str(),
+                     std::strerror(reason), number, text.c_str());
+        std::fflush(stderr);
+        return;
     }
     ++LogLineCount;
 }
@@ -159,7 +165,7 @@ int CheckResult(int code, const std::string& message) {
     std::snprintf(suffix, sizeof suffix, "(Error Code(%X))", static_cast<unsigned>(code));
     WriteDebugLog(message + suffix);
     if (HaltOnError)
-        Halt();
+        Halt(message + suffix);
     return code;
 }
 

@@ -18,12 +18,13 @@ extern std::int32_t LogLineCount;
 // Writes "debug#NNNNN ... text" (CP932, CR LF) to the log: the first line of a run creates or
 // empties the file, later ones append; the file is opened and closed per call. The log lives
 // in the executable's folder, or in the per-user state folder when that is not writable.
-// Raises EInOutError when neither can be written.
+// When neither can be written the line goes to standard error; nothing is raised.
 void WriteDebugLog(const std::string& text);
 void LogWarning(const std::string& text);
 // Accepts a progress text and discards it.
 void Trace(const std::string& text);
-// 0 passes. Anything else is logged as Message + "(Error Code(%X))" and halts the program.
+// 0 passes. Anything else is logged as Message + "(Error Code(%X))" and halts the program
+// with that line as the reason.
 int CheckResult(int code, const std::string& message);
 
 // DirectDrawEnumerateA callback: appends "description (name)" to the std::vector<std::string>

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -114,6 +115,15 @@ void TDDDDGenSurface::LoadFromArchive(const std::string& archiveName,
 }
 
 void TDDDDGenSurface::LoadFromStream(TStream& stream) {
+    // A picture too large for the memory left ends this load, not the program.
+    try {
+        LoadBitmap(stream);
+    } catch (const std::bad_alloc&) {
+        WriteDebugLog("ビットマップの読みこみ中に、エラーが発生しました");
+    }
+}
+
+void TDDDDGenSurface::LoadBitmap(TStream& stream) {
     if (IsLost())
         return;
     BYTE fileHeader[14];
@@ -149,17 +159,18 @@ void TDDDDGenSurface::LoadDirect8(TStream& stream, std::int64_t bitsOffset, std:
         return;
     }
     stream.Seek(bitsOffset, TSeekOrigin::soBeginning);
-    if (width < 0) {
+    const std::int64_t rowLength = (std::int64_t{width} + 3) / 4 * 4;
+    // The row buffer is sized from the header: the file must hold at least one such row.
+    if (width < 0 || bitsOffset > stream.Size() || rowLength > stream.Size() - bitsOffset) {
         WriteDebugLog("LoadBMP中に、読み込みエラーが発生しました");
         return;
     }
-    const std::int64_t rowLength = (std::int64_t{width} + 3) / 4 * 4;
+    std::vector<BYTE> row(static_cast<std::size_t>(rowLength));
     DDSURFACEDESC desc = FreshDesc();
     CheckResult(Surface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr),
                 "LoadBMP中にサーフェスがロックできませんでした");
     const std::int64_t copyLength = std::min<std::int64_t>(rowLength, desc.lPitch);
     const std::int64_t rows = std::min<std::int64_t>(desc.dwHeight, height);
-    std::vector<BYTE> row(static_cast<std::size_t>(rowLength));
     BYTE* dest = static_cast<BYTE*>(desc.lpSurface) +
                  (static_cast<std::int64_t>(desc.dwHeight) - 1) * desc.lPitch;
     for (std::int64_t i = 0; i < rows; ++i, dest -= desc.lPitch) {
@@ -177,6 +188,10 @@ void TDDDDGenSurface::LoadDirect8(TStream& stream, std::int64_t bitsOffset, std:
 void TDDDDGenSurface::LoadDecoded(TStream& stream) {
     stream.Seek(0, TSeekOrigin::soBeginning);
     const std::int64_t size = stream.Size();
+    if (size > kLargestPictureFile) {
+        WriteDebugLog("不正なビットマップです");
+        return;
+    }
     std::vector<BYTE> bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
     TBitmap bitmap;
     if (!ReadAll(stream, bytes.data(), size) ||

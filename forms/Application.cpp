@@ -4,6 +4,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <new>
 
 TApplication* Application = nullptr;
 
@@ -56,7 +57,8 @@ bool TApplication::RunCommand(const std::function<void()>& command) {
 void TApplication::ShowException(const std::exception& error) {
     // The standard error box ends a message with a full stop unless it already ends in
     // punctuation, and carries the application's title.
-    QString text = QString::fromUtf8(error.what());
+    QString text = dynamic_cast<const std::bad_alloc*>(&error) ? QStringLiteral("Out of memory")
+                                                                : QString::fromUtf8(error.what());
     if (!text.isEmpty() && text.back() > QChar('.'))
         text += '.';
     ShowMessageBox(BoxKind::Error, title_, text);

@@ -1,5 +1,6 @@
 #include "Graphics.h"
 
+#include "platform/Classes.h"
 #include "platform/SysUtils.h"
 
 #include <QFile>
@@ -197,11 +198,20 @@ TBitmap::TBitmap(int width, int height)
 TBitmap::~TBitmap() = default;
 
 void TBitmap::LoadFromFile(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception("Cannot read the picture " + path);
-    const QByteArray bytes = file.readAll();
-    if (!Decode(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+    if (path.rfind(":/", 0) == 0) { // a resource of the program, trusted
+        QFile resource(QString::fromStdString(path));
+        const QByteArray bytes = resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
+        if (!Decode(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+            throw Exception("Cannot read the picture " + path);
+        return;
+    }
+    TFileStream file(path, TFileStream::fmOpenRead); // regular files only
+    const std::int64_t size = file.Size();
+    if (size > kLargestPictureFile)
+        throw Exception("Cannot read the picture " + path + ": " + std::to_string(size) +
+                        " bytes is too large for a picture");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (file.Read(bytes.data(), size) != size || !Decode(bytes.data(), bytes.size()))
         throw Exception("Cannot read the picture " + path);
 }
 
@@ -219,9 +229,57 @@ bool TBitmap::LoadFromResource(const std::string& name) {
     return Decode(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+namespace {
+
+std::uint32_t LittleEndian(const uchar* p, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// Whether a BMP's header describes a picture its bytes can hold: pixel rows that are there
+// (or, packed with run lengths, at most 255 pixels per two bytes) and no more than 64 M
+// pixels. Anything not a BMP is left to the decoder.
+bool PlausibleBitmap(const uchar* bytes, std::size_t size) {
+    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M')
+        return true;
+    if (size < 26)
+        return false;
+    const std::uint32_t headerSize = LittleEndian(bytes + 14, 4);
+    std::int64_t width = 0, height = 0;
+    std::uint32_t bits = 0, compression = 0;
+    if (headerSize == 12) {
+        width = LittleEndian(bytes + 18, 2);
+        height = LittleEndian(bytes + 20, 2);
+        bits = LittleEndian(bytes + 24, 2);
+    } else {
+        if (size < 34)
+            return false;
+        width = static_cast<std::int32_t>(LittleEndian(bytes + 18, 4));
+        height = static_cast<std::int32_t>(LittleEndian(bytes + 22, 4));
+        bits = LittleEndian(bytes + 28, 2);
+        compression = LittleEndian(bytes + 30, 4);
+    }
+    height = height < 0 ? -height : height;
+    constexpr std::int64_t kMostPixels = std::int64_t{1} << 26;
+    if (width <= 0 || height <= 0 || width > kMostPixels / height)
+        return false;
+    const std::uint32_t offBits = LittleEndian(bytes + 10, 4);
+    const auto data = static_cast<std::int64_t>(size) - std::min<std::int64_t>(offBits, size);
+    if (compression == 1 || compression == 2) // RLE8, RLE4
+        return width * height <= 128 * std::max<std::int64_t>(data, 2);
+    if (compression != 0 && compression != 3) // JPEG or PNG inside: the decoder's own limits
+        return true;
+    const std::int64_t row = (width * bits + 31) / 32 * 4;
+    return row * (height - 1) + (width * bits + 7) / 8 <= data;
+}
+
+} // namespace
+
 bool TBitmap::Decode(const void* data, std::size_t size) {
     QImage picture;
-    if (size > 0x7FFFFFFF ||
+    if (size > 0x7FFFFFFF || !PlausibleBitmap(static_cast<const uchar*>(data), size) ||
         !picture.loadFromData(static_cast<const uchar*>(data), static_cast<int>(size)))
         return false;
     const auto* bytes = static_cast<const uchar*>(data);

@@ -144,6 +144,10 @@ BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source,
 
 // A picture in memory with its canvas. Pictures are held as 32-bit RGB whatever their file's
 // depth, so every canvas operation and raster operation works on them the same way.
+// The largest picture file read: the program's pictures are a few hundred kilobytes, and a
+// 4096 x 4096 picture at 24 bits is 48 MiB.
+inline constexpr std::int64_t kLargestPictureFile = std::int64_t{64} << 20;
+
 class TBitmap {
 public:
     TBitmap();
@@ -152,9 +156,11 @@ public:
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
 
-    // Reads a BMP or PNG file (or a Qt resource path); raises Exception when it cannot.
+    // Reads a BMP or PNG file (or a Qt resource path); raises Exception when it cannot, also
+    // for anything but a regular file and a file above kLargestPictureFile.
     void LoadFromFile(const std::string& path);
-    // Decodes a BMP or PNG held in memory; false (picture unchanged) when it cannot.
+    // Decodes a BMP or PNG held in memory; false (picture unchanged) when it cannot, also for
+    // a BMP whose header claims more pixels than its bytes can hold.
     bool LoadFromMemory(const void* data, std::size_t size);
     // Takes a copy of the picture, converted to 32-bit RGB.
     void Assign(const QImage& picture);

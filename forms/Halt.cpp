@@ -12,15 +12,34 @@ HaltAction& Action() {
     static HaltAction action;
     return action;
 }
+std::string& Reason() {
+    static std::string reason;
+    return reason;
+}
 } // namespace
 
-void Halt() {
+void Halt(const std::string& reason) {
+    Reason() = reason;
+    if (!reason.empty()) {
+        std::fprintf(stderr, "zelka: halted: %s\n", reason.c_str());
+        std::fflush(stderr);
+    }
     if (Action())
         Action()();
+    if (ExitCode == 0)
+        ExitCode = kHaltExitCode;
     if (Application)
         Application->DestroyForms();
     std::fflush(nullptr);
     std::exit(ExitCode);
+}
+
+void Halt() {
+    Halt(std::string());
+}
+
+const std::string& HaltReason() {
+    return Reason();
 }
 
 HaltAction SetHaltAction(HaltAction action) {

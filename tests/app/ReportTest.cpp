@@ -10,7 +10,11 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -219,4 +223,65 @@ TEST(Report, CellsShareTheGridEvenlyOnResize) {
     EXPECT_EQ(report.Panel1->text(),
               QString(19, ' ') + "注：結果ファイルはReportディレクリにあるもののみを読み込みます");
     EXPECT_EQ(report.gd->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+TEST(Report, StoredNamesInEitherEncodingAllAppearWithTheirValues) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path() + "/");
+    struct Case {
+        QByteArray name; // the directory entry's bytes
+        QString heading;
+    } cases[] = {
+        {"\x8C\x8B\x89\xCA.txt", "結果.txt"},     // CP932, as the original platform wrote it
+        {"\xE7\xB5\x90\xE6\x9E\x9C" "2.txt", "結果2.txt"}, // UTF-8, as saved here
+        {"plain.txt", "plain.txt"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        // Opened by its bytes: a file name decoded as UTF-8 would lose them.
+        const int fd = ::open((folder + cases[i].name).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string bytes = StoredResult("", std::to_string(i).c_str(), "9");
+        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fd);
+    }
+    TForm1 form;
+    TForm4 report;
+    BoxRecorder boxes;
+    EXPECT_TRUE(Application->RunCommand([&] { form.FillReport(dir.path() + "/"); }));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(report.gd->columnCount(), 2 + static_cast<int>(std::size(cases)));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const int column = ColumnOf(report, cases[i].heading);
+        ASSERT_GE(column, 2) << cases[i].heading.toStdString();
+        EXPECT_EQ(report.Cell(column, 6), QString::number(i));
+    }
+}
+
+TEST(Report, OnlyRegularFilesOfResultSizeAreRead) {
+    struct Case {
+        const char* what;
+        std::function<void(const QString&)> make;
+        const char* reason;
+    } cases[] = {
+        {"FIFO", [](const QString& path) { ::mkfifo(QFile::encodeName(path).constData(), 0600); },
+         "Not a regular file"},
+        {"device", [](const QString& path) { QFile::link("/dev/zero", path); },
+         "Not a regular file"},
+        {"megabytes", [](const QString& path) { WriteBytes(path, std::string(2 << 20, 'x')); },
+         "2097152 bytes is no result file"},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir folder;
+        c.make(folder.filePath("z.txt"));
+        TForm1 form;
+        TForm4 report;
+        BoxRecorder boxes;
+        // Refused at once: the FIFO has no writer, and would block an open that waits.
+        EXPECT_FALSE(Application->RunCommand([&] { form.FillReport(folder.path() + "/"); }))
+            << c.what;
+        ASSERT_EQ(boxes.boxes.size(), 1u) << c.what;
+        EXPECT_TRUE(boxes.boxes[0].text.contains(c.reason)) << boxes.boxes[0].text.toStdString();
+        EXPECT_TRUE(boxes.boxes[0].text.contains("z.txt"));
+        QFile::remove(folder.filePath("z.txt")); // a FIFO is no file to QTemporaryDir
+    }
 }

@@ -121,9 +121,21 @@ TEST_F(DiagnosticsTest, TraceNeverTouchesTheLog) {
     EXPECT_FALSE(LogExists());
 }
 
-TEST_F(DiagnosticsTest, AFailedFirstLineKeepsTheCountAtZero) {
-    SetDebugLogFolderForTests((folder / "missing" / "deeper").string());
-    EXPECT_THROW(WriteDebugLog("lost"), EInOutError);
+TEST_F(DiagnosticsTest, ALogThatCannotBeWrittenGoesToStandardErrorAndTheEngineGoesOn) {
+    const std::string missing = (folder / "missing" / "deeper").string();
+    SetDebugLogFolderForTests(missing);
+    // A warning returns; a fatal report still halts, its reason told on standard error.
+    ::testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(LogWarning("lost"));
+    EXPECT_THROW(CheckResult(0x887601C2, "パレットが更新できませんでした"), Halted);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "zelka: cannot write " + missing +
+                       "/dddd.debug (No such file or directory): debug#00001 ... lost\n"
+                       "zelka: cannot write " + missing +
+                       "/dddd.debug (No such file or directory): debug#00001 ... "
+                       "パレットが更新できませんでした(Error Code(887601C2))\n"
+                       "zelka: halted: パレットが更新できませんでした(Error Code(887601C2))\n");
+    EXPECT_EQ(HaltReason(), "パレットが更新できませんでした(Error Code(887601C2))");
     EXPECT_EQ(LogLineCount, 0);
     SetDebugLogFolderForTests(folder.string());
     WriteDebugLog("kept");

@@ -6,6 +6,8 @@
 #include "platform/SystemParameters.h"
 
 #include <QApplication>
+#include <array>
+#include <tuple>
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
@@ -188,6 +190,8 @@ TEST_F(InitializeTest, CheckedStepsLogTheirLineAndHalt) {
          "DirectDrawPaletteの作成に失敗しました(Error Code(80004005))"},
         {"IDirectDrawSurface::SetPalette", 8,
          "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました(Error Code(80004005))"},
+        {"IDirectDraw2::CreateSurface", 16,
+         "プライマリ・サーフェスの作成に失敗しました(Error Code(80004005))"},
     };
     for (const Case& c : cases) {
         Adapter().SetDesktopBitCount(c.bits);
@@ -223,6 +227,8 @@ TEST_F(InitializeTest, FullScreenChecksLogTheirLine) {
          "画面モード640x480x16の初期化に失敗しました(Error Code(80004005))"},
         {"IDirectDrawSurface::GetAttachedSurface",
          "バックバッファの作成に失敗しました(Error Code(80004005))"},
+        {"IDirectDraw2::CreateSurface",
+         "プライマリ・サーフェスの作成に失敗しました(Error Code(80004005))"},
     };
     for (const Case& c : cases) {
         TDDDD& e = Make();
@@ -633,12 +639,44 @@ TEST_F(InitializeTest, PaletteUpdatesInBothScreens) {
     EXPECT_EQ(Adapter().systemPalette[10].peGreen, 2);
     EXPECT_EQ(Adapter().systemPalette[245].peBlue, 3);
     EXPECT_EQ(Adapter().systemPalette[5].peRed, staticColour.peRed); // static colours stay
+    // What the primary shows follows: its palette holds the new colours and the static ones.
+    IDirectDrawPalette* shown = nullptr;
+    ASSERT_EQ(e.PrimarySurface->Surface->GetPalette(&shown), DD_OK);
+    std::array<PALETTEENTRY, 256> entries{};
+    shown->GetEntries(0, 0, 256, entries.data());
+    shown->Release();
+    EXPECT_EQ(std::tie(entries[10].peRed, entries[10].peGreen, entries[245].peBlue),
+              std::make_tuple(BYTE{1}, BYTE{2}, BYTE{3}));
+    EXPECT_EQ(entries[5].peRed, staticColour.peRed);
 
     e.InitializeScreen(true, 640, 480, 8, 0, "");
     Adapter().FailNext("IDirectDrawPalette::SetEntries", 1, DDERR_GENERIC);
     EXPECT_THROW(e.UpdatePalette(), Halted);
     EXPECT_EQ(Log(), "debug#00001 ... パレットが更新できませんでした(Error Code(80004005))\r\n");
     e.Destroying = true;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(InitializeTest, AnObjectStillHeldAtItsLastReleaseHalts) {
+    // A reference the engine does not know of (a driver that keeps one) makes its last
+    // release return 1, which counts as a failed release.
+    using Held = IUnknown* (*)(TDDDD&);
+    const Held cases[] = {[](TDDDD& e) -> IUnknown* { return e.DirectDraw2; },
+                          [](TDDDD& e) -> IUnknown* { return e.DirectDraw; }};
+    for (const Held held : cases) {
+        TDDDD& e = Make();
+        e.AutoDisplayModeInitialize = false;
+        form.CreationEnded();
+        held(e)->AddRef();
+        EXPECT_THROW(e.InitializeScreen(false, 320, 240, 16, 0, ""), Halted);
+        EXPECT_EQ(Log(), "debug#00001 ... DirectDrawオブジェクトの解放に失敗しました(Error Code(1))\r\n");
+        e.Destroying = true;
+        TearDown();
+        SetUp();
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/Classes.h"
 
 #include <cstring>
+#include <sys/resource.h>
 #include <vector>
 
 using directx::Adapter;
@@ -299,6 +300,34 @@ TEST_F(SurfaceTest, EightBitFilesOnAnEightBitDisplayCopyRowsBottomUp) {
         TearDown();
         SetUp();
         Adapter().SetDesktopBitCount(8);
+    }
+}
+
+TEST_F(SurfaceTest, SizesInTheHeaderAreCheckedAgainstTheBytesBeforeMemoryIsTaken) {
+    // About 1 KB of file each, on both loaders: the direct 8-bit one and the decoder.
+    struct Case {
+        std::int32_t width, height;
+        int bits, displayBits;
+        const char* message;
+    } cases[] = {
+        {0x20000000, 1, 8, 8, "LoadBMP中に、読み込みエラーが発生しました"},
+        {0x7FFFFFFF, 2, 8, 8, "LoadBMP中に、読み込みエラーが発生しました"},
+        {0x20000000, 1, 8, 16, "不正なビットマップです"},
+        {30000, 30000, 24, 16, "不正なビットマップです"},
+        {4, -0x40000000, 24, 16, "不正なビットマップです"},
+    };
+    for (const Case& c : cases) {
+        Adapter().SetDesktopBitCount(c.displayBits);
+        Open(4, 4, DDSCAPS_SYSTEMMEMORY, c.displayBits);
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        Load(*engine.BackBuffer, Bmp(c.width, c.height, c.bits, std::vector<std::uint8_t>(64, 1)));
+        getrusage(RUSAGE_SELF, &after);
+        EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.message + "\r\n") << c.width;
+        // The process's peak grows by no row or picture of the stated size.
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << c.width;
+        TearDown();
+        SetUp();
     }
 }
 

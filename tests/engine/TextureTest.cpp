@@ -574,7 +574,7 @@ TEST_F(TextureTest, HaltingLoadLeavesNoTemporaryFileBehindWhenTheProcessEnds) {
             Adapter().FailNext("IDirect3DTexture2::GetHandle", 1, DDERR_GENERIC);
             texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(kHaltExitCode), "zelka: halted: ");
     EXPECT_EQ(TempFiles(), std::vector<std::string>{});
     EXPECT_EQ(Log(),
               "debug#00001 ... テクスチャのハンドルが得られませんでした(Error Code(80004005))\r\n");
