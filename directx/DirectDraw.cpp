@@ -575,6 +575,20 @@ void SoftDirectDraw::Present(SoftSurface& primary, const RECT& changed) {
     PresentToWindow(target, area.left - origin.x, area.top - origin.y, view, area);
 }
 
+bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,
+                                     const RECT& from, const RECT& dest) {
+    HWND target =
+        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_;
+    POINT origin{};
+    if (!target || !IsWindow(target) || !ClientToScreen(target, &origin))
+        return false;
+    PresentStretchedToWindow(target,
+                             RECT{dest.left - origin.x, dest.top - origin.y,
+                                  dest.right - origin.x, dest.bottom - origin.y},
+                             source, from);
+    return true;
+}
+
 } // namespace directx
 
 using namespace directx;

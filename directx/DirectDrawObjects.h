@@ -86,6 +86,11 @@ public:
     void Forget(SoftSurface* surface);
     // Shows what changed on a visible primary surface (rect in its coordinates).
     void Present(SoftSurface& primary, const RECT& changed);
+    // Shows `from` of the source stretched over `dest` of a visible primary in a window (screen
+    // coordinates): the clipper's window takes it, mapped to its client area. False when there
+    // is no such window.
+    bool PresentStretched(SoftSurface& primary, const TPixelView& source, const RECT& from,
+                          const RECT& dest);
 
     // Answers QueryInterface for interfaces other layers add (Direct3D); E_NOINTERFACE when
     // unset or when it does not know the IID.
@@ -248,6 +253,9 @@ public:
     // The picture as a window takes it; colours of a palettised surface from its palette, or
     // from the desktop's when it has none.
     TPixelView View();
+    // Carries out the blits onto a windowed primary that were only handed to the presenter, so
+    // its memory reads as if they had been done when asked.
+    void Settle();
     // The surface's DirectDraw object was released: it stays a shell that answers lost.
     void Orphan();
     void MarkLost() { lost_ = true; }
@@ -299,6 +307,20 @@ private:
     SoftSurface* chainNext_ = nullptr;   // next back buffer of a flipping chain
     SoftSurface* chainFront_ = nullptr;  // the front of the chain this back buffer is in
     DWORD backBufferCount_ = 0;
+    // A plain copy onto a windowed primary: the presenter shows it at once; the primary's own
+    // memory takes it only when something reads or changes that memory (Settle). A later one
+    // covering an earlier one replaces it.
+    struct Deferred {
+        RECT dest{};
+        RECT visible{};
+        std::vector<BYTE> bits; // the source rectangle, rows packed
+        PixelPlane Plane() const;
+        int width = 0;
+        int height = 0;
+        int bytesPerPixel = 0;
+    };
+    std::vector<Deferred> deferred_;
+    bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
 };
 
 } // namespace directx

@@ -118,6 +118,7 @@ void SoftSurface::Orphan() {
     chainFront_ = nullptr;
     bits_.clear();
     bits_.shrink_to_fit();
+    deferred_.clear();
     locked_ = false;
 }
 
@@ -139,6 +140,7 @@ void SoftSurface::PaletteChanged() {
 }
 
 TPixelView SoftSurface::View() {
+    Settle();
     TPixelView view;
     const auto layout = format_.DirectLayout();
     if (!layout || bits_.empty())
@@ -161,6 +163,66 @@ TPixelView SoftSurface::View() {
         }
     }
     return view;
+}
+
+PixelPlane SoftSurface::Deferred::Plane() const {
+    return PixelPlane{const_cast<BYTE*>(bits.data()), width * bytesPerPixel, width, height,
+                      bytesPerPixel};
+}
+
+bool SoftSurface::Defer(const RECT& dest, const RECT& visible, SoftSurface& source,
+                        const RECT& from) {
+    if (!VisiblePrimary() || !owner_ || owner_->FullScreen() || bits_.empty())
+        return false;
+    const TPixelView view = source.View();
+    if (!view.bits || !owner_->PresentStretched(*this, view, from, dest))
+        return false;
+    if (deferred_.size() >= 16)
+        Settle();
+    // Earlier copies that this one covers are never seen: drop them, keeping one's memory.
+    Deferred entry;
+    for (auto it = deferred_.begin(); it != deferred_.end();) {
+        if (Inside(it->visible, visible)) {
+            if (entry.bits.capacity() < it->bits.capacity())
+                entry.bits = std::move(it->bits);
+            it = deferred_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    entry.dest = dest;
+    entry.visible = visible;
+    entry.width = from.right - from.left;
+    entry.height = from.bottom - from.top;
+    entry.bytesPerPixel = source.format_.BytesPerPixel();
+    const std::size_t row = static_cast<std::size_t>(entry.width) * entry.bytesPerPixel;
+    entry.bits.resize(row * entry.height);
+    const PixelPlane plane = source.Plane();
+    for (int y = 0; y < entry.height; ++y)
+        std::memcpy(entry.bits.data() + row * y,
+                    plane.Row(from.top + y) + from.left * plane.bytesPerPixel, row);
+    deferred_.push_back(std::move(entry));
+    return true;
+}
+
+void SoftSurface::Settle() {
+    if (deferred_.empty())
+        return;
+    std::vector<Deferred> pending;
+    pending.swap(deferred_);
+    if (bits_.empty())
+        return;
+    const PixelPlane target = Plane();
+    for (const Deferred& d : pending) {
+        const RECT from{0, 0, d.width, d.height};
+        if (d.dest.right - d.dest.left == d.width && d.dest.bottom - d.dest.top == d.height) {
+            const RECT part{d.visible.left - d.dest.left, d.visible.top - d.dest.top,
+                            d.visible.right - d.dest.left, d.visible.bottom - d.dest.top};
+            CopyRect(target, d.visible.left, d.visible.top, d.Plane(), part, ColorKeyRange{});
+        } else {
+            StretchRect(target, d.dest, d.visible, d.Plane(), from, ColorKeyRange{}, false, false);
+        }
+    }
 }
 
 bool SoftSurface::ClipArea(RECT* area) const {
@@ -222,6 +284,7 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
     if (dwFlags & (DDBLT_COLORFILL | DDBLT_DEPTHFILL)) {
         if ((dwFlags & DDBLT_DEPTHFILL) && !format_.IsZBuffer())
             return DDERR_INVALIDPARAMS;
+        Settle();
         if (!Empty(visible))
             FillRect(target, visible, lpDDBltFx->dwFillColor & format_.ColorBits());
         Changed(visible);
@@ -248,6 +311,10 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
     const bool mirrorY = (fx & DDBLTFX_MIRRORUPDOWN) != 0;
     if (Empty(visible))
         return DD_OK;
+    source->Settle();
+    if (!key.enabled && !mirrorX && !mirrorY && Defer(dest, visible, *source, from))
+        return DD_OK;
+    Settle();
     const bool sameSize = dest.right - dest.left == from.right - from.left &&
                           dest.bottom - dest.top == from.bottom - from.top;
     if (sameSize && !mirrorX && !mirrorY) {
@@ -291,6 +358,8 @@ HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSu
         source->SourceKey((dwTrans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0, nullptr, &keyError);
     if (keyError)
         return keyError;
+    source->Settle();
+    Settle();
     CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
     Changed(RECT{static_cast<LONG>(x), static_cast<LONG>(y),
                  static_cast<LONG>(x + from.right - from.left),
@@ -449,6 +518,7 @@ HRESULT SoftSurface::GetDC(HDC* lphDC) {
         return DDERR_SURFACEBUSY;
     if (format_.IsZBuffer())
         return DDERR_CANTCREATEDC;
+    Settle();
     const auto layout = format_.DirectLayout();
     if (layout && *layout != TPixelLayout::Indexed8) {
         dc_ = CreateMemoryDC(bits_.data(), width_, height_, pitch_, *layout);
@@ -582,6 +652,7 @@ HRESULT SoftSurface::Lock(LPRECT lpDestRect, LPDDSURFACEDESC desc, DWORD dwFlags
     const RECT area = lpDestRect ? *lpDestRect : Bounds();
     if (Empty(area) || !Inside(area, Bounds()))
         return DDERR_INVALIDRECT;
+    Settle();
     GetSurfaceDesc(desc);
     desc->dwFlags |= DDSD_LPSURFACE;
     desc->lpSurface = bits_.data() + static_cast<std::ptrdiff_t>(area.top) * pitch_ +

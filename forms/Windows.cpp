@@ -1,6 +1,7 @@
 #include "Windows.h"
 
 #include "Dialogs.h"
+#include "Presenter.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -18,7 +19,8 @@
 namespace {
 
 // What the window shows of the pixels presented to it: a child covering the client area that
-// paints the last presented picture. Mouse input passes through to the window.
+// paints what the presenter shows there (on X11 the presenter also pushes it to a window of
+// its own on top, while this thread is busy). Mouse input passes through to the window.
 class SurfaceView : public QWidget {
 public:
     explicit SurfaceView(QWidget* parent) : QWidget(parent) {
@@ -30,24 +32,16 @@ public:
     }
 
     void Fit() {
-        const QSize size = parentWidget()->size();
-        setGeometry(0, 0, size.width(), size.height());
-        if (image.size() != size) {
-            QImage resized(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-            resized.fill(Qt::black);
-            QPainter painter(&resized);
-            painter.drawImage(0, 0, image);
-            image = std::move(resized);
-        }
+        setGeometry(0, 0, parentWidget()->width(), parentWidget()->height());
         raise();
     }
 
-    QImage image;
-
 protected:
     void paintEvent(QPaintEvent* event) override {
+        QImage shown(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+        presenting::Presenter::Instance().ComposeShown(parentWidget(), shown);
         QPainter painter(this);
-        painter.drawImage(event->rect(), image, event->rect());
+        painter.drawImage(event->rect(), shown, event->rect());
     }
 };
 
@@ -89,9 +83,11 @@ const QScreen* ScreenOf(const QWidget* widget) {
 // Forwards deactivation and keeps the picture covering the client area on resize.
 class WindowWatcher : public QObject {
 public:
-    WindowWatcher(QWidget* widget, std::uintptr_t handle) : QObject(widget), handle_(handle) {
+    WindowWatcher(QWidget* widget, std::uintptr_t handle)
+        : QObject(widget), widget_(widget), handle_(handle) {
         widget->installEventFilter(this);
     }
+    ~WindowWatcher() override { presenting::Presenter::Instance().Forget(widget_); }
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
@@ -120,11 +116,17 @@ protected:
             }
             if (record.view)
                 record.view->Fit();
+            // Nothing shown at the old size or place stays on the screen.
+            if (event->type() == QEvent::Resize)
+                presenting::Presenter::Instance().Blank(record.widget);
+        } else if (event->type() == QEvent::Hide) {
+            presenting::Presenter::Instance().Blank(widget_);
         }
         return QObject::eventFilter(object, event);
     }
 
 private:
+    QWidget* widget_;
     std::uintptr_t handle_;
     bool adjusting_ = false;
 };
@@ -151,19 +153,6 @@ QImage::Format QtFormat(TPixelLayout layout) {
         return QImage::Format_RGB32;
     }
     return QImage::Format_Invalid;
-}
-
-// A QImage over the caller's memory, no copy.
-QImage Wrap(const TPixelView& picture) {
-    QImage image(static_cast<const uchar*>(picture.bits), picture.width, picture.height,
-                 picture.pitch, QtFormat(picture.layout));
-    if (picture.layout == TPixelLayout::Indexed8) {
-        QList<QRgb> table(256);
-        for (int i = 0; i < 256; ++i)
-            table[i] = 0xFF000000u | (picture.colorTable ? picture.colorTable[i] : 0);
-        image.setColorTable(table);
-    }
-    return image;
 }
 
 struct DeviceContext {
@@ -242,44 +231,45 @@ HWND GetActiveWindow() {
 
 void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& picture,
                      const RECT& sourceRect) {
+    const QRect source(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+                       sourceRect.bottom - sourceRect.top);
+    PresentStretchedToWindow(window, RECT{clientX, clientY, clientX + int(source.width()),
+                                          clientY + int(source.height())},
+                             picture, sourceRect);
+}
+
+void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelView& picture,
+                              const RECT& sourceRect) {
     WindowRecord* record = Record(window);
     if (!record || !picture.bits)
         return;
-    SurfaceView* view = View(*record);
-    const QRect source(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
-                       sourceRect.bottom - sourceRect.top);
-    const QRect target = QRect(QPoint(clientX, clientY), source.size()) & view->image.rect();
-    if (target.isEmpty())
+    View(*record);
+    const QRect source =
+        QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+              sourceRect.bottom - sourceRect.top) &
+        QRect(0, 0, picture.width, picture.height);
+    const QRect dest(clientRect.left, clientRect.top, clientRect.right - clientRect.left,
+                     clientRect.bottom - clientRect.top);
+    if (source.isEmpty() || dest.isEmpty())
         return;
-    {
-        QPainter painter(&view->image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(QPoint(clientX, clientY), Wrap(picture), source);
-    }
-    view->repaint(target);
+    presenting::Presenter::Instance().HandOverPiece(record->widget, dest, picture, source);
 }
 
 void PresentScaledToWindow(HWND window, const TPixelView& picture) {
     WindowRecord* record = Record(window);
     if (!record || !picture.bits || picture.width <= 0 || picture.height <= 0)
         return;
-    SurfaceView* view = View(*record);
-    const QSize area = view->image.size();
-    const QSize fitted = QSize(picture.width, picture.height).scaled(area, Qt::KeepAspectRatio);
-    const QRect target(
-        QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2), fitted);
-    {
-        QPainter painter(&view->image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        if (target.size() != area) {
-            painter.fillRect(QRect(0, 0, area.width(), target.top()), Qt::black);
-            painter.fillRect(QRect(0, target.bottom() + 1, area.width(), area.height()), Qt::black);
-            painter.fillRect(QRect(0, 0, target.left(), area.height()), Qt::black);
-            painter.fillRect(QRect(target.right() + 1, 0, area.width(), area.height()), Qt::black);
-        }
-        painter.drawImage(target, Wrap(picture));
-    }
-    view->repaint();
+    View(*record);
+    presenting::Presenter::Instance().HandOverScaled(record->widget, picture);
+}
+
+QImage PresentedPicture(HWND window) {
+    WindowRecord* record = Record(window);
+    if (!record)
+        return QImage();
+    QImage shown(record->widget->size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    presenting::Presenter::Instance().ComposeShown(record->widget, shown);
+    return shown;
 }
 
 void CoverScreen(HWND window, bool cover) {
@@ -297,6 +287,8 @@ void CoverScreen(HWND window, bool cover) {
     }
     if (record->view)
         record->view->Fit();
+    // A new mode: no picture of the old one is shown again.
+    presenting::Presenter::Instance().Blank(widget);
 }
 
 int AddDeactivationHandler(HWND window, std::function<void()> handler) {

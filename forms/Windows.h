@@ -64,13 +64,19 @@ struct TPixelView {
     const DWORD* colorTable = nullptr; // 256 0x00RRGGBB entries for Indexed8
 };
 
-// Copies sourceRect of the picture to the window's client area at (clientX, clientY) and
-// repaints that part before returning. Pixels outside the client area are dropped.
+// Presenting hands a copy of the pixels to the presenter, which shows the newest picture at
+// its next refresh (at most sixty a second) on its own thread; none of these waits for that.
+// sourceRect of the picture shown at (clientX, clientY) of the window's client area. Pixels
+// outside the client area are dropped.
 void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& picture,
                      const RECT& sourceRect);
-// Shows the whole picture scaled to the client area with its aspect kept, black around it,
-// and repaints before returning.
+// sourceRect of the picture stretched over clientRect of the client area.
+void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelView& picture,
+                              const RECT& sourceRect);
+// The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
+// What the window shows once the presenter has taken everything handed over so far.
+QImage PresentedPicture(HWND window);
 // Makes the window cover the whole screen (remembering where it was), or puts it back.
 void CoverScreen(HWND window, bool cover);
 

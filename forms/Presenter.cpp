@@ -1,0 +1,528 @@
+#include "Presenter.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <xcb/render.h>
+#include <xcb/xcb.h>
+
+namespace presenting {
+
+namespace {
+
+int BytesPerPixel(TPixelLayout layout) {
+    switch (layout) {
+    case TPixelLayout::Indexed8:
+        return 1;
+    case TPixelLayout::RGB565:
+    case TPixelLayout::XRGB1555:
+        return 2;
+    case TPixelLayout::BGR888:
+        return 3;
+    case TPixelLayout::XRGB8888:
+        return 4;
+    }
+    return 4;
+}
+
+QImage::Format QtFormat(TPixelLayout layout) {
+    switch (layout) {
+    case TPixelLayout::Indexed8:
+        return QImage::Format_Indexed8;
+    case TPixelLayout::RGB565:
+        return QImage::Format_RGB16;
+    case TPixelLayout::XRGB1555:
+        return QImage::Format_RGB555;
+    case TPixelLayout::BGR888:
+        return QImage::Format_BGR888;
+    case TPixelLayout::XRGB8888:
+        return QImage::Format_RGB32;
+    }
+    return QImage::Format_Invalid;
+}
+
+// Where `size` fits into `area` with its aspect kept, centred.
+QRect Fitted(QSize size, QSize area) {
+    const QSize fitted = size.scaled(area, Qt::KeepAspectRatio);
+    return QRect(QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
+                 fitted);
+}
+
+bool Contains(const QRect& outer, const QRect& inner) {
+    return outer.contains(inner) || inner.isEmpty();
+}
+
+} // namespace
+
+void Picture::Assign(const TPixelView& view, const QRect& source) {
+    const int bpp = BytesPerPixel(view.layout);
+    width = source.width();
+    height = source.height();
+    layout = view.layout;
+    pitch = (width * bpp + 3) & ~3;
+    bytes.resize(static_cast<std::size_t>(pitch) * height);
+    const auto* from = static_cast<const uchar*>(view.bits);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(bytes.data() + static_cast<std::size_t>(y) * pitch,
+                    from + static_cast<std::ptrdiff_t>(source.top() + y) * view.pitch +
+                        source.left() * bpp,
+                    static_cast<std::size_t>(width) * bpp);
+    if (layout == TPixelLayout::Indexed8) {
+        colors.resize(256);
+        for (int i = 0; i < 256; ++i)
+            colors[i] = 0xFF000000u | (view.colorTable ? view.colorTable[i] : 0);
+    }
+}
+
+QImage Picture::Image() const {
+    QImage image(bytes.data(), width, height, pitch, QtFormat(layout));
+    if (layout == TPixelLayout::Indexed8)
+        image.setColorTable(colors);
+    return image;
+}
+
+struct Presenter::Screen {
+    QSize client;
+    unsigned long parentId = 0; // the top-level's native window (X11)
+    unsigned long childParent = 0;
+    // Handed over, not yet taken.
+    bool pendingBlank = false;
+    bool pendingFull = false;
+    Picture full;
+    std::vector<Piece> pieces;
+    std::uint64_t handed = 0;
+    std::uint64_t taken = 0;
+    // Shown (shownMutex_).
+    bool showsFull = false;
+    Picture shownFull;
+    std::vector<Piece> shownPieces;
+    std::vector<bool> pushed; // per shown piece
+    QSize shownClient;
+    bool pushBlank = false;
+    bool pushFull = false;
+    // Window-system resources (presenter thread).
+    std::uint32_t child = 0, childPicture = 0, gc = 0, pixmap = 0, sourcePicture = 0;
+    QSize childSize, pixmapSize;
+    QImage rgb; // conversion of a picture to the window's pixels
+};
+
+// The presenter's own connection to the X server and what it knows of its formats.
+class Presenter::XConnection {
+public:
+    static std::unique_ptr<XConnection> Open() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return nullptr;
+        auto x = std::unique_ptr<XConnection>(new XConnection);
+        int screenNumber = 0;
+        x->c = xcb_connect(nullptr, &screenNumber);
+        if (!x->c || xcb_connection_has_error(x->c))
+            return nullptr;
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(x->c));
+        for (int i = 0; i < screenNumber && it.rem; ++i)
+            xcb_screen_next(&it);
+        if (!it.rem)
+            return nullptr;
+        x->screen = it.data;
+        if (x->screen->root_depth != 24)
+            return nullptr;
+        auto* version = xcb_render_query_version_reply(
+            x->c, xcb_render_query_version(x->c, 0, 11), nullptr);
+        if (!version)
+            return nullptr;
+        std::free(version);
+        auto* formats =
+            xcb_render_query_pict_formats_reply(x->c, xcb_render_query_pict_formats(x->c), nullptr);
+        if (!formats)
+            return nullptr;
+        for (auto s = xcb_render_query_pict_formats_screens_iterator(formats); s.rem;
+             xcb_render_pictscreen_next(&s))
+            for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem;
+                 xcb_render_pictdepth_next(&d))
+                for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem;
+                     xcb_render_pictvisual_next(&v))
+                    if (v.data->visual == x->screen->root_visual)
+                        x->format = v.data->format;
+        std::free(formats);
+        if (!x->format)
+            return nullptr;
+        x->maxRequestBytes = xcb_get_maximum_request_length(x->c) * 4;
+        return x;
+    }
+    ~XConnection() {
+        if (c)
+            xcb_disconnect(c);
+    }
+
+    xcb_connection_t* c = nullptr;
+    xcb_screen_t* screen = nullptr;
+    xcb_render_pictformat_t format = 0;
+    std::uint32_t maxRequestBytes = 0;
+
+private:
+    XConnection() = default;
+};
+
+namespace {
+std::mutex shownMutex;
+}
+
+Presenter& Presenter::Instance() {
+    static Presenter presenter;
+    return presenter;
+}
+
+Presenter::Presenter() = default;
+
+Presenter::~Presenter() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    handed_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Presenter::Start() {
+    if (thread_.joinable())
+        return;
+    x_ = XConnection::Open();
+    thread_ = std::thread([this] { Run(); });
+}
+
+Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
+    auto& screen = screens_[window];
+    if (!screen)
+        screen = std::make_unique<Screen>();
+    screen->client = window->size();
+    if (x_)
+        screen->parentId = window->window()->winId();
+    return *screen;
+}
+
+void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
+    if (!picture.bits || picture.width <= 0 || picture.height <= 0)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        Start();
+        Screen& screen = ScreenOf(window);
+        screen.full.Assign(picture, QRect(0, 0, picture.width, picture.height));
+        screen.pendingFull = true;
+        for (Piece& piece : screen.pieces)
+            spare_.push_back(std::move(piece.picture));
+        screen.pieces.clear();
+        ++screen.handed;
+    }
+    handed_.notify_one();
+}
+
+void Presenter::HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
+                              const QRect& source) {
+    if (!picture.bits || source.isEmpty() || dest.isEmpty())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        Start();
+        Screen& screen = ScreenOf(window);
+        if (!dest.intersects(QRect(QPoint(0, 0), screen.client)))
+            return;
+        // A newer piece over an older one hides it: the older is never shown.
+        Picture memory;
+        for (auto it = screen.pieces.begin(); it != screen.pieces.end();) {
+            if (Contains(dest, it->dest)) {
+                (memory.bytes.capacity() ? spare_.emplace_back() : memory) =
+                    std::move(it->picture);
+                it = screen.pieces.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (!memory.bytes.capacity() && !spare_.empty()) {
+            memory = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        memory.Assign(picture, source);
+        screen.pieces.push_back(Piece{dest, std::move(memory)});
+        ++screen.handed;
+    }
+    handed_.notify_one();
+}
+
+void Presenter::Blank(QWidget* window) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!screens_.count(window))
+            return;
+        Start();
+        Screen& screen = ScreenOf(window);
+        screen.pendingBlank = true;
+        screen.pendingFull = false;
+        for (Piece& piece : screen.pieces)
+            spare_.push_back(std::move(piece.picture));
+        screen.pieces.clear();
+        ++screen.handed;
+    }
+    handed_.notify_one();
+}
+
+void Presenter::Forget(QWidget* window) {
+    std::lock_guard lock(mutex_);
+    std::lock_guard shown(shownMutex);
+    auto it = screens_.find(window);
+    if (it == screens_.end())
+        return;
+    Screen& screen = *it->second;
+    if (x_) {
+        if (screen.sourcePicture)
+            xcb_render_free_picture(x_->c, screen.sourcePicture);
+        if (screen.pixmap)
+            xcb_free_pixmap(x_->c, screen.pixmap);
+        if (screen.childPicture)
+            xcb_render_free_picture(x_->c, screen.childPicture);
+        if (screen.gc)
+            xcb_free_gc(x_->c, screen.gc);
+        // The child went with its parent's native window, or goes now.
+        if (screen.child)
+            xcb_destroy_window(x_->c, screen.child);
+        xcb_flush(x_->c);
+    }
+    screens_.erase(it);
+}
+
+void Presenter::Run() {
+    using namespace std::chrono;
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        const auto pending = [this] {
+            for (const auto& [window, screen] : screens_)
+                if (screen->handed != screen->taken)
+                    return true;
+            return false;
+        };
+        handed_.wait(lock, [&] { return stop_ || pending(); });
+        if (stop_)
+            break;
+        // The next refresh of the virtual display: the same grid of sixtieths of a second as
+        // the vertical blank that WaitForVerticalBlank waits for.
+        lock.unlock();
+        const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+        const std::int64_t frame = now.count() * kRefreshRate / 1000 + 1;
+        std::this_thread::sleep_until(steady_clock::time_point(
+            milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
+        lock.lock();
+        std::vector<Screen*> taken;
+        {
+            std::lock_guard shown(shownMutex);
+            for (auto& [window, screen] : screens_)
+                if (screen->handed != screen->taken) {
+                    Take(*screen);
+                    taken.push_back(screen.get());
+                }
+        }
+        taken_.notify_all();
+        if (!x_)
+            continue;
+        lock.unlock();
+        {
+            std::lock_guard shown(shownMutex);
+            for (auto& [window, screen] : screens_)
+                if (std::find(taken.begin(), taken.end(), screen.get()) != taken.end())
+                    Push(*screen);
+            // Round trip: the server has shown this refresh before the next is composed.
+            free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
+        }
+        lock.lock();
+    }
+}
+
+void Presenter::Take(Screen& screen) {
+    if (screen.pendingBlank || screen.shownClient != screen.client) {
+        screen.pendingBlank = false;
+        screen.showsFull = false;
+        for (Piece& piece : screen.shownPieces)
+            spare_.push_back(std::move(piece.picture));
+        screen.shownPieces.clear();
+        screen.pushed.clear();
+        screen.shownClient = screen.client;
+        screen.pushBlank = true;
+    }
+    if (screen.pendingFull) {
+        screen.pendingFull = false;
+        std::swap(screen.full, screen.shownFull);
+        screen.showsFull = true;
+        screen.pushFull = true;
+        for (Piece& piece : screen.shownPieces)
+            spare_.push_back(std::move(piece.picture));
+        screen.shownPieces.clear();
+        screen.pushed.clear();
+    }
+    for (Piece& piece : screen.pieces) {
+        screen.showsFull = false;
+        for (std::size_t i = 0; i < screen.shownPieces.size();) {
+            if (Contains(piece.dest, screen.shownPieces[i].dest)) {
+                spare_.push_back(std::move(screen.shownPieces[i].picture));
+                screen.shownPieces.erase(screen.shownPieces.begin() + std::ptrdiff_t(i));
+                screen.pushed.erase(screen.pushed.begin() + std::ptrdiff_t(i));
+            } else {
+                ++i;
+            }
+        }
+        screen.shownPieces.push_back(std::move(piece));
+        screen.pushed.push_back(false);
+    }
+    screen.pieces.clear();
+    screen.taken = screen.handed;
+}
+
+void Presenter::Push(Screen& screen) {
+    xcb_connection_t* c = x_->c;
+    const QSize size = screen.shownClient.expandedTo(QSize(1, 1));
+    if (!screen.parentId)
+        return;
+    if (screen.child && screen.childParent != screen.parentId) {
+        // The window system window was made anew: ours went with the old one.
+        screen.child = screen.childPicture = screen.gc = screen.pixmap = screen.sourcePicture = 0;
+        screen.pixmapSize = QSize();
+    }
+    if (!screen.child) {
+        screen.childParent = screen.parentId;
+        screen.child = xcb_generate_id(c);
+        const std::uint32_t values[] = {x_->screen->black_pixel, x_->screen->black_pixel, 0,
+                                        x_->screen->default_colormap};
+        xcb_create_window(c, 24, screen.child, static_cast<xcb_window_t>(screen.parentId), 0, 0,
+                          std::uint16_t(size.width()), std::uint16_t(size.height()), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK |
+                              XCB_CW_COLORMAP,
+                          values);
+        xcb_map_window(c, screen.child);
+        screen.childPicture = xcb_generate_id(c);
+        xcb_render_create_picture(c, screen.childPicture, screen.child, x_->format, 0, nullptr);
+        screen.gc = xcb_generate_id(c);
+        xcb_create_gc(c, screen.gc, screen.child, 0, nullptr);
+        screen.childSize = size;
+    } else if (screen.childSize != size) {
+        const std::uint32_t geometry[] = {std::uint32_t(size.width()),
+                                          std::uint32_t(size.height())};
+        xcb_configure_window(c, screen.child,
+                             XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);
+        screen.childSize = size;
+    }
+    if (screen.pushBlank) {
+        screen.pushBlank = false;
+        xcb_clear_area(c, 0, screen.child, 0, 0, 0, 0);
+    }
+    // Uploads a picture and composites it, stretched, onto `dest` of the window.
+    const auto show = [&](const Picture& picture, const QRect& dest) {
+        if (picture.width <= 0 || picture.height <= 0)
+            return;
+        const QSize pictureSize(picture.width, picture.height);
+        if (screen.pixmapSize != pictureSize) {
+            if (screen.sourcePicture)
+                xcb_render_free_picture(c, screen.sourcePicture);
+            if (screen.pixmap)
+                xcb_free_pixmap(c, screen.pixmap);
+            screen.pixmap = xcb_generate_id(c);
+            xcb_create_pixmap(c, 24, screen.pixmap, screen.child, std::uint16_t(picture.width),
+                              std::uint16_t(picture.height));
+            screen.sourcePicture = xcb_generate_id(c);
+            xcb_render_create_picture(c, screen.sourcePicture, screen.pixmap, x_->format, 0,
+                                      nullptr);
+            screen.pixmapSize = pictureSize;
+        }
+        const uchar* rows = picture.bytes.data();
+        int pitch = picture.pitch;
+        if (picture.layout != TPixelLayout::XRGB8888) {
+            if (screen.rgb.size() != pictureSize)
+                screen.rgb = QImage(pictureSize, QImage::Format_RGB32);
+            QPainter painter(&screen.rgb);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(0, 0, picture.Image());
+            painter.end();
+            rows = screen.rgb.constBits();
+            pitch = int(screen.rgb.bytesPerLine());
+        }
+        const int stripRows =
+            std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
+        for (int y = 0; y < picture.height; y += stripRows) {
+            const int n = std::min(stripRows, picture.height - y);
+            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.pixmap, screen.gc,
+                          std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0,
+                          24, std::uint32_t(pitch) * std::uint32_t(n),
+                          rows + static_cast<std::ptrdiff_t>(y) * pitch);
+        }
+        // The transform maps window pixels to picture pixels.
+        const auto fixed = [](double v) { return xcb_render_fixed_t(v * 65536.0); };
+        xcb_render_transform_t transform{};
+        transform.matrix11 = fixed(double(picture.width) / dest.width());
+        transform.matrix22 = fixed(double(picture.height) / dest.height());
+        transform.matrix33 = fixed(1);
+        xcb_render_set_picture_transform(c, screen.sourcePicture, transform);
+        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, screen.sourcePicture, XCB_NONE,
+                             screen.childPicture, 0, 0, 0, 0, std::int16_t(dest.x()),
+                             std::int16_t(dest.y()), std::uint16_t(dest.width()),
+                             std::uint16_t(dest.height()));
+    };
+    if (screen.showsFull && screen.pushFull) {
+        screen.pushFull = false;
+        const QRect target = Fitted(QSize(screen.shownFull.width, screen.shownFull.height), size);
+        show(screen.shownFull, target);
+        // Black around the picture.
+        const QRect bars[] = {QRect(0, 0, size.width(), target.top()),
+                              QRect(0, target.bottom() + 1, size.width(),
+                                    size.height() - target.bottom() - 1),
+                              QRect(0, 0, target.left(), size.height()),
+                              QRect(target.right() + 1, 0, size.width() - target.right() - 1,
+                                    size.height())};
+        for (const QRect& bar : bars)
+            if (!bar.isEmpty())
+                xcb_clear_area(c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),
+                               std::uint16_t(bar.width()), std::uint16_t(bar.height()));
+    }
+    for (std::size_t i = 0; i < screen.shownPieces.size(); ++i)
+        if (!screen.pushed[i]) {
+            show(screen.shownPieces[i].picture, screen.shownPieces[i].dest);
+            screen.pushed[i] = true;
+        }
+}
+
+void Presenter::Compose(const Screen& screen, QImage& target) {
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (screen.showsFull) {
+        const QImage picture = screen.shownFull.Image();
+        const QRect fitted = Fitted(picture.size(), target.size());
+        painter.fillRect(target.rect(), Qt::black);
+        painter.drawImage(fitted, picture);
+        return;
+    }
+    painter.fillRect(target.rect(), Qt::black);
+    for (const Piece& piece : screen.shownPieces)
+        painter.drawImage(piece.dest, piece.picture.Image());
+}
+
+void Presenter::ComposeShown(QWidget* window, QImage& target) {
+    std::unique_lock lock(mutex_);
+    auto it = screens_.find(window);
+    if (it == screens_.end()) {
+        target.fill(Qt::black);
+        return;
+    }
+    Screen* screen = it->second.get();
+    const std::uint64_t wanted = screen->handed;
+    taken_.wait(lock, [&] {
+        auto again = screens_.find(window);
+        return again == screens_.end() || again->second->taken >= wanted;
+    });
+    if (!screens_.count(window))
+        return;
+    std::lock_guard shown(shownMutex);
+    lock.unlock();
+    Compose(*screen, target);
+}
+
+} // namespace presenting

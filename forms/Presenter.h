@@ -1,0 +1,89 @@
+#pragma once
+// The display hardware: what windows show of the pixels presented to them is composed and
+// pushed to the window system by a presenter on its own thread, at most at the display's
+// refresh rate, always the newest complete picture. Presenting only hands a copy over.
+// On X11 the presenter scales with the window system's own renderer (XRender, from its own
+// connection: the GPU where the server has one); elsewhere nothing can be pushed from a
+// thread of ours, and the picture is composed by the CPU when the window paints.
+#include "Windows.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class QWidget;
+
+namespace presenting {
+
+// A copy of pixels handed over, in their own layout; converted only when composed.
+struct Picture {
+    std::vector<uchar> bytes;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    TPixelLayout layout = TPixelLayout::XRGB8888;
+    QList<QRgb> colors; // Indexed8 only
+
+    // Copies `source` of the view, reusing this picture's memory where it is large enough.
+    void Assign(const TPixelView& view, const QRect& source);
+    // A QImage over the copy (valid while the picture is unchanged).
+    QImage Image() const;
+};
+
+// A picture shown at `dest` of the client area, stretched when the sizes differ.
+struct Piece {
+    QRect dest;
+    Picture picture;
+};
+
+// The refresh rate of the virtual display, in hertz.
+inline constexpr int kRefreshRate = 60;
+
+class Presenter {
+public:
+    static Presenter& Instance();
+    ~Presenter();
+
+    // Hand-overs, on the user-interface thread: copy and return.
+    // The whole picture scaled to fit the client area, aspect kept, black around it.
+    void HandOverScaled(QWidget* window, const TPixelView& picture);
+    // `source` of the picture shown at `dest` of the client area.
+    void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
+                       const QRect& source);
+    // The window's geometry or mode changed: nothing shown before is shown again.
+    void Blank(QWidget* window);
+    void Forget(QWidget* window);
+
+    // What the window shows now, composed into `target` (client-sized): waits until every
+    // picture handed over so far has been taken by the presenter, so a reader sees the newest.
+    void ComposeShown(QWidget* window, QImage& target);
+
+private:
+    struct Screen;
+    class XConnection;
+    Presenter();
+    Screen& ScreenOf(QWidget* window); // under mutex_
+    void Start();
+    void Run();
+    void Take(Screen& screen);
+    void Push(Screen& screen);
+    static void Compose(const Screen& screen, QImage& target);
+
+    std::mutex mutex_;
+    std::condition_variable handed_; // something to show, or stop
+    std::condition_variable taken_;  // a refresh took what was handed over
+    std::map<QWidget*, std::unique_ptr<Screen>> screens_;
+    std::vector<Picture> spare_;
+    bool stop_ = false;
+    std::unique_ptr<XConnection> x_;
+    std::thread thread_;
+};
+
+} // namespace presenting
