@@ -14,13 +14,6 @@ std::int32_t PanelValue(const QLabel* panel) {
 
 } // namespace
 
-std::int32_t RankCheckValue(std::int32_t total, const std::int32_t (&scores)[5]) {
-    std::uint32_t sum = static_cast<std::uint32_t>(total) + kRankPageVersion;
-    for (std::int32_t score : scores)
-        sum += static_cast<std::uint32_t>(score);
-    return static_cast<std::int32_t>(sum * kRankCheckMultiplier + kRankCheckOffset);
-}
-
 void MakeRankPage() {
     const TForm1& form = *Form1;
     const std::int32_t total = PanelValue(form.Panel20);
@@ -57,7 +50,7 @@ void MakeRankPage() {
     line(score + "総合評価          ：" + form.Panel20->text() + "点");
     line("</strong></font><hr>");
     line(R"(<FORM METHOD="POST" ACTION=)");
-    line(QString("\"") + kRankServiceAddress + "\">");
+    line(QString("\"") + QString::fromStdString(RankServiceAddress()).toHtmlEscaped() + "\">");
     line(hidden + R"(sc"  VALUE=")" + form.Panel20->text() + "\" >");
     line(hidden + R"(sc1" VALUE=")" + form.Panel1->text() + "\" >");
     line(hidden + R"(sc2" VALUE=")" + form.Panel2->text() + "\" >");

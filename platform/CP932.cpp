@@ -82,3 +82,15 @@ std::string CP932ToUtf8(std::string_view cp932) {
 QString FromCP932(std::string_view cp932) {
     return QString::fromStdString(CP932ToUtf8(cp932));
 }
+
+std::optional<std::string> DecodeStrict(std::string_view bytes, const char* charset) {
+    Converter converter("UTF-8", charset);
+    bool valid = true;
+    std::string text = converter.Run(bytes, "", [&valid](const char*, std::size_t left) {
+        valid = false;
+        return left;
+    });
+    if (!valid)
+        return std::nullopt;
+    return text;
+}

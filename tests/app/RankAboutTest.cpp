@@ -28,7 +28,7 @@ void SetPanels(TForm1& form, const char* total, std::initializer_list<const char
 
 // The page as the ranking service reads it, line by line (UTF-8 here, CP932 in the file).
 std::vector<std::string> ExpectedPage(const std::string& total, const std::string (&s)[5],
-                                      const std::string& pass) {
+                                      const std::string& pass, const std::string& action) {
     const std::string font = "<p align=\"center\"><font color=\"#FFFF00\" size=\"4\"><strong>";
     const std::string colon = "\xEF\xBC\x9A"; // full-width colon
     return {
@@ -55,7 +55,7 @@ std::vector<std::string> ExpectedPage(const std::string& total, const std::strin
         font + "総合評価          " + colon + total + "点",
         "</strong></font><hr>",
         "<FORM METHOD=\"POST\" ACTION=",
-        std::string("\"") + kRankServiceAddress + "\">",
+        "\"" + action + "\">",
         "  <INPUT TYPE=\"hidden\" NAME=\"sc\"  VALUE=\"" + total + "\" >",
         "  <INPUT TYPE=\"hidden\" NAME=\"sc1\" VALUE=\"" + s[0] + "\" >",
         "  <INPUT TYPE=\"hidden\" NAME=\"sc2\" VALUE=\"" + s[1] + "\" >",
@@ -105,11 +105,21 @@ TEST(RankPage, CheckValueWrapsIn32Bits) {
 }
 
 TEST(RankPage, FortyLinesByteExactAndOpened) {
+    // The form posts to ZELKA_RANK_URL when set, as an attribute value; otherwise to a local
+    // zelka-rank at its default address.
     struct Case {
         const char* total;
         std::string s[5];
-    } cases[] = {{"100", {"100", "120", "90", "80", "110"}}, {"7", {"0", "0", "0", "0", "35"}}};
+        QByteArray url;
+        std::string action;
+    } cases[] = {
+        {"100", {"100", "120", "90", "80", "110"}, {}, "http://127.0.0.1:8932/cgi-bin/zelka.cgi"},
+        {"7", {"0", "0", "0", "0", "35"}, "", "http://127.0.0.1:8932/cgi-bin/zelka.cgi"},
+        {"7", {"0", "0", "0", "0", "35"}, "https://rank.example/r.cgi?a=1&b=\"<x>",
+         "https://rank.example/r.cgi?a=1&amp;b=&quot;&lt;x&gt;"},
+    };
     for (const Case& c : cases) {
+        ScopedEnv url("ZELKA_RANK_URL", c.url);
         QTemporaryDir dir;
         ScopedCurrentDir cwd(dir.path());
         TForm1 form;
@@ -123,7 +133,7 @@ TEST(RankPage, FortyLinesByteExactAndOpened) {
             scores[i] = std::stoi(c.s[i]);
         const std::string pass = std::to_string(RankCheckValue(std::stoi(c.total), scores));
         std::string expected;
-        for (const std::string& line : ExpectedPage(c.total, c.s, pass))
+        for (const std::string& line : ExpectedPage(c.total, c.s, pass, c.action))
             expected += ToCP932(std::string_view(line)) + "\r\n";
         const std::string page = FileBytes(dir.filePath("intsc.htm"));
         EXPECT_EQ(page, expected);

@@ -1,0 +1,26 @@
+#pragma once
+// What the service sends: the ranking as HTML (UTF-8, Japanese) and JSON, an entry's page,
+// and the replies to a post. Every user text is escaped where it is written.
+#include "RankStore.h"
+
+#include <string>
+#include <string_view>
+
+inline constexpr int kRankPageSize = 50;
+
+// Text as HTML character data or attribute value: & < > " ' as entities.
+std::string HtmlEscape(std::string_view text);
+// Text as the inside of a JSON string.
+std::string JsonEscape(std::string_view text);
+
+// The Japanese name of a score's column ("総合評価", "CPU性能", ...).
+const char* ScoreLabel(RankScore score);
+
+std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t page);
+std::string RankingJson(const RankingSlice& slice, RankScore order, std::int64_t page);
+std::string EntryHtml(const RankEntry& entry, std::int64_t rank,
+                      const std::array<double, rsCount>& medians);
+// The reply to a stored (or reloaded) post.
+std::string StoredHtml(const StoredEntry& stored, std::int32_t overall);
+// A refusal or an error: status line text and the reason, in Japanese.
+std::string ErrorHtml(int status, std::string_view reason);

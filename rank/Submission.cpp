@@ -1,0 +1,335 @@
+#include "Submission.h"
+
+#include "RankCheck.h"
+#include "platform/CP932.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> DecodeComponent(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out += ' ';
+        } else if (c == '%') {
+            if (i + 2 >= text.size())
+                return std::nullopt;
+            const int high = HexDigit(text[i + 1]), low = HexDigit(text[i + 2]);
+            if (high < 0 || low < 0)
+                return std::nullopt;
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// "送信", the submit button's value, in each code a browser may send the form in.
+constexpr std::string_view kButtonShiftJis = "\x91\x97\x90\x4D";
+constexpr std::string_view kButtonEucJp = "\xC1\xF7\xBF\xAE";
+constexpr std::string_view kButtonUtf8 = "\xE9\x80\x81\xE4\xBF\xA1";
+
+bool IsAscii(std::string_view bytes) {
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Code points of valid UTF-8 (the decoder's output).
+template <typename Each>
+void ForEachCodePoint(std::string_view utf8, Each each) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = n == 1 ? lead : n == 2 ? lead & 0x1F : n == 3 ? lead & 0x0F : lead & 0x07;
+        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        each(c);
+        i += n;
+    }
+}
+
+bool IsControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// "&#12354;" and "&#x3042;" as the characters they stand for; anything else stays as it is.
+std::string ResolveCharacterReferences(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text.compare(i, 2, "&#") == 0) {
+            std::size_t j = i + 2;
+            const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+            if (hex)
+                ++j;
+            const std::size_t digitsAt = j;
+            std::uint32_t value = 0;
+            while (j < text.size() && j - digitsAt < 8 &&
+                   (hex ? HexDigit(text[j]) >= 0 : (text[j] >= '0' && text[j] <= '9'))) {
+                value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(HexDigit(text[j]));
+                ++j;
+            }
+            const bool scalar =
+                value > 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+            if (j > digitsAt && j < text.size() && text[j] == ';' && scalar) {
+                AppendUtf8(out, value);
+                i = j + 1;
+                continue;
+            }
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
+const char* IconvName(FormCharset charset) {
+    switch (charset) {
+    case FormCharset::ShiftJis:
+        return "CP932";
+    case FormCharset::EucJp:
+        return "EUC-JP";
+    case FormCharset::Utf8:
+        break;
+    }
+    return "UTF-8";
+}
+
+bool HasHalfWidthKana(std::string_view utf8) {
+    bool found = false;
+    ForEachCodePoint(utf8, [&found](char32_t c) { found = found || (c >= 0xFF61 && c <= 0xFF9F); });
+    return found;
+}
+
+// A score: "0" or a decimal integer without sign or leading zero, at most kRankScoreMax.
+std::optional<std::int32_t> ParseScore(std::string_view text) {
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > kRankScoreMax)
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+// The check value: a signed 32-bit decimal, as the page writes it.
+std::optional<std::int32_t> ParseSigned(std::string_view text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0'))
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    value = negative ? -value : value;
+    if (value < INT32_MIN || value > INT32_MAX || (negative && value == 0))
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+bool IsBlank(std::string_view utf8) {
+    bool blank = true;
+    ForEachCodePoint(utf8, [&blank](char32_t c) { blank = blank && (c == ' ' || c == 0x3000); });
+    return blank;
+}
+
+RankVerdict Refuse(int status, std::string reason) {
+    return {std::nullopt, {status, std::move(reason)}};
+}
+
+} // namespace
+
+std::size_t Utf8Length(std::string_view utf8) {
+    std::size_t n = 0;
+    for (char c : utf8)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+std::optional<Fields> ParseFormBody(std::string_view body) {
+    Fields fields;
+    while (!body.empty()) {
+        const std::size_t amp = body.find('&');
+        const std::string_view pair = body.substr(0, amp);
+        body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
+        if (pair.empty())
+            continue;
+        const std::size_t eq = pair.find('=');
+        auto name = DecodeComponent(pair.substr(0, eq));
+        auto value = DecodeComponent(eq == std::string_view::npos ? "" : pair.substr(eq + 1));
+        if (!name || !value)
+            return std::nullopt;
+        fields.emplace_back(std::move(*name), std::move(*value));
+    }
+    return fields;
+}
+
+FormCharset DetectFormCharset(const Fields& fields) {
+    std::string texts;
+    for (const auto& [name, value] : fields) {
+        if (name == "B1") {
+            if (value == kButtonShiftJis)
+                return FormCharset::ShiftJis;
+            if (value == kButtonEucJp)
+                return FormCharset::EucJp;
+            if (value == kButtonUtf8)
+                return FormCharset::Utf8;
+        }
+        texts += value;
+        texts += ' ';
+    }
+    if (IsAscii(texts) || DecodeStrict(texts, "UTF-8"))
+        return FormCharset::Utf8;
+    const auto shiftJis = DecodeStrict(texts, "CP932");
+    const bool eucJp = DecodeStrict(texts, "EUC-JP").has_value();
+    // EUC-JP pairs often also read as Shift-JIS, but then as half-width kana, which nobody
+    // types in a name.
+    if (eucJp && (!shiftJis || HasHalfWidthKana(*shiftJis)))
+        return FormCharset::EucJp;
+    return FormCharset::ShiftJis;
+}
+
+std::optional<std::string> DecodeFormText(std::string_view bytes, FormCharset charset) {
+    auto text = DecodeStrict(bytes, IconvName(charset));
+    if (!text)
+        return std::nullopt;
+    // A form in UTF-8 can hold every character, so a "&#...;" in it is what the user typed.
+    if (charset != FormCharset::Utf8)
+        text = ResolveCharacterReferences(*text);
+    bool control = false;
+    ForEachCodePoint(*text, [&control](char32_t c) { control = control || IsControl(c); });
+    if (control)
+        return std::nullopt;
+    return text;
+}
+
+RankVerdict VerifySubmission(std::string_view body) {
+    if (body.size() > kRankBodyLimit)
+        return Refuse(413, "送信された内容が大きすぎます。");
+    const auto fields = ParseFormBody(body);
+    if (!fields)
+        return Refuse(400, "送信された内容の形式が正しくありません。");
+
+    static constexpr std::array<const char*, 8> kHidden = {"sc",  "sc1", "sc2", "sc3",
+                                                           "sc4", "sc5", "ver", "pass"};
+    struct TextField {
+        const char* name;
+        const char* label;
+        std::size_t limit;
+        std::string RankUserText::*member;
+    };
+    static const TextField kTexts[] = {
+        {"name", "名前", kRankNameLimit, &RankUserText::name},
+        {"cpu", "CPU", kRankFieldLimit, &RankUserText::cpu},
+        {"video", "VIDEO", kRankFieldLimit, &RankUserText::video},
+        {"memory", "MEMORY", kRankFieldLimit, &RankUserText::memory},
+        {"hdd", "HDD", kRankFieldLimit, &RankUserText::hdd},
+        {"com", "コメント", kRankCommentLimit, &RankUserText::comment},
+    };
+
+    // Each known field at most once; unknown ones are left alone.
+    auto find = [&fields](std::string_view name) -> const std::string* {
+        for (const auto& [n, v] : *fields)
+            if (n == name)
+                return &v;
+        return nullptr;
+    };
+    auto count = [&fields](std::string_view name) {
+        int n = 0;
+        for (const auto& field : *fields)
+            n += field.first == name;
+        return n;
+    };
+    for (const char* name : kHidden)
+        if (count(name) != 1)
+            return Refuse(400, std::string("項目「") + name +
+                                   (count(name) == 0 ? "」がありません。" : "」が重複しています。"));
+    for (const TextField& t : kTexts)
+        if (count(t.name) > 1)
+            return Refuse(400, std::string("項目「") + t.name + "」が重複しています。");
+
+    RankSubmission entry;
+    for (int i = 0; i < rsCount; ++i) {
+        const auto score = ParseScore(*find(kHidden[i]));
+        if (!score)
+            return Refuse(400, std::string("スコア「") + kHidden[i] + "」が正しい整数ではありません。");
+        entry.scores[i] = *score;
+    }
+    if (*find("ver") != std::to_string(kRankPageVersion))
+        return Refuse(400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。");
+    const auto pass = ParseSigned(*find("pass"));
+    if (!pass)
+        return Refuse(400, "チェック値（pass）が正しい整数ではありません。");
+    if (entry.scores[rsOverall] == 0)
+        return Refuse(400, "測定してから申請して下さい");
+    std::int64_t sum = 0;
+    for (int i = rsCpu; i <= rsDisk; ++i)
+        sum += entry.scores[i];
+    const std::int32_t five[5] = {entry.scores[rsCpu], entry.scores[rsGdi], entry.scores[rsDDraw],
+                                  entry.scores[rsD3D], entry.scores[rsDisk]};
+    if (sum / 5 != entry.scores[rsOverall] ||
+        *pass != RankCheckValue(entry.scores[rsOverall], five))
+        return Refuse(403, "スコアが書き換えられているため登録できません。");
+
+    const FormCharset charset = DetectFormCharset(*fields);
+    for (const TextField& t : kTexts) {
+        const std::string* bytes = find(t.name);
+        if (!bytes)
+            continue;
+        auto text = DecodeFormText(*bytes, charset);
+        if (!text)
+            return Refuse(400, std::string("「") + t.label +
+                                   "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。");
+        if (Utf8Length(*text) > t.limit)
+            return Refuse(400, std::string("「") + t.label + "」が長すぎます（" +
+                                   std::to_string(t.limit) + "文字まで）。");
+        entry.text.*t.member = std::move(*text);
+    }
+    if (IsBlank(entry.text.name))
+        return Refuse(400, "名前を入力して下さい。");
+    return {entry, {}};
+}
