@@ -1,0 +1,97 @@
+#include "TestServers.h"
+
+#include <QDir>
+#include <QFile>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+bool RunTool(const QString& program, const QStringList& arguments, QString* output, int timeoutMs) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    const bool finished = p.waitForStarted() && p.waitForFinished(timeoutMs);
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+PostgresServer::PostgresServer() {
+    QDir versions("/usr/lib/postgresql");
+    QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (auto it = found.crbegin(); it != found.crend() && bin_.isEmpty(); ++it)
+        if (QFile::exists(versions.filePath(*it + "/bin/initdb")))
+            bin_ = versions.filePath(*it + "/bin");
+    if (bin_.isEmpty()) {
+        error_ = "no PostgreSQL under /usr/lib/postgresql (scripts/setup.sh installs it)";
+        return;
+    }
+    if (::geteuid() == 0) {
+        const passwd* owner = ::getpwnam("postgres");
+        if (!owner || ::chown(qPrintable(dir_.path()), owner->pw_uid, owner->pw_gid) != 0) {
+            error_ = "cannot hand the cluster's folder to the postgres user";
+            return;
+        }
+    }
+    data_ = dir_.filePath("data");
+    port_ = FreePort();
+    QString output;
+    const QStringList init = AsOwner(Bin("initdb"), {"-D", data_, "-U", "zelka", "-A", "trust",
+                                                     "-E", "UTF8", "--no-locale", "--no-sync"});
+    if (!RunTool(init.front(), init.mid(1), &output)) {
+        error_ = "initdb failed: " + output;
+        return;
+    }
+    const QString options = QString("-c listen_addresses=127.0.0.1 -p %1 -c unix_socket_directories=%2 "
+                                    "-c fsync=off -c max_connections=200")
+                                .arg(port_)
+                                .arg(dir_.path());
+    const QStringList start = AsOwner(Bin("pg_ctl"), {"-D", data_, "-o", options, "-l",
+                                                      dir_.filePath("server.log"), "-w", "start"});
+    if (!RunTool(start.front(), start.mid(1), &output)) {
+        QFile log(dir_.filePath("server.log"));
+        log.open(QIODevice::ReadOnly);
+        error_ = "pg_ctl start failed: " + output + QString::fromLocal8Bit(log.readAll());
+        return;
+    }
+    started_ = true;
+}
+
+PostgresServer::~PostgresServer() {
+    if (started_) {
+        const QStringList stop = AsOwner(Bin("pg_ctl"), {"-D", data_, "-m", "immediate", "stop"});
+        RunTool(stop.front(), stop.mid(1));
+    }
+}
+
+std::string PostgresServer::NewDatabase(const std::string& name) {
+    QString output;
+    RunTool(Bin("psql"), {"-h", "127.0.0.1", "-p", QString::number(port_), "-U", "zelka", "-d",
+                          "postgres", "-c", QString::fromStdString("CREATE DATABASE " + name)},
+            &output);
+    return "postgresql://zelka@127.0.0.1:" + std::to_string(port_) + "/" + name;
+}
+
+QString PostgresServer::Bin(const char* tool) const {
+    return bin_ + "/" + tool;
+}
+
+QStringList PostgresServer::AsOwner(const QString& program, const QStringList& arguments) const {
+    if (::geteuid() != 0)
+        return QStringList{program} + arguments;
+    return QStringList{"runuser", "-u", "postgres", "--", program} + arguments;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Real servers the rank tests start themselves on loopback, in a temporary folder: a
+// PostgreSQL cluster, and helpers around sockets and child processes.
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+// A port nobody listens on right now.
+int FreePort();
+
+// A command run to its end; its standard output and error, and whether it exited with 0.
+bool RunTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
+             int timeoutMs = 60000);
+
+// Debian's PostgreSQL (the newest under /usr/lib/postgresql), initialised and started in a
+// temporary folder on 127.0.0.1. As root the server runs as the "postgres" user, since it
+// refuses to run as root. Stopped when destroyed.
+class PostgresServer {
+public:
+    PostgresServer();
+    ~PostgresServer();
+    // Empty when the server runs; otherwise why it does not.
+    const QString& Error() const { return error_; }
+    // postgresql://zelka@127.0.0.1:PORT/NAME, NAME made fresh.
+    std::string NewDatabase(const std::string& name);
+
+private:
+    QString Bin(const char* tool) const;
+    QStringList AsOwner(const QString& program, const QStringList& arguments) const;
+
+    QTemporaryDir dir_;
+    QString bin_, data_, error_;
+    int port_ = 0;
+    bool started_ = false;
+};
