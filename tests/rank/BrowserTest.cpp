@@ -1,0 +1,172 @@
+// The whole road: a run of the program writes the ranking page, Debian's Chromium (headless,
+// driven over WebDriver) fills in and submits it to a zelka-rank started here, and the
+// ranking then shows the entry with the texts typed and the page's scores.
+#include "TestServers.h"
+#include "platform/CP932.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <thread>
+
+namespace {
+
+// WebDriver over HTTP: one session of chromedriver.
+class WebDriver {
+public:
+    explicit WebDriver(int port) : client_("127.0.0.1", port) {
+        client_.set_read_timeout(60, 0);
+        client_.set_connection_timeout(5, 0);
+    }
+
+    QJsonValue Call(const char* method, const std::string& path, const QJsonObject& body = {}) {
+        const std::string full = path.starts_with("/session") || session_.empty()
+                                     ? path
+                                     : "/session/" + session_ + path;
+        httplib::Result res = std::string(method) == "GET" ? client_.Get(full)
+                              : std::string(method) == "DELETE"
+                                  ? client_.Delete(full)
+                                  : client_.Post(full, QJsonDocument(body).toJson().toStdString(),
+                                                 "application/json");
+        if (!res)
+            return QJsonValue("no answer from chromedriver");
+        last_ = res->status;
+        return QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object()["value"];
+    }
+    bool Ok() const { return last_ == 200; }
+
+    bool Open(const QStringList& arguments) {
+        const QJsonObject options{{"binary", "/usr/bin/chromium"},
+                                  {"args", QJsonArray::fromStringList(arguments)}};
+        const QJsonObject caps{{"alwaysMatch", QJsonObject{{"goog:chromeOptions", options}}}};
+        const QJsonValue v = Call("POST", "/session", {{"capabilities", caps}});
+        session_ = v["sessionId"].toString().toStdString();
+        return !session_.empty();
+    }
+    void Close() {
+        if (!session_.empty())
+            Call("DELETE", "/session/" + session_);
+        session_.clear();
+    }
+    std::string Element(const QString& css) {
+        const QJsonObject e =
+            Call("POST", "/element", {{"using", "css selector"}, {"value", css}}).toObject();
+        return e.isEmpty() ? "" : e.begin().value().toString().toStdString();
+    }
+    void Type(const QString& css, const QString& text) {
+        Call("POST", "/element/" + Element(css) + "/value", {{"text", text}});
+    }
+    QJsonValue Script(const QString& script) {
+        return Call("POST", "/execute/sync", {{"script", script}, {"args", QJsonArray()}});
+    }
+
+private:
+    httplib::Client client_;
+    std::string session_;
+    int last_ = 0;
+};
+
+QString FirstLine(QProcess& p, int timeoutMs) {
+    while (!p.canReadLine() && p.waitForReadyRead(timeoutMs)) {
+    }
+    return QString::fromUtf8(p.readLine()).trimmed();
+}
+
+} // namespace
+
+TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
+    for (const char* tool : {"/usr/bin/chromium", "/usr/bin/chromedriver"})
+        ASSERT_TRUE(QFile::exists(tool)) << tool << " is missing (scripts/setup.sh installs it)";
+    QTemporaryDir dir;
+    QProcess service;
+    service.start(ZELKA_RANK_BINARY, {"--listen", "127.0.0.1:0", "--db", dir.filePath("rank.sqlite")});
+    const QString listening = FirstLine(service, 20000);
+    const QRegularExpressionMatch address =
+        QRegularExpression("^listening on (http://127\\.0\\.0\\.1:\\d+)$").match(listening);
+    ASSERT_TRUE(address.hasMatch()) << listening.toStdString();
+    const QString base = address.captured(1);
+
+    // A short run: the CPU test only, the other panels stay 0, the page carries every field.
+    QProcess zelka;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZELKA_RANK_URL", base + "/cgi-bin/zelka.cgi");
+    env.insert("HOME", dir.path());
+    env.insert("XDG_DATA_HOME", dir.filePath("data"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    zelka.setProcessEnvironment(env);
+    zelka.setWorkingDirectory(dir.path());
+    zelka.start(ZELKA_BINARY, {"--run", "--headless", "--tests", "cpu", "--rank-page"});
+    ASSERT_TRUE(zelka.waitForFinished(120000));
+    ASSERT_EQ(zelka.exitCode(), 0) << zelka.readAllStandardError().toStdString();
+    QFile pageFile(dir.filePath("intsc.htm"));
+    ASSERT_TRUE(pageFile.open(QIODevice::ReadOnly));
+    const QString page = FromCP932(pageFile.readAll().toStdString());
+    EXPECT_TRUE(page.contains("\"" + base + "/cgi-bin/zelka.cgi\">")) << page.toStdString();
+    QStringList scores;
+    for (const char* field : {"sc", "sc1", "sc2", "sc3", "sc4", "sc5"}) {
+        const auto m = QRegularExpression(QString("NAME=\"%1\" +VALUE=\"(\\d+)\"").arg(field)).match(page);
+        ASSERT_TRUE(m.hasMatch()) << field;
+        scores << m.captured(1);
+    }
+    EXPECT_NE(scores[1], "0");
+
+    const int driverPort = FreePort();
+    QProcess driver;
+    driver.start("/usr/bin/chromedriver", {QString("--port=%1").arg(driverPort)});
+    ASSERT_TRUE(driver.waitForStarted());
+    WebDriver web(driverPort);
+    for (int i = 0; i < 100 && !web.Call("GET", "/status")["ready"].toBool(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // chromedriver starting
+    ASSERT_TRUE(web.Open({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                          "--no-first-run", "--disable-background-networking",
+                          "--disable-component-update", "--disable-sync", "--window-size=1400,700",
+                          "--user-data-dir=" + dir.filePath("profile")}));
+
+    const QString name = "山田太郎";
+    const QString comment = "ゼルカで計測しました！①é";
+    web.Call("POST", "/url", {{"url", "file://" + dir.filePath("intsc.htm")}});
+    const QString charset = web.Script("return document.characterSet").toString();
+    web.Type("input[name=name]", name);
+    web.Type("input[name=com]", comment);
+    web.Type("input[name=cpu]", "Pentium MMX 233MHz");
+    web.Call("POST", "/element/" + web.Element("input[name=B1]") + "/click");
+    QString title;
+    for (int i = 0; i < 100 && !title.contains("登録しました"); ++i) {
+        title = web.Script("return document.title").toString();
+        if (!title.contains("登録しました"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the reply loading
+    }
+    EXPECT_EQ(title, "ゼルカ ランキング：登録しました") << "page shown in " << charset.toStdString();
+
+    web.Call("POST", "/url", {{"url", base + "/"}});
+    const QJsonArray rows = web.Script("return Array.from(document.querySelectorAll('tbody tr'))"
+                                       ".map(r => Array.from(r.cells).map(c => c.textContent))")
+                                .toArray();
+    ASSERT_EQ(rows.size(), 1);
+    const QJsonArray cells = rows[0].toArray();
+    ASSERT_EQ(cells.size(), 14);
+    EXPECT_EQ(cells[0].toString(), "1");
+    EXPECT_EQ(cells[1].toString(), name);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(cells[2 + i].toString(), scores[i]) << i;
+    EXPECT_EQ(cells[8].toString(), "Pentium MMX 233MHz");
+    EXPECT_EQ(cells[12].toString(), comment);
+    if (const QByteArray shots = qgetenv("ZELKA_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        const QByteArray png = QByteArray::fromBase64(web.Call("GET", "/screenshot").toString().toLatin1());
+        QFile shot(QDir(shots).filePath("ranking.png"));
+        if (shot.open(QIODevice::WriteOnly))
+            shot.write(png);
+    }
+    web.Close();
+    driver.kill();
+    driver.waitForFinished();
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(10000));
+    EXPECT_EQ(service.exitCode(), 0);
+}
