@@ -4,13 +4,14 @@ JOBS    ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build build-all run test bench screenshots skin sanitize fuzz clean
+.PHONY: all setup configure build build-all run test bench bench-rank rank screenshots skin sanitize \
+        fuzz clean
 
 all: build
 
 # The program alone needs neither the test nor the benchmark packages; each target installs
 # and configures only what it builds.
-PROGRAM_ONLY = -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF
+PROGRAM_ONLY = -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF -DZELKA_BUILD_RANK=OFF
 
 setup:
 	@scripts/setup.sh program
@@ -24,9 +25,9 @@ build: configure
 
 # Everything: the program, the test suite and the benchmarks.
 build-all:
-	@scripts/setup.sh program test bench
+	@scripts/setup.sh program rank test bench
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=ON \
-	  -DZELKA_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	  -DZELKA_BUILD_BENCH=ON -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The main window where a display exists; otherwise a headless full run that prints the results.
@@ -40,9 +41,27 @@ test: build-all
 bench:
 	@scripts/setup.sh program bench
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
-	  $(CMAKE_FLAGS) >/dev/null
+	  -DZELKA_BUILD_RANK=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench
 	@$(BUILD)/bench/zelka_bench
+
+# The ranking service on its default address with its SQLite file; RANK_ARGS adds options,
+# e.g. RANK_ARGS="--listen 0.0.0.0:8932" or RANK_ARGS="--db postgresql://user@host/db".
+RANK_ARGS ?=
+rank:
+	@scripts/setup.sh program rank
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF \
+	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target zelka-rank
+	@$(BUILD)/rank/zelka-rank $(RANK_ARGS)
+
+# The ranking service under wrk on loopback, with SQLite and with PostgreSQL.
+bench-rank:
+	@scripts/setup.sh program rank bench
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
+	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target zelka-rank zelka-rank-fill
+	@bench/rank/bench-rank.sh $(BUILD)
 
 screenshots: build
 	@mkdir -p $(BUILD)/screenshots

@@ -78,7 +78,9 @@ public:
                 throw std::runtime_error("cannot open the database: " +
                                          db.lastError().text().toStdString());
         }
-        if (!postgres) {
+        if (postgres) {
+            Exec("SET client_min_messages TO warning"); // no notices for tables already there
+        } else {
             Exec("PRAGMA journal_mode=WAL");
             // With the write-ahead log a commit needs no flush of its own; a crash of the
             // machine may lose the last moments, never the file.
@@ -240,15 +242,37 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
     Connection& c = ThisThread();
     const std::string column = kRankScoreNames[order];
     RankingSlice slice;
-    QSqlQuery& count = c.Run("SELECT COUNT(*), MAX(" + column + ") FROM entries");
-    if (count.next()) {
-        slice.total = count.value(0).toLongLong();
-        slice.top = count.value(1).toInt();
+    // The count and the best score change only with an entry: taken again after this process
+    // stores one, or after a moment for entries stored by other servers.
+    const std::uint64_t changes = Changes();
+    {
+        std::lock_guard<std::mutex> lock(summaryMutex_);
+        Summary& known = summaries_[order];
+        if (known.changes == changes && std::chrono::steady_clock::now() - known.taken < kSummaryFresh) {
+            slice.total = known.total;
+            slice.top = known.top;
+        } else {
+            known.changes = ~std::uint64_t{0};
+        }
     }
-    count.finish();
+    if (slice.total == 0) {
+        QSqlQuery& count = c.Run("SELECT COUNT(*), MAX(" + column + ") FROM entries");
+        if (count.next()) {
+            slice.total = count.value(0).toLongLong();
+            slice.top = count.value(1).toInt();
+        }
+        count.finish();
+        std::lock_guard<std::mutex> lock(summaryMutex_);
+        summaries_[order] = {changes, std::chrono::steady_clock::now(), slice.total, slice.top};
+    }
+    // One row before the page too: when it differs from the first, the first's rank is its place.
+    const std::int64_t from = offset > 0 ? offset - 1 : 0;
     QSqlQuery& rows = c.Run(std::string("SELECT ") + kEntryColumns + " FROM entries ORDER BY " +
                                 column + " DESC, id LIMIT ? OFFSET ?",
-                            {limit, qint64(offset)});
+                            {limit + (offset > 0 ? 1 : 0), qint64(from)});
+    std::optional<std::int32_t> before;
+    if (offset > 0 && rows.next())
+        before = rows.value(2 + order).toInt();
     while (rows.next())
         slice.rows.push_back({0, ReadEntry(rows)});
     rows.finish();
@@ -257,9 +281,10 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
         const std::int32_t score = slice.rows[i].entry.scores[order];
         if (i > 0 && score == slice.rows[i - 1].entry.scores[order])
             slice.rows[i].rank = slice.rows[i - 1].rank;
+        else if (i > 0 || (offset > 0 && before != score))
+            slice.rows[i].rank = offset + static_cast<std::int64_t>(i) + 1;
         else
-            slice.rows[i].rank =
-                i == 0 ? RankOf(order, score) : offset + static_cast<std::int64_t>(i) + 1;
+            slice.rows[i].rank = RankOf(order, score);
     }
     return slice;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -79,5 +80,15 @@ private:
     bool postgres_ = false;
     std::uint64_t serial_ = 0;
     std::atomic<std::uint64_t> changes_{0};
+    // The number of entries and each order's best score, as last read.
+    struct Summary {
+        std::uint64_t changes = ~std::uint64_t{0};
+        std::chrono::steady_clock::time_point taken;
+        std::int64_t total = 0;
+        std::int32_t top = 0;
+    };
+    static constexpr auto kSummaryFresh = std::chrono::seconds(2);
+    std::mutex summaryMutex_;
+    Summary summaries_[rsCount];
     std::mutex sqliteWrites_; // SQLite takes one writer: queue them here, not in its busy loop
 };

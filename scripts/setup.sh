@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a part of the project needs.
-#   scripts/setup.sh [program] [test] [bench]     (no argument: all three)
+#   scripts/setup.sh [program] [rank] [test] [bench]     (no argument: all four)
 # program: what building and running the benchmark needs (make run, make build);
-# test:    what the test suite adds (make test, make sanitize);
-# bench:   what the benchmarks add (make bench).
+# rank:    what zelka-rank, the ranking service, adds (make rank);
+# test:    what the test suite adds (make test, make sanitize): with the browser and the
+#          database server the service's tests start;
+# bench:   what the benchmarks add (make bench, make bench-rank).
 # As root it installs what is missing; otherwise it prints the one command to run and fails.
 set -euo pipefail
 
@@ -12,23 +14,28 @@ program_packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev
   fonts-ipafont-gothic
 )
+rank_packages=(
+  libcpp-httplib-dev libqt6sql6-sqlite libqt6sql6-psql
+)
 test_packages=(
+  chromium chromium-driver postgresql
   libgtest-dev libgmock-dev
   desktop-file-utils appstream
 )
 bench_packages=(
-  libbenchmark-dev libsdl2-dev
+  libbenchmark-dev libsdl2-dev wrk postgresql
 )
 
 groups=("$@")
-[[ ${#groups[@]} -gt 0 ]] || groups=(program test bench)
+[[ ${#groups[@]} -gt 0 ]] || groups=(program rank test bench)
 packages=()
 for g in "${groups[@]}"; do
   case "$g" in
     program) packages+=("${program_packages[@]}") ;;
+    rank)    packages+=("${rank_packages[@]}") ;;
     test)    packages+=("${test_packages[@]}") ;;
     bench)   packages+=("${bench_packages[@]}") ;;
-    *) echo "setup.sh: unknown group '$g' (program, test, bench)" >&2; exit 2 ;;
+    *) echo "setup.sh: unknown group '$g' (program, rank, test, bench)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The ranking service under wrk on loopback, once with SQLite and once with PostgreSQL (a
+# server started here in a temporary folder): submissions per second into an empty ranking,
+# then ranking-page requests per second with 10,000 entries stored: the first page (served
+# from the page cache after the first request), a JSON page, and random pages of every order
+# (nearly all read from the database). The anchor is the same
+# server answering a page that needs no database (the 404 page) in the same run.
+#   bench/rank/bench-rank.sh BUILD_DIR      (RANK_BENCH_SECONDS=N per measurement, default 5)
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+seconds=${RANK_BENCH_SECONDS:-5}
+connections=16 # the service's workers
+work=$(mktemp -d)
+service_pid=
+pg_bin=
+as_owner=()
+
+cleanup() {
+  [[ -n "$service_pid" ]] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  [[ -n "$pg_bin" ]] && "${as_owner[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -m fast stop >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Requests per second of one wrk run; fails on any answer other than 2xx.
+measure() {
+  local out
+  out=$(wrk -t2 -c"$connections" -d"${seconds}s" "$@")
+  if grep -q "Non-2xx" <<<"$out"; then
+    echo "bench-rank: refused requests in: wrk $*" >&2
+    echo "$out" >&2
+    exit 1
+  fi
+  awk '/^Requests\/sec:/ {printf "%d", $2}' <<<"$out"
+}
+
+anchor() {
+  wrk -t2 -c"$connections" -d"${seconds}s" "$1/no-such-page" | awk '/^Requests\/sec:/ {printf "%d", $2}'
+}
+
+run() {
+  local name=$1 db=$2
+  "$build/rank/zelka-rank" --listen 127.0.0.1:0 --db "$db" >"$work/$name.out" 2>"$work/$name.err" &
+  service_pid=$!
+  for _ in $(seq 100); do grep -q listening "$work/$name.out" && break; sleep 0.1; done
+  local url
+  url=$(sed -n 's/^listening on //p' "$work/$name.out")
+  [[ -n "$url" ]] || { cat "$work/$name.err" >&2; exit 1; }
+  echo "rank_${name}_anchor_404_requests_per_s: $(anchor "$url")"
+  echo "rank_${name}_submissions_per_s: $(measure -s "$here/post.lua" "$url/")"
+  echo "rank_${name}_entries: $("$build/bench/rank/zelka-rank-fill" "$db" 10000)"
+  echo "rank_${name}_page_requests_per_s: $(measure "$url/")"
+  echo "rank_${name}_page_json_requests_per_s: $(measure "$url/ranking.json?sort=cpu&page=7")"
+  echo "rank_${name}_page_uncached_requests_per_s: $(measure -s "$here/pages.lua" "$url/")"
+  kill "$service_pid"
+  wait "$service_pid" || true
+  service_pid=
+}
+
+run sqlite "$work/ranking.sqlite"
+
+# PostgreSQL refuses to run as root: as root the cluster belongs to the postgres user.
+pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
+mkdir -p "$work/pg"
+if [[ $(id -u) -eq 0 ]]; then
+  chown postgres "$work/pg"
+  chmod 755 "$work"
+  as_owner=(runuser -u postgres --)
+fi
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null || echo 54329)
+"${as_owner[@]}" "$pg_bin/initdb" -D "$work/pg/data" -U zelka -A trust -E UTF8 --no-locale >/dev/null
+# Commits are not flushed one by one, as with SQLite's write-ahead log at synchronous=NORMAL.
+"${as_owner[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
+  -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories=$work/pg -c synchronous_commit=off" \
+  start >/dev/null
+run postgresql "postgresql://zelka@127.0.0.1:$port/postgres"
