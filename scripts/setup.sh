@@ -11,7 +11,7 @@ set -euo pipefail
 
 program_packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev
+  qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev libxcb1-dev libxcb-render0-dev
   fonts-ipafont-gothic
 )
 rank_packages=(
@@ -23,7 +23,7 @@ test_packages=(
   desktop-file-utils appstream
 )
 bench_packages=(
-  libbenchmark-dev libsdl2-dev wrk postgresql
+  libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev
 )
 
 groups=("$@")
