@@ -10,6 +10,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         const QString& arg = arguments[i];
         if (arg == "--run") {
             line.mode = CommandLine::Mode::Run;
+        } else if (arg == "--report") {
+            line.mode = CommandLine::Mode::Report;
         } else if (arg == "--headless") {
             line.headless = true;
         } else if (arg == "--rank-page") {

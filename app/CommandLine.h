@@ -4,7 +4,7 @@
 #include <QStringList>
 
 struct CommandLine {
-    enum class Mode { Window, Run, Screenshots, Help };
+    enum class Mode { Window, Run, Report, Screenshots, Help };
     Mode mode = Mode::Window;
     bool headless = false;    // --headless, or implied where no display exists
     QStringList tests;        // --tests: the boxes left ticked; empty means all
@@ -21,5 +21,5 @@ inline const QStringList kTestNames = {"cpu", "gdi", "ddraw", "d3d", "disk"};
 CommandLine ParseCommandLine(const QStringList& arguments); // without the program name
 
 inline constexpr const char* kUsage =
-    "usage: zelka [--run] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
+    "usage: zelka [--run] [--report] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
     "[--rank-page] [--json FILE] [--screenshots FOLDER] [--help]";

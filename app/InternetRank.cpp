@@ -71,5 +71,5 @@ void MakeRankPage() {
 }
 
 void OpenRankPage() {
-    ExecuteFile(Form1, "intsc.htm", "", "", SW_SHOW);
+    OpenWithDesktop(Form1, "intsc.htm");
 }

@@ -10,6 +10,7 @@
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QPainter>
+#include <QWindow>
 
 TForm1* Form1 = nullptr;
 
@@ -69,7 +70,7 @@ void TForm1::FormCreate() {
     connect(cb5, &QCheckBox::toggled, this, [this] { cb5Click(); });
     connect(set_cb1, &QCheckBox::clicked, this, [this] { set_cb1Click(); });
     connect(Image15, &TImage::MouseDown, this,
-            [this](Qt::MouseButton, int x, int y) { Image15MouseDown(x, y); });
+            [this](Qt::MouseButton button, int x, int y) { Image15MouseDown(button, x, y); });
     connect(Image15, &TImage::MouseMove, this, &TForm1::Image15MouseMove);
     connect(Image16, &TImage::Click, this, [] { Application->Minimize(); });
     connect(Image17, &TImage::Click, this, [this] { close(); });
@@ -173,13 +174,17 @@ void TForm1::cb5Click() {
     Label1->setEnabled(cb5->isChecked());
 }
 
-void TForm1::Image15MouseDown(int x, int y) {
+void TForm1::Image15MouseDown(Qt::MouseButton button, int x, int y) {
     DragX = x;
     DragY = y;
+    // Where the platform moves windows itself (Wayland ignores a window's own moves), the
+    // drag is handed to it; elsewhere the moves below follow the mouse.
+    SystemMove = button == Qt::LeftButton && windowHandle() != nullptr &&
+                 windowHandle()->startSystemMove();
 }
 
 void TForm1::Image15MouseMove(Qt::MouseButtons buttons, int x, int y) {
-    if (!(buttons & Qt::LeftButton))
+    if (!(buttons & Qt::LeftButton) || SystemMove)
         return;
     SetLeft(this->x() + x - DragX);
     SetTop(this->y() + y - DragY);

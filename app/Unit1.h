@@ -73,7 +73,9 @@ public:
     void cb5Click();
     // The Direct3D test may use the hardware device exactly when set_cb1 is checked.
     void set_cb1Click();
-    void Image15MouseDown(int x, int y);
+    // Any button sets the drag origin; the left one starts the platform's window move where
+    // there is one.
+    void Image15MouseDown(Qt::MouseButton button, int x, int y);
     void Image15MouseMove(Qt::MouseButtons buttons, int x, int y);
 
     // Which test the DirectDraw/Direct3D window runs next: 1 = DirectDraw, 2 = Direct3D.
@@ -82,6 +84,8 @@ public:
     bool DriveChosen = false;
     std::int32_t DragX = 0;
     std::int32_t DragY = 0;
+    // The platform moves the window for the drag that began with the last press.
+    bool SystemMove = false;
 
     TPentiumMMX PentiumMMX1;
     // The system settings file reader, kept from the probe until the program ends.
@@ -116,7 +120,16 @@ private:
 // The maker's home page.
 inline constexpr const char* kHomePageAddress = "http://www.orvane.example/";
 
-// The program's directory with its trailing separator.
+// The help page, shipped with the program.
+inline constexpr const char* kHelpPageName = "readme.htm";
+
+// Opens a file (a relative name in `directory`, or in the current folder when that is empty)
+// or an address with the desktop, as the shell open does; when the desktop cannot open it,
+// says so in a warning box.
+void OpenWithDesktop(QWidget* owner, const QString& file, const QString& directory = {});
+
+// The program's folder for what it writes and keeps (the user's data folder), with its
+// trailing separator.
 QString ProgramDirectory();
 
 // The one main window while the program runs.

@@ -3,7 +3,26 @@
 #include "Unit1.h"
 #include "Unit5.h"
 #include "forms/Dialogs.h"
+#include "platform/CP932.h"
+#include "platform/ProgramFolders.h"
 #include "platform/Shell.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+void OpenWithDesktop(QWidget* owner, const QString& file, const QString& directory) {
+    // The directory is handed over whole: an installation's path may be longer than the
+    // 79 characters the shell-open buffers hold.
+    const int result =
+        directory.isEmpty()
+            ? ExecuteFile(owner, file, "", "", SW_SHOW)
+            : ShellExecuteA(owner, nullptr, ToCP932(file).c_str(), "",
+                            ToCP932(directory).c_str(), SW_SHOW);
+    if (result <= 32) {
+        const QString shown = directory.isEmpty() ? file : directory + "/" + file;
+        ShowWarning("「" + shown + "」を開けませんでした");
+    }
+}
 
 void TForm1::Button3Click() {
     if (Panel20->text() == "0") {
@@ -19,7 +38,14 @@ void TForm1::Image19Click() {
 }
 
 void TForm1::Image18Click() {
-    ExecuteFile(this, "readme.htm", "", "", SW_SHOW);
+    // Found as the scene archive is: the current folder first, then the program's own copy.
+    const std::string found = FindProgramFile(kHelpPageName);
+    if (found.empty()) {
+        ShowWarning(QString("ヘルプファイル「") + kHelpPageName + "」が見つかりません");
+        return;
+    }
+    const QFileInfo page(QFile::decodeName(found.c_str()));
+    OpenWithDesktop(this, kHelpPageName, found == kHelpPageName ? "" : page.absolutePath());
 }
 
 void TForm1::Help1Click() {
@@ -27,7 +53,7 @@ void TForm1::Help1Click() {
 }
 
 void TForm1::Image2Click() {
-    ExecuteFile(this, kHomePageAddress, "", "", SW_SHOW);
+    OpenWithDesktop(this, kHomePageAddress);
 }
 
 void TForm1::Exit1Click() {

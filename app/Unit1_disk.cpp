@@ -6,11 +6,11 @@
 #include "platform/Drives.h"
 #include "platform/MMSystem.h"
 #include "platform/OwnFiles.h"
+#include "platform/ProgramFolders.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 #include "platform/TextFile.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QMouseEvent>
 #include <cerrno>
@@ -59,7 +59,7 @@ std::string CreateTestFile(TextFile*& file, std::unique_ptr<TextFile>& holder, O
 } // namespace
 
 QString ProgramDirectory() {
-    return QCoreApplication::applicationDirPath() + "/";
+    return QFile::decodeName(ProgramDataFolder().c_str());
 }
 
 void TForm1::ConnectEdit2Click() {

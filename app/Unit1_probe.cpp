@@ -75,7 +75,8 @@ void TForm1::ProbeSystem() {
     Panel14->setText(VideoDriverText(SysIni->ReadString("boot.description", "display.drv", ""),
                                      DisplayDrivers(), QGuiApplication::platformName()));
 
-    Panel18->setText(QString::number(ScreenWidth()) + "x" + QString::number(ScreenHeight()));
+    Panel18->setText(QString::number(ScreenPixelWidth()) + "x" +
+                     QString::number(ScreenPixelHeight()));
 
     ShowFreeSpace(Edit2->text() + ":\\");
 

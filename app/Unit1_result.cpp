@@ -69,7 +69,7 @@ struct DirCloser {
 
 void TForm1::Button1Click() {
     makeRes();
-    ExecuteFile(this, "result.txt", "", "", SW_SHOW);
+    OpenWithDesktop(this, "result.txt");
 }
 
 QStringList TForm1::ResultLines() const {

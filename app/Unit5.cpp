@@ -45,7 +45,9 @@ TForm5::TForm5(QWidget* parent) : TForm(parent) {
     Form5 = this;
     setObjectName("TForm5");
     setWindowTitle("バージョン情報");
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    // A dialog's border: a title and a close box, no maximise box, no resizing.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     QFont font("ＭＳ Ｐゴシック");
     font.setPixelSize(12);
     setFont(font);

@@ -3,12 +3,17 @@
 #include "HeadlessRun.h"
 #include "Program.h"
 #include "Screenshots.h"
+#include "TerminalReport.h"
 #include "Unit1.h"
+#include "Unit4.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
 #include "platform/OwnFiles.h"
+#include "platform/ProgramFolders.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -17,7 +22,7 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = ParseCommandLine(arguments);
+    CommandLine line = ParseCommandLine(arguments);
     if (!line.error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(line.error));
         return 2;
@@ -26,17 +31,43 @@ int main(int argc, char** argv) {
         std::printf("%s\n", kUsage);
         return 0;
     }
+    // Names are taken relative to the folder the program was started in: the disk test
+    // changes the current folder.
+    if (!line.jsonFile.isEmpty())
+        line.jsonFile = QFileInfo(line.jsonFile).absoluteFilePath();
+    if (!line.screenshotFolder.isEmpty())
+        line.screenshotFolder = QFileInfo(line.screenshotFolder).absoluteFilePath();
+
+    KeepQtMessagesOffStandardError();
+    if (!CreateProgramDataFolder())
+        std::fprintf(stderr, "zelka: cannot create the folder %s\n", ProgramDataFolder().c_str());
 
     const bool noDisplay =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    const bool headless = line.headless || noDisplay || line.mode == CommandLine::Mode::Screenshots;
+    const bool headless = line.headless || noDisplay ||
+                          line.mode == CommandLine::Mode::Screenshots ||
+                          line.mode == CommandLine::Mode::Report;
     if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     InstallFontAliases();
 
     InstallCleanupOnSignals();
     QApplication qapp(argc, argv);
+    QGuiApplication::setDesktopFileName("zelka");
     TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
+
+    if (line.mode == CommandLine::Mode::Report) {
+        // The report needs the main window's probe and the report window only.
+        application.SetTitle(kApplicationTitle);
+        TForm1* main = application.CreateForm<TForm1>();
+        TForm4* report = application.CreateForm<TForm4>();
+        return PrintReport(*main, *report, stdout);
+    }
+    if (line.mode == CommandLine::Mode::Window) {
+        // The window works in the program's folder, as a program started from its menu entry
+        // does: the result file and the ranking page land beside the stored results.
+        QDir::setCurrent(QFile::decodeName(ProgramDataFolder().c_str()));
+    }
     // A run reports a halt from the first window on: the engine may halt while it starts.
     std::optional<HeadlessSession> run;
     if (line.mode == CommandLine::Mode::Run)
@@ -58,6 +89,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Screenshots:
         return SaveScreenshots(line.screenshotFolder) ? 0 : 1;
     case CommandLine::Mode::Window:
+    case CommandLine::Mode::Report:
     case CommandLine::Mode::Help:
         break;
     }

@@ -1,6 +1,7 @@
 #include "dddd_log.h"
 
 #include "forms/Halt.h"
+#include "platform/ProgramFolders.h"
 #include "platform/SysUtils.h"
 
 #include <cerrno>
@@ -25,25 +26,22 @@ std::function<void(const std::string&)>& TraceSink() {
     return sink;
 }
 
-// Set once the executable's folder turned out not to be writable.
+// Set once the program's folder turned out not to be writable.
 bool& UsingStateFolder() {
     static bool state = false;
     return state;
 }
 
-std::string& ExecutableFolderOverride() {
+std::string& ProgramFolderOverride() {
     static std::string folder;
     return folder;
 }
 
-std::string ExecutableFolder() {
-    if (!ExecutableFolderOverride().empty())
-        return ExecutableFolderOverride();
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return "./";
-    return exe.parent_path().string() + "/";
+// The program's folder for what it writes: the user's data folder.
+std::string ProgramFolder() {
+    if (!ProgramFolderOverride().empty())
+        return ProgramFolderOverride();
+    return ProgramDataFolder();
 }
 
 std::string StateFolder() {
@@ -99,7 +97,7 @@ bool WriteLine(const std::string& path, bool create, const std::string& bytes) {
 std::string DebugLogPath() {
     if (!TestFolder().empty())
         return TestFolder() + "/dddd.debug";
-    return (UsingStateFolder() ? StateFolder() : ExecutableFolder()) + "dddd.debug";
+    return (UsingStateFolder() ? StateFolder() : ProgramFolder()) + "dddd.debug";
 }
 
 void SetDebugLogFolderForTests(const std::string& folder) {
@@ -108,8 +106,8 @@ void SetDebugLogFolderForTests(const std::string& folder) {
     LogLineCount = 0;
 }
 
-void SetExecutableFolderForTests(const std::string& folder) {
-    ExecutableFolderOverride() = folder;
+void SetProgramFolderForTests(const std::string& folder) {
+    ProgramFolderOverride() = folder;
     UsingStateFolder() = false;
     LogLineCount = 0;
 }
@@ -128,8 +126,7 @@ void WriteDebugLog(const std::string& text) {
     std::string path = DebugLogPath();
     bool ok = WriteLine(path, create, bytes);
     if (!ok && TestFolder().empty() && !UsingStateFolder()) {
-        // The program's folder cannot take the log (an installed program's folder is
-        // read-only): keep it with the user's state instead.
+        // The program's folder cannot take the log: keep it with the user's state instead.
         std::error_code error;
         std::filesystem::create_directories(StateFolder(), error);
         UsingStateFolder() = true;

@@ -36,7 +36,7 @@ std::string DebugLogPath();
 // Tests: put the log in this folder instead (empty: the normal rules), and forget the line
 // count so the next line starts a new file.
 void SetDebugLogFolderForTests(const std::string& folder);
-// Tests: take this folder (ending in '/') as the executable's.
-void SetExecutableFolderForTests(const std::string& folder);
+// Tests: take this folder (ending in '/') as the program's data folder.
+void SetProgramFolderForTests(const std::string& folder);
 // Tests: see the traced texts (empty: they are discarded).
 void SetTraceSinkForTests(std::function<void(const std::string&)> sink);

@@ -2,14 +2,48 @@
 
 #include "Dialogs.h"
 
+#include <QAbstractButton>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 TApplication* Application = nullptr;
 
-TApplication::TApplication(bool headless) : headless_(headless), previous_(Application) {
+namespace {
+
+// The second press of a double-click is a double-click, not a press: a button or check box
+// that sees no press gives no click when the button is released, so a double-click runs its
+// command once. (Qt hands a double-click to a widget as a second press.)
+class DoubleClickFilter : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return event->type() == QEvent::MouseButtonDblClick &&
+               qobject_cast<QAbstractButton*>(watched) != nullptr;
+    }
+};
+
+void QtMessageFilter(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg)
+        return;
+    std::fprintf(stderr, "zelka: %s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    std::abort();
+}
+
+} // namespace
+
+void KeepQtMessagesOffStandardError() {
+    if (qEnvironmentVariableIsEmpty("ZELKA_QT_MESSAGES"))
+        qInstallMessageHandler(QtMessageFilter);
+}
+
+TApplication::TApplication(bool headless)
+    : headless_(headless), doubleClicks_(std::make_unique<DoubleClickFilter>()),
+      previous_(Application) {
     Application = this;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(doubleClicks_.get());
 }
 
 TApplication::~TApplication() {
@@ -21,8 +55,9 @@ TApplication::~TApplication() {
 }
 
 void TApplication::SetTitle(const QString& title) {
+    // Kept here, not as Qt's application display name: Qt would append that to every
+    // window's title.
     title_ = title;
-    QApplication::setApplicationDisplayName(title);
 }
 
 void TApplication::DestroyForms() {

@@ -8,8 +8,14 @@
 #include <memory>
 #include <vector>
 
+class QObject;
 class QTimer;
 class QWidget;
+
+// Qt's own messages (platform warnings, missing runtime folders) stay off standard error,
+// which carries the program's own lines only; a fatal one is still printed before the end.
+// ZELKA_QT_MESSAGES=1 lets them through.
+void KeepQtMessagesOffStandardError();
 
 // The application's idle event: called when the message loop has nothing else to do. A
 // handler that sets Done to false is called again at once; one that leaves it true is called
@@ -18,7 +24,8 @@ using TIdleEvent = std::function<void(void* sender, bool& done)>;
 
 class TApplication {
 public:
-    // Wraps an existing QApplication. Headless, every box prints its text to standard error
+    // Wraps an existing QApplication. A double-click gives its control one click, not two.
+    // Headless, every box prints its text to standard error
     // and is answered OK at once.
     explicit TApplication(bool headless = false);
     ~TApplication(); // destroys the forms in reverse creation order
@@ -59,6 +66,7 @@ private:
     QString title_;
     bool headless_;
     std::vector<std::unique_ptr<QWidget>> forms_;
+    std::unique_ptr<QObject> doubleClicks_;
     void RunIdle();
     TIdleEvent onIdle_;
     std::unique_ptr<QTimer> idleTimer_;

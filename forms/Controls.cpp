@@ -55,7 +55,17 @@ void TImage::paintEvent(QPaintEvent* event) {
 
 void TImage::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        clickPending_ = true;
     emit MouseDown(event->button(), p.x(), p.y());
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    clickPending_ = false;
+    emit MouseDown(event->button(), p.x(), p.y());
+    if (event->button() == Qt::LeftButton)
+        emit DblClick();
 }
 
 void TImage::mouseMoveEvent(QMouseEvent* event) {
@@ -65,7 +75,10 @@ void TImage::mouseMoveEvent(QMouseEvent* event) {
 
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (event->button() == Qt::LeftButton && rect().contains(p))
+    const bool click = event->button() == Qt::LeftButton && clickPending_ && rect().contains(p);
+    if (event->button() == Qt::LeftButton)
+        clickPending_ = false;
+    if (click)
         emit Click();
     emit MouseUp(event->button(), p.x(), p.y());
 }

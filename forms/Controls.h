@@ -10,7 +10,8 @@ class TCanvas;
 // A picture: shows its pixmap from the top-left corner, or stretched over its bounds with
 // scaledContents, and reports mouse presses, moves and releases in client coordinates.
 // A click is a left press released inside the picture; it is reported before the release,
-// so a command started by a click runs while the button still looks pressed.
+// so a command started by a click runs while the button still looks pressed. The second press
+// of a double-click is reported as a press and a double-click, and its release is no click.
 // Drawing on its canvas turns the picture into a bitmap, shown from then on.
 class TImage : public QLabel {
     Q_OBJECT
@@ -33,13 +34,16 @@ signals:
     void MouseMove(Qt::MouseButtons buttons, int x, int y);
     void MouseUp(Qt::MouseButton button, int x, int y);
     void Click();
+    void DblClick();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     std::unique_ptr<TBitmap> bitmap_;
+    bool clickPending_ = false; // a left press began here; its release inside is a click
 };

@@ -6,6 +6,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <cmath>
 
 TForm::TForm(QWidget* parent) : QWidget(parent) {}
 
@@ -77,10 +78,17 @@ void TForm::showEvent(QShowEvent* event) {
     MINMAXINFO info{};
     TMessage message{WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info), 0};
     WindowProc(message);
-    if (info.ptMaxTrackSize.x > 0 && info.ptMaxTrackSize.y > 0)
+    // Without a limit from the procedure the form keeps its own (a fixed-size dialog stays
+    // fixed).
+    if (info.ptMaxTrackSize.x > 0 && info.ptMaxTrackSize.y > 0) {
+        if (!procedureLimit_)
+            ownMaximumSize_ = maximumSize();
+        procedureLimit_ = true;
         setMaximumSize(info.ptMaxTrackSize.x, info.ptMaxTrackSize.y);
-    else
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else if (procedureLimit_) {
+        procedureLimit_ = false;
+        setMaximumSize(ownMaximumSize_);
+    }
 }
 
 void TForm::paintEvent(QPaintEvent* event) {
@@ -97,4 +105,18 @@ int ScreenWidth() {
 int ScreenHeight() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->geometry().height() : 0;
+}
+
+int DevicePixels(int logical, double scale) {
+    return static_cast<int>(std::lround(logical * scale));
+}
+
+int ScreenPixelWidth() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? DevicePixels(screen->geometry().width(), screen->devicePixelRatio()) : 0;
+}
+
+int ScreenPixelHeight() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? DevicePixels(screen->geometry().height(), screen->devicePixelRatio()) : 0;
 }

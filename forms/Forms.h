@@ -59,8 +59,15 @@ protected:
 
 private:
     QEventLoop* modalLoop_ = nullptr;
+    bool procedureLimit_ = false; // the maximum size is one a window procedure asked for
+    QSize ownMaximumSize_;        // the form's own maximum size while it is
 };
 
 // The primary screen's size in pixels.
 int ScreenWidth();
 int ScreenHeight();
+// The primary screen's size in device pixels: on a scaled screen the logical size above
+// times the scale (2560 x 1600 for 1280 x 800 at 2).
+int ScreenPixelWidth();
+int ScreenPixelHeight();
+int DevicePixels(int logical, double scale);

@@ -5,12 +5,10 @@
 #include "forms/Application.h"
 #include "forms/Windows.h"
 #include "platform/MMSystem.h"
+#include "platform/ProgramFolders.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <algorithm>
 #include <cmath>
@@ -124,13 +122,8 @@ std::array<TVec2, 4> WobbleCorners(DWORD t) {
 }
 
 std::string SceneArchiveName() {
-    if (QFileInfo::exists(kArchiveName))
-        return kArchiveName;
-    // Started from elsewhere (a build folder, a menu): the copy shipped beside the program.
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(kArchiveName);
-    if (QFileInfo::exists(beside))
-        return beside.toStdString();
-    return kArchiveName;
+    const std::string found = FindProgramFile(kArchiveName);
+    return found.empty() ? kArchiveName : found;
 }
 
 TForm3::TForm3(BenchHost& host, QWidget* parent) : TForm(parent), host_(host) {

@@ -42,7 +42,7 @@ std::array<TVec2, 4> SpinningSquare(float halfSize, std::int32_t angle);
 // The corners of the fourth phase's quad at spin clock t: each circles its own corner of the
 // square (72, 72)-(328, 328) with radius 64 at its own speed.
 std::array<TVec2, 4> WobbleCorners(DWORD t);
-// The archive the scene loads: "Zelka.dat" in the current folder, else beside the program.
+// The archive the scene loads: "Zelka.dat" in the current folder, else the program's own copy.
 std::string SceneArchiveName();
 
 class TForm3 : public TForm {

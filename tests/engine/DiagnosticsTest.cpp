@@ -142,9 +142,9 @@ TEST_F(DiagnosticsTest, ALogThatCannotBeWrittenGoesToStandardErrorAndTheEngineGo
     EXPECT_EQ(LogBytes(), "debug#00001 ... kept\r\n");
 }
 
-TEST_F(DiagnosticsTest, AnUnwritableProgramFolderMovesTheLogToTheStateFolder) {
+TEST_F(DiagnosticsTest, AnUnwritableDataFolderMovesTheLogToTheStateFolder) {
     SetDebugLogFolderForTests("");
-    SetExecutableFolderForTests((folder / "no-such-folder").string() + "/");
+    SetProgramFolderForTests((folder / "no-such-folder").string() + "/");
     const char* saved = std::getenv("XDG_STATE_HOME");
     const std::string previous = saved ? saved : "";
     setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
@@ -160,7 +160,7 @@ TEST_F(DiagnosticsTest, AnUnwritableProgramFolderMovesTheLogToTheStateFolder) {
         setenv("XDG_STATE_HOME", previous.c_str(), 1);
     else
         unsetenv("XDG_STATE_HOME");
-    SetExecutableFolderForTests("");
+    SetProgramFolderForTests("");
 }
 
 TEST_F(DiagnosticsTest, DriverCallbackListsEveryDriverAsDescriptionAndName) {
