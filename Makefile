@@ -4,8 +4,8 @@ JOBS    ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build build-all run test bench bench-rank rank screenshots skin sanitize \
-        fuzz clean
+.PHONY: all setup configure build build-all run install test bench bench-rank rank screenshots skin \
+        sanitize fuzz clean
 
 all: build
 
@@ -66,6 +66,11 @@ bench-rank:
 screenshots: build
 	@mkdir -p $(BUILD)/screenshots
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/app/zelka --screenshots $(BUILD)/screenshots
+
+# Installs the program, its data files, desktop entry, icon and AppStream metadata under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Draws the main window's skin pictures again into resources/skin/.
 skin: build

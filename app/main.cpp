@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
     InstallCleanupOnSignals();
     QApplication qapp(argc, argv);
-    QGuiApplication::setDesktopFileName("zelka");
+    QGuiApplication::setDesktopFileName("example.orvane.zelka");
     TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
 
     if (line.mode == CommandLine::Mode::Report) {

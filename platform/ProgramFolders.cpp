@@ -40,11 +40,11 @@ std::string ExecutableFolder() {
     return exe.parent_path().string() + "/";
 }
 
-std::string FindProgramFile(const std::string& name) {
+std::string FindProgramFile(const std::string& name, const std::string& executableFolder) {
     if (IsFile(name))
         return name;
     // Relative to the executable, so an installation works from whatever prefix it was put in.
-    const std::filesystem::path exe = ExecutableFolder();
+    const std::filesystem::path exe = executableFolder;
     for (const std::filesystem::path& folder : {exe, exe / ZELKA_DATA_FROM_BIN}) {
         const std::filesystem::path candidate = (folder / name).lexically_normal();
         if (IsFile(candidate))

@@ -19,5 +19,6 @@ std::string ExecutableFolder();
 
 // Where a read-only file of the program is: `name` itself when it exists in the current
 // folder, else the full path of the copy beside the executable or in the installation's data
-// folder; empty when there is none.
-std::string FindProgramFile(const std::string& name);
+// folder; empty when there is none. Tests name another executable folder.
+std::string FindProgramFile(const std::string& name,
+                            const std::string& executableFolder = ExecutableFolder());

@@ -66,7 +66,7 @@ int ShellExecuteA(QWidget* owner, const char* operation, const char* file, const
     if (currentLog != nullptr) {
         currentLog->calls.push_back(
             {owner, name, Decode(parameters), Decode(directory), showCommand});
-        return kOpened;
+        return currentLog->answer;
     }
     if (operation != nullptr && std::strcmp(operation, "open") != 0)
         return kNoAssociation;

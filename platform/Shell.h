@@ -39,6 +39,7 @@ public:
     ShellCallLog& operator=(const ShellCallLog&) = delete;
 
     std::vector<ShellCall> calls;
+    int answer = 42; // what each recorded open returns: 32 or below for a desktop that failed
 
 private:
     ShellCallLog* previous_;

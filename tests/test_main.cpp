@@ -5,12 +5,21 @@
 
 #include "forms/Application.h"
 #include "forms/Fonts.h"
+#include "platform/ProgramFolders.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     InstallFontAliases();
+    // The program's data folder (stored results, result files, the log) is a fresh one for
+    // each test program and the programs it starts, never the user's.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    CreateProgramDataFolder();
     QApplication qapp(argc, argv);
     TApplication application(/*headless=*/true);
     return RUN_ALL_TESTS();

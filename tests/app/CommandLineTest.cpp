@@ -175,7 +175,7 @@ TEST(HeadlessRun, TypesTheDriveLetterAndWritesTheRankPage) {
     EXPECT_EQ(form.Panel5->text(), "2"); // 100 lines div 50
     EXPECT_TRUE(printed.contains("HDDアクセス性能            :2\n"));
     // After the disk test the program directory is current: both files land there.
-    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString programDir = QDir(ProgramDirectory()).absolutePath();
     EXPECT_EQ(QDir::currentPath(), programDir);
     EXPECT_EQ(printed, DecodedFile(programDir + "/result.txt"));
     EXPECT_TRUE(DecodedFile(programDir + "/intsc.htm").contains("NAME=\"sc5\" VALUE=\"2\" >"));

@@ -18,7 +18,7 @@ namespace {
 const QString kMissingDrive = "指定されたドライブが存在しません";
 
 QString ProgramDir() {
-    return QCoreApplication::applicationDirPath();
+    return QDir(ProgramDirectory()).absolutePath();
 }
 
 // A clock that lets the write phase see `lines` readings below the deadline: reading 0 is the

@@ -6,6 +6,7 @@
 #include "tests/QtPrinters.h"
 
 #include <QMouseEvent>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -273,4 +274,20 @@ TEST(MainWindow, OptionBoxesFollowTheirTests) {
     form.cb5->setChecked(true);
     EXPECT_TRUE(form.Edit2->isEnabled());
     EXPECT_TRUE(form.Label1->isEnabled());
+}
+
+// A user's double-click on the start picture, through the window: one run, not two.
+TEST(MainWindow, ADoubleClickOnTheStartPictureRunsOnce) {
+    TForm1 form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    SelectTests(form, {true, false, false, false, false});
+    int runs = 0;
+    form.TestProgress = [&runs](TBenchTest, bool ended) { runs += ended ? 0 : 1; };
+    ScriptedClock clock([](std::uint64_t read) { return static_cast<DWORD>(read * 10000); });
+    QTest::mouseDClick(form.windowHandle(), Qt::LeftButton, {}, form.Image6->geometry().center());
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(SamePicture(form.Image6, form.Image14)); // released look again
+    form.TestProgress = nullptr;
+    form.hide();
 }

@@ -206,6 +206,9 @@ TEST(AboutBox, LayoutAndItsTwoWaysToClose) {
 
 TEST(AboutBox, HelpAndHomePageGoToTheShell) {
     TForm1 form;
+    QTemporaryDir dir;
+    WriteBytes(dir.filePath("readme.htm"), "<html></html>");
+    ScopedCurrentDir here(dir.path());
     struct Case {
         std::function<void()> command;
         QString file;
@@ -216,7 +219,9 @@ TEST(AboutBox, HelpAndHomePageGoToTheShell) {
     };
     for (const Case& c : cases) {
         ShellCallLog shell;
+        BoxRecorder boxes;
         c.command();
+        EXPECT_TRUE(boxes.boxes.empty());
         ASSERT_EQ(shell.calls.size(), 1u);
         EXPECT_EQ(shell.calls[0].owner, &form);
         EXPECT_EQ(shell.calls[0].file, c.file);
@@ -225,6 +230,45 @@ TEST(AboutBox, HelpAndHomePageGoToTheShell) {
         EXPECT_EQ(shell.calls[0].showCommand, 5);
     }
     EXPECT_LE(std::strlen(kHomePageAddress), 79u);
+}
+
+TEST(AboutBox, AMissingHelpPageOrADesktopThatCannotOpenGivesAWarning) {
+    TForm1 form;
+    QTemporaryDir dir;
+    ScopedCurrentDir here(dir.path()); // no help page here, none beside the test program
+    struct Case {
+        std::function<void()> command;
+        int answer;
+        QString warning;
+    } cases[] = {
+        {[&] { form.Image18Click(); }, 42, "ヘルプファイル「readme.htm」が見つかりません"},
+        {[&] { form.Image2Click(); }, 31,
+         QString("「") + kHomePageAddress + "」を開けませんでした"},
+        {[&] { form.Image2Click(); }, 42, ""},
+    };
+    for (const Case& c : cases) {
+        ShellCallLog shell;
+        shell.answer = c.answer;
+        BoxRecorder boxes;
+        c.command();
+        if (c.warning.isEmpty()) {
+            EXPECT_TRUE(boxes.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
+        EXPECT_EQ(boxes.boxes[0].text, c.warning);
+    }
+}
+
+TEST(AboutBox, StaysFixedInSizeWithoutAMaximiseBox) {
+    TForm5 about;
+    about.show();
+    EXPECT_EQ(about.minimumSize(), QSize(136, 112));
+    EXPECT_EQ(about.maximumSize(), QSize(136, 112));
+    EXPECT_FALSE(about.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(about.windowFlags() & Qt::WindowCloseButtonHint);
+    about.hide();
 }
 
 TEST(AboutBox, TheHelpPageShipsBesideTheProgramInCP932) {

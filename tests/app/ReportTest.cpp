@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/TerminalReport.h"
 #include "app/Unit1.h"
 #include "app/Unit4.h"
 #include "forms/Application.h"
@@ -146,7 +147,7 @@ TEST(Report, StoredFilesFillOneColumnEach) {
 }
 
 TEST(Report, TheCommandShowsTheWindowAndItsCloseDropsTheFileColumns) {
-    const QString reportDir = QCoreApplication::applicationDirPath() + "/Report";
+    const QString reportDir = ProgramDirectory() + "Report";
     QDir(reportDir).removeRecursively(); // left over from an interrupted run
     QDir().mkpath(reportDir);
     WriteBytes(reportDir + "/a.txt", StoredResult("memo", "1", "2"));
@@ -284,4 +285,31 @@ TEST(Report, OnlyRegularFilesOfResultSizeAreRead) {
         EXPECT_TRUE(boxes.boxes[0].text.contains("z.txt"));
         QFile::remove(folder.filePath("z.txt")); // a FIFO is no file to QTemporaryDir
     }
+}
+
+TEST(TerminalReport, DisplayWidthCountsWideCharactersTwice) {
+    struct Case {
+        const char* text;
+        int width;
+    } cases[] = {{"", 0},       {"CPU", 3},      {"メモ　", 6}, {"ＣＰＵ性能", 10},
+                 {"ｶﾅ", 2},     {"a\tb", 2},     {"Direct3D性能(3D)", 16}};
+    for (const Case& c : cases)
+        EXPECT_EQ(DisplayWidth(QString::fromUtf8(c.text)), c.width) << c.text;
+}
+
+TEST(TerminalReport, ColumnsLineUpByDisplayWidth) {
+    TForm4 report;
+    report.gd->setColumnCount(3);
+    const char* cells[3][3] = {{"", "現在の値", "a.txt"},
+                               {"メモ　  ", "", "[自由]"},
+                               {"総合評価", "824", "1"}};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            report.SetCell(c, r, QString::fromUtf8(cells[r][c]));
+    const QStringList lines = ReportText(report).split('\n');
+    ASSERT_EQ(lines.size(), 4); // three rows, the empty ones left out, and the last line end
+    EXPECT_EQ(lines[0], "          現在の値  a.txt");
+    EXPECT_EQ(lines[1], "メモ                [自由]");
+    EXPECT_EQ(lines[2], "総合評価  824       1");
+    EXPECT_EQ(lines[3], "");
 }

@@ -208,7 +208,7 @@ TEST(HeadlessRunJson, CommandLineTakesTheFileOnlyWithARun) {
 TEST_F(SceneWindowTest, WholeRunOnAFastClockFillsEveryPanel) {
     QTemporaryDir home;
     ScopedEnv h("HOME", home.path().toUtf8());
-    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString programDir = QDir(ProgramDirectory()).absolutePath();
     const QString json = dir.filePath("result.json");
     BoxRecorder boxes;
     int exitCode = -1;

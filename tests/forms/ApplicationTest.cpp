@@ -8,7 +8,10 @@
 #include "tests/QtPrinters.h"
 
 #include <QFontInfo>
+#include <QCheckBox>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QtTest/QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -171,4 +174,53 @@ TEST(TImage, ReportsTheClickBeforeTheRelease) {
     send(QEvent::MouseButtonRelease, Qt::LeftButton, {90, 1}); // released outside
     EXPECT_EQ(seen, (std::vector<QString>{"down 1 5,6", "click", "up 1", "down 2 1,1", "up 2",
                                           "down 1 1,1", "up 1"}));
+}
+
+// Through the platform's own path: two presses in quick succession become a press and a
+// double-click, as a real mouse gives them.
+TEST(Application, ADoubleClickIsOneClickOnEveryControl) {
+    QWidget window;
+    window.resize(200, 60);
+    auto* image = new TImage(&window);
+    image->setGeometry(0, 0, 50, 50);
+    auto* button = new QPushButton("b", &window);
+    button->setGeometry(60, 0, 50, 30);
+    auto* box = new QCheckBox("c", &window);
+    box->setGeometry(120, 0, 70, 30);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    int imageClicks = 0, imageDoubles = 0, imageDowns = 0, buttonClicks = 0, boxClicks = 0;
+    QObject::connect(image, &TImage::Click, [&] { ++imageClicks; });
+    QObject::connect(image, &TImage::DblClick, [&] { ++imageDoubles; });
+    QObject::connect(image, &TImage::MouseDown, [&] { ++imageDowns; });
+    QObject::connect(button, &QPushButton::clicked, [&] { ++buttonClicks; });
+    QObject::connect(box, &QCheckBox::clicked, [&] { ++boxClicks; });
+    for (QWidget* control : {static_cast<QWidget*>(image), static_cast<QWidget*>(button),
+                             static_cast<QWidget*>(box)})
+        QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
+                           QPoint(control->x() + 6, control->geometry().center().y()));
+    EXPECT_EQ(imageClicks, 1);
+    EXPECT_EQ(imageDoubles, 1);
+    EXPECT_EQ(imageDowns, 2); // the second press still shows the pressed look
+    EXPECT_EQ(buttonClicks, 1);
+    EXPECT_EQ(boxClicks, 1);
+    EXPECT_TRUE(box->isChecked());
+}
+
+TEST(Application, TheTitleIsNotAppendedToEveryWindowTitle) {
+    TApplication application(/*headless=*/true);
+    application.SetTitle("ゼルカ");
+    EXPECT_EQ(application.Title(), "ゼルカ");
+    // Qt appends a display name set for the application to each window's title.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+}
+
+TEST(Forms, TheScreenSizeInDevicePixels) {
+    struct Case {
+        int logical;
+        double scale;
+        int device;
+    } cases[] = {{1280, 2.0, 2560}, {800, 1.0, 800}, {1366, 1.25, 1708}, {1097, 1.75, 1920}};
+    for (const Case& c : cases)
+        EXPECT_EQ(DevicePixels(c.logical, c.scale), c.device) << c.logical << " " << c.scale;
 }

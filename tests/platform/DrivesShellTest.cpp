@@ -1,8 +1,10 @@
 #include "platform/Drives.h"
+#include "platform/ProgramFolders.h"
 #include "platform/Shell.h"
 #include "platform/SysUtils.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -125,4 +127,43 @@ TEST(Shell, AMissingFileIsReportedWithoutOpeningAnything) {
         2);
     EXPECT_EQ(ShellExecuteA(nullptr, nullptr, "", "", "", SW_SHOW), 2);
     EXPECT_LE(ShellExecuteA(nullptr, "print", "x", "", "", SW_SHOW), 32);
+}
+
+TEST(ProgramFolders, TheDataFolderFollowsXdgDataHomeOrHome) {
+    struct Case {
+        QByteArray dataHome;
+        std::string expected;
+    } cases[] = {
+        {"/srv/data", "/srv/data/zelka/"},
+        {"relative/data", "/home/u/.local/share/zelka/"}, // not absolute: ignored
+        {QByteArray(), "/home/u/.local/share/zelka/"},
+    };
+    ScopedEnv home("HOME", "/home/u");
+    for (const Case& c : cases) {
+        ScopedEnv data("XDG_DATA_HOME", c.dataHome);
+        EXPECT_EQ(ProgramDataFolder(), c.expected) << c.dataHome.constData();
+    }
+}
+
+TEST(ProgramFolders, ReadOnlyFilesComeFromTheCurrentFolderThenBesideTheProgramThenItsShare) {
+    QTemporaryDir root;
+    const QString bin = root.filePath("prefix/bin"), share = root.filePath("prefix/share/zelka");
+    const QString here = root.filePath("here");
+    for (const QString& folder : {bin, share, here})
+        QDir().mkpath(folder);
+    ScopedCurrentDir current(here);
+    const std::string exe = QFile::encodeName(bin).toStdString() + "/";
+    auto put = [](const QString& path) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    };
+    EXPECT_EQ(FindProgramFile("Zelka.dat", exe), "");
+    put(share + "/Zelka.dat");
+    EXPECT_EQ(FindProgramFile("Zelka.dat", exe), QFile::encodeName(share).toStdString() + "/Zelka.dat");
+    put(bin + "/Zelka.dat");
+    EXPECT_EQ(FindProgramFile("Zelka.dat", exe), exe + "Zelka.dat");
+    put(here + "/Zelka.dat");
+    EXPECT_EQ(FindProgramFile("Zelka.dat", exe), "Zelka.dat");
+    QDir().mkpath(here + "/readme.htm"); // a folder of that name is no file
+    EXPECT_EQ(FindProgramFile("readme.htm", exe), "");
 }

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks the installation: its files, the
+# desktop entry and AppStream metadata against their validators, and a run from another
+# folder that writes nothing into the prefix and keeps everything in the user's data folder;
+# then the report in the terminal shows two stored results side by side.
+#   check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+root=$(mktemp -d)
+trap 'chmod -R u+w "$root"; rm -rf "$root"' EXIT
+prefix=$root/prefix data=$root/data home=$root/home work=$root/work
+mkdir -p "$home" "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in bin/zelka share/zelka/Zelka.dat share/zelka/readme.htm \
+         share/applications/example.orvane.zelka.desktop \
+         share/icons/hicolor/scalable/apps/example.orvane.zelka.svg \
+         share/metainfo/example.orvane.zelka.metainfo.xml; do
+  [[ -f $prefix/$f ]] || fail "$f is not installed"
+done
+desktop-file-validate "$prefix/share/applications/example.orvane.zelka.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/example.orvane.zelka.metainfo.xml"
+
+chmod -R a-w "$prefix"
+listing() { find "$prefix" -printf '%p %s %T@\n' | sort; }
+before=$(listing)
+run() { (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_DATA_HOME="$data" \
+  QT_QPA_PLATFORM=offscreen "$prefix/bin/zelka" "$@"); }
+run --run --tests disk >"$root/out.txt" 2>"$root/err.txt" || fail "the run failed: $(cat "$root/err.txt")"
+[[ "$(listing)" == "$before" ]] || fail "the run wrote into the installation"
+[[ -d $data/zelka/Report ]] || fail "no Report folder in the data folder"
+# After the disk test the result file is in the program's folder, the data folder.
+[[ -f $data/zelka/result.txt ]] || fail "result.txt is not in the data folder"
+grep -q "^HDDアクセス性能 *:[0-9]" "$root/out.txt" || fail "no disk score printed"
+grep -v '^zelka: ' "$root/err.txt" && fail "standard error has lines not the program's own"
+
+iconv -f CP932 -t UTF-8 "$data/zelka/result.txt" | sed 's/^\(総合評価 *:\).*/\1111/' |
+  iconv -f UTF-8 -t CP932 >"$data/zelka/Report/first.txt"
+iconv -f CP932 -t UTF-8 "$data/zelka/result.txt" | sed 's/^\(総合評価 *:\).*/\1222/' |
+  iconv -f UTF-8 -t CP932 >"$data/zelka/Report/second.txt"
+report=$(run --report) || fail "the report failed"
+echo "$report"
+header=$(sed -n 1p <<<"$report")
+[[ $header == *現在の値*first.txt*second.txt* || $header == *現在の値*second.txt*first.txt* ]] ||
+  fail "the report's heading does not name both files: $header"
+grep -Eq '^総合評価 +0 +(111 +222|222 +111)$' <<<"$report" || fail "the overall row is not side by side"
+echo "install check passed"
