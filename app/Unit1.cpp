@@ -9,6 +9,7 @@
 
 #include <QBitmap>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QWindow>
 
@@ -177,10 +178,12 @@ void TForm1::cb5Click() {
 void TForm1::Image15MouseDown(Qt::MouseButton button, int x, int y) {
     DragX = x;
     DragY = y;
-    // Where the platform moves windows itself (Wayland ignores a window's own moves), the
-    // drag is handed to it; elsewhere the moves below follow the mouse.
-    SystemMove = button == Qt::LeftButton && windowHandle() != nullptr &&
-                 windowHandle()->startSystemMove();
+    // Wayland ignores a window's own moves: there the drag is handed to the compositor. On
+    // X11 the moves below follow the mouse, which every window manager honours (a handed-over
+    // move is not followed by all of them).
+    SystemMove = button == Qt::LeftButton &&
+                 QGuiApplication::platformName().startsWith("wayland") &&
+                 windowHandle() != nullptr && windowHandle()->startSystemMove();
 }
 
 void TForm1::Image15MouseMove(Qt::MouseButtons buttons, int x, int y) {

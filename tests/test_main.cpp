@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <optional>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -17,8 +18,13 @@ int main(int argc, char** argv) {
     InstallFontAliases();
     // The program's data folder (stored results, result files, the log) is a fresh one for
     // each test program and the programs it starts, never the user's.
-    QTemporaryDir data;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    // A test program started by another one shares its folder and makes no new one.
+    std::optional<QTemporaryDir> data;
+    if (qEnvironmentVariableIsEmpty("ZELKA_TEST_DATA_HOME")) {
+        data.emplace();
+        qputenv("ZELKA_TEST_DATA_HOME", QFile::encodeName(data->path()));
+    }
+    qputenv("XDG_DATA_HOME", qgetenv("ZELKA_TEST_DATA_HOME"));
     CreateProgramDataFolder();
     QApplication qapp(argc, argv);
     TApplication application(/*headless=*/true);
