@@ -185,6 +185,14 @@ void AllowWideVectors(bool allowed) {
 #endif
 }
 
+bool WideVectorsInUse() {
+#if defined(__x86_64__)
+    return HasWideVectors();
+#else
+    return false;
+#endif
+}
+
 void FillRect(const PixelPlane& target, const RECT& rect, DWORD value) {
     switch (target.bytesPerPixel) {
     case 1:

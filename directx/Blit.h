@@ -38,5 +38,7 @@ void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& v
 // Lets the loops use AVX2 where the processor has it (the default); tests turn it off to run
 // the SSE2 loops.
 void AllowWideVectors(bool allowed);
+// Whether the processor has AVX2 and the loops may use it.
+bool WideVectorsInUse();
 
 } // namespace directx

@@ -1,5 +1,7 @@
 #include "Rasterizer.h"
 
+#include "Blit.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -9,7 +11,9 @@
 #include <list>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -209,14 +213,18 @@ std::uint32_t LoadAny(const BYTE* p, int bytes) {
     }
 }
 
-// A texture converted to 0xAARRGGBB, remembered with a copy of the raw texels it came from
-// so a changed texture is noticed without the caller saying so.
+// A texture converted to 0xAARRGGBB. A texture that carries a version is known changed by
+// it; one without is remembered with a copy of the raw texels it came from, so a change is
+// noticed without the caller saying so.
 struct TexelImage {
     RasterTexture source;
     std::array<DWORD, 256> palette{};
     bool keyed = false;
     std::vector<BYTE> raw;
     std::vector<std::uint32_t> argb;
+    // For power-of-two sizes: argb with column 0 repeated after the last column and row 0
+    // after the last row, so the four taps of a wrapped bilinear sample are always neighbours.
+    std::vector<std::uint32_t> padded;
     // Keyed texels: in a texture without alpha they are marked by alpha 0 (all others are
     // opaque); a texture with alpha lists them here.
     std::vector<BYTE> transparent;
@@ -228,12 +236,15 @@ struct TexelImage {
     }
     bool Matches(const RasterTexture& t, bool keyOn) const {
         if (t.bits != source.bits || t.pitch != source.pitch || t.width != source.width ||
-            t.height != source.height || !(t.format == source.format) || keyOn != keyed)
+            t.height != source.height || !(t.format == source.format) || keyOn != keyed ||
+            t.version != source.version)
             return false;
         if (keyOn && (t.keyLow != source.keyLow || t.keyHigh != source.keyHigh))
             return false;
         if (t.format.Indexed() && palette != OpaquePalette(t.palette))
             return false;
+        if (t.version != 0)
+            return true;
         const std::size_t rowBytes = RowBytes();
         for (int y = 0; y < t.height; ++y)
             if (std::memcmp(raw.data() + y * rowBytes, t.bits + std::ptrdiff_t{y} * t.pitch,
@@ -247,7 +258,7 @@ struct TexelImage {
         palette = OpaquePalette(t.palette);
         const int bytes = t.format.BytesPerPixel();
         const std::size_t rowBytes = RowBytes();
-        raw.resize(rowBytes * t.height);
+        raw.resize(t.version == 0 ? rowBytes * t.height : 0);
         argb.resize(static_cast<std::size_t>(t.width) * t.height);
         anyTransparent = false;
         hasAlpha = !t.format.Indexed() && t.format.alphaMask != 0;
@@ -259,7 +270,8 @@ struct TexelImage {
                 : (t.format.rMask | t.format.gMask | t.format.bMask | t.format.alphaMask);
         for (int y = 0; y < t.height; ++y) {
             const BYTE* row = t.bits + std::ptrdiff_t{y} * t.pitch;
-            std::memcpy(raw.data() + y * rowBytes, row, rowBytes);
+            if (!raw.empty())
+                std::memcpy(raw.data() + y * rowBytes, row, rowBytes);
             for (int x = 0; x < t.width; ++x) {
                 const std::uint32_t pixel = LoadAny(row + x * bytes, bytes);
                 const std::size_t i = static_cast<std::size_t>(y) * t.width + x;
@@ -276,10 +288,27 @@ struct TexelImage {
                 }
             }
         }
+        padded.clear();
+        if (std::has_single_bit(unsigned(t.width)) && std::has_single_bit(unsigned(t.height)) &&
+            t.width <= 65536 && t.height <= 65536) {
+            const std::size_t w = t.width, h = t.height;
+            padded.resize((w + 1) * (h + 1));
+            for (std::size_t y = 0; y <= h; ++y) {
+                const std::uint32_t* from = argb.data() + (y % h) * w;
+                std::uint32_t* to = padded.data() + y * (w + 1);
+                std::memcpy(to, from, w * 4);
+                to[w] = from[0];
+            }
+        }
     }
 };
 
 enum class BlendKind { Off, Add, Alpha, Generic };
+
+bool Bilinear(D3DTEXTUREFILTER filter) {
+    return filter == D3DFILTER_LINEAR || filter == D3DFILTER_MIPLINEAR ||
+           filter == D3DFILTER_LINEARMIPNEAREST || filter == D3DFILTER_LINEARMIPLINEAR;
+}
 enum class KeyKind { None, Marker, List };
 enum class TexMode { None, Modulate, ModulateAlpha, Decal, DecalAlpha };
 
@@ -346,6 +375,63 @@ inline int Wrap(std::int64_t i, int size, D3DTEXTUREADDRESS mode) {
     }
 }
 
+// Where an affine run starts and how it steps: texel position in 16.16 and colour channels
+// in 16.16, each pixel adding the step to the one before.
+struct AffineRun {
+    std::int64_t s = 0, t = 0, ds = 0, dt = 0;
+    std::int32_t c[4] = {}, dc[4] = {};
+};
+
+AffineRun AffineStart(const TriangleSetup& ts, int x, int y) {
+    const double px = x - ts.x0, py = y - ts.y0;
+    const double sScale = ts.texWidth * 65536.0, tScale = ts.texHeight * 65536.0;
+    const double offset = ts.bilinear ? 32768.0 : 0.0;
+    AffineRun run;
+    if (ts.textured) {
+        run.s = ToFixed(ts.u.At(px, py) * sScale - offset);
+        run.t = ToFixed(ts.v.At(px, py) * tScale - offset);
+        run.ds = ToFixed(ts.u.dx * sScale + 0.5);
+        run.dt = ToFixed(ts.v.dx * tScale + 0.5);
+    }
+    for (int k = 0; k < 4; ++k) {
+        run.c[k] = static_cast<std::int32_t>(
+            std::lround(std::clamp(ts.c[k].At(px, py), -1.0, 256.0) * 65536.0));
+        run.dc[k] = static_cast<std::int32_t>(std::lround(ts.c[k].dx * 65536.0));
+    }
+    return run;
+}
+
+inline std::uint32_t RunColor(const std::uint32_t c[4]) {
+    auto channel = [](std::uint32_t v) {
+        return ClampByte(static_cast<std::int32_t>(v + 32768) >> 16);
+    };
+    return channel(c[0]) | (channel(c[1]) << 8) | (channel(c[2]) << 16) | (channel(c[3]) << 24);
+}
+
+// Pixels first..first+n-1 of an affine run into span slots 0..n-1.
+void FillAffine(const AffineRun& run, bool textured, int first, int n, Span& span) {
+    if (textured) {
+        std::int64_t s = run.s + run.ds * first, t = run.t + run.dt * first;
+        for (int i = 0; i < n; ++i) {
+            span.s[i] = s;
+            span.t[i] = t;
+            s += run.ds;
+            t += run.dt;
+        }
+    }
+    // Colour steps wrap as 32-bit sums.
+    std::uint32_t c[4], dc[4];
+    for (int k = 0; k < 4; ++k) {
+        dc[k] = static_cast<std::uint32_t>(run.dc[k]);
+        c[k] = static_cast<std::uint32_t>(run.c[k]) + dc[k] * static_cast<std::uint32_t>(first);
+    }
+    for (int i = 0; i < n; ++i) {
+        span.color[i] = RunColor(c);
+        for (int k = 0; k < 4; ++k)
+            c[k] += dc[k];
+    }
+}
+
 // Fills the texel coordinates and vertex colours of n pixels from (x, y).
 template <bool Perspective>
 void Interpolate(const TriangleSetup& ts, int x, int y, int n, Span& span) {
@@ -353,31 +439,7 @@ void Interpolate(const TriangleSetup& ts, int x, int y, int n, Span& span) {
     const double sScale = ts.texWidth * 65536.0, tScale = ts.texHeight * 65536.0;
     const double offset = ts.bilinear ? 32768.0 : 0.0;
     if constexpr (!Perspective) {
-        if (ts.textured) {
-            std::int64_t s = ToFixed(ts.u.At(px, py) * sScale - offset);
-            std::int64_t t = ToFixed(ts.v.At(px, py) * tScale - offset);
-            const std::int64_t ds = ToFixed(ts.u.dx * sScale + 0.5);
-            const std::int64_t dt = ToFixed(ts.v.dx * tScale + 0.5);
-            for (int i = 0; i < n; ++i) {
-                span.s[i] = s;
-                span.t[i] = t;
-                s += ds;
-                t += dt;
-            }
-        }
-        std::int32_t c[4], dc[4];
-        for (int k = 0; k < 4; ++k) {
-            c[k] = static_cast<std::int32_t>(
-                std::lround(std::clamp(ts.c[k].At(px, py), -1.0, 256.0) * 65536.0));
-            dc[k] = static_cast<std::int32_t>(std::lround(ts.c[k].dx * 65536.0));
-        }
-        for (int i = 0; i < n; ++i) {
-            span.color[i] =
-                ClampByte((c[0] + 32768) >> 16) | (ClampByte((c[1] + 32768) >> 16) << 8) |
-                (ClampByte((c[2] + 32768) >> 16) << 16) | (ClampByte((c[3] + 32768) >> 16) << 24);
-            for (int k = 0; k < 4; ++k)
-                c[k] += dc[k];
-        }
+        FillAffine(AffineStart(ts, x, y), ts.textured, 0, n, span);
     } else {
         double r = ts.rhw.At(px, py), u = ts.u.At(px, py), v = ts.v.At(px, py);
         double c[4];
@@ -557,56 +619,80 @@ template <TexMode Mode> void Combine(bool textureAlpha, int n, Span& span) {
     }
 }
 
-void DepthTest(const RasterDepth& depth, const RasterStates& states, const Plane& zPlane, double px,
-               double py, int x, int y, int n, Span& span) {
+template <D3DCMPFUNC Func> inline bool DepthPasses(std::uint32_t value, std::uint32_t stored) {
+    if constexpr (Func == D3DCMP_NEVER)
+        return false;
+    else if constexpr (Func == D3DCMP_LESS)
+        return value < stored;
+    else if constexpr (Func == D3DCMP_EQUAL)
+        return value == stored;
+    else if constexpr (Func == D3DCMP_LESSEQUAL)
+        return value <= stored;
+    else if constexpr (Func == D3DCMP_GREATER)
+        return value > stored;
+    else if constexpr (Func == D3DCMP_NOTEQUAL)
+        return value != stored;
+    else if constexpr (Func == D3DCMP_GREATEREQUAL)
+        return value >= stored;
+    else
+        return true;
+}
+
+// One loop per comparison, cell size and write flag; pixels that fail lose their live flag.
+template <D3DCMPFUNC Func, bool Wide, bool ZWrite>
+void DepthTest(const RasterDepth& depth, const Plane& zPlane, double px, double py, int x, int y,
+               int n, Span& span) {
     const double scale =
         depth.depthBits >= 32 ? 4294967295.0 : double((1ull << depth.depthBits) - 1);
     double z = zPlane.At(px, py);
     BYTE* row = depth.bits + std::ptrdiff_t{y} * depth.pitch;
-    const bool wide = depth.bitsPerCell == 32;
     for (int i = 0; i < n; ++i, z += zPlane.dx) {
         if (!span.live[i])
             continue;
         const std::uint32_t value =
             static_cast<std::uint32_t>(std::clamp(z, 0.0, 1.0) * scale + 0.5);
-        BYTE* cell = row + static_cast<std::ptrdiff_t>(x + i) * (wide ? 4 : 2);
-        const std::uint32_t stored = wide ? LoadPixel<4>(cell) : LoadPixel<2>(cell);
-        bool pass = true;
-        switch (states.zFunc) {
-        case D3DCMP_NEVER:
-            pass = false;
-            break;
-        case D3DCMP_LESS:
-            pass = value < stored;
-            break;
-        case D3DCMP_EQUAL:
-            pass = value == stored;
-            break;
-        case D3DCMP_LESSEQUAL:
-            pass = value <= stored;
-            break;
-        case D3DCMP_GREATER:
-            pass = value > stored;
-            break;
-        case D3DCMP_NOTEQUAL:
-            pass = value != stored;
-            break;
-        case D3DCMP_GREATEREQUAL:
-            pass = value >= stored;
-            break;
-        default:
-            break;
-        }
-        if (!pass) {
+        BYTE* cell = row + static_cast<std::ptrdiff_t>(x + i) * (Wide ? 4 : 2);
+        const std::uint32_t stored = Wide ? LoadPixel<4>(cell) : LoadPixel<2>(cell);
+        if (!DepthPasses<Func>(value, stored)) {
             span.live[i] = 0;
             continue;
         }
-        if (states.zWrite) {
-            if (wide)
+        if constexpr (ZWrite) {
+            if constexpr (Wide)
                 StorePixel<4>(cell, value);
             else
                 StorePixel<2>(cell, value);
         }
+    }
+}
+
+using DepthFunction = void (*)(const RasterDepth&, const Plane&, double, double, int, int, int,
+                               Span&);
+
+template <D3DCMPFUNC Func> DepthFunction PickDepth(bool wide, bool write) {
+    if (wide)
+        return write ? &DepthTest<Func, true, true> : &DepthTest<Func, true, false>;
+    return write ? &DepthTest<Func, false, true> : &DepthTest<Func, false, false>;
+}
+
+DepthFunction PickDepth(D3DCMPFUNC func, bool wide, bool write) {
+    switch (func) {
+    case D3DCMP_NEVER:
+        return PickDepth<D3DCMP_NEVER>(wide, write);
+    case D3DCMP_LESS:
+        return PickDepth<D3DCMP_LESS>(wide, write);
+    case D3DCMP_EQUAL:
+        return PickDepth<D3DCMP_EQUAL>(wide, write);
+    case D3DCMP_LESSEQUAL:
+        return PickDepth<D3DCMP_LESSEQUAL>(wide, write);
+    case D3DCMP_GREATER:
+        return PickDepth<D3DCMP_GREATER>(wide, write);
+    case D3DCMP_NOTEQUAL:
+        return PickDepth<D3DCMP_NOTEQUAL>(wide, write);
+    case D3DCMP_GREATEREQUAL:
+        return PickDepth<D3DCMP_GREATEREQUAL>(wide, write);
+    default:
+        return PickDepth<D3DCMP_ALWAYS>(wide, write);
     }
 }
 
@@ -793,6 +879,226 @@ CombineFunction PickCombine(TexMode mode) {
     }
 }
 
+// Everything about a draw call's pixels that does not depend on the triangle, chosen once
+// per call: the stage functions, and where one exists a fused loop for the whole run.
+struct Pipeline;
+
+// A fused run: interpolation, sampling, texture blend and write of n pixels in one loop.
+using FusedFunction = void (*)(const TexelImage&, const AffineRun&, BYTE*, int, int);
+
+struct Pipeline {
+    SampleFunction sample[2] = {}; // nearest, bilinear
+    FusedFunction fused[2] = {};   // affine runs only
+    CombineFunction combine = nullptr;
+    WriteFunction write = nullptr;
+    DepthFunction depth = nullptr;
+    bool textureAlpha = false;
+};
+
+#if defined(__x86_64__)
+#define ZELKA_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// v + i * step in lane i (wrapping 32-bit sums).
+ZELKA_AVX2 __m256i RunStart(std::int64_t v, std::int64_t step) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    return _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(v)),
+                            _mm256_mullo_epi32(lane, _mm256_set1_epi32(static_cast<int>(step))));
+}
+
+ZELKA_AVX2 __m256i RunStep8(std::int64_t step) {
+    return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(step) * 8u));
+}
+
+// (a * wa + b * wb + 128) >> 8 in 16-bit lanes.
+ZELKA_AVX2 __m256i Mix16(__m256i a, __m256i b, __m256i wa, __m256i wb) {
+    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, wa), _mm256_mullo_epi16(b, wb));
+    return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), 8);
+}
+
+ZELKA_AVX2 __m256i BlueRed(__m256i c) {
+    return _mm256_and_si256(c, _mm256_set1_epi32(0x00FF00FF));
+}
+
+ZELKA_AVX2 __m256i GreenAlpha(__m256i c) {
+    return _mm256_and_si256(_mm256_srli_epi32(c, 8), _mm256_set1_epi32(0x00FF00FF));
+}
+
+// A 16.16 colour channel to its byte, clamped as the colour stage does.
+ZELKA_AVX2 __m256i ColorByte(__m256i c) {
+    const __m256i v = _mm256_srai_epi32(_mm256_add_epi32(c, _mm256_set1_epi32(32768)), 16);
+    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+}
+
+// a * b / 255, rounded, in 16-bit lanes.
+ZELKA_AVX2 __m256i Mul255x16(__m256i a, __m256i b) {
+    const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(a, b), _mm256_set1_epi16(128));
+    return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+// A byte to a channel of max steps with the rounding of the pack tables: (v * max + 127) / 255.
+ZELKA_AVX2 __m256i ScaleTo(__m256i v, short max) {
+    const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(v, _mm256_set1_epi16(max)),
+                                       _mm256_set1_epi16(127));
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(short(0x8081))), 7);
+}
+
+// floor(a / b) for 0 <= a < 2^25 and 0 < b <= 2^17: a single-precision quotient and one
+// correction step.
+ZELKA_AVX2 __m256i Divide(__m256i a, __m256i b) {
+    __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(b)));
+    const __m256i r = _mm256_sub_epi32(a, _mm256_mullo_epi32(q, b));
+    q = _mm256_add_epi32(q, _mm256_srai_epi32(r, 31)); // r < 0: one less
+    const __m256i over = _mm256_cmpgt_epi32(r, _mm256_sub_epi32(b, _mm256_set1_epi32(1)));
+    return _mm256_sub_epi32(q, over); // r >= b: one more
+}
+
+// The keyed sample of the stage function: keyed taps drop out and the others share their
+// weight. Gives b | r << 16 and g per lane; lanes whose kept weight is under half lose drawn.
+ZELKA_AVX2 void KeyedTaps(const __m256i tap[4], __m256i fx, __m256i fy, __m256i& drawn,
+                          __m256i& texRB, __m256i& texAG) {
+    const __m256i full = _mm256_set1_epi32(256), zero = _mm256_setzero_si256();
+    const __m256i ix = _mm256_sub_epi32(full, fx), iy = _mm256_sub_epi32(full, fy);
+    const __m256i weight[4] = {_mm256_mullo_epi32(ix, iy), _mm256_mullo_epi32(fx, iy),
+                               _mm256_mullo_epi32(ix, fy), _mm256_mullo_epi32(fx, fy)};
+    __m256i total = zero, sum[3] = {zero, zero, zero};
+    for (int k = 0; k < 4; ++k) {
+        const __m256i keyed = _mm256_cmpeq_epi32(_mm256_srli_epi32(tap[k], 24), zero);
+        const __m256i w = _mm256_andnot_si256(keyed, weight[k]);
+        total = _mm256_add_epi32(total, w);
+        for (int c = 0; c < 3; ++c) {
+            const __m256i v =
+                _mm256_and_si256(_mm256_srli_epi32(tap[k], 8 * c), _mm256_set1_epi32(0xFF));
+            sum[c] = _mm256_add_epi32(sum[c], _mm256_mullo_epi32(v, w));
+        }
+    }
+    drawn = _mm256_cmpgt_epi32(total, _mm256_set1_epi32(32767));
+    const __m256i divisor = _mm256_max_epi32(total, _mm256_set1_epi32(1));
+    const __m256i bias = _mm256_srli_epi32(total, 1);
+    __m256i q[3];
+    for (int c = 0; c < 3; ++c)
+        q[c] = Divide(_mm256_add_epi32(sum[c], bias), divisor);
+    texRB = _mm256_or_si256(q[0], _mm256_slli_epi32(q[2], 16));
+    texAG = q[1];
+}
+
+// Bilinear, wrapped power-of-two texture, modulated by the vertex colour, into 5-6-5 (opaque
+// or added), eight pixels at a time. Each step is the integer arithmetic of the stage
+// functions above, so the pixels are the same to the bit.
+template <bool Add, bool Marker>
+__attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
+                                                      const AffineRun& run, BYTE* line, int x,
+                                                      int n) {
+    const int w = image.source.width, h = image.source.height;
+    const int stride = w + 1;
+    const auto* base = reinterpret_cast<const int*>(image.padded.data());
+    // Only the low 32 bits of a texel position matter once it wraps in a texture of at most
+    // 65536 texels a side.
+    __m256i S = RunStart(run.s, run.ds), T = RunStart(run.t, run.dt);
+    const __m256i dS = RunStep8(run.ds), dT = RunStep8(run.dt);
+    __m256i C[3], dC[3];
+    for (int k = 0; k < 3; ++k) {
+        C[k] = RunStart(run.c[k], run.dc[k]);
+        dC[k] = RunStep8(run.dc[k]);
+    }
+    const __m256i wMask = _mm256_set1_epi32(w - 1), hMask = _mm256_set1_epi32(h - 1);
+    const __m256i byteMask = _mm256_set1_epi32(0xFF), full = _mm256_set1_epi32(0x01000100);
+    const __m256i strideV = _mm256_set1_epi32(stride);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i col = _mm256_and_si256(_mm256_srli_epi32(S, 16), wMask);
+        const __m256i row = _mm256_and_si256(_mm256_srli_epi32(T, 16), hMask);
+        const __m256i fx = _mm256_and_si256(_mm256_srli_epi32(S, 8), byteMask);
+        const __m256i fy = _mm256_and_si256(_mm256_srli_epi32(T, 8), byteMask);
+        const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(row, strideV), col);
+        const __m256i c00 = _mm256_i32gather_epi32(base, at, 4);
+        const __m256i c10 = _mm256_i32gather_epi32(base + 1, at, 4);
+        const __m256i c01 = _mm256_i32gather_epi32(base + stride, at, 4);
+        const __m256i c11 = _mm256_i32gather_epi32(base + stride + 1, at, 4);
+        const __m256i colorB = C[0], colorG = C[1], colorR = C[2];
+        S = _mm256_add_epi32(S, dS);
+        T = _mm256_add_epi32(T, dT);
+        for (int k = 0; k < 3; ++k)
+            C[k] = _mm256_add_epi32(C[k], dC[k]);
+        // Weights in both 16-bit halves of a lane, where the channel pairs b/r and g/a sit:
+        // rows first, then columns.
+        const __m256i wy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+        const __m256i wx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
+        const __m256i wyInv = _mm256_sub_epi16(full, wy), wxInv = _mm256_sub_epi16(full, wx);
+        __m256i texRB = Mix16(Mix16(BlueRed(c00), BlueRed(c01), wyInv, wy),
+                              Mix16(BlueRed(c10), BlueRed(c11), wyInv, wy), wxInv, wx);
+        __m256i texAG = Mix16(Mix16(GreenAlpha(c00), GreenAlpha(c01), wyInv, wy),
+                              Mix16(GreenAlpha(c10), GreenAlpha(c11), wyInv, wy), wxInv, wx);
+        __m256i drawn = _mm256_set1_epi32(-1);
+        if constexpr (Marker) {
+            // A keyed tap has alpha 0, every other one alpha 255.
+            const __m256i all =
+                _mm256_and_si256(_mm256_and_si256(c00, c10), _mm256_and_si256(c01, c11));
+            const __m256i opaque = _mm256_cmpeq_epi32(_mm256_srli_epi32(all, 24), byteMask);
+            const int opaqueBits = _mm256_movemask_ps(_mm256_castsi256_ps(opaque));
+            if (opaqueBits != 0xFF) {
+                const __m256i taps[4] = {c00, c10, c01, c11};
+                __m256i keyedDrawn, keyedRB, keyedAG;
+                KeyedTaps(taps, fx, fy, keyedDrawn, keyedRB, keyedAG);
+                drawn = _mm256_or_si256(opaque, keyedDrawn);
+                if (_mm256_movemask_ps(_mm256_castsi256_ps(drawn)) == 0)
+                    continue;
+                texRB = _mm256_blendv_epi8(keyedRB, texRB, opaque);
+                texAG = _mm256_blendv_epi8(keyedAG, texAG, opaque);
+            }
+        }
+        const __m256i tintRB =
+            _mm256_or_si256(ColorByte(colorB), _mm256_slli_epi32(ColorByte(colorR), 16));
+        const __m256i outRB = Mul255x16(texRB, tintRB);
+        const __m256i outG = _mm256_and_si256(Mul255x16(texAG, ColorByte(colorG)), byteMask);
+        const __m256i rb5 = ScaleTo(outRB, 31);
+        const __m256i g6 = _mm256_and_si256(ScaleTo(outG, 63), byteMask);
+        const __m256i packed = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(rb5, byteMask), _mm256_slli_epi32(g6, 5)),
+            _mm256_slli_epi32(_mm256_srli_epi32(rb5, 16), 11));
+        __m128i out = _mm256_castsi256_si128(
+            _mm256_permute4x64_epi64(_mm256_packus_epi32(packed, packed), 0x08));
+        // The last pixels of a run go through a copy, so nothing past the run is touched.
+        const int m = std::min(8, n - i);
+        BYTE* to = line + static_cast<std::ptrdiff_t>(x + i) * 2;
+        alignas(16) BYTE tail[16];
+        BYTE* at8 = to;
+        if (m < 8) {
+            std::memcpy(tail, to, static_cast<std::size_t>(m) * 2);
+            at8 = tail;
+        }
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at8));
+        if constexpr (Add) {
+            // Each channel moved to the top of its lane, so the saturating add clamps it.
+            const __m128i rMask = _mm_set1_epi16(short(0xF800));
+            const __m128i gMask = _mm_set1_epi16(short(0xFC00));
+            const __m128i r = _mm_and_si128(
+                _mm_adds_epu16(_mm_and_si128(d, rMask), _mm_and_si128(out, rMask)), rMask);
+            const __m128i g = _mm_srli_epi16(
+                _mm_and_si128(_mm_adds_epu16(_mm_and_si128(_mm_slli_epi16(d, 5), gMask),
+                                             _mm_and_si128(_mm_slli_epi16(out, 5), gMask)),
+                              gMask),
+                5);
+            const __m128i b =
+                _mm_srli_epi16(_mm_adds_epu16(_mm_slli_epi16(d, 11), _mm_slli_epi16(out, 11)), 11);
+            out = _mm_or_si128(_mm_or_si128(r, g), b);
+        }
+        if constexpr (Marker) {
+            const __m128i keep = _mm256_castsi256_si128(
+                _mm256_permute4x64_epi64(_mm256_packs_epi32(drawn, drawn), 0x08));
+            out = _mm_blendv_epi8(d, out, keep);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at8), out);
+        if (m < 8)
+            std::memcpy(to, tail, static_cast<std::size_t>(m) * 2);
+    }
+}
+
+FusedFunction PickFused(bool add, bool marker) {
+    if (add)
+        return marker ? &FusedBilinear565<true, true> : &FusedBilinear565<true, false>;
+    return marker ? &FusedBilinear565<false, true> : &FusedBilinear565<false, false>;
+}
+#endif
+
 bool Finite(const D3DTLVERTEX& v) {
     return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) &&
            std::isfinite(v.rhw) && std::isfinite(v.tu) && std::isfinite(v.tv);
@@ -865,6 +1171,8 @@ struct Rasterizer::Impl {
     bool targetValid = false;
     std::list<TexelImage> textures;
     Span span;
+    Pipeline pipeline;
+    bool wide = false;
 
     const TargetCodec& CodecFor(const RasterTarget& t) {
         const bool indexed = t.format.Indexed();
@@ -907,6 +1215,8 @@ struct Rasterizer::Impl {
 
     void Triangle(const RasterTarget& rt, const RasterDepth* depth, const RasterStates& states,
                   const D3DRECT& clip, const TexelImage* image, Vertex v0, Vertex v1, Vertex v2);
+    void Choose(const RasterTarget& rt, const RasterDepth* depth, const RasterStates& states,
+                const TexelImage* image);
     void Polygon(const RasterTarget& rt, const RasterDepth* depth, const RasterStates& states,
                  const D3DRECT& clip, const TexelImage* image, const Vertex& a, const Vertex& b,
                  const Vertex& c);
@@ -1016,7 +1326,7 @@ void Rasterizer::Impl::Triangle(const RasterTarget& rt, const RasterDepth* depth
 
     ts.textured = image != nullptr;
     SampleFunction sample = nullptr;
-    TexMode mode = TexMode::None;
+    FusedFunction fused = nullptr;
     if (ts.textured) {
         ts.texWidth = image->source.width;
         ts.texHeight = image->source.height;
@@ -1034,67 +1344,26 @@ void Rasterizer::Impl::Triangle(const RasterTarget& rt, const RasterDepth* depth
         const double texelsPerPixel =
             std::abs(dudx * dvdy - dudy * dvdx) * ts.texWidth * ts.texHeight;
         const D3DTEXTUREFILTER filter = texelsPerPixel > 1.0 ? states.minFilter : states.magFilter;
-        ts.bilinear = filter == D3DFILTER_LINEAR || filter == D3DFILTER_MIPLINEAR ||
-                      filter == D3DFILTER_LINEARMIPNEAREST || filter == D3DFILTER_LINEARMIPLINEAR;
-        const int w = image->source.width, h = image->source.height;
-        const bool fastWrap = states.addressU == D3DTADDRESS_WRAP &&
-                              states.addressV == D3DTADDRESS_WRAP &&
-                              std::has_single_bit(unsigned(w)) && std::has_single_bit(unsigned(h));
-        const KeyKind key = !(image->keyed && image->anyTransparent) ? KeyKind::None
-                            : image->hasAlpha                        ? KeyKind::List
-                                                                     : KeyKind::Marker;
-        sample = PickSample(ts.bilinear, fastWrap, key);
-        switch (states.textureBlend) {
-        case D3DTBLEND_DECAL:
-        case D3DTBLEND_DECALMASK:
-        case D3DTBLEND_COPY:
-            mode = TexMode::Decal;
-            break;
-        case D3DTBLEND_DECALALPHA:
-            mode = TexMode::DecalAlpha;
-            break;
-        case D3DTBLEND_MODULATEALPHA:
-            mode = TexMode::ModulateAlpha;
-            break;
-        default:
-            mode = TexMode::Modulate;
-            break;
-        }
+        ts.bilinear = Bilinear(filter);
+        sample = pipeline.sample[ts.bilinear];
+        if (!ts.perspective)
+            fused = pipeline.fused[ts.bilinear];
     }
-    const CombineFunction combine = PickCombine(mode);
-
-    BlendKind blend = BlendKind::Off;
-    if (states.blendEnable) {
-        if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ZERO)
-            blend = BlendKind::Off;
-        else if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ONE)
-            blend = BlendKind::Add;
-        else if ((states.srcBlend == D3DBLEND_SRCALPHA &&
-                  states.destBlend == D3DBLEND_INVSRCALPHA) ||
-                 states.srcBlend == D3DBLEND_BOTHSRCALPHA)
-            blend = BlendKind::Alpha;
-        else
-            blend = BlendKind::Generic;
-    }
-    WriteFunction write = nullptr;
-    switch (rt.format.BytesPerPixel()) {
-    case 1:
-        write = PickWrite<1>(blend);
-        break;
-    case 2:
-        write = blend == BlendKind::Add && rt.format == RasterFormat{16, 0xF800, 0x07E0, 0x001F, 0}
-                    ? &WriteAdd565
-                    : PickWrite<2>(blend);
-        break;
-    case 3:
-        write = PickWrite<3>(blend);
-        break;
-    default:
-        write = PickWrite<4>(blend);
-        break;
-    }
-    const bool useDepth = depth != nullptr && states.zEnable;
+    const CombineFunction combine = pipeline.combine;
+    const WriteFunction write = pipeline.write;
+    const DepthFunction depthTest = depth != nullptr ? pipeline.depth : nullptr;
     const TargetCodec& codec = target;
+    const bool textureAlpha = pipeline.textureAlpha;
+
+    // Runs of pixels through the stage functions, from span slot 0.
+    auto stages = [&](Span& run, BYTE* line, int x0, int row, int n) {
+        if (sample)
+            sample(*image, states, n, run);
+        combine(textureAlpha, n, run);
+        if (depthTest)
+            depthTest(*depth, ts.z, x0 - ts.x0, row - ts.y0, x0, row, n, run);
+        write(codec, states, line, x0, n, run);
+    };
 
     for (int row = yFirst; row <= yLast; ++row) {
         const std::int64_t py = std::int64_t{row} * kSub;
@@ -1112,19 +1381,94 @@ void Rasterizer::Impl::Triangle(const RasterTarget& rt, const RasterDepth* depth
         for (std::int64_t start = lo; start < hi; start += kChunk) {
             const int x0 = static_cast<int>(start);
             const int n = static_cast<int>(std::min<std::int64_t>(kChunk, hi - start));
+            if (fused) {
+                fused(*image, AffineStart(ts, x0, row), line, x0, n);
+                continue;
+            }
             std::memset(span.live, 1, n);
             if (ts.perspective)
                 Interpolate<true>(ts, x0, row, n, span);
             else
                 Interpolate<false>(ts, x0, row, n, span);
-            if (sample)
-                sample(*image, states, n, span);
-            combine(image != nullptr && image->hasAlpha, n, span);
-            if (useDepth)
-                DepthTest(*depth, states, ts.z, x0 - ts.x0, row - ts.y0, x0, row, n, span);
-            write(codec, states, line, x0, n, span);
+            stages(span, line, x0, row, n);
         }
     }
+}
+
+void Rasterizer::Impl::Choose(const RasterTarget& rt, const RasterDepth* depth,
+                              const RasterStates& states, const TexelImage* image) {
+    pipeline = Pipeline{};
+    TexMode mode = TexMode::None;
+    if (image != nullptr) {
+        const int w = image->source.width, h = image->source.height;
+        const bool fastWrap = states.addressU == D3DTADDRESS_WRAP &&
+                              states.addressV == D3DTADDRESS_WRAP &&
+                              std::has_single_bit(unsigned(w)) && std::has_single_bit(unsigned(h));
+        const KeyKind key = !(image->keyed && image->anyTransparent) ? KeyKind::None
+                            : image->hasAlpha                        ? KeyKind::List
+                                                                     : KeyKind::Marker;
+        pipeline.sample[0] = PickSample(false, fastWrap, key);
+        pipeline.sample[1] = PickSample(true, fastWrap, key);
+        switch (states.textureBlend) {
+        case D3DTBLEND_DECAL:
+        case D3DTBLEND_DECALMASK:
+        case D3DTBLEND_COPY:
+            mode = TexMode::Decal;
+            break;
+        case D3DTBLEND_DECALALPHA:
+            mode = TexMode::DecalAlpha;
+            break;
+        case D3DTBLEND_MODULATEALPHA:
+            mode = TexMode::ModulateAlpha;
+            break;
+        default:
+            mode = TexMode::Modulate;
+            break;
+        }
+        pipeline.textureAlpha = image->hasAlpha;
+    }
+    pipeline.combine = PickCombine(mode);
+
+    BlendKind blend = BlendKind::Off;
+    if (states.blendEnable) {
+        if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ZERO)
+            blend = BlendKind::Off;
+        else if (states.srcBlend == D3DBLEND_ONE && states.destBlend == D3DBLEND_ONE)
+            blend = BlendKind::Add;
+        else if ((states.srcBlend == D3DBLEND_SRCALPHA &&
+                  states.destBlend == D3DBLEND_INVSRCALPHA) ||
+                 states.srcBlend == D3DBLEND_BOTHSRCALPHA)
+            blend = BlendKind::Alpha;
+        else
+            blend = BlendKind::Generic;
+    }
+    const bool rgb565 = rt.format == RasterFormat{16, 0xF800, 0x07E0, 0x001F, 0};
+    switch (rt.format.BytesPerPixel()) {
+    case 1:
+        pipeline.write = PickWrite<1>(blend);
+        break;
+    case 2:
+        pipeline.write = blend == BlendKind::Add && rgb565 ? &WriteAdd565 : PickWrite<2>(blend);
+        break;
+    case 3:
+        pipeline.write = PickWrite<3>(blend);
+        break;
+    default:
+        pipeline.write = PickWrite<4>(blend);
+        break;
+    }
+    const bool useDepth = depth != nullptr && states.zEnable;
+    if (useDepth)
+        pipeline.depth = PickDepth(states.zFunc, depth->bitsPerCell == 32, states.zWrite);
+#if defined(__x86_64__)
+    // The fused loop covers the Direct3D test's own case: bilinear, wrapped, modulated into
+    // 5-6-5, opaque or added, without a depth test.
+    if (wide && image != nullptr && !image->padded.empty() && mode == TexMode::Modulate &&
+        !useDepth && rgb565 && (blend == BlendKind::Off || blend == BlendKind::Add) &&
+        states.addressU == D3DTADDRESS_WRAP && states.addressV == D3DTADDRESS_WRAP &&
+        !(image->keyed && image->anyTransparent && image->hasAlpha))
+        pipeline.fused[1] = PickFused(blend == BlendKind::Add, image->keyed && image->anyTransparent);
+#endif
 }
 
 bool Rasterizer::Draw(const RasterTarget& target, const RasterDepth* depth,
@@ -1161,6 +1505,9 @@ bool Rasterizer::Draw(const RasterTarget& target, const RasterDepth* depth,
         if (tb == 8 || tb == 16 || tb == 24 || tb == 32)
             image = &impl_->TexelsFor(*texture, states.colorKeyEnable && texture->hasColorKey);
     }
+
+    impl_->wide = WideVectorsInUse();
+    impl_->Choose(target, depth, states, image);
 
     auto triangle = [&](DWORD a, DWORD b, DWORD c) {
         const D3DTLVERTEX& va = vertices[a];

@@ -8,6 +8,7 @@
 // the top-left rule, so triangles sharing an edge neither leave gaps nor overlap.
 #include "d3dtypes.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace directx {
@@ -56,6 +57,10 @@ struct RasterTexture {
     bool hasColorKey = false;
     DWORD keyLow = 0;
     DWORD keyHigh = 0;
+    // A stamp that changes whenever the texels do and is never given to other texels (a
+    // surface's change counter). With 0 the texels are compared with the converted copy on
+    // every draw instead.
+    std::uint64_t version = 0;
 };
 
 // The render states the rasteriser honours, with Direct3D's defaults.
