@@ -451,6 +451,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         texture.height = plane.height;
         texture.format = FormatOf(surface->Format());
         texture.palette = surface->Palette() ? surface->Palette()->Colors() : nullptr;
+        texture.version = surface->Version();
         if (const DDCOLORKEY* key = surface->SourceColorKey()) {
             texture.hasColorKey = true;
             texture.keyLow = key->dwColorSpaceLowValue;
@@ -481,6 +482,10 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         depth = DescribeDepth(*depthSurface);
     rasterizer_.Draw(target, depthSurface ? &depth : nullptr, rs, current_->Rect(), type,
                      static_cast<const D3DTLVERTEX*>(vertices), count);
+    // The target may be another draw's texture.
+    target_->Touch();
+    if (depthSurface && rs.zEnable && rs.zWrite)
+        depthSurface->Touch();
     return D3D_OK;
 }
 
@@ -555,6 +560,10 @@ HRESULT SoftViewport::Clear(DWORD count, LPD3DRECT rects, DWORD flags) {
         if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
             Rasterizer::ClearDepth(depth, r, 1.0f);
     }
+    if (flags & D3DCLEAR_TARGET)
+        targetSurface->Touch();
+    if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
+        depthSurface->Touch();
     return D3D_OK;
 }
 
@@ -614,6 +623,7 @@ HRESULT SoftTexture::Load(IDirect3DTexture2* lpSource) {
     const std::size_t rowBytes = static_cast<std::size_t>(from.width) * from.bytesPerPixel;
     for (int y = 0; y < from.height; ++y)
         std::memcpy(to.Row(y), from.Row(y), rowBytes);
+    surface_->Touch();
     // A palettised texture brings its colours along.
     if (SoftPalette* palette = source->Palette()) {
         if (SoftPalette* own = surface_->Palette(); own && own != palette) {

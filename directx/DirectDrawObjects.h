@@ -8,6 +8,7 @@
 #include "ComObject.h"
 #include "ddraw.h"
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -268,6 +269,10 @@ public:
     static std::function<void(SoftSurface&)> onDelete;
     // The source colour key, when one is set.
     const DDCOLORKEY* SourceColorKey() const { return hasSourceKey_ ? &sourceKey_ : nullptr; }
+    // A stamp that changes with every write to the pixels and is never given to another
+    // content of any surface, so a converted copy (a texture's) knows when it is stale.
+    std::uint64_t Version() const { return version_; }
+    void Touch();
 
 private:
     ~SoftSurface() override;
@@ -321,6 +326,7 @@ private:
     };
     std::vector<Deferred> deferred_;
     bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
+    std::uint64_t version_ = 0;
 };
 
 } // namespace directx

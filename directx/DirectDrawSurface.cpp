@@ -3,6 +3,7 @@
 #include "DirectDrawObjects.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -44,6 +45,12 @@ SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
         static_cast<LONG>((static_cast<std::int64_t>(width_) * format_.BytesPerPixel() + 7) & ~7LL);
     bits_.assign(static_cast<std::size_t>(pitch_) * height_, 0);
     gdiBits_ = bits_.data();
+    Touch();
+}
+
+void SoftSurface::Touch() {
+    static std::atomic<std::uint64_t> stamps{0};
+    version_ = ++stamps;
 }
 
 std::function<void(SoftSurface&)> SoftSurface::onDelete;
@@ -130,6 +137,7 @@ std::vector<SoftSurface*> SoftSurface::Chain() {
 }
 
 void SoftSurface::Changed(const RECT& rect) {
+    Touch();
     if (owner_ && VisiblePrimary())
         owner_->Present(*this, rect);
 }
@@ -223,6 +231,7 @@ void SoftSurface::Settle() {
             StretchRect(target, d.dest, d.visible, d.Plane(), from, ColorKeyRange{}, false, false);
         }
     }
+    Touch();
 }
 
 bool SoftSurface::ClipArea(RECT* area) const {
@@ -428,6 +437,8 @@ HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) 
     // the last the old front's. No wait for a vertical blank.
     for (std::size_t k = 0; k + 1 < chain.size(); ++k)
         chain[k]->bits_.swap(chain[k + 1]->bits_);
+    for (SoftSurface* s : chain)
+        s->Touch();
     Changed(Bounds());
     return DD_OK;
 }

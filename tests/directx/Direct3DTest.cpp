@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -849,5 +851,75 @@ TEST_F(Direct3DTest, DrawingStaysInsideTheCurrentViewport) {
                                     DWORD(y) >= c.y && DWORD(y) < c.y + c.height;
                 ASSERT_EQ(ReadPixel(target, x, y), inside ? 0xFFFFu : 0u) << x << "," << y;
             }
+    }
+}
+
+TEST_F(Direct3DTest, ATextureRewrittenByAnyRouteIsDrawnAnew) {
+    Scene(8, 8);
+    DDPIXELFORMAT f565 = TextureFormat(16, 0xF800, 0x07E0, 0x001F);
+    IDirectDrawSurface* tex =
+        Keep(Surface(4, 4, DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE | kSystem, 16, &f565));
+    IDirectDrawSurface* green = Keep(Surface(4, 4, DDSCAPS_TEXTURE | kSystem, 16, &f565));
+    DDBLTFX fill = FillFx(0x07E0);
+    ASSERT_EQ(green->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fill), DD_OK);
+    IDirect3DTexture2 *texture = nullptr, *greenTexture = nullptr;
+    ASSERT_EQ(tex->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture)), DD_OK);
+    Keep(texture);
+    ASSERT_EQ(green->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&greenTexture)),
+              DD_OK);
+    Keep(greenTexture);
+    D3DTEXTUREHANDLE handle = 0;
+    ASSERT_EQ(texture->GetHandle(device, &handle), DD_OK);
+    ASSERT_EQ(device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, handle), DD_OK);
+    auto draw = [&] {
+        auto quad = Rect(0, 0, 8, 8, 0xFFFFFFFF);
+        ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(), 4, 0),
+                  DD_OK);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> rewrite;
+        DWORD expected; // the pixel over texel (0, 0)
+    } cases[] = {
+        {"Lock and Unlock", [&] { WritePixel(tex, 0, 0, 0x001F); }, 0x001F},
+        {"colour fill", [&] {
+             DDBLTFX fx = FillFx(0xF800);
+             ASSERT_EQ(tex->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
+         }, 0xF800},
+        {"BltFast", [&] { ASSERT_EQ(tex->BltFast(0, 0, green, nullptr, 0), DD_OK); }, 0x07E0},
+        {"GetDC", [&] {
+             HDC dc = nullptr;
+             ASSERT_EQ(tex->GetDC(&dc), DD_OK);
+             QPainter(DeviceContextImage(dc)).fillRect(0, 0, 4, 4, Qt::white);
+             ASSERT_EQ(tex->ReleaseDC(dc), DD_OK);
+         }, 0xFFFF},
+        {"Load", [&] {
+             WritePixel(green, 0, 0, 0x0010);
+             ASSERT_EQ(texture->Load(greenTexture), DD_OK);
+         }, 0x0010},
+        // The texture becomes the target of a draw of its own texels, tinted black.
+        {"drawn into", [&] {
+             IDirect3DDevice2* onTexture = nullptr;
+             ASSERT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, tex, &onTexture), DD_OK);
+             Keep(onTexture);
+             IDirect3DViewport2* view = nullptr;
+             ASSERT_EQ(d3d->CreateViewport(&view, nullptr), DD_OK);
+             Keep(view);
+             ASSERT_EQ(onTexture->AddViewport(view), DD_OK);
+             ASSERT_EQ(onTexture->SetCurrentViewport(view), DD_OK);
+             D3DVIEWPORT2 vp{44, 0, 0, 4, 4, 0, 0, 4, 4, 0, 1};
+             ASSERT_EQ(view->SetViewport2(&vp), DD_OK);
+             auto quad = Rect(0, 0, 4, 4, 0xFF000000);
+             ASSERT_EQ(onTexture->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(),
+                                                4, 0),
+                       DD_OK);
+         }, 0x0000},
+    };
+    draw();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.rewrite();
+        draw();
+        EXPECT_EQ(ReadPixel(target, 0, 0), c.expected);
     }
 }

@@ -643,6 +643,28 @@ TEST(Rasterizer, ATextureChangedBetweenDrawsIsSeenAnew) {
     EXPECT_EQ(img.Get(0, 0), 0x0000FFu);
 }
 
+TEST(Rasterizer, AVersionedTextureIsConvertedAgainOnlyWhenItsVersionChanges) {
+    Image tex(kXRGB8888, 4, 4);
+    for (int i = 0; i < 16; ++i)
+        tex.Set(i % 4, i / 4, 0x0000FF);
+    RasterTexture texture = tex.Texture();
+    texture.version = 7;
+    RasterStates s;
+    s.texture = &texture;
+    Rasterizer r;
+    Image img(kXRGB8888, 8, 8);
+    const auto v = Square(4, 4, 4, 0, 0xFFFFFFFF);
+    const std::uint32_t expected[] = {0x0000FF, 0x0000FF, 0x00FF00};
+    for (int step = 0; step < 3; ++step) {
+        if (step == 1)
+            tex.Set(1, 1, 0x00FF00); // unannounced: the converted copy stands
+        if (step == 2)
+            texture.version = 8;
+        r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
+        EXPECT_EQ(img.Get(3, 3), expected[step]) << step;
+    }
+}
+
 TEST(Rasterizer, RefusesWhatItCannotDraw) {
     Image img(kXRGB8888, 8, 8);
     RasterStates s;
