@@ -1,6 +1,7 @@
 // The software Direct3D rasteriser's fill rate and the Direct3D test's heaviest frame, with
 // SDL 2's software renderer drawing the same quad in the same run as the yardstick.
 #include "Headline.h"
+#include "QuadScene.h"
 #include "directx/Rasterizer.h"
 #include "directx/d3d.h"
 
@@ -18,73 +19,7 @@ using namespace directx;
 
 namespace {
 
-constexpr int kSize = 400;
-constexpr int kTexture = 256;
-constexpr DWORD kTint = 0xFFC0A080;
-
-const RasterFormat kRGB565{16, 0xF800, 0x07E0, 0x001F, 0};
-
-// A 256 x 256 5-6-5 picture with some structure, so filtering has work to do.
-std::vector<std::uint16_t> TexturePixels() {
-    std::vector<std::uint16_t> pixels(kTexture * kTexture);
-    for (int y = 0; y < kTexture; ++y)
-        for (int x = 0; x < kTexture; ++x) {
-            const int r = (x * 31 / 255) ^ (y & 7), g = (y * 63 / 255), b = ((x + y) & 31);
-            pixels[y * kTexture + x] = static_cast<std::uint16_t>((r << 11) | (g << 5) | b);
-        }
-    return pixels;
-}
-
-struct Scene {
-    std::vector<std::uint16_t> texels = TexturePixels();
-    std::vector<std::uint16_t> target = std::vector<std::uint16_t>(kSize * kSize);
-    RasterTexture texture;
-    RasterTarget rt;
-    RasterStates states;
-    Rasterizer rasterizer;
-
-    Scene() {
-        texture.bits = reinterpret_cast<const BYTE*>(texels.data());
-        texture.pitch = kTexture * 2;
-        texture.width = texture.height = kTexture;
-        texture.format = kRGB565;
-        // The engine keys its textures on their top-left texel, which is 0 here.
-        texture.hasColorKey = true;
-        texture.keyLow = texture.keyHigh = texels[0];
-        rt = {reinterpret_cast<BYTE*>(target.data()), kSize * 2, kSize, kSize, kRGB565, nullptr};
-        states.texture = &texture;
-        states.magFilter = states.minFilter = D3DFILTER_LINEAR;
-        states.textureBlend = D3DTBLEND_MODULATE;
-        states.blendEnable = true;
-        states.srcBlend = states.destBlend = D3DBLEND_ONE;
-        states.colorKeyEnable = true;
-    }
-};
-
-D3DTLVERTEX Vertex(float x, float y, DWORD color, float u, float v) {
-    return {x, y, 2.0f, 0.5f, color, 0, u, v};
-}
-
-// The engine's spinning square: TL, TR, BL, BR of a square of half-size h at angle a (4096ths
-// of a turn) around the target's centre.
-void SpinningSquare(D3DTLVERTEX out[4], float half, DWORD angle, DWORD color) {
-    const double a = (angle & 4095) * std::numbers::pi / 2048;
-    const double bx = half * std::sin(a), by = -half * std::cos(a);
-    const double ex = -by, ey = bx;
-    const double c = kSize / 2.0;
-    out[0] = Vertex(float(c + bx - ex), float(c + by - ey), color, 0, 0);
-    out[1] = Vertex(float(c + bx + ex), float(c + by + ey), color, 1, 0);
-    out[2] = Vertex(float(c - bx - ex), float(c - by - ey), color, 0, 1);
-    out[3] = Vertex(float(c - bx + ex), float(c - by + ey), color, 1, 1);
-}
-
-const D3DRECT kViewport{0, 0, kSize, kSize};
-
-void DrawQuad(Scene& scene) {
-    const D3DTLVERTEX quad[4] = {Vertex(0, 0, kTint, 0, 0), Vertex(kSize, 0, kTint, 1, 0),
-                                 Vertex(0, kSize, kTint, 0, 1), Vertex(kSize, kSize, kTint, 1, 1)};
-    scene.rasterizer.Draw(scene.rt, nullptr, scene.states, kViewport, D3DPT_TRIANGLESTRIP, quad, 4);
-}
+using namespace quad;
 
 // SDL 2's software renderer on a 16-bit surface, with the same texture, tint and blend.
 struct SdlScene {

@@ -24,6 +24,7 @@ test_packages=(
 )
 bench_packages=(
   libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev
+  libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
 )
 
 groups=("$@")
