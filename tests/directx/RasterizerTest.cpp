@@ -1,3 +1,4 @@
+#include "directx/Blit.h"
 #include "directx/Rasterizer.h"
 
 #include "RasterReference.h"
@@ -641,6 +642,49 @@ TEST(Rasterizer, ATextureChangedBetweenDrawsIsSeenAnew) {
     r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
     EXPECT_EQ(img.Get(3, 3), 0x00FF00u);
     EXPECT_EQ(img.Get(0, 0), 0x0000FFu);
+}
+
+TEST(Rasterizer, TheVectorLoopDrawsTheSameBytesAsTheStageFunctions) {
+    AllowWideVectors(true);
+    if (!WideVectorsInUse())
+        GTEST_SKIP() << "no AVX2";
+    struct Case {
+        const char* name;
+        RasterFormat textureFormat;
+        bool keyed, add;
+        DWORD tint;
+    } cases[] = {
+        {"keyed 5-6-5, added", kRGB565, true, true, 0xFFC0A080},
+        {"keyed 5-6-5, opaque", kRGB565, true, false, 0x80FF40FF},
+        {"plain 5-6-5, added", kRGB565, false, true, 0x00FFFF00},
+        {"alpha texture, added", kARGB8888, false, true, 0x88888888},
+        {"alpha texture, opaque", kARGB4444, false, false, 0xFFFFFFFF},
+    };
+    for (const Case& c : cases) {
+        Image tex = RandomTexture(c.textureFormat, 32, 16, 7, c.keyed);
+        RasterTexture texture = tex.Texture();
+        texture.hasColorKey = c.keyed;
+        RasterStates s;
+        s.texture = &texture;
+        s.colorKeyEnable = c.keyed;
+        s.magFilter = s.minFilter = D3DFILTER_LINEAR;
+        s.blendEnable = c.add;
+        s.srcBlend = s.destBlend = D3DBLEND_ONE;
+        for (double degrees : {0.0, 17.0, 45.0, 200.0}) {
+            Image plain = RandomTexture(kRGB565, 77, 61, 3), wide = plain;
+            // Reaching past the target's edges, so runs of every length are cut.
+            auto v = Square(38, 30, 37.3, degrees, c.tint);
+            v[1].color = 0xFF102030;
+            for (bool allowed : {false, true}) {
+                AllowWideVectors(allowed);
+                Image& img = allowed ? wide : plain;
+                Rasterizer r;
+                r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
+            }
+            ASSERT_TRUE(plain.bits == wide.bits) << c.name << " at " << degrees << " degrees";
+        }
+    }
+    AllowWideVectors(true);
 }
 
 TEST(Rasterizer, AVersionedTextureIsConvertedAgainOnlyWhenItsVersionChanges) {
