@@ -262,36 +262,25 @@ namespace {
 // Source positions for target positions first, first + 1, ... of a stretch of size s onto
 // size d: floor(i * s / d), stepped exactly as a whole and a remainder part, so no pixel
 // pays for a division. Mirrored positions count from the far end.
-void StretchSteps(std::int64_t first, std::int64_t count, std::int64_t s, std::int64_t d,
-                  bool mirror, std::vector<LONG>& out) {
-    out.resize(static_cast<std::size_t>(count));
-    std::int64_t q = first * s / d, r = first * s % d;
-    const std::int64_t dq = s / d, dr = s % d;
-    for (std::int64_t i = 0; i < count; ++i) {
-        out[static_cast<std::size_t>(i)] = static_cast<LONG>(mirror ? s - 1 - q : q);
-        q += dq;
-        r += dr;
-        if (r >= d) {
-            ++q;
-            r -= d;
+class StretchStep {
+public:
+    StretchStep(std::int64_t first, std::int64_t s, std::int64_t d, bool mirror)
+        : q_(first * s / d), r_(first * s % d), dq_(s / d), dr_(s % d), d_(d),
+          last_(mirror ? s - 1 : 0), sign_(mirror ? -1 : 1) {}
+    LONG Position() const { return static_cast<LONG>(last_ + sign_ * q_); }
+    void Next() {
+        q_ += dq_;
+        r_ += dr_;
+        if (r_ >= d_) {
+            ++q_;
+            r_ -= d_;
         }
     }
-}
 
-struct StretchTables {
-    std::vector<LONG> columns; // source column of each visible target column
-    std::vector<LONG> rows;    // source row of each visible target row
+private:
+    std::int64_t q_, r_;
+    const std::int64_t dq_, dr_, d_, last_, sign_;
 };
-
-StretchTables& Tables(const RECT& full, const RECT& visible, const RECT& src, bool mirrorX,
-                      bool mirrorY) {
-    thread_local StretchTables tables;
-    StretchSteps(visible.left - full.left, visible.right - visible.left, src.right - src.left,
-                 full.right - full.left, mirrorX, tables.columns);
-    StretchSteps(visible.top - full.top, visible.bottom - visible.top, src.bottom - src.top,
-                 full.bottom - full.top, mirrorY, tables.rows);
-    return tables;
-}
 
 // One row per source row: a target row that shows the same source row as the one above it
 // is a copy of that one, unless keyed pixels leave the target showing through.
@@ -299,29 +288,27 @@ template <typename T>
 void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible,
                  const PixelPlane& source, const RECT& src, const ColorKeyRange& key, bool mirrorX,
                  bool mirrorY) {
-    const StretchTables& tables = Tables(full, visible, src, mirrorX, mirrorY);
-    const LONG* columns = tables.columns.data();
     const LONG width = visible.right - visible.left;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(T);
     const DWORD range = key.high - key.low;
-    for (LONG y = visible.top; y < visible.bottom; ++y) {
-        const LONG sy = tables.rows[static_cast<std::size_t>(y - visible.top)];
+    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top,
+                     mirrorY);
+    LONG previous = -1;
+    for (LONG y = visible.top; y < visible.bottom; ++y, rows.Next()) {
+        const LONG sy = rows.Position();
         T* trow = reinterpret_cast<T*>(target.Row(y)) + visible.left;
-        if (!key.enabled && y > visible.top &&
-            sy == tables.rows[static_cast<std::size_t>(y - 1 - visible.top)]) {
+        if (!key.enabled && sy == previous) {
             std::memcpy(trow, reinterpret_cast<const T*>(target.Row(y - 1)) + visible.left,
                         rowBytes);
             continue;
         }
+        previous = sy;
         const T* srow = reinterpret_cast<const T*>(source.Row(src.top + sy)) + src.left;
-        if (!key.enabled) {
-            for (LONG i = 0; i < width; ++i)
-                trow[i] = srow[columns[i]];
-            continue;
-        }
-        for (LONG i = 0; i < width; ++i) {
-            const T value = srow[columns[i]];
-            if (static_cast<DWORD>((value & key.colorBits) - key.low) > range)
+        StretchStep columns(visible.left - full.left, src.right - src.left,
+                            full.right - full.left, mirrorX);
+        for (LONG i = 0; i < width; ++i, columns.Next()) {
+            const T value = srow[columns.Position()];
+            if (!key.enabled || static_cast<DWORD>((value & key.colorBits) - key.low) > range)
                 trow[i] = value;
         }
     }
@@ -330,20 +317,24 @@ void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible
 void StretchRows24(const PixelPlane& target, const RECT& full, const RECT& visible,
                    const PixelPlane& source, const RECT& src, const ColorKeyRange& key,
                    bool mirrorX, bool mirrorY) {
-    const StretchTables& tables = Tables(full, visible, src, mirrorX, mirrorY);
     const LONG width = visible.right - visible.left;
-    for (LONG y = visible.top; y < visible.bottom; ++y) {
-        const LONG sy = tables.rows[static_cast<std::size_t>(y - visible.top)];
+    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top,
+                     mirrorY);
+    LONG previous = -1;
+    for (LONG y = visible.top; y < visible.bottom; ++y, rows.Next()) {
+        const LONG sy = rows.Position();
         BYTE* trow = target.Row(y) + visible.left * 3;
-        if (!key.enabled && y > visible.top &&
-            sy == tables.rows[static_cast<std::size_t>(y - 1 - visible.top)]) {
+        if (!key.enabled && sy == previous) {
             std::memcpy(trow, target.Row(y - 1) + visible.left * 3,
                         static_cast<std::size_t>(width) * 3);
             continue;
         }
+        previous = sy;
         const BYTE* srow = source.Row(src.top + sy) + src.left * 3;
-        for (LONG i = 0; i < width; ++i) {
-            const BYTE* p = srow + tables.columns[static_cast<std::size_t>(i)] * 3;
+        StretchStep columns(visible.left - full.left, src.right - src.left,
+                            full.right - full.left, mirrorX);
+        for (LONG i = 0; i < width; ++i, columns.Next()) {
+            const BYTE* p = srow + columns.Position() * 3;
             if (key.enabled && Load24(p) - key.low <= key.high - key.low)
                 continue;
             std::memcpy(trow + i * 3, p, 3);
