@@ -1,6 +1,7 @@
-// The test window's frames allocate nothing once running: every allocation of the process is
-// counted while a frame runs. Its own program, so the counting operator new replaces the
-// global one nowhere else.
+// The test window's frames allocate nothing once running: every allocation of the thread
+// that draws is counted while a frame runs (the presenter, like the display hardware it
+// plays, works beside the test on a thread of its own). Its own program, so the counting
+// operator new replaces the global one nowhere else.
 #include "directx/DisplayAdapter.h"
 #include "engine/dddd_log.h"
 #include "forms/Controls.h"
@@ -18,11 +19,11 @@
 
 namespace {
 
-std::atomic<bool> counting{false};
+thread_local bool counting = false;
 std::atomic<long> allocations{0};
 
 void* Allocate(std::size_t size) {
-    if (counting.load(std::memory_order_relaxed))
+    if (counting)
         allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1))
         return p;
@@ -30,7 +31,7 @@ void* Allocate(std::size_t size) {
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t align) {
-    if (counting.load(std::memory_order_relaxed))
+    if (counting)
         allocations.fetch_add(1, std::memory_order_relaxed);
     const std::size_t a = static_cast<std::size_t>(align);
     if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
