@@ -28,6 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The most a request line, its headers and its body may take together.
+constexpr std::size_t kRequestBytes = 64 * 1024 + kRankBodyLimit;
+
 // Set on the accepting thread while it turns a connection away.
 thread_local bool turningAway = false;
 
@@ -62,11 +65,6 @@ public:
         ready_.notify_all();
         for (std::thread& t : threads_)
             t.join();
-    }
-
-    bool HasWaiting() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return !jobs_.empty();
     }
 
 private:
@@ -127,8 +125,12 @@ class DeadlineStream : public httplib::Stream {
 public:
     DeadlineStream(int sock, std::chrono::milliseconds timeout) : sock_(sock), timeout_(timeout) {}
 
-    void StartRequest(std::chrono::milliseconds allowed) { deadline_ = Clock::now() + allowed; }
+    void StartRequest(std::chrono::milliseconds allowed) {
+        deadline_ = Clock::now() + allowed;
+        taken_ = 0;
+    }
     bool Buffered() const { return begin_ < end_; }
+    bool Spent() const { return spent_; }
 
     bool is_readable() const override {
         return Buffered() || Wait(sock_, POLLIN, timeout_, deadline_);
@@ -149,6 +151,12 @@ public:
             end_ = static_cast<std::size_t>(n);
         }
         const std::size_t n = std::min(size, end_ - begin_);
+        // The library keeps every header line it reads: a request may not grow without end.
+        taken_ += n;
+        if (taken_ > kRequestBytes) {
+            spent_ = true;
+            return -1;
+        }
         std::memcpy(ptr, buffer_ + begin_, n);
         begin_ += n;
         return static_cast<ssize_t>(n);
@@ -184,6 +192,8 @@ private:
     Clock::time_point deadline_ = Clock::now();
     char buffer_[4096];
     std::size_t begin_ = 0, end_ = 0;
+    std::size_t taken_ = 0; // bytes of the request in progress
+    bool spent_ = false;    // a request went over kRequestBytes: the connection is done
 };
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
@@ -264,10 +274,7 @@ public:
                            std::chrono::system_clock::now().time_since_epoch())
                     .count();
             };
-        new_task_queue = [this] {
-            pool_ = new BoundedPool(options_.workers, options_.waiting);
-            return pool_;
-        };
+        new_task_queue = [this] { return new BoundedPool(options_.workers, options_.waiting); };
         set_payload_max_length(kRankBodyLimit);
         set_default_headers({
             {"X-Content-Type-Options", "nosniff"},
@@ -324,16 +331,13 @@ private:
             ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             DeadlineStream stream(sock, options_.readTimeout);
             for (int served = 0; served < options_.keepAliveRequests; ++served) {
-                // Idle between requests; no waiting at all while others queue for a worker.
-                if (served > 0 && !stream.Buffered()) {
-                    const auto idle = pool_->HasWaiting() ? std::chrono::milliseconds(0) : options_.keepAlive;
-                    if (!Wait(sock, POLLIN, idle, Clock::now() + idle))
-                        break;
-                }
+                if (served > 0 && !stream.Buffered() &&
+                    !Wait(sock, POLLIN, options_.keepAlive, Clock::now() + options_.keepAlive))
+                    break;
                 stream.StartRequest(options_.requestDeadline);
                 bool closed = false;
                 const bool last = served + 1 == options_.keepAliveRequests || !is_running();
-                if (!process_request(stream, last, closed, nullptr) || closed)
+                if (!process_request(stream, last, closed, nullptr) || closed || stream.Spent())
                     break;
             }
         }
@@ -385,7 +389,6 @@ private:
     RankStore& store_;
     RankServerOptions options_;
     PageCache cache_;
-    BoundedPool* pool_ = nullptr; // owned by the library while it listens
 };
 
 RankServer::RankServer(RankStore& store, RankServerOptions options)

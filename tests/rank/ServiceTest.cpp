@@ -284,6 +284,14 @@ TEST_P(RankService, SlowClientsAndTooManyConnections) {
     }
     EXPECT_TRUE(cut);
     ::close(slow);
+    // Headers without end are cut off too, however fast they come.
+    const int flood = Connect(port_);
+    std::string headers = head;
+    for (int i = 0; i < 1000; ++i)
+        headers += "X-" + std::to_string(i) + ": " + std::string(100, 'a') + "\r\n";
+    ::send(flood, headers.data(), headers.size(), MSG_NOSIGNAL);
+    EXPECT_EQ(ReadAll(flood).find("200 OK"), std::string::npos);
+    ::close(flood);
 
     // One connection served and kept open holds the worker, a second waits, a third is turned away.
     const int held = Connect(port_);
