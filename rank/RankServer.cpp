@@ -317,6 +317,10 @@ public:
 
     RankServerOptions& Options() { return options_; }
 
+    // The library listens with a backlog of 5: a burst of new connections would wait for SYN
+    // retries. Listening again widens it.
+    void WidenBacklog() { ::listen(svr_sock_, 511); }
+
 private:
     bool process_and_close_socket(socket_t sock) override {
         if (turningAway) {
@@ -397,10 +401,12 @@ RankServer::RankServer(RankStore& store, RankServerOptions options)
 RankServer::~RankServer() = default;
 
 int RankServer::Bind() {
-    const int port = http_->Options().port;
-    if (port == 0)
-        return http_->bind_to_any_port(http_->Options().host);
-    return http_->bind_to_port(http_->Options().host, port) ? port : -1;
+    const int wanted = http_->Options().port;
+    const int port = wanted == 0 ? http_->bind_to_any_port(http_->Options().host)
+                                 : (http_->bind_to_port(http_->Options().host, wanted) ? wanted : -1);
+    if (port > 0)
+        http_->WidenBacklog();
+    return port;
 }
 
 bool RankServer::Serve() {
