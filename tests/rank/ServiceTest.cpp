@@ -22,6 +22,9 @@
 namespace {
 
 enum class Backend { SQLite, PostgreSQL };
+void PrintTo(Backend b, std::ostream* os) {
+    *os << (b == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}
 
 PostgresServer& Postgres() {
     static PostgresServer server;
