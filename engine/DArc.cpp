@@ -217,8 +217,8 @@ std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32
     };
 
     // Grown as bytes are really produced: the stated size alone never decides an allocation.
-    std::vector<std::uint8_t> output;
-    output.reserve(std::min(limit, input.size() * 4 + 4096));
+    std::vector<std::uint8_t> output(std::min(limit, input.size() * 4 + 4096));
+    std::size_t written = 0;
 
     std::array<std::uint8_t, 256> left{};
     std::array<std::uint8_t, 256> right{};
@@ -270,9 +270,12 @@ std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32
             else
                 break;
             if (left[b] == b) {
-                if (output.size() == limit)
-                    throw tooLong();
-                output.push_back(b);
+                if (written == output.size()) {
+                    if (written == limit)
+                        throw tooLong();
+                    output.resize(std::min(limit, written * 2));
+                }
+                output[written++] = b;
             } else {
                 if (depth + 2 > kStackDepth)
                     throw EQDAError("圧縮データの展開が " + IntToStr(kStackDepth) +
@@ -282,8 +285,8 @@ std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32
             }
         }
     }
-    if (output.size() != limit)
-        throw EQDAError("圧縮データの展開結果（" + IntToStr(std::int64_t(output.size())) +
+    if (written != limit)
+        throw EQDAError("圧縮データの展開結果（" + IntToStr(std::int64_t(written)) +
                         " バイト）が指定のサイズ（" + IntToStr(expandedSize) +
                         " バイト）に足りません");
     return std::make_unique<TMemoryStream>(std::move(output));
