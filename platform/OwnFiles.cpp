@@ -18,15 +18,21 @@ enum SlotState : int { kFree, kTaken, kLive };
 // Fixed storage the handler can read without allocating or locking.
 char paths[kSlots][PATH_MAX];
 std::atomic<int> states[kSlots];
+// Set while the main thread makes or removes a file. The signals are held back there, but
+// the kernel may hand one to another thread, whose handler then waits for the step to end
+// so that a file just made is known and removed too.
+std::atomic<int> changing{0};
 
 extern "C" void RemoveOwnFilesAndExit(int signal) {
+    for (long spins = 0; changing.load() > 0 && spins < 1000000000L; ++spins) {
+    }
     for (int i = 0; i < kSlots; ++i)
         if (states[i].load() == kLive)
             ::unlink(paths[i]);
     ::_exit(128 + signal);
 }
 
-// Holds the three signals back in this thread while it lives.
+// Holds the three signals back in this thread while it lives, and marks the step under way.
 class SignalsHeld {
 public:
     SignalsHeld() {
@@ -35,8 +41,12 @@ public:
         for (int s : kSignals)
             sigaddset(&set, s);
         pthread_sigmask(SIG_BLOCK, &set, &previous_);
+        ++changing;
     }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SignalsHeld() {
+        --changing;
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 

@@ -132,6 +132,12 @@ std::string DeepPairs() {
 }
 
 constexpr long kMostKb = 500 * 1024;
+// Times are the product's: a sanitizer or debug build is many times slower.
+#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__)
+constexpr double kMostSeconds = 15;
+#else
+constexpr double kMostSeconds = 120;
+#endif
 const QStringList kNoTest = {"--run", "--headless", "--tests", "disk", "--drive", "Q"};
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -163,7 +169,7 @@ TEST(HostileRun, OverLargeAndSpecialArchivesEndTheirLoadNotTheProgram) {
         EXPECT_TRUE(Contains(o.err, "zelka: the disk test produced no score")) << o.err;
         EXPECT_TRUE(Contains(o.out, "総合評価")) << c.what;
         EXPECT_LT(o.peakKb, kMostKb) << c.what;
-        EXPECT_LT(o.seconds, 15) << c.what;
+        EXPECT_LT(o.seconds, kMostSeconds) << c.what;
         QFile::remove(dir.filePath("Zelka.dat")); // a FIFO is no file to QTemporaryDir
     }
 }
@@ -233,7 +239,7 @@ TEST(HostileRun, ASignalDuringTheDiskTestRemovesItsFile) {
         EXPECT_TRUE(sent) << signal;
         EXPECT_EQ(o.exitCode, 128 + signal) << o.err;
         EXPECT_TRUE(QDir(home.path()).entryList({"test*"}, QDir::Files).isEmpty()) << signal;
-        EXPECT_LT(o.seconds, 10) << signal;
+        EXPECT_LT(o.seconds, kMostSeconds) << signal;
     }
 }
 
