@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -83,6 +84,10 @@ Outcome RunProgram(const QStringList& args, const QString& folder,
         const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid)
             break;
+        if (done < 0 && errno != EINTR) { // not ours to wait for any more: signal nothing
+            outcome.exitCode = -3;
+            return outcome;
+        }
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(limitSeconds)) {
             kill(pid, SIGKILL);
             wait4(pid, &status, 0, &usage);
