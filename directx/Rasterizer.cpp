@@ -909,6 +909,11 @@ ZELKA_AVX2 __m256i RunStep8(std::int64_t step) {
     return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(step) * 8u));
 }
 
+// The first (0x88) or second (0xDD) halves of the 64-bit lanes of a and b, in lane order.
+template <int Pick> ZELKA_AVX2 __m256i SplitPairs(__m256 a, __m256 b) {
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(a, b, Pick)), 0xD8);
+}
+
 // (a * wa + b * wb + 128) >> 8 in 16-bit lanes.
 ZELKA_AVX2 __m256i Mix16(__m256i a, __m256i b, __m256i wa, __m256i wb) {
     const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, wa), _mm256_mullo_epi16(b, wb));
@@ -1009,10 +1014,18 @@ __attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
         const __m256i fx = _mm256_and_si256(_mm256_srli_epi32(S, 8), byteMask);
         const __m256i fy = _mm256_and_si256(_mm256_srli_epi32(T, 8), byteMask);
         const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(row, strideV), col);
-        const __m256i c00 = _mm256_i32gather_epi32(base, at, 4);
-        const __m256i c10 = _mm256_i32gather_epi32(base + 1, at, 4);
-        const __m256i c01 = _mm256_i32gather_epi32(base + stride, at, 4);
-        const __m256i c11 = _mm256_i32gather_epi32(base + stride + 1, at, 4);
+        // Each tap and its right neighbour in one 64-bit load, then split into the left and
+        // right taps in pixel order.
+        const __m128i atLow = _mm256_castsi256_si128(at), atHigh = _mm256_extracti128_si256(at, 1);
+        const auto* top = reinterpret_cast<const long long*>(base);
+        const auto* bottom = reinterpret_cast<const long long*>(base + stride);
+        const __m256 top0 = _mm256_castsi256_ps(_mm256_i32gather_epi64(top, atLow, 4));
+        const __m256 top1 = _mm256_castsi256_ps(_mm256_i32gather_epi64(top, atHigh, 4));
+        const __m256 bottom0 = _mm256_castsi256_ps(_mm256_i32gather_epi64(bottom, atLow, 4));
+        const __m256 bottom1 = _mm256_castsi256_ps(_mm256_i32gather_epi64(bottom, atHigh, 4));
+        const __m256i c00 = SplitPairs<0x88>(top0, top1), c10 = SplitPairs<0xDD>(top0, top1);
+        const __m256i c01 = SplitPairs<0x88>(bottom0, bottom1);
+        const __m256i c11 = SplitPairs<0xDD>(bottom0, bottom1);
         const __m256i colorB = C[0], colorG = C[1], colorR = C[2];
         S = _mm256_add_epi32(S, dS);
         T = _mm256_add_epi32(T, dT);
