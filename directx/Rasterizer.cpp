@@ -947,10 +947,10 @@ ZELKA_AVX2 __m256i ScaleTo(__m256i v, short max) {
     return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(short(0x8081))), 7);
 }
 
-// floor(a / b) for 0 <= a < 2^25 and 0 < b <= 2^17: a single-precision quotient and one
-// correction step.
-ZELKA_AVX2 __m256i Divide(__m256i a, __m256i b) {
-    __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(b)));
+// floor(a / b) for 0 <= a < 2^24 and 0 < b <= 2^17, given 1 / b in single precision: the
+// product is off by at most one, which one correction step puts right.
+ZELKA_AVX2 __m256i Divide(__m256i a, __m256i b, __m256 inverse) {
+    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(a), inverse));
     const __m256i r = _mm256_sub_epi32(a, _mm256_mullo_epi32(q, b));
     q = _mm256_add_epi32(q, _mm256_srai_epi32(r, 31)); // r < 0: one less
     const __m256i over = _mm256_cmpgt_epi32(r, _mm256_sub_epi32(b, _mm256_set1_epi32(1)));
@@ -979,9 +979,10 @@ ZELKA_AVX2 void KeyedTaps(const __m256i tap[4], __m256i fx, __m256i fy, __m256i&
     drawn = _mm256_cmpgt_epi32(total, _mm256_set1_epi32(32767));
     const __m256i divisor = _mm256_max_epi32(total, _mm256_set1_epi32(1));
     const __m256i bias = _mm256_srli_epi32(total, 1);
+    const __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(divisor));
     __m256i q[3];
     for (int c = 0; c < 3; ++c)
-        q[c] = Divide(_mm256_add_epi32(sum[c], bias), divisor);
+        q[c] = Divide(_mm256_add_epi32(sum[c], bias), divisor, inverse);
     texRB = _mm256_or_si256(q[0], _mm256_slli_epi32(q[2], 16));
     texAG = q[1];
 }
