@@ -44,6 +44,7 @@ bench:
 	  -DZELKA_BUILD_RANK=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench
 	@$(BUILD)/bench/zelka_bench
+	@bench/screens.sh $(BUILD)
 
 # The ranking service on its default address with its SQLite file; RANK_ARGS adds options,
 # e.g. RANK_ARGS="--listen 0.0.0.0:8932" or RANK_ARGS="--db postgresql://user@host/db".

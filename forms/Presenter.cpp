@@ -296,6 +296,10 @@ void Presenter::Forget(QWidget* window) {
 void Presenter::Run() {
     using namespace std::chrono;
     std::unique_lock lock(mutex_);
+    // Where the window system scales in software, a push may take a good part of a refresh:
+    // the presenter then refreshes less often, keeping to a quarter of one processor.
+    constexpr int kIdleShare = 4;
+    steady_clock::time_point notBefore{};
     while (!stop_) {
         const auto pending = [this] {
             for (const auto& [window, screen] : screens_)
@@ -309,7 +313,8 @@ void Presenter::Run() {
         // The next refresh of the virtual display: the same grid of sixtieths of a second as
         // the vertical blank that WaitForVerticalBlank waits for.
         lock.unlock();
-        const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+        const auto now = duration_cast<milliseconds>(
+            std::max(steady_clock::now(), notBefore).time_since_epoch());
         const std::int64_t frame = now.count() * kRefreshRate / 1000 + 1;
         std::this_thread::sleep_until(steady_clock::time_point(
             milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
@@ -327,6 +332,7 @@ void Presenter::Run() {
         if (!x_)
             continue;
         lock.unlock();
+        const auto pushStart = steady_clock::now();
         {
             std::lock_guard shown(shownMutex);
             for (auto& [window, screen] : screens_)
@@ -335,6 +341,7 @@ void Presenter::Run() {
             // Round trip: the server has shown this refresh before the next is composed.
             free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
         }
+        notBefore = pushStart + (steady_clock::now() - pushStart) * kIdleShare;
         lock.lock();
     }
 }

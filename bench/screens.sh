@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Figures that need real screens: starts its own Xvfb servers (1024x768 and 3840x2160, depth
+# 24), runs the test frames with the presenter on each, and the GDI shapes beside x11perf's on
+# the small one, then prints one "name: value" line per ratio.
+#   bench/screens.sh [BUILD_DIR]
+set -euo pipefail
+build=${1:-build}
+bench=$(realpath "$build/bench/zelka_bench")
+for tool in Xvfb x11perf; do
+  command -v "$tool" >/dev/null || { echo "screens.sh: $tool is missing (scripts/setup.sh bench)" >&2; exit 1; }
+done
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# Starts an Xvfb of that size; its display name goes into the variable named second, once it
+# accepts clients.
+start_server() {
+  local size=$1 file="$tmp/display-$1"
+  Xvfb -displayfd 5 -screen 0 "${size}x24" -nolisten tcp 5>"$file" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    if [[ -s "$file" ]]; then
+      printf -v "$2" ':%s' "$(head -n1 "$file")"
+      return
+    fi
+    sleep 0.1
+  done
+  echo "screens.sh: Xvfb ${size} did not start" >&2
+  exit 1
+}
+start_server 1024x768 small
+start_server 3840x2160 large
+
+# One figure from a run's "name: value" lines.
+figure() { sed 's/\x1b\[[0-9;]*m//g' "$2" | awk -v n="$1:" '$1 == n { print $2 }'; }
+best() { printf '%s\n' "$@" | sort -g | tail -n1; }
+
+frames='^BM_(DirectDrawFrame|Direct3DPhase3Frame)$'
+dd_small=() dd_large=() d3d_small=() d3d_large=()
+share_large=0
+# Alternating rounds, the best of each kept: the machine's other load hits both sizes alike.
+for round in 1 2; do
+  for screen in small large; do
+    display=${!screen}
+    out="$tmp/frames-$screen-$round"
+    DISPLAY=$display QT_QPA_PLATFORM=xcb "$bench" --benchmark_filter="$frames" \
+      --benchmark_min_time=2 --benchmark_color=false >"$out" 2>/dev/null
+    dd=$(figure fps.ddraw_frame "$out")
+    d3d=$(figure fps.d3d_phase3_frame "$out")
+    if [[ $screen == small ]]; then dd_small+=("$dd") d3d_small+=("$d3d")
+    else
+      dd_large+=("$dd") d3d_large+=("$d3d")
+      for s in $(figure share.ddraw_present "$out") $(figure share.d3d_present "$out"); do
+        share_large=$(awk -v a="$share_large" -v b="$s" 'BEGIN { print (b > a) ? b : a }')
+      done
+    fi
+  done
+done
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.6g\n", a / b; else print "nan" }'; }
+echo "fps.ddraw_frame_1024x768: $(best "${dd_small[@]}")"
+echo "fps.ddraw_frame_3840x2160: $(best "${dd_large[@]}")"
+echo "fps.d3d_phase3_frame_1024x768: $(best "${d3d_small[@]}")"
+echo "fps.d3d_phase3_frame_3840x2160: $(best "${d3d_large[@]}")"
+echo "ratio.ddraw_score_4k_vs_1k: $(ratio "$(best "${dd_large[@]}")" "$(best "${dd_small[@]}")")"
+echo "ratio.d3d_score_4k_vs_1k: $(ratio "$(best "${d3d_large[@]}")" "$(best "${d3d_small[@]}")")"
+echo "ratio.present_on_test_thread: $share_large"
