@@ -7,7 +7,9 @@
 #include "platform/SysUtils.h"
 
 #include <QGuiApplication>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 QString MemoryText(ULONGLONG totalBytes) {
     const long double kb = std::nearbyint(static_cast<long double>(totalBytes) / 1024.0L);
@@ -37,14 +39,21 @@ QString WindowsVersionText(const OSVERSIONINFOA& version) {
            " Build " + field(version.dwBuildNumber);
 }
 
-QString ClockText(const TCounterSample& cycles, std::uint64_t milliseconds) {
+static long double ClockMHz(const TCounterSample& cycles, std::uint64_t milliseconds) {
     // Both counts become extended values as unsigned numbers, piece by 16-bit piece.
     const long double k = 65536.0L;
     const long double cycleCount = (cycles.High >> 16) * k * k * k +
                                    (cycles.High & 0xFFFF) * k * k + (cycles.Low >> 16) * k +
                                    (cycles.Low & 0xFFFF);
-    const long double mhz = cycleCount / static_cast<long double>(milliseconds) / 1000.0L;
-    return QString::fromStdString(FormatFloat("000.0000", mhz)) + "MHz";
+    return cycleCount / static_cast<long double>(milliseconds) / 1000.0L;
+}
+
+QString ClockText(const TCounterSample& cycles, std::uint64_t milliseconds) {
+    return QString::fromStdString(FormatFloat("000.0000", ClockMHz(cycles, milliseconds))) + "MHz";
+}
+
+bool CounterStartedWithSystem(const TCounterSample& cycles, std::uint64_t milliseconds) {
+    return milliseconds > 0 && ClockMHz(cycles, milliseconds) <= 10000.0L;
 }
 
 QString VideoDriverText(const std::string& systemIniValue,
@@ -95,5 +104,17 @@ void TForm1::ProbeSystem() {
     const std::uint64_t milliseconds = GetTickCount64();
     TCounterSample cycles;
     PentiumMMX1.Interval64(StampNow, StampRef, cycles);
-    EditHex2->setText(ClockText(cycles, milliseconds));
+    if (CounterStartedWithSystem(cycles, milliseconds)) {
+        EditHex2->setText(ClockText(cycles, milliseconds));
+        return;
+    }
+    // A virtual machine's counter may run from the host's start, not this system's; the
+    // quotient then names no real processor, so the counter's rate over a short wait stands in.
+    const std::uint64_t waitStart = GetTickCount64();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    TCounterSample later;
+    later.High = static_cast<DWORD>(PentiumMMX1.TimeStampHigh());
+    later.Low = static_cast<DWORD>(PentiumMMX1.TimeStampLow());
+    PentiumMMX1.Interval64(later, StampNow, cycles);
+    EditHex2->setText(ClockText(cycles, GetTickCount64() - waitStart));
 }

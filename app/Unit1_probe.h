@@ -18,6 +18,10 @@ QString WindowsVersionText(const OSVERSIONINFOA& version);
 // Cycles since reset over milliseconds since start, as megahertz: "000.0000" + "MHz".
 QString ClockText(const TCounterSample& cycles, std::uint64_t milliseconds);
 
+// Whether a counter over an uptime gives a clock a processor can have (at most 10 GHz), i.e.
+// the counter started with the system.
+bool CounterStartedWithSystem(const TCounterSample& cycles, std::uint64_t milliseconds);
+
 // The "display.drv" value of system.ini when it has one; otherwise what the host reports:
 // its kernel display drivers and the window system, e.g. "i915 / xcb".
 QString VideoDriverText(const std::string& systemIniValue,

@@ -72,6 +72,13 @@ TEST(Probe, ClockIsCyclesPerMicrosecondSinceStart) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(ClockText(sample(c.cycles), c.milliseconds), c.text) << c.cycles;
+
+    // A counter that ran before the system started (a virtual machine's, from the host's start)
+    // is told apart, so the probe measures its rate instead.
+    EXPECT_TRUE(CounterStartedWithSystem(sample(3000000000ull * 5000000), 5000000000ull));
+    EXPECT_TRUE(CounterStartedWithSystem(sample(10000000ull * 1000), 1000));
+    EXPECT_FALSE(CounterStartedWithSystem(sample(618854635189350ull), 4807000));
+    EXPECT_FALSE(CounterStartedWithSystem(sample(1000), 0));
 }
 
 TEST(Probe, VideoDriverFromSystemIniElseFromTheHost) {
