@@ -1009,6 +1009,11 @@ __attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
     const __m256i wMask = _mm256_set1_epi32(w - 1), hMask = _mm256_set1_epi32(h - 1);
     const __m256i byteMask = _mm256_set1_epi32(0xFF), full = _mm256_set1_epi32(0x01000100);
     const __m256i strideV = _mm256_set1_epi32(stride);
+    // A run of one colour (a quad of one tint) converts it once.
+    const bool oneColor = run.dc[0] == 0 && run.dc[1] == 0 && run.dc[2] == 0;
+    const __m256i oneRB =
+        _mm256_or_si256(ColorByte(C[0]), _mm256_slli_epi32(ColorByte(C[2]), 16));
+    const __m256i oneG = ColorByte(C[1]);
     for (int i = 0; i < n; i += 8) {
         const __m256i col = _mm256_and_si256(_mm256_srli_epi32(S, 16), wMask);
         const __m256i row = _mm256_and_si256(_mm256_srli_epi32(T, 16), hMask);
@@ -1060,9 +1065,11 @@ __attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
             }
         }
         const __m256i tintRB =
-            _mm256_or_si256(ColorByte(colorB), _mm256_slli_epi32(ColorByte(colorR), 16));
+            oneColor ? oneRB
+                     : _mm256_or_si256(ColorByte(colorB), _mm256_slli_epi32(ColorByte(colorR), 16));
+        const __m256i tintG = oneColor ? oneG : ColorByte(colorG);
         const __m256i outRB = Mul255x16(texRB, tintRB);
-        const __m256i outG = _mm256_and_si256(Mul255x16(texAG, ColorByte(colorG)), byteMask);
+        const __m256i outG = _mm256_and_si256(Mul255x16(texAG, tintG), byteMask);
         const __m256i rb5 = ScaleTo(outRB, 31);
         const __m256i g6 = _mm256_and_si256(ScaleTo(outG, 63), byteMask);
         const __m256i packed = _mm256_or_si256(
