@@ -402,9 +402,7 @@ HRESULT SoftDirectDraw::FlipToGDISurface() {
             break;
         if (primary_->Busy() || primary_->Lost())
             break;
-        std::vector<SoftSurface*> chain = primary_->Chain();
-        for (std::size_t k = 0; k + 1 < chain.size(); ++k)
-            chain[k]->bits_.swap(chain[k + 1]->bits_);
+        primary_->RotateChain(primary_->Chain());
     }
     Present(*primary_, primary_->Bounds());
     return DD_OK;
@@ -573,6 +571,11 @@ void SoftDirectDraw::Present(SoftSurface& primary, const RECT& changed) {
     if (area.right <= area.left || area.bottom <= area.top)
         return;
     PresentToWindow(target, area.left - origin.x, area.top - origin.y, view, area);
+}
+
+void SoftDirectDraw::PresentLive(SoftSurface& front) {
+    if (exclusive_ && front.live_)
+        PresentLiveToWindow(window_, front.live_);
 }
 
 bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace directx {
@@ -87,6 +88,8 @@ public:
     void Forget(SoftSurface* surface);
     // Shows what changed on a visible primary surface (rect in its coordinates).
     void Present(SoftSurface& primary, const RECT& changed);
+    // Shows the front of a full-screen chain that has just flipped, read at the next refresh.
+    void PresentLive(SoftSurface& front);
     // Shows `from` of the source stretched over `dest` of a visible primary in a window (screen
     // coordinates): the clipper's window takes it, mapped to its client area. False when there
     // is no such window.
@@ -325,6 +328,10 @@ private:
         int bytesPerPixel = 0;
     };
     std::vector<Deferred> deferred_;
+    // The front of a full-screen chain as the presenter reads it at its refreshes.
+    std::shared_ptr<TLivePicture> live_;
+    // The chain's memory moves one place on (a flip), under the live picture's lock.
+    void RotateChain(const std::vector<SoftSurface*>& chain);
     bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
     std::uint64_t version_ = 0;
 };

@@ -123,10 +123,31 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
+    if (live_) {
+        std::lock_guard lock(live_->lock);
+        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
+        live_->view.bits = nullptr;
+        bits_.clear();
+        live_->sequence.fetch_add(1, std::memory_order_release);
+    }
+    live_.reset();
     bits_.clear();
     bits_.shrink_to_fit();
     deferred_.clear();
     locked_ = false;
+}
+
+void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
+    // The front takes the first back buffer's memory, each back buffer the next one's, and
+    // the last the old front's.
+    if (live_)
+        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
+    for (std::size_t k = 0; k + 1 < chain.size(); ++k)
+        chain[k]->bits_.swap(chain[k + 1]->bits_);
+    if (live_) {
+        live_->view.bits = bits_.empty() ? nullptr : bits_.data();
+        live_->sequence.fetch_add(1, std::memory_order_release);
+    }
 }
 
 std::vector<SoftSurface*> SoftSurface::Chain() {

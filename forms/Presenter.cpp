@@ -92,6 +92,8 @@ struct Presenter::Screen {
     bool pendingBlank = false;
     bool pendingFull = false;
     Picture full;
+    std::shared_ptr<TLivePicture> live; // read at the refresh instead of `full`
+    bool readLive = false;
     std::vector<Piece> pieces;
     std::uint64_t handed = 0;
     std::uint64_t taken = 0;
@@ -211,6 +213,22 @@ void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
         Start();
         Screen& screen = ScreenOf(window);
         screen.full.Assign(picture, QRect(0, 0, picture.width, picture.height));
+        screen.live.reset();
+        screen.pendingFull = true;
+        for (Piece& piece : screen.pieces)
+            spare_.push_back(std::move(piece.picture));
+        screen.pieces.clear();
+        ++screen.handed;
+    }
+    handed_.notify_one();
+}
+
+void Presenter::HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture) {
+    {
+        std::lock_guard lock(mutex_);
+        Start();
+        Screen& screen = ScreenOf(window);
+        screen.live = picture;
         screen.pendingFull = true;
         for (Piece& piece : screen.pieces)
             spare_.push_back(std::move(piece.picture));
@@ -261,6 +279,7 @@ void Presenter::Blank(QWidget* window) {
         Screen& screen = ScreenOf(window);
         screen.pendingBlank = true;
         screen.pendingFull = false;
+        screen.live.reset();
         for (Piece& piece : screen.pieces)
             spare_.push_back(std::move(piece.picture));
         screen.pieces.clear();
@@ -320,29 +339,48 @@ void Presenter::Run() {
             milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
         lock.lock();
         std::vector<Screen*> taken;
-        {
-            std::lock_guard shown(shownMutex);
-            for (auto& [window, screen] : screens_)
-                if (screen->handed != screen->taken) {
-                    Take(*screen);
-                    taken.push_back(screen.get());
-                }
-        }
-        taken_.notify_all();
-        if (!x_)
-            continue;
+        std::unique_lock shown(shownMutex);
+        for (auto& [window, screen] : screens_)
+            if (screen->handed != screen->taken) {
+                Take(*screen);
+                taken.push_back(screen.get());
+            }
+        // Readers wait for the shown state, which stays locked until the live pictures are read.
         lock.unlock();
+        taken_.notify_all();
         const auto pushStart = steady_clock::now();
-        {
-            std::lock_guard shown(shownMutex);
-            for (auto& [window, screen] : screens_)
-                if (std::find(taken.begin(), taken.end(), screen.get()) != taken.end())
-                    Push(*screen);
+        for (Screen* screen : taken)
+            if (screen->readLive)
+                ReadLive(*screen);
+        if (x_) {
+            for (Screen* screen : taken)
+                Push(*screen);
             // Round trip: the server has shown this refresh before the next is composed.
             free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
         }
+        shown.unlock();
         notBefore = pushStart + (steady_clock::now() - pushStart) * kIdleShare;
         lock.lock();
+    }
+}
+
+void Presenter::ReadLive(Screen& screen) {
+    screen.readLive = false;
+    std::lock_guard memory(screen.live->lock);
+    TLivePicture& live = *screen.live;
+    // A flip while the copy ran: copy again (a few tries; a flip is far shorter than a copy).
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::uint64_t before = live.sequence.load(std::memory_order_acquire);
+        if (before & 1)
+            continue;
+        TPixelView view = live.view;
+        view.colorTable = live.colors;
+        if (!view.bits)
+            return;
+        screen.shownFull.Assign(view, QRect(0, 0, view.width, view.height));
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (live.sequence.load(std::memory_order_relaxed) == before)
+            return;
     }
 }
 
@@ -359,7 +397,10 @@ void Presenter::Take(Screen& screen) {
     }
     if (screen.pendingFull) {
         screen.pendingFull = false;
-        std::swap(screen.full, screen.shownFull);
+        if (screen.live)
+            screen.readLive = true; // after the take, outside the hand-over lock
+        else
+            std::swap(screen.full, screen.shownFull);
         screen.showsFull = true;
         screen.pushFull = true;
         for (Piece& piece : screen.shownPieces)

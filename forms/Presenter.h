@@ -54,6 +54,8 @@ public:
     // Hand-overs, on the user-interface thread: copy and return.
     // The whole picture scaled to fit the client area, aspect kept, black around it.
     void HandOverScaled(QWidget* window, const TPixelView& picture);
+    // The same, read by the presenter itself from the live picture when it refreshes.
+    void HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture);
     // `source` of the picture shown at `dest` of the client area.
     void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
                        const QRect& source);
@@ -73,6 +75,7 @@ private:
     void Start();
     void Run();
     void Take(Screen& screen);
+    void ReadLive(Screen& screen);
     void Push(Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 

@@ -263,6 +263,14 @@ void PresentScaledToWindow(HWND window, const TPixelView& picture) {
     presenting::Presenter::Instance().HandOverScaled(record->widget, picture);
 }
 
+void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture) {
+    WindowRecord* record = Record(window);
+    if (!record || !picture)
+        return;
+    View(*record);
+    presenting::Presenter::Instance().HandOverLive(record->widget, picture);
+}
+
 QImage PresentedPicture(HWND window) {
     WindowRecord* record = Record(window);
     if (!record)

@@ -5,7 +5,11 @@
 // Qt types.
 #include "platform/WinTypes.h"
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class QImage;
 class QWidget;
@@ -75,6 +79,17 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
                               const RECT& sourceRect);
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
+// A full-screen picture the presenter reads itself at its next refresh, so presenting it copies
+// nothing and never waits: whoever changes `view` or the memory it describes (a flip) makes
+// `sequence` odd while doing so (the presenter reads again when it changed under it), and
+// clears view.bits under `lock` before the memory goes.
+struct TLivePicture {
+    std::mutex lock;
+    std::atomic<std::uint64_t> sequence{0};
+    TPixelView view;
+    DWORD colors[256] = {}; // the colour table of an Indexed8 view
+};
+void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
 // What the window shows once the presenter has taken everything handed over so far.
 QImage PresentedPicture(HWND window);
 // Makes the window cover the whole screen (remembering where it was), or puts it back.
