@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QImage>
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -251,3 +253,62 @@ TEST_F(DirectDrawTest, VerticalBlankWaitsForTheNextSixtiethOfASecond) {
 }
 
 } // namespace
+
+namespace {
+
+// One-colour 4 x 3 picture in 0x00RRGGBB pixels.
+struct Plain {
+    explicit Plain(DWORD rgb) { std::fill(std::begin(pixels), std::end(pixels), rgb); }
+    TPixelView View() const {
+        TPixelView view;
+        view.bits = pixels;
+        view.width = 4;
+        view.height = 3;
+        view.pitch = 16;
+        view.layout = TPixelLayout::XRGB8888;
+        return view;
+    }
+    DWORD pixels[12];
+};
+
+} // namespace
+
+TEST_F(PresentTest, PresenterShowsTheNewestPictureAndNothingOldAfterAChange) {
+    const Plain red(0xFF0000), green(0x00FF00), blue(0x0000FF);
+    // Handed over in a burst: the newest is what the screen shows, scaled with its aspect.
+    PresentScaledToWindow(window, red.View());
+    PresentScaledToWindow(window, green.View());
+    PresentScaledToWindow(window, blue.View());
+    QImage shown = PresentedPicture(window);
+    ASSERT_EQ(shown.size(), QSize(200, 150));
+    EXPECT_EQ(shown.pixel(100, 75) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(shown.pixel(0, 0) & 0xFFFFFF, 0x0000FFu); // 4:3 into 4:3: no bars
+
+    // A piece handed over after a full picture replaces it; the rest of the window is black.
+    PresentStretchedToWindow(window, RECT{0, 0, 100, 75}, red.View(), RECT{0, 0, 4, 3});
+    shown = PresentedPicture(window);
+    EXPECT_EQ(shown.pixel(99, 74) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(shown.pixel(150, 100) & 0xFFFFFF, 0u);
+
+    // The window changes size, or is hidden: what it showed is gone, not kept in a corner or
+    // stretched.
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+    } changes[] = {
+        {"resize", [&] { form.resize(300, 200); }},
+        {"hide", [&] { form.hide(); }},
+    };
+    for (const auto& c : changes) {
+        form.show();
+        PresentScaledToWindow(window, green.View());
+        shown = PresentedPicture(window);
+        EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2) & 0xFFFFFF, 0x00FF00u)
+            << c.change;
+        c.apply();
+        QCoreApplication::processEvents();
+        shown = PresentedPicture(window);
+        EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2) & 0xFFFFFF, 0u) << c.change;
+        EXPECT_EQ(shown.pixel(shown.width() - 1, shown.height() - 1) & 0xFFFFFF, 0u) << c.change;
+    }
+}
