@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures that need real screens: starts its own Xvfb servers (1024x768 and 3840x2160, depth
-# 24), runs the test frames with the presenter on each, and the GDI shapes beside x11perf's on
-# the small one, then prints one "name: value" line per ratio.
+# 24), runs the test frames with the presenter on each, and the canvas's shapes beside
+# x11perf's on the small one, then prints one "name: value" line per figure.
 #   bench/screens.sh [BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -69,3 +69,18 @@ echo "fps.d3d_phase3_frame_3840x2160: $(best "${d3d_large[@]}")"
 echo "ratio.ddraw_score_4k_vs_1k: $(ratio "$(best "${dd_large[@]}")" "$(best "${dd_small[@]}")")"
 echo "ratio.d3d_score_4k_vs_1k: $(ratio "$(best "${d3d_large[@]}")" "$(best "${d3d_small[@]}")")"
 echo "ratio.present_on_test_thread: $share_large"
+
+# The canvas's own drawing of the GDI test's shapes (into its picture; the window is not in
+# this figure) against x11perf's nearest tests on the same server.
+DISPLAY=$small x11perf -repeat 2 -time 2 -rect100 -fcircle100 -seg100 >"$tmp/x11perf" 2>/dev/null
+rate() { awk -v what="$1" 'index($0, what) && /reps @/ { r = $0; sub(/.*\(/, "", r); sub(/\/sec.*/, "", r); best = (r > best) ? r : best } END { print best + 0 }' "$tmp/x11perf"; }
+"$bench" --benchmark_filter='^BM_Canvas(Line|FillRect|Ellipse)$' --benchmark_min_time=1 \
+  --benchmark_color=false >"$tmp/canvas" 2>/dev/null
+ns() { figure "$1" "$tmp/canvas"; }
+echo "x11perf.rect100_per_s: $(rate '100x100 rectangle')"
+echo "x11perf.fcircle100_per_s: $(rate '100-pixel solid circle')"
+echo "x11perf.seg100_per_s: $(rate '100-pixel line segment')"
+echo "ratio.canvas_rect_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.fillrect_100_ns)" 'BEGIN { print 1e9 / n }')" "$(rate '100x100 rectangle')")"
+echo "ratio.canvas_ellipse_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.ellipse_100_ns)" 'BEGIN { print 1e9 / n }')" "$(rate '100-pixel solid circle')")"
+# The test's lines are 800 pixels long, x11perf's 100: pixels per second against pixels per second.
+echo "ratio.canvas_line_pixels_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.line_800_ns)" 'BEGIN { print 800e9 / n }')" "$(awk -v r="$(rate '100-pixel line segment')" 'BEGIN { print r * 100 }')")"
