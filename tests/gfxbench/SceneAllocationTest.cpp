@@ -1,107 +1,18 @@
 // The test window's frames allocate nothing once running: every allocation of the thread
 // that draws is counted while a frame runs (the presenter, like the display hardware it
-// plays, works beside the test on a thread of its own). Its own program, so the counting
-// operator new replaces the global one nowhere else.
+// plays, works beside the test on a thread of its own).
 #include "directx/DisplayAdapter.h"
 #include "engine/dddd_log.h"
 #include "forms/Controls.h"
 #include "gfxbench/Unit3.h"
 #include "platform/Random.h"
+#include "tests/AllocationCounter.h"
 #include "tests/ScopedEnv.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
-#include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <new>
-
-namespace {
-
-thread_local bool counting = false;
-std::atomic<long> allocations{0};
-
-void* Allocate(std::size_t size) {
-    if (counting)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t align) {
-    if (counting)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    const std::size_t a = static_cast<std::size_t>(align);
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
-        return p;
-    throw std::bad_alloc();
-}
-
-// Allocations made while it lives.
-class AllocationCounter {
-public:
-    AllocationCounter() {
-        allocations = 0;
-        counting = true;
-    }
-    ~AllocationCounter() { counting = false; }
-    long Count() const { return allocations.load(); }
-};
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void* operator new(std::size_t size, std::align_val_t align) {
-    return AllocateAligned(size, align);
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-    return AllocateAligned(size, align);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
