@@ -28,6 +28,19 @@ int BytesPerPixel(TPixelLayout layout) {
     return 4;
 }
 
+// Where `size` fits into `area` with its aspect kept, centred.
+QRect Fitted(QSize size, QSize area) {
+    const QSize fitted = size.scaled(area, Qt::KeepAspectRatio);
+    return QRect(QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
+                 fitted);
+}
+
+bool Contains(const QRect& outer, const QRect& inner) {
+    return outer.contains(inner) || inner.isEmpty();
+}
+
+} // namespace
+
 QImage::Format QtFormat(TPixelLayout layout) {
     switch (layout) {
     case TPixelLayout::Indexed8:
@@ -43,19 +56,6 @@ QImage::Format QtFormat(TPixelLayout layout) {
     }
     return QImage::Format_Invalid;
 }
-
-// Where `size` fits into `area` with its aspect kept, centred.
-QRect Fitted(QSize size, QSize area) {
-    const QSize fitted = size.scaled(area, Qt::KeepAspectRatio);
-    return QRect(QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
-                 fitted);
-}
-
-bool Contains(const QRect& outer, const QRect& inner) {
-    return outer.contains(inner) || inner.isEmpty();
-}
-
-} // namespace
 
 void Picture::Assign(const TPixelView& view, const QRect& source) {
     const int bpp = BytesPerPixel(view.layout);

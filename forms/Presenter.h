@@ -22,6 +22,9 @@ class QWidget;
 
 namespace presenting {
 
+// The Qt image format over pixels of a layout.
+QImage::Format QtFormat(TPixelLayout layout);
+
 // A copy of pixels handed over, in their own layout; converted only when composed.
 struct Picture {
     std::vector<uchar> bytes;

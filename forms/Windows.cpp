@@ -139,22 +139,6 @@ SurfaceView* View(WindowRecord& record) {
     return record.view;
 }
 
-QImage::Format QtFormat(TPixelLayout layout) {
-    switch (layout) {
-    case TPixelLayout::Indexed8:
-        return QImage::Format_Indexed8;
-    case TPixelLayout::RGB565:
-        return QImage::Format_RGB16;
-    case TPixelLayout::XRGB1555:
-        return QImage::Format_RGB555;
-    case TPixelLayout::BGR888:
-        return QImage::Format_BGR888;
-    case TPixelLayout::XRGB8888:
-        return QImage::Format_RGB32;
-    }
-    return QImage::Format_Invalid;
-}
-
 struct DeviceContext {
     QImage image;
 };
@@ -314,7 +298,8 @@ HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout la
         return nullptr;
     static std::uintptr_t next = 0x1000;
     auto context = std::make_unique<DeviceContext>();
-    context->image = QImage(static_cast<uchar*>(bits), width, height, pitch, QtFormat(layout));
+    context->image = QImage(static_cast<uchar*>(bits), width, height, pitch,
+                            presenting::QtFormat(layout));
     const std::uintptr_t handle = next;
     next += 4;
     DeviceContexts()[handle] = std::move(context);
