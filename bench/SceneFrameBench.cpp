@@ -6,6 +6,7 @@
 #include "Headline.h"
 #include "forms/Controls.h"
 #include "forms/Forms.h"
+#include "gfxbench/DetachedHost.h"
 #include "gfxbench/Unit3.h"
 #include "platform/Random.h"
 
@@ -28,21 +29,6 @@ void EnsureApplication() {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     new QApplication(argc, argv);
 }
-
-// The main window as the test window sees it.
-class FrameHost : public BenchHost {
-public:
-    QLabel& GdiScorePanel() override { return gdi; }
-    QLabel& DirectDrawScorePanel() override { return directDraw; }
-    QLabel& Direct3DScorePanel() override { return direct3D; }
-    TImage& SpritePicture() override { return picture; }
-    TImage& SpriteMask() override { return picture; }
-    std::int32_t SceneTestMode() const override { return mode; }
-
-    std::int32_t mode = 1;
-    QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
-    TImage picture;
-};
 
 // The test window created as at the program's start, then prepared for one test as the start
 // command prepares it, shown, and its measurement's set-up taken.
@@ -68,7 +54,7 @@ struct SceneWindow {
     }
     // The application exists before the host's panels.
     bool applicationReady = (EnsureApplication(), true);
-    FrameHost host;
+    DetachedHost host;
     std::unique_ptr<TForm3> form;
 };
 

@@ -4,6 +4,7 @@
 #include "directx/DisplayAdapter.h"
 #include "engine/dddd_log.h"
 #include "forms/Controls.h"
+#include "gfxbench/DetachedHost.h"
 #include "gfxbench/Unit3.h"
 #include "platform/Random.h"
 #include "tests/AllocationCounter.h"
@@ -15,20 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class FrameHost : public BenchHost {
-public:
-    QLabel& GdiScorePanel() override { return gdi; }
-    QLabel& DirectDrawScorePanel() override { return directDraw; }
-    QLabel& Direct3DScorePanel() override { return direct3D; }
-    TImage& SpritePicture() override { return picture; }
-    TImage& SpriteMask() override { return picture; }
-    std::int32_t SceneTestMode() const override { return mode; }
-
-    std::int32_t mode = 1;
-    QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
-    TImage picture;
-};
 
 class SceneAllocationTest : public ::testing::Test {
 protected:
@@ -61,7 +48,7 @@ protected:
 
     QTemporaryDir dir;
     std::unique_ptr<ScopedCurrentDir> cwd;
-    FrameHost host;
+    DetachedHost host;
     std::unique_ptr<TForm3> form;
 };
 

@@ -7,6 +7,7 @@
 #include "forms/Application.h"
 #include "forms/Controls.h"
 #include "forms/Halt.h"
+#include "gfxbench/DetachedHost.h"
 #include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
 #include "platform/Random.h"
@@ -29,21 +30,6 @@ using directx::Adapter;
 namespace {
 
 struct Halted {};
-
-// The main window as the scene sees it: two score panels and the test mode.
-class SceneHost : public BenchHost {
-public:
-    QLabel& GdiScorePanel() override { return gdi; }
-    QLabel& DirectDrawScorePanel() override { return directDraw; }
-    QLabel& Direct3DScorePanel() override { return direct3D; }
-    TImage& SpritePicture() override { return picture; }
-    TImage& SpriteMask() override { return picture; }
-    std::int32_t SceneTestMode() const override { return mode; }
-
-    std::int32_t mode = 1;
-    QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
-    TImage picture;
-};
 
 // Whether every item of `wanted` turns up in `calls`, in that order.
 bool InOrder(const std::vector<std::string>& calls, const std::vector<std::string>& wanted) {
@@ -104,7 +90,7 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<ScopedCurrentDir> cwd;
     ScopedHaltAction halt{[] { throw Halted{}; }};
-    SceneHost host;
+    DetachedHost host;
     std::unique_ptr<TForm3> form;
 };
 
