@@ -205,6 +205,12 @@ Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
     return *screen;
 }
 
+void Presenter::Recycle(std::vector<Piece>& pieces) {
+    for (Piece& piece : pieces)
+        spare_.push_back(std::move(piece.picture));
+    pieces.clear();
+}
+
 void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
     if (!picture.bits || picture.width <= 0 || picture.height <= 0)
         return;
@@ -215,9 +221,7 @@ void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
         screen.full.Assign(picture, QRect(0, 0, picture.width, picture.height));
         screen.live.reset();
         screen.pendingFull = true;
-        for (Piece& piece : screen.pieces)
-            spare_.push_back(std::move(piece.picture));
-        screen.pieces.clear();
+        Recycle(screen.pieces);
         ++screen.handed;
     }
     handed_.notify_one();
@@ -230,9 +234,7 @@ void Presenter::HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture
         Screen& screen = ScreenOf(window);
         screen.live = picture;
         screen.pendingFull = true;
-        for (Piece& piece : screen.pieces)
-            spare_.push_back(std::move(piece.picture));
-        screen.pieces.clear();
+        Recycle(screen.pieces);
         ++screen.handed;
     }
     handed_.notify_one();
@@ -280,9 +282,7 @@ void Presenter::Blank(QWidget* window) {
         screen.pendingBlank = true;
         screen.pendingFull = false;
         screen.live.reset();
-        for (Piece& piece : screen.pieces)
-            spare_.push_back(std::move(piece.picture));
-        screen.pieces.clear();
+        Recycle(screen.pieces);
         ++screen.handed;
     }
     handed_.notify_one();
@@ -388,9 +388,7 @@ void Presenter::Take(Screen& screen) {
     if (screen.pendingBlank || screen.shownClient != screen.client) {
         screen.pendingBlank = false;
         screen.showsFull = false;
-        for (Piece& piece : screen.shownPieces)
-            spare_.push_back(std::move(piece.picture));
-        screen.shownPieces.clear();
+        Recycle(screen.shownPieces);
         screen.pushed.clear();
         screen.shownClient = screen.client;
         screen.pushBlank = true;
@@ -403,9 +401,7 @@ void Presenter::Take(Screen& screen) {
             std::swap(screen.full, screen.shownFull);
         screen.showsFull = true;
         screen.pushFull = true;
-        for (Piece& piece : screen.shownPieces)
-            spare_.push_back(std::move(piece.picture));
-        screen.shownPieces.clear();
+        Recycle(screen.shownPieces);
         screen.pushed.clear();
     }
     for (Piece& piece : screen.pieces) {

@@ -78,6 +78,8 @@ private:
     void Start();
     void Run();
     void Take(Screen& screen);
+    // Keeps the pieces' memory for later pictures and empties the list (under mutex_).
+    void Recycle(std::vector<Piece>& pieces);
     void ReadLive(Screen& screen);
     void Push(Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
