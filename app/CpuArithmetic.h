@@ -1,8 +1,8 @@
 #pragma once
 // One iteration of the CPU arithmetic test's fixed mix of integer and real operations.
-#include <cstdint>
-
 #include "platform/Real48.h"
+
+#include <cstdint>
 
 struct CpuIterationResult {
     std::int32_t integerAccumulator; // 0 after every iteration

@@ -14,9 +14,9 @@ bool IsWide(char32_t c) {
         char32_t first, last;
     };
     static constexpr Range kWide[] = {
-        {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF}, {0x3400, 0x4DBF},
-        {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
-        {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F},
+        {0x1100, 0x115F},   {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF},
+        {0x4E00, 0x9FFF},   {0xA000, 0xA4CF}, {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
+        {0xFE30, 0xFE4F},   {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F},
         {0x20000, 0x3FFFD},
     };
     for (const Range& r : kWide)
@@ -69,8 +69,8 @@ QString ReportText(const TForm4& report) {
 }
 
 int PrintReport(TForm1& form, TForm4& report, std::FILE* out) {
-    const bool ok = Application->RunCommand(
-        [&form] { form.FillReport(ProgramDirectory() + "Report/"); });
+    const bool ok =
+        Application->RunCommand([&form] { form.FillReport(ProgramDirectory() + "Report/"); });
     if (!ok)
         return 1;
     std::fputs(ReportText(report).toUtf8().constData(), out);

@@ -13,11 +13,9 @@
 void OpenWithDesktop(QWidget* owner, const QString& file, const QString& directory) {
     // The directory is handed over whole: an installation's path may be longer than the
     // 79 characters the shell-open buffers hold.
-    const int result =
-        directory.isEmpty()
-            ? ExecuteFile(owner, file, "", "", SW_SHOW)
-            : ShellExecuteA(owner, nullptr, ToCP932(file).c_str(), "",
-                            ToCP932(directory).c_str(), SW_SHOW);
+    const int result = directory.isEmpty() ? ExecuteFile(owner, file, "", "", SW_SHOW)
+                                           : ShellExecuteA(owner, nullptr, ToCP932(file).c_str(),
+                                                           "", ToCP932(directory).c_str(), SW_SHOW);
     if (result <= 32) {
         const QString shown = directory.isEmpty() ? file : directory + "/" + file;
         ShowWarning("「" + shown + "」を開けませんでした");

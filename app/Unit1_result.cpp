@@ -114,8 +114,8 @@ void TForm1::readres(const QString& directory, const QByteArray& fileName, int c
     TextFile file((QFile::encodeName(directory) + fileName).toStdString());
     file.Reset();
     if (file.Size() > kLargestResultFile)
-        throw EInOutError("Cannot read file \"" + file.Path() + "\": " +
-                              IntToStr(file.Size()) + " bytes is no result file",
+        throw EInOutError("Cannot read file \"" + file.Path() + "\": " + IntToStr(file.Size()) +
+                              " bytes is no result file",
                           EFBIG);
     std::string line;
     file.ReadLine(line);

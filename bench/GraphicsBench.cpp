@@ -1,9 +1,9 @@
 // The canvas calls the GDI test is made of, on an 800 × 600 picture without a window: what
 // the drawing itself costs, apart from showing it.
-#include <benchmark/benchmark.h>
-
 #include "Headline.h"
 #include "forms/Graphics.h"
+
+#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -21,8 +21,8 @@ void BM_CanvasLine(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CanvasLine);
-bench::RegisterHeadline lineHeadline("BM_CanvasLine",
-                                     {"canvas.line_800_ns", bench::Figure::NanosecondsPerIteration, ""});
+bench::RegisterHeadline lineHeadline("BM_CanvasLine", {"canvas.line_800_ns",
+                                                       bench::Figure::NanosecondsPerIteration, ""});
 
 void BM_CanvasFillRect(benchmark::State& state) {
     TBitmap target(kWidth, kHeight);
@@ -36,8 +36,9 @@ void BM_CanvasFillRect(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CanvasFillRect);
-bench::RegisterHeadline fillHeadline("BM_CanvasFillRect", {"canvas.fillrect_100_ns",
-                                                           bench::Figure::NanosecondsPerIteration, ""});
+bench::RegisterHeadline fillHeadline("BM_CanvasFillRect",
+                                     {"canvas.fillrect_100_ns",
+                                      bench::Figure::NanosecondsPerIteration, ""});
 
 void BM_CanvasEllipse(benchmark::State& state) {
     TBitmap target(kWidth, kHeight);

@@ -117,8 +117,7 @@ private:
         glBindRenderbuffer(GL_RENDERBUFFER, colour_);
         glRenderbufferStorage(GL_RENDERBUFFER, GL_RGB565, kSize, kSize);
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
-        {
+        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
             Fail("no 5-6-5 frame buffer");
             return;
         }
@@ -165,8 +164,8 @@ private:
         // Our pixel centres sit on integer coordinates: texture coordinates shift by half a
         // pixel's worth so both sample the same spots. Rows run bottom-up in GL.
         const float shift = -0.5f / kSize;
-        const float quadVertices[] = {-1, 1,  shift,     shift,     1, 1,  1 + shift, shift,
-                                      -1, -1, shift,     1 + shift, 1, -1, 1 + shift, 1 + shift};
+        const float quadVertices[] = {-1, 1,  shift, shift,     1, 1,  1 + shift, shift,
+                                      -1, -1, shift, 1 + shift, 1, -1, 1 + shift, 1 + shift};
         glGenBuffers(1, &vertices_);
         glBindBuffer(GL_ARRAY_BUFFER, vertices_);
         glBufferData(GL_ARRAY_BUFFER, sizeof quadVertices, quadVertices, GL_STATIC_DRAW);
@@ -237,8 +236,8 @@ static bench::RegisterHeadline oneThreadFill("BM_QuadVsLlvmpipe1Thread",
                                              {"mpix.llvmpipe_quad_add_1thread",
                                               bench::Figure::Counter, "llvmpipe_mpix_per_s"});
 static bench::RegisterHeadline allCores("BM_QuadVsLlvmpipeAllCores",
-                                        {"ratio.quad_vs_llvmpipe_all_cores",
-                                         bench::Figure::Counter, "speed_ratio"});
+                                        {"ratio.quad_vs_llvmpipe_all_cores", bench::Figure::Counter,
+                                         "speed_ratio"});
 static bench::RegisterHeadline allCoresFill("BM_QuadVsLlvmpipeAllCores",
                                             {"mpix.llvmpipe_quad_add_all_cores",
                                              bench::Figure::Counter, "llvmpipe_mpix_per_s"});

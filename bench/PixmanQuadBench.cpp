@@ -36,9 +36,9 @@ struct PixmanQuad {
         const pixman_color_t color{0xC0C0, 0xA0A0, 0x8080, 0xFFFF};
         tint = pixman_image_create_solid_fill(&color);
         pixman_image_set_component_alpha(tint, 1);
-        destination = pixman_image_create_bits(PIXMAN_r5g6b5, kSize, kSize,
-                                               reinterpret_cast<std::uint32_t*>(target.data()),
-                                               kSize * 2);
+        destination =
+            pixman_image_create_bits(PIXMAN_r5g6b5, kSize, kSize,
+                                     reinterpret_cast<std::uint32_t*>(target.data()), kSize * 2);
     }
     ~PixmanQuad() {
         pixman_image_unref(destination);
@@ -46,8 +46,8 @@ struct PixmanQuad {
         pixman_image_unref(source);
     }
     void Draw() {
-        pixman_image_composite32(PIXMAN_OP_ADD, source, tint, destination, 0, 0, 0, 0, 0, 0,
-                                 kSize, kSize);
+        pixman_image_composite32(PIXMAN_OP_ADD, source, tint, destination, 0, 0, 0, 0, 0, 0, kSize,
+                                 kSize);
     }
     std::vector<std::uint32_t> Picture() {
         std::fill(target.begin(), target.end(), 0);
@@ -87,9 +87,8 @@ BENCHMARK(BM_QuadVsPixman)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-static bench::RegisterHeadline pixmanRatio("BM_QuadVsPixman", {"ratio.quad_vs_pixman",
-                                                               bench::Figure::Counter,
-                                                               "speed_ratio"});
-static bench::RegisterHeadline pixmanFill("BM_QuadVsPixman", {"mpix.pixman_quad_add",
-                                                              bench::Figure::Counter,
-                                                              "pixman_mpix_per_s"});
+static bench::RegisterHeadline
+    pixmanRatio("BM_QuadVsPixman", {"ratio.quad_vs_pixman", bench::Figure::Counter, "speed_ratio"});
+static bench::RegisterHeadline pixmanFill("BM_QuadVsPixman",
+                                          {"mpix.pixman_quad_add", bench::Figure::Counter,
+                                           "pixman_mpix_per_s"});

@@ -61,13 +61,13 @@ struct SceneWindow {
 using WallClock = std::chrono::steady_clock;
 
 // Frames per second, and the share of the frame time the test's thread spent presenting.
-void ReportFps(benchmark::State& state, WallClock::time_point start, WallClock::duration presenting) {
+void ReportFps(benchmark::State& state, WallClock::time_point start,
+               WallClock::duration presenting) {
     const double seconds = std::chrono::duration<double>(WallClock::now() - start).count();
     if (seconds <= 0)
         return;
     state.counters["fps"] = double(state.iterations()) / seconds;
-    state.counters["present_share"] =
-        std::chrono::duration<double>(presenting).count() / seconds;
+    state.counters["present_share"] = std::chrono::duration<double>(presenting).count() / seconds;
 }
 
 void BM_DirectDrawFrame(benchmark::State& state) {

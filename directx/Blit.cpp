@@ -291,8 +291,7 @@ void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible
     const LONG width = visible.right - visible.left;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(T);
     const DWORD range = key.high - key.low;
-    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top,
-                     mirrorY);
+    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top, mirrorY);
     LONG previous = -1;
     for (LONG y = visible.top; y < visible.bottom; ++y, rows.Next()) {
         const LONG sy = rows.Position();
@@ -304,8 +303,8 @@ void StretchRows(const PixelPlane& target, const RECT& full, const RECT& visible
         }
         previous = sy;
         const T* srow = reinterpret_cast<const T*>(source.Row(src.top + sy)) + src.left;
-        StretchStep columns(visible.left - full.left, src.right - src.left,
-                            full.right - full.left, mirrorX);
+        StretchStep columns(visible.left - full.left, src.right - src.left, full.right - full.left,
+                            mirrorX);
         for (LONG i = 0; i < width; ++i, columns.Next()) {
             const T value = srow[columns.Position()];
             if (!key.enabled || static_cast<DWORD>((value & key.colorBits) - key.low) > range)
@@ -318,8 +317,7 @@ void StretchRows24(const PixelPlane& target, const RECT& full, const RECT& visib
                    const PixelPlane& source, const RECT& src, const ColorKeyRange& key,
                    bool mirrorX, bool mirrorY) {
     const LONG width = visible.right - visible.left;
-    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top,
-                     mirrorY);
+    StretchStep rows(visible.top - full.top, src.bottom - src.top, full.bottom - full.top, mirrorY);
     LONG previous = -1;
     for (LONG y = visible.top; y < visible.bottom; ++y, rows.Next()) {
         const LONG sy = rows.Position();
@@ -331,8 +329,8 @@ void StretchRows24(const PixelPlane& target, const RECT& full, const RECT& visib
         }
         previous = sy;
         const BYTE* srow = source.Row(src.top + sy) + src.left * 3;
-        StretchStep columns(visible.left - full.left, src.right - src.left,
-                            full.right - full.left, mirrorX);
+        StretchStep columns(visible.left - full.left, src.right - src.left, full.right - full.left,
+                            mirrorX);
         for (LONG i = 0; i < width; ++i, columns.Next()) {
             const BYTE* p = srow + columns.Position() * 3;
             if (key.enabled && Load24(p) - key.low <= key.high - key.low)

@@ -579,15 +579,15 @@ void SoftDirectDraw::PresentLive(SoftSurface& front) {
 }
 
 bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,
-                                     const RECT& from, const RECT& dest) {
+                                      const RECT& from, const RECT& dest) {
     HWND target =
         primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_;
     POINT origin{};
     if (!target || !IsWindow(target) || !ClientToScreen(target, &origin))
         return false;
     PresentStretchedToWindow(target,
-                             RECT{dest.left - origin.x, dest.top - origin.y,
-                                  dest.right - origin.x, dest.bottom - origin.y},
+                             RECT{dest.left - origin.x, dest.top - origin.y, dest.right - origin.x,
+                                  dest.bottom - origin.y},
                              source, from);
     return true;
 }

@@ -3,9 +3,9 @@
 // surface's pixels, format and attachments here, and answers the QueryInterface calls for
 // its interfaces through the extension hooks.
 #include "Blit.h"
+#include "ComObject.h"
 #include "DisplayAdapter.h"
 #include "PixelFormat.h"
-#include "ComObject.h"
 #include "ddraw.h"
 
 #include <cstdint>

@@ -942,8 +942,8 @@ ZELKA_AVX2 __m256i Mul255x16(__m256i a, __m256i b) {
 
 // A byte to a channel of max steps with the rounding of the pack tables: (v * max + 127) / 255.
 ZELKA_AVX2 __m256i ScaleTo(__m256i v, short max) {
-    const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(v, _mm256_set1_epi16(max)),
-                                       _mm256_set1_epi16(127));
+    const __m256i t =
+        _mm256_add_epi16(_mm256_mullo_epi16(v, _mm256_set1_epi16(max)), _mm256_set1_epi16(127));
     return _mm256_srli_epi16(_mm256_mulhi_epu16(t, _mm256_set1_epi16(short(0x8081))), 7);
 }
 
@@ -991,9 +991,8 @@ ZELKA_AVX2 void KeyedTaps(const __m256i tap[4], __m256i fx, __m256i fy, __m256i&
 // or added), eight pixels at a time. Each step is the integer arithmetic of the stage
 // functions above, so the pixels are the same to the bit.
 template <bool Add, bool Marker>
-__attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
-                                                      const AffineRun& run, BYTE* line, int x,
-                                                      int n) {
+__attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image, const AffineRun& run,
+                                                      BYTE* line, int x, int n) {
     const int w = image.source.width, h = image.source.height;
     const int stride = w + 1;
     const auto* base = reinterpret_cast<const int*>(image.padded.data());
@@ -1011,8 +1010,7 @@ __attribute__((target("avx2"))) void FusedBilinear565(const TexelImage& image,
     const __m256i strideV = _mm256_set1_epi32(stride);
     // A run of one colour (a quad of one tint) converts it once.
     const bool oneColor = run.dc[0] == 0 && run.dc[1] == 0 && run.dc[2] == 0;
-    const __m256i oneRB =
-        _mm256_or_si256(ColorByte(C[0]), _mm256_slli_epi32(ColorByte(C[2]), 16));
+    const __m256i oneRB = _mm256_or_si256(ColorByte(C[0]), _mm256_slli_epi32(ColorByte(C[2]), 16));
     const __m256i oneG = ColorByte(C[1]);
     for (int i = 0; i < n; i += 8) {
         const __m256i col = _mm256_and_si256(_mm256_srli_epi32(S, 16), wMask);
@@ -1488,7 +1486,8 @@ void Rasterizer::Impl::Choose(const RasterTarget& rt, const RasterDepth* depth,
         !useDepth && rgb565 && (blend == BlendKind::Off || blend == BlendKind::Add) &&
         states.addressU == D3DTADDRESS_WRAP && states.addressV == D3DTADDRESS_WRAP &&
         !(image->keyed && image->anyTransparent && image->hasAlpha))
-        pipeline.fused[1] = PickFused(blend == BlendKind::Add, image->keyed && image->anyTransparent);
+        pipeline.fused[1] =
+            PickFused(blend == BlendKind::Add, image->keyed && image->anyTransparent);
 #endif
 }
 

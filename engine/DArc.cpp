@@ -204,7 +204,8 @@ std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32
     if (expandedSize < 0)
         throw EQDAError("展開後のサイズが負の値です（" + IntToStr(expandedSize) + "）");
     if (static_cast<std::uint32_t>(expandedSize) > kQDALargestEntry)
-        throw EQDAError("展開後のサイズ（" + IntToStr(expandedSize) + " バイト）が大きすぎます（上限 " +
+        throw EQDAError("展開後のサイズ（" + IntToStr(expandedSize) +
+                        " バイト）が大きすぎます（上限 " +
                         IntToStr(std::int64_t{kQDALargestEntry}) + " バイト）");
     const std::vector<std::uint8_t>& input = packed.Bytes();
     PackedReader in(input.data(), input.size(),

@@ -93,7 +93,7 @@ void TApplication::ShowException(const std::exception& error) {
     // The standard error box ends a message with a full stop unless it already ends in
     // punctuation, and carries the application's title.
     QString text = dynamic_cast<const std::bad_alloc*>(&error) ? QStringLiteral("Out of memory")
-                                                                : QString::fromUtf8(error.what());
+                                                               : QString::fromUtf8(error.what());
     if (!text.isEmpty() && text.back() > QChar('.'))
         text += '.';
     ShowMessageBox(BoxKind::Error, title_, text);

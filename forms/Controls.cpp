@@ -1,9 +1,9 @@
 #include "Controls.h"
 
+#include "Graphics.h"
+
 #include <QMouseEvent>
 #include <QPainter>
-
-#include "Graphics.h"
 
 TImage::TImage(QWidget* parent) : QLabel(parent) {
     setMouseTracking(true);
@@ -35,7 +35,9 @@ TBitmap& TImage::Bitmap() {
     return *bitmap_;
 }
 
-TCanvas& TImage::Canvas() { return Bitmap().Canvas(); }
+TCanvas& TImage::Canvas() {
+    return Bitmap().Canvas();
+}
 
 void TImage::paintEvent(QPaintEvent* event) {
     if (!bitmap_) {

@@ -1,10 +1,10 @@
 #include "Dialogs.h"
 
+#include "Application.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
-
-#include "Application.h"
 
 namespace {
 BoxRecorder* recorder = nullptr;
@@ -35,7 +35,13 @@ void ShowMessageBox(BoxKind kind, const QString& caption, const QString& text) {
     box.exec();
 }
 
-void ShowWarning(const QString& text) { ShowMessageBox(BoxKind::Warning, "警告", text); }
+void ShowWarning(const QString& text) {
+    ShowMessageBox(BoxKind::Warning, "警告", text);
+}
 
-BoxRecorder::BoxRecorder() : previous_(recorder) { recorder = this; }
-BoxRecorder::~BoxRecorder() { recorder = previous_; }
+BoxRecorder::BoxRecorder() : previous_(recorder) {
+    recorder = this;
+}
+BoxRecorder::~BoxRecorder() {
+    recorder = previous_;
+}

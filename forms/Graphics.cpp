@@ -200,7 +200,8 @@ TBitmap::~TBitmap() = default;
 void TBitmap::LoadFromFile(const std::string& path) {
     if (path.rfind(":/", 0) == 0) { // a resource of the program, trusted
         QFile resource(QString::fromStdString(path));
-        const QByteArray bytes = resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
+        const QByteArray bytes =
+            resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
         if (!Decode(bytes.constData(), static_cast<std::size_t>(bytes.size())))
             throw Exception("Cannot read the picture " + path);
         return;

@@ -3,7 +3,6 @@
 // destroyed in reverse creation order (so their components release what they hold), then the
 // process exits with ExitCode. Tests replace the action with one that throws.
 #include <functional>
-
 #include <string>
 
 // The exit code a halt ends the process with; a halt with nothing set ends with

@@ -130,8 +130,8 @@ public:
         x->screen = it.data;
         if (x->screen->root_depth != 24)
             return nullptr;
-        auto* version = xcb_render_query_version_reply(
-            x->c, xcb_render_query_version(x->c, 0, 11), nullptr);
+        auto* version =
+            xcb_render_query_version_reply(x->c, xcb_render_query_version(x->c, 0, 11), nullptr);
         if (!version)
             return nullptr;
         std::free(version);
@@ -254,8 +254,7 @@ void Presenter::HandOverPiece(QWidget* window, const QRect& dest, const TPixelVi
         Picture memory;
         for (auto it = screen.pieces.begin(); it != screen.pieces.end();) {
             if (Contains(dest, it->dest)) {
-                (memory.bytes.capacity() ? spare_.emplace_back() : memory) =
-                    std::move(it->picture);
+                (memory.bytes.capacity() ? spare_.emplace_back() : memory) = std::move(it->picture);
                 it = screen.pieces.erase(it);
             } else {
                 ++it;
@@ -437,12 +436,11 @@ void Presenter::Push(Screen& screen) {
         screen.child = xcb_generate_id(c);
         const std::uint32_t values[] = {x_->screen->black_pixel, x_->screen->black_pixel, 0,
                                         x_->screen->default_colormap};
-        xcb_create_window(c, 24, screen.child, static_cast<xcb_window_t>(screen.parentId), 0, 0,
-                          std::uint16_t(size.width()), std::uint16_t(size.height()), 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK |
-                              XCB_CW_COLORMAP,
-                          values);
+        xcb_create_window(
+            c, 24, screen.child, static_cast<xcb_window_t>(screen.parentId), 0, 0,
+            std::uint16_t(size.width()), std::uint16_t(size.height()), 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen->root_visual,
+            XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
         xcb_map_window(c, screen.child);
         screen.childPicture = xcb_generate_id(c);
         xcb_render_create_picture(c, screen.childPicture, screen.child, x_->format, 0, nullptr);
@@ -452,8 +450,8 @@ void Presenter::Push(Screen& screen) {
     } else if (screen.childSize != size) {
         const std::uint32_t geometry[] = {std::uint32_t(size.width()),
                                           std::uint32_t(size.height())};
-        xcb_configure_window(c, screen.child,
-                             XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);
+        xcb_configure_window(c, screen.child, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                             geometry);
         screen.childSize = size;
     }
     if (screen.pushBlank) {
@@ -490,13 +488,12 @@ void Presenter::Push(Screen& screen) {
             rows = screen.rgb.constBits();
             pitch = int(screen.rgb.bytesPerLine());
         }
-        const int stripRows =
-            std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
+        const int stripRows = std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
         for (int y = 0; y < picture.height; y += stripRows) {
             const int n = std::min(stripRows, picture.height - y);
             xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.pixmap, screen.gc,
-                          std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0,
-                          24, std::uint32_t(pitch) * std::uint32_t(n),
+                          std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0, 24,
+                          std::uint32_t(pitch) * std::uint32_t(n),
                           rows + static_cast<std::ptrdiff_t>(y) * pitch);
         }
         // The transform maps window pixels to picture pixels.
@@ -516,12 +513,11 @@ void Presenter::Push(Screen& screen) {
         const QRect target = Fitted(QSize(screen.shownFull.width, screen.shownFull.height), size);
         show(screen.shownFull, target);
         // Black around the picture.
-        const QRect bars[] = {QRect(0, 0, size.width(), target.top()),
-                              QRect(0, target.bottom() + 1, size.width(),
-                                    size.height() - target.bottom() - 1),
-                              QRect(0, 0, target.left(), size.height()),
-                              QRect(target.right() + 1, 0, size.width() - target.right() - 1,
-                                    size.height())};
+        const QRect bars[] = {
+            QRect(0, 0, size.width(), target.top()),
+            QRect(0, target.bottom() + 1, size.width(), size.height() - target.bottom() - 1),
+            QRect(0, 0, target.left(), size.height()),
+            QRect(target.right() + 1, 0, size.width() - target.right() - 1, size.height())};
         for (const QRect& bar : bars)
             if (!bar.isEmpty())
                 xcb_clear_area(c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),

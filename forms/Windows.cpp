@@ -217,9 +217,10 @@ void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& pi
                      const RECT& sourceRect) {
     const QRect source(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
                        sourceRect.bottom - sourceRect.top);
-    PresentStretchedToWindow(window, RECT{clientX, clientY, clientX + int(source.width()),
-                                          clientY + int(source.height())},
-                             picture, sourceRect);
+    PresentStretchedToWindow(
+        window,
+        RECT{clientX, clientY, clientX + int(source.width()), clientY + int(source.height())},
+        picture, sourceRect);
 }
 
 void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelView& picture,
@@ -228,10 +229,9 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
     if (!record || !picture.bits)
         return;
     View(*record);
-    const QRect source =
-        QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
-              sourceRect.bottom - sourceRect.top) &
-        QRect(0, 0, picture.width, picture.height);
+    const QRect source = QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+                               sourceRect.bottom - sourceRect.top) &
+                         QRect(0, 0, picture.width, picture.height);
     const QRect dest(clientRect.left, clientRect.top, clientRect.right - clientRect.left,
                      clientRect.bottom - clientRect.top);
     if (source.isEmpty() || dest.isEmpty())
@@ -298,8 +298,8 @@ HDC CreateMemoryDC(void* bits, int width, int height, int pitch, TPixelLayout la
         return nullptr;
     static std::uintptr_t next = 0x1000;
     auto context = std::make_unique<DeviceContext>();
-    context->image = QImage(static_cast<uchar*>(bits), width, height, pitch,
-                            presenting::QtFormat(layout));
+    context->image =
+        QImage(static_cast<uchar*>(bits), width, height, pitch, presenting::QtFormat(layout));
     const std::uintptr_t handle = next;
     next += 4;
     DeviceContexts()[handle] = std::move(context);

@@ -1,15 +1,15 @@
 #include "Unit2.h"
 
+#include "forms/Application.h"
+#include "platform/MMSystem.h"
+#include "platform/Random.h"
+#include "platform/SysUtils.h"
+
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 #include <algorithm>
-
-#include "forms/Application.h"
-#include "platform/MMSystem.h"
-#include "platform/Random.h"
-#include "platform/SysUtils.h"
 
 TForm2* Form2 = nullptr;
 

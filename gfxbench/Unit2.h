@@ -2,20 +2,20 @@
 // The GDI drawing test window: four timed phases of ordinary 2-D drawing (lines, filled
 // rectangles, filled ellipses, then masked sprites over a banded background), whose count
 // becomes the GDI score in the main window.
-#include <QTimer>
-#include <array>
-#include <cstdint>
-#include <functional>
-
 #include "BenchHost.h"
 #include "forms/Controls.h"
 #include "forms/Forms.h"
 #include "forms/Graphics.h"
 
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+
 // The colours the first three phases cycle through, one per shape.
 inline constexpr std::array<TColor, 16> kColorCycle = {
-    clAqua,   clBlue, clGray,  clFuchsia, clGreen, clLime,   clSilver, clMaroon,
-    clNavy,   clOlive, clPurple, clRed,   clWhite, clYellow, clTeal,   clSilver,
+    clAqua, clBlue,  clGray,   clFuchsia, clGreen, clLime,   clSilver, clMaroon,
+    clNavy, clOlive, clPurple, clRed,     clWhite, clYellow, clTeal,   clSilver,
 };
 
 inline constexpr int kSpriteCount = 200;

@@ -113,8 +113,8 @@ TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fil
         return;
     }
     // Without blocking, so that a FIFO is seen for what it is instead of waiting for a writer.
-    fd_ = ::open(fileName.c_str(),
-                 (mode == fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
+    fd_ =
+        ::open(fileName.c_str(), (mode == fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
     const char* refusal = nullptr;
     if (fd_ >= 0) {
         struct stat info {};

@@ -73,12 +73,23 @@ std::string HtmlEscape(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -105,15 +116,16 @@ std::string JsonEscape(std::string_view text) {
 }
 
 const char* ScoreLabel(RankScore score) {
-    static const char* const labels[rsCount] = {"総合評価",       "CPU性能",
+    static const char* const labels[rsCount] = {"総合評価",         "CPU性能",
                                                 "グラフィック性能", "DirectDraw性能",
-                                                "Direct3D性能",   "ハードディスク性能"};
+                                                "Direct3D性能",     "ハードディスク性能"};
     return labels[score];
 }
 
 std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t page) {
     std::string html = Head("ゼルカ ランキング");
-    html += "<h1><span>ゼルカ</span> インターネット・計測値・ランキング</h1>\n<p class=\"meta\">登録数 " +
+    html += "<h1><span>ゼルカ</span> インターネット・計測値・ランキング</h1>\n<p "
+            "class=\"meta\">登録数 " +
             std::to_string(slice.total) + " 件　並び順：" + ScoreLabel(order) + "　" +
             std::to_string(page) + " / " + std::to_string(PageCount(slice.total)) +
             " ページ　<a href=\"/ranking.json?sort=" + kRankScoreNames[order] +
@@ -123,12 +135,14 @@ std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t
         html += score == order ? "<th class=\"sorted\">" : "<th>";
         html += "<a href=\"" + RankingLink(score, 1) + "\">" + ScoreLabel(score) + "</a></th>";
     }
-    html += "<th>CPU</th><th>VIDEO</th><th>MEMORY</th><th>HDD</th><th>コメント</th><th>登録日時</th>"
-            "</tr></thead>\n<tbody>\n";
+    html +=
+        "<th>CPU</th><th>VIDEO</th><th>MEMORY</th><th>HDD</th><th>コメント</th><th>登録日時</th>"
+        "</tr></thead>\n<tbody>\n";
     for (const RankedEntry& row : slice.rows) {
         const RankEntry& e = row.entry;
-        html += "<tr><td class=\"n\">" + std::to_string(row.rank) + "</td><td class=\"t\"><a href=\"/entry/" +
-                std::to_string(e.id) + "\">" + HtmlEscape(e.text.name) + "</a></td>";
+        html += "<tr><td class=\"n\">" + std::to_string(row.rank) +
+                "</td><td class=\"t\"><a href=\"/entry/" + std::to_string(e.id) + "\">" +
+                HtmlEscape(e.text.name) + "</a></td>";
         for (int i = 0; i < rsCount; ++i) {
             html += "<td class=\"n\">" + std::to_string(e.scores[i]);
             if (i == order)
@@ -155,8 +169,9 @@ std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t
                 html += "…";
             continue;
         }
-        html += p == page ? "<b>" + std::to_string(p) + "</b>"
-                          : "<a href=\"" + RankingLink(order, p) + "\">" + std::to_string(p) + "</a>";
+        html += p == page
+                    ? "<b>" + std::to_string(p) + "</b>"
+                    : "<a href=\"" + RankingLink(order, p) + "\">" + std::to_string(p) + "</a>";
         ++shown;
     }
     if (page < pages)
@@ -192,8 +207,9 @@ std::string RankingJson(const RankingSlice& slice, RankScore order, std::int64_t
 std::string EntryHtml(const RankEntry& e, std::int64_t rank,
                       const std::array<double, rsCount>& medians) {
     std::string html = Head("ゼルカ ランキング：" + e.text.name);
-    html += "<h1><span>ゼルカ</span> " + HtmlEscape(e.text.name) + "</h1>\n<p class=\"meta\">総合 " +
-            std::to_string(rank) + " 位　登録 " + LocalTime(e.createdAt) +
+    html += "<h1><span>ゼルカ</span> " + HtmlEscape(e.text.name) +
+            "</h1>\n<p class=\"meta\">総合 " + std::to_string(rank) + " 位　登録 " +
+            LocalTime(e.createdAt) +
             "　<a href=\"/\">ランキングへ戻る</a></p>\n<div class=\"box\">\n";
     // Two bars per score, this entry and the median of all entries, each pair scaled to its
     // larger value: the scores of the tests differ by orders of magnitude.
@@ -201,10 +217,17 @@ std::string EntryHtml(const RankEntry& e, std::int64_t rank,
     html += "<svg width=\"" + std::to_string(labelWidth + barWidth + 90) + "\" height=\"" +
             std::to_string(rowHeight * rsCount + 30) +
             "\" role=\"img\" font-size=\"12\" font-family=\"IPAPGothic,sans-serif\">"
-            "<rect x=\"" + std::to_string(labelWidth) + "\" y=\"4\" width=\"12\" height=\"10\" fill=\"#d0202a\"/>"
-            "<text x=\"" + std::to_string(labelWidth + 16) + "\" y=\"13\">この登録</text>"
-            "<rect x=\"" + std::to_string(labelWidth + 90) + "\" y=\"4\" width=\"12\" height=\"10\" fill=\"#8a93ad\"/>"
-            "<text x=\"" + std::to_string(labelWidth + 106) + "\" y=\"13\">全登録の中央値</text>";
+            "<rect x=\"" +
+            std::to_string(labelWidth) +
+            "\" y=\"4\" width=\"12\" height=\"10\" fill=\"#d0202a\"/>"
+            "<text x=\"" +
+            std::to_string(labelWidth + 16) +
+            "\" y=\"13\">この登録</text>"
+            "<rect x=\"" +
+            std::to_string(labelWidth + 90) +
+            "\" y=\"4\" width=\"12\" height=\"10\" fill=\"#8a93ad\"/>"
+            "<text x=\"" +
+            std::to_string(labelWidth + 106) + "\" y=\"13\">全登録の中央値</text>";
     for (int i = 0; i < rsCount; ++i) {
         const int y = 24 + i * rowHeight;
         const double scale = std::max<double>({static_cast<double>(e.scores[i]), medians[i], 1.0});
@@ -236,12 +259,14 @@ std::string EntryHtml(const RankEntry& e, std::int64_t rank,
 
 std::string StoredHtml(const StoredEntry& stored, std::int32_t overall) {
     std::string html = Head("ゼルカ ランキング：登録しました");
-    html += stored.duplicate ? "<h1><span>ゼルカ</span> この内容は登録済みです</h1>\n"
-                               "<p>同じ内容の送信を受け付けたばかりなので、二重には登録しませんでした。</p>\n"
-                             : "<h1><span>ゼルカ</span> 登録しました</h1>\n";
+    html += stored.duplicate
+                ? "<h1><span>ゼルカ</span> この内容は登録済みです</h1>\n"
+                  "<p>同じ内容の送信を受け付けたばかりなので、二重には登録しませんでした。</p>\n"
+                : "<h1><span>ゼルカ</span> 登録しました</h1>\n";
     html += "<p>総合評価 " + std::to_string(overall) + " 点で、" + std::to_string(stored.total) +
             " 件中 <b>" + std::to_string(stored.rank) + " 位</b>です。</p>\n<p><a href=\"/entry/" +
-            std::to_string(stored.id) + "\">この登録のページ</a>　<a href=\"/\">ランキングを見る</a></p>\n"
+            std::to_string(stored.id) +
+            "\">この登録のページ</a>　<a href=\"/\">ランキングを見る</a></p>\n"
             "</body></html>\n";
     return html;
 }
@@ -250,6 +275,7 @@ std::string ErrorHtml(int status, std::string_view reason) {
     std::string html = Head("ゼルカ ランキング：エラー " + std::to_string(status));
     html += "<h1><span>ゼルカ</span> " +
             std::string(status == 404 ? "ページが見つかりません" : "受け付けられませんでした") +
-            "</h1>\n<p>" + HtmlEscape(reason) + "</p>\n<p><a href=\"/\">ランキングを見る</a></p>\n</body></html>\n";
+            "</h1>\n<p>" + HtmlEscape(reason) +
+            "</p>\n<p><a href=\"/\">ランキングを見る</a></p>\n</body></html>\n";
     return html;
 }

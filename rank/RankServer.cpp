@@ -4,15 +4,14 @@
 #include "RankPages.h"
 #include "Submission.h"
 
-#include <httplib.h>
-
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
 #include <condition_variable>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <deque>
+#include <httplib.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,8 +19,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unordered_map>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -93,7 +92,8 @@ private:
 
 // Poll for `events` until `timeout` or the request's deadline, whichever comes first.
 bool Wait(int sock, short events, std::chrono::milliseconds timeout, Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     const auto wait = std::min(timeout, left);
     if (wait.count() <= 0)
         return false;
@@ -245,7 +245,8 @@ public:
         return it->second.body;
     }
 
-    void Keep(const std::string& key, std::uint64_t changes, std::shared_ptr<const std::string> body) {
+    void Keep(const std::string& key, std::uint64_t changes,
+              std::shared_ptr<const std::string> body) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (pages_.size() >= kPages)
             pages_.clear();
@@ -282,35 +283,43 @@ public:
              "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'"},
             {"Referrer-Policy", "no-referrer"},
         });
-        Get("/", [this](const httplib::Request& req, httplib::Response& res) { Ranking(req, res, false); });
-        Get("/ranking.json",
-            [this](const httplib::Request& req, httplib::Response& res) { Ranking(req, res, true); });
-        Get(R"(/entry/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
-            EntryPage(req, res);
+        Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+            Ranking(req, res, false);
         });
-        Post(kRankActionPath, [this](const httplib::Request& req, httplib::Response& res) {
-            Submit(req, res);
+        Get("/ranking.json", [this](const httplib::Request& req, httplib::Response& res) {
+            Ranking(req, res, true);
         });
+        Get(R"(/entry/(\d{1,18}))",
+            [this](const httplib::Request& req, httplib::Response& res) { EntryPage(req, res); });
+        Post(kRankActionPath,
+             [this](const httplib::Request& req, httplib::Response& res) { Submit(req, res); });
         Get(kRankActionPath, [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Allow", "POST");
             Reply(res, 405, "登録はランキング登録フォームの「送信」ボタンから行って下さい。");
         });
-        set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-            try {
-                std::rethrow_exception(ep);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "zelka-rank: %s\n", e.what());
-            }
-            Reply(res, 500, "サーバーの内部エラーです。しばらくしてからもう一度お試し下さい。");
-        });
+        set_exception_handler(
+            [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+                try {
+                    std::rethrow_exception(ep);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "zelka-rank: %s\n", e.what());
+                }
+                Reply(res, 500, "サーバーの内部エラーです。しばらくしてからもう一度お試し下さい。");
+            });
         // Statuses the library sets itself (no route, body too large, bad request) get a page.
         set_error_handler([](const httplib::Request&, httplib::Response& res) {
             if (!res.body.empty())
                 return;
             switch (res.status) {
-            case 404: Reply(res, 404, "このアドレスにページはありません。"); break;
-            case 413: Reply(res, 413, "送信された内容が大きすぎます。"); break;
-            default: Reply(res, res.status, "リクエストを処理できませんでした。"); break;
+            case 404:
+                Reply(res, 404, "このアドレスにページはありません。");
+                break;
+            case 413:
+                Reply(res, 413, "送信された内容が大きすぎます。");
+                break;
+            default:
+                Reply(res, res.status, "リクエストを処理できませんでした。");
+                break;
             }
         });
     }
@@ -324,13 +333,18 @@ public:
 private:
     bool process_and_close_socket(socket_t sock) override {
         if (turningAway) {
-            static const std::string body = ErrorHtml(503, "混み合っています。しばらくしてからもう一度お試し下さい。");
-            const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " +
-                                      std::string(kHtml) + "\r\nRetry-After: 1\r\nConnection: close\r\n"
-                                      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-            [[maybe_unused]] const ssize_t sent = ::send(sock, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            static const std::string body =
+                ErrorHtml(503, "混み合っています。しばらくしてからもう一度お試し下さい。");
+            const std::string reply =
+                "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kHtml) +
+                "\r\nRetry-After: 1\r\nConnection: close\r\n"
+                "Content-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body;
+            [[maybe_unused]] const ssize_t sent =
+                ::send(sock, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         } else {
-            // The library writes the head and the body apart: no waiting for the peer's ACK between.
+            // The library writes the head and the body apart: no waiting for the peer's ACK
+            // between.
             const int on = 1;
             ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             DeadlineStream stream(sock, options_.readTimeout);
@@ -356,11 +370,13 @@ private:
         if (!page || !sort)
             return Reply(res, 400, "ページ番号か並び順の指定が正しくありません。");
         const char* type = json ? "application/json; charset=utf-8" : kHtml;
-        const std::string key = std::string(json ? "j" : "h") + kRankScoreNames[*sort] + std::to_string(*page);
+        const std::string key =
+            std::string(json ? "j" : "h") + kRankScoreNames[*sort] + std::to_string(*page);
         const std::uint64_t changes = store_.Changes();
         auto body = cache_.Find(key, changes);
         if (!body) {
-            const RankingSlice slice = store_.Ranking(*sort, (*page - 1) * kRankPageSize, kRankPageSize);
+            const RankingSlice slice =
+                store_.Ranking(*sort, (*page - 1) * kRankPageSize, kRankPageSize);
             body = std::make_shared<const std::string>(json ? RankingJson(slice, *sort, *page)
                                                             : RankingHtml(slice, *sort, *page));
             cache_.Keep(key, changes, body);
@@ -372,9 +388,9 @@ private:
         const auto entry = store_.Entry(std::stoll(req.matches[1].str()));
         if (!entry)
             return Reply(res, 404, "この登録はありません。");
-        res.set_content(EntryHtml(*entry, store_.RankOf(rsOverall, entry->scores[rsOverall]),
-                                  store_.Medians()),
-                        kHtml);
+        res.set_content(
+            EntryHtml(*entry, store_.RankOf(rsOverall, entry->scores[rsOverall]), store_.Medians()),
+            kHtml);
     }
 
     void Submit(const httplib::Request& req, httplib::Response& res) {
@@ -382,7 +398,8 @@ private:
         std::transform(type.begin(), type.end(), type.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (!type.starts_with("application/x-www-form-urlencoded"))
-            return Reply(res, 415, "送信の形式が違います。ランキング登録フォームから送信して下さい。");
+            return Reply(res, 415,
+                         "送信の形式が違います。ランキング登録フォームから送信して下さい。");
         const RankVerdict verdict = VerifySubmission(req.body);
         if (!verdict.entry)
             return Reply(res, verdict.refusal.status, verdict.refusal.reason);
@@ -402,8 +419,9 @@ RankServer::~RankServer() = default;
 
 int RankServer::Bind() {
     const int wanted = http_->Options().port;
-    const int port = wanted == 0 ? http_->bind_to_any_port(http_->Options().host)
-                                 : (http_->bind_to_port(http_->Options().host, wanted) ? wanted : -1);
+    const int port = wanted == 0
+                         ? http_->bind_to_any_port(http_->Options().host)
+                         : (http_->bind_to_port(http_->Options().host, wanted) ? wanted : -1);
     if (port > 0)
         http_->WidenBacklog();
     return port;

@@ -14,8 +14,8 @@
 struct RankServerOptions {
     std::string host = "127.0.0.1";
     int port = 0;
-    int workers = 16;        // connections served at once (each with its own database connection)
-    int waiting = 64;        // accepted connections queued for a worker; beyond, 503
+    int workers = 16; // connections served at once (each with its own database connection)
+    int waiting = 64; // accepted connections queued for a worker; beyond, 503
     std::chrono::milliseconds readTimeout{5000};      // silence while a request is read
     std::chrono::milliseconds requestDeadline{10000}; // one whole request and its reply
     std::chrono::milliseconds keepAlive{3000};        // idle time between requests

@@ -42,8 +42,8 @@ std::string Digest(const RankSubmission& s) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (std::int32_t score : s.scores)
         hash.addData(QByteArray::number(score) + '\x1f');
-    for (const std::string* t : {&s.text.name, &s.text.cpu, &s.text.video, &s.text.memory,
-                                 &s.text.hdd, &s.text.comment})
+    for (const std::string* t :
+         {&s.text.name, &s.text.cpu, &s.text.video, &s.text.memory, &s.text.hdd, &s.text.comment})
         hash.addData(QByteArray::fromStdString(*t) + '\x1f');
     return hash.result().toHex().toStdString();
 }
@@ -146,7 +146,8 @@ RankStore::RankStore(std::string address)
         QDir().mkpath(file.absolutePath());
     }
     Connection& c = ThisThread();
-    const char* id = postgres_ ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
+    const char* id =
+        postgres_ ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
     c.Exec(std::string("CREATE TABLE IF NOT EXISTS entries (") + id +
            ", created_at BIGINT NOT NULL, overall INTEGER NOT NULL, cpu INTEGER NOT NULL, "
            "gdi INTEGER NOT NULL, ddraw INTEGER NOT NULL, d3d INTEGER NOT NULL, "
@@ -191,7 +192,8 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
     for (int attempt = 0;; ++attempt) {
         c.Exec(postgres_ ? "BEGIN" : "BEGIN IMMEDIATE");
         try {
-            c.Run("DELETE FROM recent_posts WHERE posted_at < ?", {qint64(now - kRankReloadWindow)});
+            c.Run("DELETE FROM recent_posts WHERE posted_at < ?",
+                  {qint64(now - kRankReloadWindow)});
             QSqlQuery& seen = c.Run("SELECT entry_id FROM recent_posts WHERE digest = ?", {digest});
             if (seen.next()) {
                 stored = {seen.value(0).toLongLong(), true, 0, 0};
@@ -200,15 +202,15 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
                 break;
             }
             seen.finish();
-            QSqlQuery& insert = c.Run(
-                "INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
-                "machine_cpu, video, memory, hdd, comment) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-                {qint64(now), s.scores[0], s.scores[1], s.scores[2], s.scores[3], s.scores[4],
-                 s.scores[5], QString::fromStdString(s.text.name),
-                 QString::fromStdString(s.text.cpu), QString::fromStdString(s.text.video),
-                 QString::fromStdString(s.text.memory), QString::fromStdString(s.text.hdd),
-                 QString::fromStdString(s.text.comment)});
+            QSqlQuery& insert =
+                c.Run("INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
+                      "machine_cpu, video, memory, hdd, comment) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                      {qint64(now), s.scores[0], s.scores[1], s.scores[2], s.scores[3], s.scores[4],
+                       s.scores[5], QString::fromStdString(s.text.name),
+                       QString::fromStdString(s.text.cpu), QString::fromStdString(s.text.video),
+                       QString::fromStdString(s.text.memory), QString::fromStdString(s.text.hdd),
+                       QString::fromStdString(s.text.comment)});
             if (!insert.next())
                 throw std::runtime_error("database error: no id for a new entry");
             stored = {insert.value(0).toLongLong(), false, 0, 0};
@@ -248,7 +250,8 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
     {
         std::lock_guard<std::mutex> lock(summaryMutex_);
         Summary& known = summaries_[order];
-        if (known.changes == changes && std::chrono::steady_clock::now() - known.taken < kSummaryFresh) {
+        if (known.changes == changes &&
+            std::chrono::steady_clock::now() - known.taken < kSummaryFresh) {
             slice.total = known.total;
             slice.top = known.top;
         } else {
@@ -290,9 +293,8 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
 }
 
 std::optional<RankEntry> RankStore::Entry(std::int64_t id) {
-    QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
-                                        " FROM entries WHERE id = ?",
-                                    {qint64(id)});
+    QSqlQuery& q = ThisThread().Run(
+        std::string("SELECT ") + kEntryColumns + " FROM entries WHERE id = ?", {qint64(id)});
     std::optional<RankEntry> entry;
     if (q.next())
         entry = ReadEntry(q);
@@ -319,9 +321,9 @@ std::array<double, rsCount> RankStore::Medians() {
         return medians;
     for (int i = 0; i < rsCount; ++i) {
         const std::string column = kRankScoreNames[i];
-        QSqlQuery& q = c.Run("SELECT " + column + " FROM entries ORDER BY " + column +
-                                 " LIMIT ? OFFSET ?",
-                             {n % 2 == 0 ? 2 : 1, qint64((n - 1) / 2)});
+        QSqlQuery& q =
+            c.Run("SELECT " + column + " FROM entries ORDER BY " + column + " LIMIT ? OFFSET ?",
+                  {n % 2 == 0 ? 2 : 1, qint64((n - 1) / 2)});
         double sum = 0;
         int values = 0;
         while (q.next()) {

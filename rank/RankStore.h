@@ -27,8 +27,8 @@ struct RankedEntry {
 
 // One page of the ranking ordered by one score, best first.
 struct RankingSlice {
-    std::int64_t total = 0;     // entries stored
-    std::int32_t top = 0;       // the best score in the order's column
+    std::int64_t total = 0; // entries stored
+    std::int32_t top = 0;   // the best score in the order's column
     std::vector<RankedEntry> rows;
 };
 
@@ -43,8 +43,8 @@ struct StoredEntry {
 inline constexpr std::int64_t kRankReloadWindow = 600;
 
 // Column names of the scores, in RankScore order, also the names of the ranking's orders.
-inline constexpr std::array<const char*, rsCount> kRankScoreNames = {"overall", "cpu",  "gdi",
-                                                                     "ddraw",   "d3d",  "disk"};
+inline constexpr std::array<const char*, rsCount> kRankScoreNames = {"overall", "cpu", "gdi",
+                                                                     "ddraw",   "d3d", "disk"};
 
 class RankStore {
 public:

@@ -73,8 +73,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 // Code points of valid UTF-8 (the decoder's output).
-template <typename Each>
-void ForEachCodePoint(std::string_view utf8, Each each) {
+template <typename Each> void ForEachCodePoint(std::string_view utf8, Each each) {
     for (std::size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
         const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
@@ -286,8 +285,9 @@ RankVerdict VerifySubmission(std::string_view body) {
     };
     for (const char* name : kHidden)
         if (count(name) != 1)
-            return Refuse(400, std::string("項目「") + name +
-                                   (count(name) == 0 ? "」がありません。" : "」が重複しています。"));
+            return Refuse(400,
+                          std::string("項目「") + name +
+                              (count(name) == 0 ? "」がありません。" : "」が重複しています。"));
     for (const TextField& t : kTexts)
         if (count(t.name) > 1)
             return Refuse(400, std::string("項目「") + t.name + "」が重複しています。");
@@ -296,11 +296,13 @@ RankVerdict VerifySubmission(std::string_view body) {
     for (int i = 0; i < rsCount; ++i) {
         const auto score = ParseScore(*find(kHidden[i]));
         if (!score)
-            return Refuse(400, std::string("スコア「") + kHidden[i] + "」が正しい整数ではありません。");
+            return Refuse(400,
+                          std::string("スコア「") + kHidden[i] + "」が正しい整数ではありません。");
         entry.scores[i] = *score;
     }
     if (*find("ver") != std::to_string(kRankPageVersion))
-        return Refuse(400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。");
+        return Refuse(
+            400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。");
     const auto pass = ParseSigned(*find("pass"));
     if (!pass)
         return Refuse(400, "チェック値（pass）が正しい整数ではありません。");
@@ -322,8 +324,10 @@ RankVerdict VerifySubmission(std::string_view body) {
             continue;
         auto text = DecodeFormText(*bytes, charset);
         if (!text)
-            return Refuse(400, std::string("「") + t.label +
-                                   "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。");
+            return Refuse(
+                400,
+                std::string("「") + t.label +
+                    "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。");
         if (Utf8Length(*text) > t.limit)
             return Refuse(400, std::string("「") + t.label + "」が長すぎます（" +
                                    std::to_string(t.limit) + "文字まで）。");

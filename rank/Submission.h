@@ -43,8 +43,8 @@ enum class FormCharset { ShiftJis, EucJp, Utf8 };
 
 // application/x-www-form-urlencoded: name/value pairs with '+' and %XX decoded to raw bytes.
 // Nothing for a malformed escape.
-std::optional<std::vector<std::pair<std::string, std::string>>> ParseFormBody(
-    std::string_view body);
+std::optional<std::vector<std::pair<std::string, std::string>>>
+ParseFormBody(std::string_view body);
 
 // The form's code, told by the bytes of the submit button's fixed text "送信" when present,
 // otherwise guessed from the texts themselves.

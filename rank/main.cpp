@@ -50,10 +50,12 @@ int main(int argc, char** argv) {
             const std::size_t colon = value.rfind(':');
             const std::string port = colon == std::string::npos ? "" : value.substr(colon + 1);
             if (colon == 0 || colon == std::string::npos || port.empty() || port.size() > 5 ||
-                port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+                port.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(port) > 65535)
                 return Usage("--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8932 (port 0 picks one)");
             options.host = value.substr(0, colon);
-            if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']')
+            if (options.host.size() > 2 && options.host.front() == '[' &&
+                options.host.back() == ']')
                 options.host = options.host.substr(1, options.host.size() - 2);
             options.port = std::stoi(port);
         } else if (arg == "--db") {
@@ -87,11 +89,13 @@ int main(int argc, char** argv) {
     RankServer server(*store, options);
     const int port = server.Bind();
     if (port < 0) {
-        std::fprintf(stderr, "zelka-rank: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+        std::fprintf(stderr, "zelka-rank: cannot listen on %s:%d\n", options.host.c_str(),
+                     options.port);
         return 1;
     }
     const bool v6 = options.host.find(':') != std::string::npos;
-    std::printf("listening on http://%s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port);
+    std::printf("listening on http://%s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
+                v6 ? "]" : "", port);
     std::fprintf(stderr, "zelka-rank: entries in %s\n", store->Description().c_str());
     std::fflush(stdout);
 

@@ -1,14 +1,13 @@
 // Test entry point: every test program runs inside one QApplication on Qt's offscreen
 // platform, with an application object whose boxes never wait for a click.
-#include <QApplication>
-#include <gtest/gtest.h>
-
 #include "forms/Application.h"
 #include "forms/Fonts.h"
 #include "platform/ProgramFolders.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 #include <optional>
 
 int main(int argc, char** argv) {

@@ -282,8 +282,8 @@ void Glyphs() {
         p.end();
         Save(image, "close.png");
     }
-    for (auto [file, word, width] : {std::tuple{"help.png", "HELP", 50},
-                                     std::tuple{"about.png", "ABOUT ゼルカ", 100}}) {
+    for (auto [file, word, width] :
+         {std::tuple{"help.png", "HELP", 50}, std::tuple{"about.png", "ABOUT ゼルカ", 100}}) {
         QImage image = GlyphBase(width, 20);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
@@ -304,8 +304,8 @@ void CheckIndicators() {
         p.fillRect(QRectF(1, 1, 12, 12), QColor(0xE0, 0xE0, 0xE0));
         p.fillRect(QRectF(1, 1, 11, 11), Qt::white);
         if (checked) {
-            p.setPen(QPen(QColor(0x10, 0x10, 0x10), 2.0, Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin));
+            p.setPen(
+                QPen(QColor(0x10, 0x10, 0x10), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             const QPointF tick[] = {{3.2, 6.6}, {5.4, 9.0}, {9.8, 3.8}};
             p.drawPolyline(tick, 3);
         }
@@ -313,7 +313,6 @@ void CheckIndicators() {
         Save(image, checked ? "check_on.png" : "check_off.png");
     }
 }
-
 
 // The sprite's 256 colours: black first (the transparent surroundings), then ramps for the
 // steel body, the red lamp and cheeks, the golden spikes and the greys of eyes and shine.

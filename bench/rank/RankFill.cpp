@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
         const long long stored = store.Ranking(rsOverall, 0, 1).total;
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> score(1000, 200000);
-        const char* machines[] = {"Pentium MMX 233MHz", "Celeron 300A", "K6-2 350MHz", "PentiumII 400MHz"};
+        const char* machines[] = {"Pentium MMX 233MHz", "Celeron 300A", "K6-2 350MHz",
+                                  "PentiumII 400MHz"};
         const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                      std::chrono::system_clock::now().time_since_epoch())
                                      .count();
@@ -30,7 +31,11 @@ int main(int argc, char** argv) {
             for (int k = rsCpu; k <= rsDisk; ++k)
                 sum += s.scores[k] = score(random);
             s.scores[rsOverall] = static_cast<std::int32_t>(sum / 5);
-            s.text = {"計測者" + std::to_string(i), machines[i % 4], "Voodoo2", "64MB", "4.3GB",
+            s.text = {"計測者" + std::to_string(i),
+                      machines[i % 4],
+                      "Voodoo2",
+                      "64MB",
+                      "4.3GB",
                       "ベンチマーク用の登録 " + std::to_string(i)};
             store.Add(s, now - (wanted - i));
         }

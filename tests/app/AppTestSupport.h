@@ -1,12 +1,12 @@
 #pragma once
 // File bytes and scoped process state for the application tests.
+#include "tests/ScopedEnv.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <string>
-
-#include "tests/ScopedEnv.h"
 
 inline std::string FileBytes(const QString& path) {
     QFile file(path);

@@ -8,8 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -36,8 +36,8 @@ struct Outcome {
 // Runs the program in a folder with extra environment, calling watch every 20 ms while it
 // runs, and measures its peak memory through wait4.
 Outcome RunProgram(const QStringList& args, const QString& folder,
-            const std::map<std::string, std::string>& extra,
-            const std::function<void(pid_t)>& watch = {}, int limitSeconds = 60) {
+                   const std::map<std::string, std::string>& extra,
+                   const std::function<void(pid_t)>& watch = {}, int limitSeconds = 60) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
@@ -98,7 +98,8 @@ Outcome RunProgram(const QStringList& args, const QString& folder,
             watch(pid);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (outcome.exitCode != -2)
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     outcome.peakKb = usage.ru_maxrss;
@@ -161,7 +162,9 @@ TEST(HostileRun, OverLargeAndSpecialArchivesEndTheirLoadNotTheProgram) {
              WriteBytes(path, ArchiveWithBoss2(true, DeepPairs(), 0x7FFFFFFF));
          }},
         {"largest size stated, expanding past it",
-         [](const QString& path) { WriteBytes(path, ArchiveWithBoss2(true, DeepPairs(), 64u << 20)); }},
+         [](const QString& path) {
+             WriteBytes(path, ArchiveWithBoss2(true, DeepPairs(), 64u << 20));
+         }},
         {"FIFO", [](const QString& path) { ::mkfifo(QFile::encodeName(path).constData(), 0600); }},
         {"device", [](const QString& path) { QFile::link("/dev/zero", path); }},
     };
@@ -189,11 +192,20 @@ TEST(HostileRun, AHaltPrintsWhatWasMeasuredAndNeverReportsSuccess) {
         QJsonValue haltedTest;
         bool cpuMeasured;
     } cases[] = {
-        {"8-bit desktop", {{"ZELKA_DESKTOP_BPP", "8"}}, "", {"disk"},
-         "画面モードが不適切です 色数を16ビットにして起動し直してください", QJsonValue::Null,
+        {"8-bit desktop",
+         {{"ZELKA_DESKTOP_BPP", "8"}},
+         "",
+         {"disk"},
+         "画面モードが不適切です 色数を16ビットにして起動し直してください",
+         QJsonValue::Null,
          false},
-        {"broken boss2.bmp", {}, ArchiveWithBoss2(false, "not a picture", 13), {"cpu", "d3d"},
-         "がビットマップファイルとして開けません", QJsonValue("d3d"), true},
+        {"broken boss2.bmp",
+         {},
+         ArchiveWithBoss2(false, "not a picture", 13),
+         {"cpu", "d3d"},
+         "がビットマップファイルとして開けません",
+         QJsonValue("d3d"),
+         true},
     };
     for (const Case& c : cases) {
         QTemporaryDir dir;
@@ -216,8 +228,8 @@ TEST(HostileRun, AHaltPrintsWhatWasMeasuredAndNeverReportsSuccess) {
             QJsonDocument::fromJson(QByteArray::fromStdString(FileBytes(dir.filePath("r.json"))))
                 .object();
         EXPECT_EQ(json["halted"].toObject()["test"], c.haltedTest) << c.what;
-        EXPECT_TRUE(json["halted"].toObject()["reason"].toString().contains(
-            QString::fromUtf8(c.reason)));
+        EXPECT_TRUE(
+            json["halted"].toObject()["reason"].toString().contains(QString::fromUtf8(c.reason)));
         // A score measured before the halt is kept; without one the panel's 0 shows.
         const int cpu = json["scores"].toObject()["cpu"].toInt(-1);
         EXPECT_EQ(cpu > 0, c.cpuMeasured) << c.what;
@@ -233,14 +245,13 @@ TEST(HostileRun, ASignalDuringTheDiskTestRemovesItsFile) {
         QTemporaryDir home;
         bool sent = false;
         // Drive C: is the home folder: the signal comes once the test file is there.
-        const Outcome o = RunProgram({"--run", "--headless", "--tests", "disk"}, home.path(), {},
-                              [&](pid_t pid) {
-                                  if (!sent &&
-                                      !QDir(home.path()).entryList({"test*"}, QDir::Files).isEmpty()) {
-                                      kill(pid, signal);
-                                      sent = true;
-                                  }
-                              });
+        const Outcome o =
+            RunProgram({"--run", "--headless", "--tests", "disk"}, home.path(), {}, [&](pid_t pid) {
+                if (!sent && !QDir(home.path()).entryList({"test*"}, QDir::Files).isEmpty()) {
+                    kill(pid, signal);
+                    sent = true;
+                }
+            });
         EXPECT_TRUE(sent) << signal;
         EXPECT_EQ(o.exitCode, 128 + signal) << o.err;
         EXPECT_TRUE(QDir(home.path()).entryList({"test*"}, QDir::Files).isEmpty()) << signal;

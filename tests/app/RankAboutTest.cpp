@@ -115,7 +115,9 @@ TEST(RankPage, FortyLinesByteExactAndOpened) {
     } cases[] = {
         {"100", {"100", "120", "90", "80", "110"}, {}, "http://127.0.0.1:8932/cgi-bin/zelka.cgi"},
         {"7", {"0", "0", "0", "0", "35"}, "", "http://127.0.0.1:8932/cgi-bin/zelka.cgi"},
-        {"7", {"0", "0", "0", "0", "35"}, "https://rank.example/r.cgi?a=1&b=\"<x>",
+        {"7",
+         {"0", "0", "0", "0", "35"},
+         "https://rank.example/r.cgi?a=1&b=\"<x>",
          "https://rank.example/r.cgi?a=1&amp;b=&quot;&lt;x&gt;"},
     };
     for (const Case& c : cases) {

@@ -11,9 +11,9 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,8 +233,10 @@ TEST(Report, StoredNamesInEitherEncodingAllAppearWithTheirValues) {
         QByteArray name; // the directory entry's bytes
         QString heading;
     } cases[] = {
-        {"\x8C\x8B\x89\xCA.txt", "結果.txt"},     // CP932, as the original platform wrote it
-        {"\xE7\xB5\x90\xE6\x9E\x9C" "2.txt", "結果2.txt"}, // UTF-8, as saved here
+        {"\x8C\x8B\x89\xCA.txt", "結果.txt"}, // CP932, as the original platform wrote it
+        {"\xE7\xB5\x90\xE6\x9E\x9C"
+         "2.txt",
+         "結果2.txt"}, // UTF-8, as saved here
         {"plain.txt", "plain.txt"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -291,8 +293,8 @@ TEST(TerminalReport, DisplayWidthCountsWideCharactersTwice) {
     struct Case {
         const char* text;
         int width;
-    } cases[] = {{"", 0},       {"CPU", 3},      {"メモ　", 6}, {"ＣＰＵ性能", 10},
-                 {"ｶﾅ", 2},     {"a\tb", 2},     {"Direct3D性能(3D)", 16}};
+    } cases[] = {{"", 0},   {"CPU", 3},  {"メモ　", 6},           {"ＣＰＵ性能", 10},
+                 {"ｶﾅ", 2}, {"a\tb", 2}, {"Direct3D性能(3D)", 16}};
     for (const Case& c : cases)
         EXPECT_EQ(DisplayWidth(QString::fromUtf8(c.text)), c.width) << c.text;
 }
@@ -300,9 +302,8 @@ TEST(TerminalReport, DisplayWidthCountsWideCharactersTwice) {
 TEST(TerminalReport, ColumnsLineUpByDisplayWidth) {
     TForm4 report;
     report.gd->setColumnCount(3);
-    const char* cells[3][3] = {{"", "現在の値", "a.txt"},
-                               {"メモ　  ", "", "[自由]"},
-                               {"総合評価", "824", "1"}};
+    const char* cells[3][3] = {
+        {"", "現在の値", "a.txt"}, {"メモ　  ", "", "[自由]"}, {"総合評価", "824", "1"}};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
             report.SetCell(c, r, QString::fromUtf8(cells[r][c]));

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-#include <vector>
-
 #include "app/Unit1.h"
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 

@@ -863,7 +863,8 @@ TEST_F(Direct3DTest, ATextureRewrittenByAnyRouteIsDrawnAnew) {
     DDBLTFX fill = FillFx(0x07E0);
     ASSERT_EQ(green->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fill), DD_OK);
     IDirect3DTexture2 *texture = nullptr, *greenTexture = nullptr;
-    ASSERT_EQ(tex->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture)), DD_OK);
+    ASSERT_EQ(tex->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture)),
+              DD_OK);
     Keep(texture);
     ASSERT_EQ(green->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&greenTexture)),
               DD_OK);
@@ -882,23 +883,30 @@ TEST_F(Direct3DTest, ATextureRewrittenByAnyRouteIsDrawnAnew) {
         DWORD expected; // the pixel over texel (0, 0)
     } cases[] = {
         {"Lock and Unlock", [&] { WritePixel(tex, 0, 0, 0x001F); }, 0x001F},
-        {"colour fill", [&] {
+        {"colour fill",
+         [&] {
              DDBLTFX fx = FillFx(0xF800);
              ASSERT_EQ(tex->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
-         }, 0xF800},
+         },
+         0xF800},
         {"BltFast", [&] { ASSERT_EQ(tex->BltFast(0, 0, green, nullptr, 0), DD_OK); }, 0x07E0},
-        {"GetDC", [&] {
+        {"GetDC",
+         [&] {
              HDC dc = nullptr;
              ASSERT_EQ(tex->GetDC(&dc), DD_OK);
              QPainter(DeviceContextImage(dc)).fillRect(0, 0, 4, 4, Qt::white);
              ASSERT_EQ(tex->ReleaseDC(dc), DD_OK);
-         }, 0xFFFF},
-        {"Load", [&] {
+         },
+         0xFFFF},
+        {"Load",
+         [&] {
              WritePixel(green, 0, 0, 0x0010);
              ASSERT_EQ(texture->Load(greenTexture), DD_OK);
-         }, 0x0010},
+         },
+         0x0010},
         // The texture becomes the target of a draw of its own texels, tinted black.
-        {"drawn into", [&] {
+        {"drawn into",
+         [&] {
              IDirect3DDevice2* onTexture = nullptr;
              ASSERT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, tex, &onTexture), DD_OK);
              Keep(onTexture);
@@ -910,10 +918,11 @@ TEST_F(Direct3DTest, ATextureRewrittenByAnyRouteIsDrawnAnew) {
              D3DVIEWPORT2 vp{44, 0, 0, 4, 4, 0, 0, 4, 4, 0, 1};
              ASSERT_EQ(view->SetViewport2(&vp), DD_OK);
              auto quad = Rect(0, 0, 4, 4, 0xFF000000);
-             ASSERT_EQ(onTexture->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(),
-                                                4, 0),
-                       DD_OK);
-         }, 0x0000},
+             ASSERT_EQ(
+                 onTexture->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(), 4, 0),
+                 DD_OK);
+         },
+         0x0000},
     };
     draw();
     for (const Case& c : cases) {

@@ -1,7 +1,7 @@
-#include "directx/Blit.h"
 #include "directx/Rasterizer.h"
 
 #include "RasterReference.h"
+#include "directx/Blit.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

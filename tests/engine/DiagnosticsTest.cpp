@@ -131,7 +131,8 @@ TEST_F(DiagnosticsTest, ALogThatCannotBeWrittenGoesToStandardErrorAndTheEngineGo
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "zelka: cannot write " + missing +
                        "/dddd.debug (No such file or directory): debug#00001 ... lost\n"
-                       "zelka: cannot write " + missing +
+                       "zelka: cannot write " +
+                       missing +
                        "/dddd.debug (No such file or directory): debug#00001 ... "
                        "パレットが更新できませんでした(Error Code(887601C2))\n"
                        "zelka: halted: パレットが更新できませんでした(Error Code(887601C2))\n");

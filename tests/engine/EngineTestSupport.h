@@ -7,12 +7,12 @@
 #include "engine/dddd_log.h"
 #include "forms/Halt.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <iterator>
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <unistd.h>

@@ -5,7 +5,6 @@
 #include "forms/Forms.h"
 #include "tests/AllocationCounter.h"
 
-
 namespace {
 
 class FrameAllocationTest : public EngineTest {

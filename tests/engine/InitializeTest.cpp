@@ -6,14 +6,14 @@
 #include "platform/SystemParameters.h"
 
 #include <QApplication>
-#include <array>
-#include <tuple>
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
 #include <QPoint>
 #include <QSize>
+#include <array>
 #include <cstdlib>
+#include <tuple>
 
 using directx::Adapter;
 
@@ -672,7 +672,8 @@ TEST_F(InitializeTest, AnObjectStillHeldAtItsLastReleaseHalts) {
         form.CreationEnded();
         held(e)->AddRef();
         EXPECT_THROW(e.InitializeScreen(false, 320, 240, 16, 0, ""), Halted);
-        EXPECT_EQ(Log(), "debug#00001 ... DirectDrawオブジェクトの解放に失敗しました(Error Code(1))\r\n");
+        EXPECT_EQ(Log(),
+                  "debug#00001 ... DirectDrawオブジェクトの解放に失敗しました(Error Code(1))\r\n");
         e.Destroying = true;
         TearDown();
         SetUp();

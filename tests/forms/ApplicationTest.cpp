@@ -7,12 +7,12 @@
 #include "platform/SysUtils.h"
 #include "tests/QtPrinters.h"
 
-#include <QFontInfo>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QtTest/QTest>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 TEST(Application, CommandErrorsGoToTheStandardErrorBoxWithAFullStop) {
@@ -195,8 +195,8 @@ TEST(Application, ADoubleClickIsOneClickOnEveryControl) {
     QObject::connect(image, &TImage::MouseDown, [&] { ++imageDowns; });
     QObject::connect(button, &QPushButton::clicked, [&] { ++buttonClicks; });
     QObject::connect(box, &QCheckBox::clicked, [&] { ++boxClicks; });
-    for (QWidget* control : {static_cast<QWidget*>(image), static_cast<QWidget*>(button),
-                             static_cast<QWidget*>(box)})
+    for (QWidget* control :
+         {static_cast<QWidget*>(image), static_cast<QWidget*>(button), static_cast<QWidget*>(box)})
         QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
                            QPoint(control->x() + 6, control->geometry().center().y()));
     EXPECT_EQ(imageClicks, 1);

@@ -1,11 +1,11 @@
+#include "gfxbench/Unit2.h"
+#include "platform/MMSystem.h"
+#include "platform/Random.h"
+
 #include <QLabel>
 #include <gtest/gtest.h>
 #include <set>
 #include <vector>
-
-#include "gfxbench/Unit2.h"
-#include "platform/MMSystem.h"
-#include "platform/Random.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ TEST(GdiTest, CountsEachPhaseAndWritesTheTruncatedScore) {
         auto form = ShownForm(host, 160, 120);
         ScriptedRun run(c.plan);
         form->DrawProc();
-        EXPECT_EQ(form->LastRun(), (TGdiRunCounts{c.plan.lines, c.plan.rectangles,
-                                                  c.plan.ellipses, c.plan.frames}))
+        EXPECT_EQ(form->LastRun(),
+                  (TGdiRunCounts{c.plan.lines, c.plan.rectangles, c.plan.ellipses, c.plan.frames}))
             << c.score;
         EXPECT_EQ(host.panel.text().toStdString(), c.score);
         // Every reading was used, none more: a phase stops exactly at its limit.
@@ -166,8 +166,7 @@ TEST(GdiTest, ShapesCycleTheColoursFromTheStartOfEachPhaseAndEllipsesKeepTheLine
     // The lines were cleared away: a line's row is black where no rectangle covers it.
     auto covered = [&](int x, int y) {
         for (int i = 0; i < rectangles; ++i)
-            if (x >= boxes[i].x && x < boxes[i].x + 100 && y >= boxes[i].y &&
-                y < boxes[i].y + 100)
+            if (x >= boxes[i].x && x < boxes[i].x + 100 && y >= boxes[i].y && y < boxes[i].y + 100)
                 return true;
         return false;
     };
@@ -271,10 +270,8 @@ TEST(GdiTest, ASpriteLeftOfMinus56ReentersAtTheRight) {
         bool reenters;
         std::int32_t x, y; // after the move, when it does not re-enter
     } cases[] = {
-        {{-46, 100, 10, 3}, false, -56, 97},
-        {{-46, 100, 11, 3}, true, 0, 0},
-        {{-56, 10, 1, -5}, true, 0, 0},
-        {{640, 0, 20, 4}, false, 620, -4},
+        {{-46, 100, 10, 3}, false, -56, 97}, {{-46, 100, 11, 3}, true, 0, 0},
+        {{-56, 10, 1, -5}, true, 0, 0},      {{640, 0, 20, 4}, false, 620, -4},
         {{0, 50, 20, -5}, false, -20, 55},
     };
     for (const Case& c : cases) {

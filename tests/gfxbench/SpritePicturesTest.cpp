@@ -1,10 +1,10 @@
-#include <QFile>
-#include <QImage>
-#include <gtest/gtest.h>
-
 #include "forms/Controls.h"
 #include "forms/Graphics.h"
 #include "gfxbench/Unit2.h"
+
+#include <QFile>
+#include <QImage>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,7 +21,9 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-TColor At(const TCanvas& canvas, int x, int y) { return canvas.Pixel(x, y); }
+TColor At(const TCanvas& canvas, int x, int y) {
+    return canvas.Pixel(x, y);
+}
 
 } // namespace
 

@@ -2,13 +2,12 @@
 #include "platform/ProgramFolders.h"
 #include "platform/Shell.h"
 #include "platform/SysUtils.h"
+#include "tests/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include "tests/ScopedEnv.h"
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -159,7 +158,8 @@ TEST(ProgramFolders, ReadOnlyFilesComeFromTheCurrentFolderThenBesideTheProgramTh
     };
     EXPECT_EQ(FindProgramFile("Zelka.dat", exe), "");
     put(share + "/Zelka.dat");
-    EXPECT_EQ(FindProgramFile("Zelka.dat", exe), QFile::encodeName(share).toStdString() + "/Zelka.dat");
+    EXPECT_EQ(FindProgramFile("Zelka.dat", exe),
+              QFile::encodeName(share).toStdString() + "/Zelka.dat");
     put(bin + "/Zelka.dat");
     EXPECT_EQ(FindProgramFile("Zelka.dat", exe), exe + "Zelka.dat");
     put(here + "/Zelka.dat");

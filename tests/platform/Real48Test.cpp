@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
+#include "platform/Real48.h"
+
+#include "platform/SysUtils.h"
 
 #include <cmath>
-
-#include "platform/Real48.h"
-#include "platform/SysUtils.h"
+#include <gtest/gtest.h>
 
 namespace {
 Real48 Bytes(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4,
@@ -21,19 +21,24 @@ TEST(Real48, StoresExtendedValuesByteExact) {
         {"zero", {0, 0}, Bytes(0, 0, 0, 0, 0, 0)},
         {"1.0", {1ull << 63, 0x3FFF}, Bytes(0x81, 0, 0, 0, 0, 0)},
         {"-1.5", {0xC000000000000000ull, 0xBFFF}, Bytes(0x81, 0, 0, 0, 0, 0xC0)},
-        {"1 + 2^-39, lowest kept bit", {(1ull << 63) | (1ull << 24), 0x3FFF},
+        {"1 + 2^-39, lowest kept bit",
+         {(1ull << 63) | (1ull << 24), 0x3FFF},
          Bytes(0x81, 0x01, 0, 0, 0, 0)},
         {"0.1 rounds up at bit 23", kExtendedOneTenth, Bytes(0x7D, 0xCD, 0xCC, 0xCC, 0xCC, 0x4C)},
-        {"just below half is dropped", {(1ull << 63) | 0x7FFFFFull, 0x3FFF},
+        {"just below half is dropped",
+         {(1ull << 63) | 0x7FFFFFull, 0x3FFF},
          Bytes(0x81, 0, 0, 0, 0, 0)},
-        {"exactly half rounds away", {(1ull << 63) | 0x800000ull, 0x3FFF},
+        {"exactly half rounds away",
+         {(1ull << 63) | 0x800000ull, 0x3FFF},
          Bytes(0x81, 0x01, 0, 0, 0, 0)},
-        {"carry out raises the exponent", {0xFFFFFFFFFF800000ull, 0x3FFF},
+        {"carry out raises the exponent",
+         {0xFFFFFFFFFF800000ull, 0x3FFF},
          Bytes(0x82, 0, 0, 0, 0, 0)},
         {"largest exponent", {1ull << 63, 16254 + 255}, Bytes(0xFF, 0, 0, 0, 0, 0)},
         {"smallest exponent", {1ull << 63, 16254 + 1}, Bytes(0x01, 0, 0, 0, 0, 0)},
         {"underflow is zero", {1ull << 63, 16254}, Bytes(0, 0, 0, 0, 0, 0)},
-        {"negative underflow loses the sign", {0xFFFFull << 48, 0x8000 | 100},
+        {"negative underflow loses the sign",
+         {0xFFFFull << 48, 0x8000 | 100},
          Bytes(0, 0, 0, 0, 0, 0)},
         {"negative zero is plain zero", {0, 0x8000}, Bytes(0, 0, 0, 0, 0, 0)},
     };
@@ -60,9 +65,11 @@ TEST(Real48, ExpandsToExtended) {
         {"zero exponent ignores the other bytes", Bytes(0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF), {0, 0}},
         {"1.0", Bytes(0x81, 0, 0, 0, 0, 0), {1ull << 63, 0x3FFF}},
         {"-1.5", Bytes(0x81, 0, 0, 0, 0, 0xC0), {0xC000000000000000ull, 0xBFFF}},
-        {"all fraction bits", Bytes(0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F),
+        {"all fraction bits",
+         Bytes(0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F),
          {0xFFFFFFFFFF000000ull, 0x3FFF}},
-        {"0.1 keeps 40 significant bits", ExtendedToReal48(kExtendedOneTenth),
+        {"0.1 keeps 40 significant bits",
+         ExtendedToReal48(kExtendedOneTenth),
          {0xCCCCCCCCCD000000ull, 0x3FFB}},
     };
     for (const Case& c : cases)
@@ -78,8 +85,8 @@ TEST(Real48, LongDoubleFieldsRoundTrip) {
     EXPECT_EQ(ExtendedToLongDouble(kExtendedOneTenth), 0.1L);
     // Through the 6-byte format, 1/3 keeps 40 bits: within 2^-40 relative.
     const long double third = 1.0L / 3.0L;
-    const long double back = ExtendedToLongDouble(
-        Real48ToExtended(ExtendedToReal48(LongDoubleToExtended(third))));
+    const long double back =
+        ExtendedToLongDouble(Real48ToExtended(ExtendedToReal48(LongDoubleToExtended(third))));
     EXPECT_NE(back, third);
     EXPECT_LT(std::fabs(back - third) / third, std::ldexp(1.0L, -40));
 }

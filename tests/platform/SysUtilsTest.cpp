@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/SysUtils.h"
+
+#include <gtest/gtest.h>
 
 TEST(IntToStr, PlainDecimal) {
     EXPECT_EQ(IntToStr(0), "0");
@@ -14,17 +14,25 @@ TEST(StrToInt, AcceptsIntegerTexts) {
         const char* text;
         std::int32_t value;
     } cases[] = {
-        {"0", 0},           {"102", 102},       {"-7", -7},         {"+15", 15},
-        {"  33", 33},       {"$1F", 31},        {"0x10", 16},       {"$FFFFFFFF", -1},
-        {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}, {"007", 7},
+        {"0", 0},
+        {"102", 102},
+        {"-7", -7},
+        {"+15", 15},
+        {"  33", 33},
+        {"$1F", 31},
+        {"0x10", 16},
+        {"$FFFFFFFF", -1},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"007", 7},
     };
     for (const Case& c : cases)
         EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
 }
 
 TEST(StrToInt, RejectsOthersWithTheConversionMessage) {
-    const char* bad[] = {"",   "測定中", "12a", "1 ", "-", "$", "2147483648", "-2147483649",
-                         "1.5", "$100000000", "--1"};
+    const char* bad[] = {"",           "測定中",      "12a", "1 ",         "-",  "$",
+                         "2147483648", "-2147483649", "1.5", "$100000000", "--1"};
     for (const char* text : bad) {
         try {
             StrToInt(text);

@@ -26,9 +26,8 @@ public:
     }
 
     QJsonValue Call(const char* method, const std::string& path, const QJsonObject& body = {}) {
-        const std::string full = path.starts_with("/session") || session_.empty()
-                                     ? path
-                                     : "/session/" + session_ + path;
+        const std::string full =
+            path.starts_with("/session") || session_.empty() ? path : "/session/" + session_ + path;
         httplib::Result res = std::string(method) == "GET" ? client_.Get(full)
                               : std::string(method) == "DELETE"
                                   ? client_.Delete(full)
@@ -85,7 +84,8 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
         ASSERT_TRUE(QFile::exists(tool)) << tool << " is missing (scripts/setup.sh installs it)";
     QTemporaryDir dir;
     QProcess service;
-    service.start(ZELKA_RANK_BINARY, {"--listen", "127.0.0.1:0", "--db", dir.filePath("rank.sqlite")});
+    service.start(ZELKA_RANK_BINARY,
+                  {"--listen", "127.0.0.1:0", "--db", dir.filePath("rank.sqlite")});
     const QString listening = FirstLine(service, 20000);
     const QRegularExpressionMatch address =
         QRegularExpression("^listening on (http://127\\.0\\.0\\.1:\\d+)$").match(listening);
@@ -110,7 +110,8 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
     EXPECT_TRUE(page.contains("\"" + base + "/cgi-bin/zelka.cgi\">")) << page.toStdString();
     QStringList scores;
     for (const char* field : {"sc", "sc1", "sc2", "sc3", "sc4", "sc5"}) {
-        const auto m = QRegularExpression(QString("NAME=\"%1\" +VALUE=\"(\\d+)\"").arg(field)).match(page);
+        const auto m =
+            QRegularExpression(QString("NAME=\"%1\" +VALUE=\"(\\d+)\"").arg(field)).match(page);
         ASSERT_TRUE(m.hasMatch()) << field;
         scores << m.captured(1);
     }
@@ -123,10 +124,10 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
     WebDriver web(driverPort);
     for (int i = 0; i < 100 && !web.Call("GET", "/status")["ready"].toBool(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // chromedriver starting
-    ASSERT_TRUE(web.Open({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                          "--no-first-run", "--disable-background-networking",
-                          "--disable-component-update", "--disable-sync", "--window-size=1400,700",
-                          "--user-data-dir=" + dir.filePath("profile")}));
+    ASSERT_TRUE(
+        web.Open({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--window-size=1400,700", "--user-data-dir=" + dir.filePath("profile")}));
 
     const QString name = "山田太郎";
     const QString comment = "ゼルカで計測しました！①é";
@@ -142,7 +143,8 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
         if (!title.contains("登録しました"))
             std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the reply loading
     }
-    EXPECT_EQ(title, "ゼルカ ランキング：登録しました") << "page shown in " << charset.toStdString();
+    EXPECT_EQ(title, "ゼルカ ランキング：登録しました")
+        << "page shown in " << charset.toStdString();
 
     web.Call("POST", "/url", {{"url", base + "/"}});
     const QJsonArray rows = web.Script("return Array.from(document.querySelectorAll('tbody tr'))"
@@ -158,7 +160,8 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
     EXPECT_EQ(cells[8].toString(), "Pentium MMX 233MHz");
     EXPECT_EQ(cells[12].toString(), comment);
     if (const QByteArray shots = qgetenv("ZELKA_SCREENSHOT_DIR"); !shots.isEmpty()) {
-        const QByteArray png = QByteArray::fromBase64(web.Call("GET", "/screenshot").toString().toLatin1());
+        const QByteArray png =
+            QByteArray::fromBase64(web.Call("GET", "/screenshot").toString().toLatin1());
         QFile shot(QDir(shots).filePath("ranking.png"));
         if (shot.open(QIODevice::WriteOnly))
             shot.write(png);

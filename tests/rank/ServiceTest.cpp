@@ -101,7 +101,8 @@ protected:
     QJsonObject Json(const std::string& query = "") {
         const auto res = client_->Get("/ranking.json" + query);
         EXPECT_TRUE(res && res->status == 200);
-        return res ? QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object() : QJsonObject();
+        return res ? QJsonDocument::fromJson(QByteArray::fromStdString(res->body)).object()
+                   : QJsonObject();
     }
 
     QTemporaryDir dir_;
@@ -158,11 +159,14 @@ TEST_P(RankService, RefusedPostsStoreNothing) {
         int status;
         const char* says;
     } cases[] = {
-        {good.substr(0, good.find("&pass")), "application/x-www-form-urlencoded", 400, "項目「pass」がありません"},
+        {good.substr(0, good.find("&pass")), "application/x-www-form-urlencoded", 400,
+         "項目「pass」がありません"},
         {good.substr(0, good.find("sc5=110")) + "sc5=111" + good.substr(good.find("&ver")),
          "application/x-www-form-urlencoded", 403, "書き換えられている"},
-        {good + "&com=" + std::string(kRankCommentLimit + 1, 'x'), "application/x-www-form-urlencoded", 400, "長すぎます"},
-        {good + "&com=" + std::string(kRankBodyLimit, 'x'), "application/x-www-form-urlencoded", 413, "大きすぎます"},
+        {good + "&com=" + std::string(kRankCommentLimit + 1, 'x'),
+         "application/x-www-form-urlencoded", 400, "長すぎます"},
+        {good + "&com=" + std::string(kRankBodyLimit, 'x'), "application/x-www-form-urlencoded",
+         413, "大きすぎます"},
         {"{\"sc\":100}", "application/json", 415, "形式が違います"},
         {good, "text/plain", 415, "形式が違います"},
     };
@@ -196,7 +200,10 @@ TEST_P(RankService, AReloadIsStoredOnce) {
         bool repeat;
         int total;
     } steps[] = {
-        {0, false, 1}, {1, true, 1}, {kRankReloadWindow, true, 1}, {kRankReloadWindow + 1, false, 2},
+        {0, false, 1},
+        {1, true, 1},
+        {kRankReloadWindow, true, 1},
+        {kRankReloadWindow + 1, false, 2},
         {kRankReloadWindow + 2, true, 2},
     };
     const std::int64_t start = now_;
@@ -238,13 +245,17 @@ TEST_P(RankService, SortedPagedAndEntryPages) {
 
     const auto html = client_->Get("/?sort=gdi&page=2");
     ASSERT_TRUE(html);
-    EXPECT_NE(html->body.find("<th class=\"sorted\"><a href=\"/?sort=gdi\">グラフィック性能</a>"), std::string::npos);
+    EXPECT_NE(html->body.find("<th class=\"sorted\"><a href=\"/?sort=gdi\">グラフィック性能</a>"),
+              std::string::npos);
     EXPECT_NE(html->body.find("<a href=\"/?sort=gdi\">前へ</a>"), std::string::npos);
     // The best gdi (998) has the full bar, the 51st (898) its share.
-    EXPECT_NE(html->body.find("898<svg class=\"bar\" width=\"120\" height=\"10\" role=\"img\"><rect width=\"120\" "
-                              "height=\"10\" fill=\"#e3e6ee\"/><rect width=\"108\""),
-              std::string::npos);
-    for (const char* bad : {"/?page=0", "/?page=x", "/?sort=name", "/ranking.json?page=1000000000"}) {
+    EXPECT_NE(
+        html->body.find(
+            "898<svg class=\"bar\" width=\"120\" height=\"10\" role=\"img\"><rect width=\"120\" "
+            "height=\"10\" fill=\"#e3e6ee\"/><rect width=\"108\""),
+        std::string::npos);
+    for (const char* bad :
+         {"/?page=0", "/?page=x", "/?sort=name", "/ranking.json?page=1000000000"}) {
         const auto res = client_->Get(bad);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 400) << bad;
@@ -277,7 +288,8 @@ TEST_P(RankService, SlowClientsAndTooManyConnections) {
 
     const int slow = Connect(port_);
     const std::string head = "GET / HTTP/1.1\r\nHost: x\r\n";
-    ASSERT_EQ(::send(slow, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::send(slow, head.data(), head.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(head.size()));
     bool cut = false;
     for (int i = 0; i < 100 && !cut; ++i) {
         // One header byte at a time, each well within the read timeout.

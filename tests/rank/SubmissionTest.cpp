@@ -1,6 +1,7 @@
+#include "rank/Submission.h"
+
 #include "rank/RankCheck.h"
 #include "rank/RankPages.h"
-#include "rank/Submission.h"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,9 @@ TEST(RankForm, TextsDecodedAsTheBrowserSentThem) {
         const char* bytes;
         FormCharset charset;
     } refused[] = {
-        {"\x81", FormCharset::ShiftJis},     {"\xFF\xFE", FormCharset::EucJp},
-        {"\xC3\x28", FormCharset::Utf8},     {"a\x01", FormCharset::Utf8},
-        {"&#7;", FormCharset::ShiftJis},     {"&#x85;", FormCharset::EucJp},
+        {"\x81", FormCharset::ShiftJis},   {"\xFF\xFE", FormCharset::EucJp},
+        {"\xC3\x28", FormCharset::Utf8},   {"a\x01", FormCharset::Utf8},
+        {"&#7;", FormCharset::ShiftJis},   {"&#x85;", FormCharset::EucJp},
         {"\x1B$B", FormCharset::ShiftJis},
     };
     for (const auto& r : refused)
@@ -91,7 +92,8 @@ TEST(RankForm, VerificationOfEachFieldFamily) {
     EXPECT_EQ(bare.entry->text, (RankUserText{"山", "", "", "", "", ""}));
 
     const std::string longName = "&name=" + std::string(kRankNameLimit + 1, 'a') + "&";
-    const std::string longComment = "&com=" + std::string(kRankCommentLimit, 'c') + "%26%2312354%3B&";
+    const std::string longComment =
+        "&com=" + std::string(kRankCommentLimit, 'c') + "%26%2312354%3B&";
     const struct {
         std::string body;
         int status;
@@ -109,11 +111,15 @@ TEST(RankForm, VerificationOfEachFieldFamily) {
         {Replace(good, "pass=5639", "pass=56x9"), 400, "チェック値（pass）"},
         {Replace(good, "pass=5639", "pass=5640"), 403, "スコアが書き換えられている"},
         // The check value made again for a raised overall: no longer the mean of the five.
-        {Replace(Replace(good, "sc=100", "sc=101"), "pass=5639", "pass=5646"), 403, "書き換えられている"},
-        {"sc=0&sc1=0&sc2=0&sc3=0&sc4=0&sc5=0&ver=200&pass=1439&name=a", 400, "測定してから申請して下さい"},
-        {Replace(good, "name=%8ER%93c%91%BE%98Y%87%40", "name=%81%40+"), 400, "名前を入力して下さい"},
+        {Replace(Replace(good, "sc=100", "sc=101"), "pass=5639", "pass=5646"), 403,
+         "書き換えられている"},
+        {"sc=0&sc1=0&sc2=0&sc3=0&sc4=0&sc5=0&ver=200&pass=1439&name=a", 400,
+         "測定してから申請して下さい"},
+        {Replace(good, "name=%8ER%93c%91%BE%98Y%87%40", "name=%81%40+"), 400,
+         "名前を入力して下さい"},
         {Replace(good, "&name=%8ER%93c%91%BE%98Y%87%40", ""), 400, "名前を入力して下さい"},
-        {Replace(good, "&name=%8ER%93c%91%BE%98Y%87%40&", longName), 400, "「名前」が長すぎます（32文字まで）"},
+        {Replace(good, "&name=%8ER%93c%91%BE%98Y%87%40&", longName), 400,
+         "「名前」が長すぎます（32文字まで）"},
         {Replace(good, "&com=%91%AC%82%A2%26%23128512%3B%26%23233%3B&", longComment), 400,
          "「コメント」が長すぎます（160文字まで）"},
         {Replace(good, "hdd=", "hdd=%81"), 400, "「HDD」の文字を読み取れません"},
@@ -144,7 +150,10 @@ TEST(RankForm, UserTextEscapedInHtmlAndJson) {
         EXPECT_EQ(HtmlEscape(c.text), c.html);
         EXPECT_EQ(JsonEscape(c.text), c.json);
     }
-    RankingSlice slice{1, 100, {{1, {7, 0, {100, 100, 120, 90, 80, 110}, {"<b>x</b>", "<i>", "", "", "", "<script>"}}}}};
+    RankingSlice slice{
+        1,
+        100,
+        {{1, {7, 0, {100, 100, 120, 90, 80, 110}, {"<b>x</b>", "<i>", "", "", "", "<script>"}}}}};
     const std::string html = RankingHtml(slice, rsOverall, 1);
     EXPECT_EQ(html.find("<b>x"), std::string::npos);
     EXPECT_EQ(html.find("<script>"), std::string::npos);

@@ -56,10 +56,11 @@ PostgresServer::PostgresServer() {
         error_ = "initdb failed: " + output;
         return;
     }
-    const QString options = QString("-c listen_addresses=127.0.0.1 -p %1 -c unix_socket_directories=%2 "
-                                    "-c fsync=off -c max_connections=200")
-                                .arg(port_)
-                                .arg(dir_.path());
+    const QString options =
+        QString("-c listen_addresses=127.0.0.1 -p %1 -c unix_socket_directories=%2 "
+                "-c fsync=off -c max_connections=200")
+            .arg(port_)
+            .arg(dir_.path());
     const QStringList start = AsOwner(Bin("pg_ctl"), {"-D", data_, "-o", options, "-l",
                                                       dir_.filePath("server.log"), "-w", "start"});
     if (!RunTool(start.front(), start.mid(1), &output)) {
@@ -80,8 +81,9 @@ PostgresServer::~PostgresServer() {
 
 std::string PostgresServer::NewDatabase(const std::string& name) {
     QString output;
-    RunTool(Bin("psql"), {"-h", "127.0.0.1", "-p", QString::number(port_), "-U", "zelka", "-d",
-                          "postgres", "-c", QString::fromStdString("CREATE DATABASE " + name)},
+    RunTool(Bin("psql"),
+            {"-h", "127.0.0.1", "-p", QString::number(port_), "-U", "zelka", "-d", "postgres", "-c",
+             QString::fromStdString("CREATE DATABASE " + name)},
             &output);
     return "postgresql://zelka@127.0.0.1:" + std::to_string(port_) + "/" + name;
 }
