@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
 .PHONY: all setup configure build build-all run install test bench bench-rank rank screenshots skin \
-        sanitize fuzz clean
+        sanitize fuzz format format-check clean
 
 all: build
 
@@ -84,6 +84,14 @@ sanitize:
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The sources in the repository's style (.clang-format); format-check fails where one differs.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	@clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

@@ -3,7 +3,7 @@
 #   scripts/setup.sh [program] [rank] [test] [bench]     (no argument: all four)
 # program: what building and running the benchmark needs (make run, make build);
 # rank:    what zelka-rank, the ranking service, adds (make rank);
-# test:    what the test suite adds (make test, make sanitize): with the browser and the
+# test:    what the test suite adds (make test, make sanitize, make format-check): with the browser and the
 #          database server the service's tests start;
 # bench:   what the benchmarks add (make bench, make bench-rank).
 # As root it installs what is missing; otherwise it prints the one command to run and fails.
@@ -20,7 +20,7 @@ rank_packages=(
 test_packages=(
   chromium chromium-driver postgresql
   libgtest-dev libgmock-dev
-  desktop-file-utils appstream
+  desktop-file-utils appstream clang-format
 )
 bench_packages=(
   libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev
