@@ -94,23 +94,23 @@ HRESULT Usable(SoftSurface* surface) {
 
 } // namespace
 
-void InstallDirect3D() {
-    SoftDirectDraw::extensionQuery = [](SoftDirectDraw& dd, REFIID riid, LPVOID* out) -> HRESULT {
-        if (riid != IID_IDirect3D2)
-            return E_NOINTERFACE;
-        *out = static_cast<IDirect3D2*>(SoftDirect3D::For(dd));
-        return S_OK;
-    };
-    SoftSurface::extensionQuery = [](SoftSurface& surface, REFIID riid, LPVOID* out) -> HRESULT {
-        if (riid != IID_IDirect3DTexture2 || !(surface.Caps() & DDSCAPS_TEXTURE))
-            return E_NOINTERFACE;
-        *out = static_cast<IDirect3DTexture2*>(new SoftTexture(&surface));
-        return S_OK;
-    };
-    SoftSurface::onDelete = [](SoftSurface& surface) {
-        for (SoftDevice* device : SoftDevice::Live())
-            device->Forget(&surface);
-    };
+HRESULT QueryDirect3D(SoftDirectDraw& dd, REFIID riid, LPVOID* out) {
+    if (riid != IID_IDirect3D2)
+        return E_NOINTERFACE;
+    *out = static_cast<IDirect3D2*>(SoftDirect3D::For(dd));
+    return S_OK;
+}
+
+HRESULT QueryTexture(SoftSurface& surface, REFIID riid, LPVOID* out) {
+    if (riid != IID_IDirect3DTexture2 || !(surface.Caps() & DDSCAPS_TEXTURE))
+        return E_NOINTERFACE;
+    *out = static_cast<IDirect3DTexture2*>(new SoftTexture(&surface));
+    return S_OK;
+}
+
+void ForgetTexture(SoftSurface& surface) {
+    for (SoftDevice* device : SoftDevice::Live())
+        device->Forget(&surface);
 }
 
 // ---- Direct3D object ----
@@ -218,8 +218,9 @@ SoftDevice::~SoftDevice() {
 }
 
 std::vector<SoftDevice*>& SoftDevice::Live() {
-    static std::vector<SoftDevice*> devices;
-    return devices;
+    // Never destroyed: surfaces the adapter frees as the program ends still ask it.
+    static auto* devices = new std::vector<SoftDevice*>;
+    return *devices;
 }
 
 HRESULT SoftDevice::QueryInterface(REFIID riid, LPVOID* ppvObj) {

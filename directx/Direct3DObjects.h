@@ -16,8 +16,12 @@ namespace directx {
 class SoftDevice;
 class SoftViewport;
 
-// Hooks the Direct3D interfaces into DirectDraw's QueryInterface; done once, by the adapter.
-void InstallDirect3D();
+// The Direct3D interfaces DirectDraw's objects answer for besides their own: IDirect3D2 of a
+// DirectDraw object, IDirect3DTexture2 of a texture surface; E_NOINTERFACE for any other.
+HRESULT QueryDirect3D(SoftDirectDraw& dd, REFIID riid, LPVOID* out);
+HRESULT QueryTexture(SoftSurface& surface, REFIID riid, LPVOID* out);
+// Drops a surface being deleted from every device's texture handles.
+void ForgetTexture(SoftSurface& surface);
 
 // The IDirect3D2 of one DirectDraw object; it keeps that object alive while referenced.
 class SoftDirect3D : public TCounted<IDirect3D2> {

@@ -1,4 +1,5 @@
 // The DirectDraw object, palettes, clippers and the entry points.
+#include "Direct3DObjects.h"
 #include "DirectDrawObjects.h"
 #include "platform/MMSystem.h"
 
@@ -8,8 +9,6 @@
 #include <thread>
 
 namespace directx {
-
-std::function<HRESULT(SoftDirectDraw&, REFIID, LPVOID*)> SoftDirectDraw::extensionQuery;
 
 namespace {
 
@@ -192,9 +191,7 @@ HRESULT SoftDirectDraw::QueryInterface(REFIID riid, LPVOID* ppvObj) {
         *ppvObj = static_cast<IDirectDraw2*>(&second_);
         return S_OK;
     }
-    if (extensionQuery)
-        return extensionQuery(*this, riid, ppvObj);
-    return E_NOINTERFACE;
+    return QueryDirect3D(*this, riid, ppvObj);
 }
 
 HRESULT SoftDirectDraw::FirstFace::QueryInterface(REFIID riid, LPVOID* ppvObj) {

@@ -1,7 +1,6 @@
 #pragma once
 // The objects behind the DirectDraw interfaces. Direct3D builds on them: it reaches a
-// surface's pixels, format and attachments here, and answers the QueryInterface calls for
-// its interfaces through the extension hooks.
+// surface's pixels, format and attachments here.
 #include "Blit.h"
 #include "ComObject.h"
 #include "DisplayAdapter.h"
@@ -9,7 +8,6 @@
 #include "ddraw.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -95,10 +93,6 @@ public:
     // is no such window.
     bool PresentStretched(SoftSurface& primary, const TPixelView& source, const RECT& from,
                           const RECT& dest);
-
-    // Answers QueryInterface for interfaces other layers add (Direct3D); E_NOINTERFACE when
-    // unset or when it does not know the IID.
-    static std::function<HRESULT(SoftDirectDraw&, REFIID, LPVOID*)> extensionQuery;
 
 private:
     class FirstFace;
@@ -266,10 +260,6 @@ public:
     // A palette it uses changed its colours.
     void PaletteChanged();
 
-    static std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> extensionQuery;
-    // Told of every surface as it is deleted, so layers that name surfaces by handle (Direct3D
-    // textures) never keep a dangling one.
-    static std::function<void(SoftSurface&)> onDelete;
     // The source colour key, when one is set.
     const DDCOLORKEY* SourceColorKey() const { return hasSourceKey_ ? &sourceKey_ : nullptr; }
     // A stamp that changes with every write to the pixels and is never given to another

@@ -1,5 +1,6 @@
 // Surfaces: memory, locks, device contexts, colour keys, attachments, flipping, blits and
 // surface loss.
+#include "Direct3DObjects.h"
 #include "DirectDrawObjects.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <memory>
 
 namespace directx {
-
-std::function<HRESULT(SoftSurface&, REFIID, LPVOID*)> SoftSurface::extensionQuery;
 
 namespace {
 
@@ -53,12 +52,10 @@ void SoftSurface::Touch() {
     version_ = ++stamps;
 }
 
-std::function<void(SoftSurface&)> SoftSurface::onDelete;
-
 SoftSurface::~SoftSurface() {
     Adapter().orphans.erase(this);
-    if (onDelete)
-        onDelete(*this);
+    // Direct3D devices name textures by handle; none may keep a dangling one.
+    ForgetTexture(*this);
 }
 
 HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
@@ -69,9 +66,7 @@ HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     *ppvObj = nullptr;
     if (OfferOwnInterface<IDirectDrawSurface>(this, IID_IDirectDrawSurface, riid, ppvObj))
         return S_OK;
-    if (extensionQuery)
-        return extensionQuery(*this, riid, ppvObj);
-    return E_NOINTERFACE;
+    return QueryTexture(*this, riid, ppvObj);
 }
 
 void SoftSurface::LastRelease() {

@@ -1,6 +1,5 @@
 #include "DisplayAdapter.h"
 
-#include "Direct3DObjects.h"
 #include "DirectDrawObjects.h"
 
 #include <algorithm>
@@ -31,13 +30,10 @@ void FillDefaultSystemPalette(std::array<PALETTEENTRY, 256>& palette) {
 
 DisplayAdapter::DisplayAdapter() {
     Reset();
-    InstallDirect3D();
 }
 
 DisplayAdapter::~DisplayAdapter() {
-    // The program is ending: the other layers' registries may be gone already, and none of
-    // them needs to hear of these surfaces any more.
-    SoftSurface::onDelete = nullptr;
+    // The program is ending: the surfaces left behind by their holders go now.
     const std::set<SoftSurface*> left = std::move(orphans);
     orphans.clear();
     for (SoftSurface* surface : left)
