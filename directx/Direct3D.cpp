@@ -134,12 +134,8 @@ SoftDirect3D* SoftDirect3D::For(SoftDirectDraw& dd) {
 HRESULT SoftDirect3D::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (HRESULT f = Fault("IDirect3D2::QueryInterface"))
         return f;
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (OfferOwnInterface<IDirect3D2>(this, IID_IDirect3D2, riid, ppvObj))
-        return S_OK;
-    return dd_->QueryInterface(riid, ppvObj);
+    return AnswerQuery<IDirect3D2>(this, IID_IDirect3D2, riid, ppvObj,
+                                   [&] { return dd_->Query(riid, ppvObj); });
 }
 
 void SoftDirect3D::LastRelease() {
@@ -226,12 +222,7 @@ std::vector<SoftDevice*>& SoftDevice::Live() {
 HRESULT SoftDevice::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (HRESULT f = Fault("IDirect3DDevice2::QueryInterface"))
         return f;
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (OfferOwnInterface<IDirect3DDevice2>(this, IID_IDirect3DDevice2, riid, ppvObj))
-        return S_OK;
-    return E_NOINTERFACE;
+    return AnswerQuery<IDirect3DDevice2>(this, IID_IDirect3DDevice2, riid, ppvObj);
 }
 
 void SoftDevice::LastRelease() {
@@ -493,12 +484,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
 // ---- Viewport ----
 
 HRESULT SoftViewport::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (OfferOwnInterface<IDirect3DViewport2>(this, IID_IDirect3DViewport2, riid, ppvObj))
-        return S_OK;
-    return E_NOINTERFACE;
+    return AnswerQuery<IDirect3DViewport2>(this, IID_IDirect3DViewport2, riid, ppvObj);
 }
 
 D3DRECT SoftViewport::Rect() const {
@@ -575,12 +561,8 @@ SoftTexture::SoftTexture(SoftSurface* surface) : surface_(surface) {
 }
 
 HRESULT SoftTexture::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (OfferOwnInterface<IDirect3DTexture2>(this, IID_IDirect3DTexture2, riid, ppvObj))
-        return S_OK;
-    return surface_->QueryInterface(riid, ppvObj);
+    return AnswerQuery<IDirect3DTexture2>(this, IID_IDirect3DTexture2, riid, ppvObj,
+                                          [&] { return surface_->QueryInterface(riid, ppvObj); });
 }
 
 void SoftTexture::LastRelease() {

@@ -21,12 +21,7 @@ public:
             parent_->AddRef();
     }
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
-        if (!ppvObj)
-            return DDERR_INVALIDPARAMS;
-        *ppvObj = nullptr;
-        if (OfferOwnInterface<IDirect3DRMFrame>(this, IID_IDirect3DRMFrame, riid, ppvObj))
-            return S_OK;
-        return E_NOINTERFACE;
+        return AnswerQuery<IDirect3DRMFrame>(this, IID_IDirect3DRMFrame, riid, ppvObj);
     }
     HRESULT GetParent(IDirect3DRMFrame** out) override {
         if (!out)
@@ -52,14 +47,12 @@ class SoftRMDevice : public TCounted<IDirect3DRMDevice2> {
 public:
     explicit SoftRMDevice(SoftDevice* device) : device_(device) { device_->AddRef(); }
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
-        if (!ppvObj)
-            return DDERR_INVALIDPARAMS;
-        *ppvObj = nullptr;
         // The second version extends the first, so one object answers for both.
-        if (OfferOwnInterface<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice2, riid, ppvObj) ||
-            OfferOwnInterface<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice, riid, ppvObj))
-            return S_OK;
-        return E_NOINTERFACE;
+        return AnswerQuery<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice2, riid, ppvObj, [&] {
+            return OfferOwnInterface<IDirect3DRMDevice2>(this, IID_IDirect3DRMDevice, riid, ppvObj)
+                       ? S_OK
+                       : E_NOINTERFACE;
+        });
     }
     HRESULT SetBufferCount(DWORD count) override {
         if (HRESULT f = Fault("IDirect3DRMDevice2::SetBufferCount"))
@@ -99,12 +92,7 @@ public:
         camera_->AddRef();
     }
     HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
-        if (!ppvObj)
-            return DDERR_INVALIDPARAMS;
-        *ppvObj = nullptr;
-        if (OfferOwnInterface<IDirect3DRMViewport>(this, IID_IDirect3DRMViewport, riid, ppvObj))
-            return S_OK;
-        return E_NOINTERFACE;
+        return AnswerQuery<IDirect3DRMViewport>(this, IID_IDirect3DRMViewport, riid, ppvObj);
     }
     // The back clipping plane lies beyond the front one.
     HRESULT SetBack(D3DVALUE back) override {
@@ -141,31 +129,19 @@ private:
     D3DVALUE back_ = 100.0f;
 };
 
-// One object behind both interface versions, each version with its own count; it ends when
-// both are released.
-class SoftRM {
+// The Retained Mode object: IDirect3DRM2 itself, IDirect3DRM through its face, which is the
+// one created.
+class SoftRM : public TTwoVersions<SoftRM, IDirect3DRM2, IDirect3DRM> {
 public:
+    SoftRM() : TTwoVersions(1) {}
     IDirect3DRM* First() { return &first_; }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) {
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
         if (HRESULT f = Fault("IDirect3DRM2::QueryInterface"))
             return f;
-        if (!ppvObj)
-            return DDERR_INVALIDPARAMS;
-        *ppvObj = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IDirect3DRM) {
-            first_.AddRef();
-            *ppvObj = static_cast<IDirect3DRM*>(&first_);
-            return S_OK;
-        }
-        if (riid == IID_IDirect3DRM2) {
-            second_.AddRef();
-            *ppvObj = static_cast<IDirect3DRM2*>(&second_);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        return AnswerVersions(IID_IDirect3DRM, IID_IDirect3DRM2, riid, ppvObj);
     }
-    HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) {
+    HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
         if (HRESULT f = Fault("IDirect3DRM2::CreateFrame"))
             return f;
         if (!out)
@@ -174,7 +150,7 @@ public:
         return D3DRM_OK;
     }
     HRESULT CreateDeviceFromD3D(LPDIRECT3D2 d3d, LPDIRECT3DDEVICE2 lpDevice,
-                                IDirect3DRMDevice2** out) {
+                                IDirect3DRMDevice2** out) override {
         if (HRESULT f = Fault("IDirect3DRM2::CreateDeviceFromD3D"))
             return f;
         if (!out)
@@ -189,7 +165,7 @@ public:
         return D3DRM_OK;
     }
     HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x, DWORD y,
-                           DWORD width, DWORD height, IDirect3DRMViewport** out) {
+                           DWORD width, DWORD height, IDirect3DRMViewport** out) override {
         if (HRESULT f = Fault("IDirect3DRM2::CreateViewport"))
             return f;
         if (!out)
@@ -205,60 +181,16 @@ public:
     }
 
 private:
-    ULONG AddRefFace(ULONG& count) { return ++count; }
-    ULONG ReleaseFace(ULONG& count) {
-        if (count == 0)
-            return 0;
-        const ULONG left = --count;
-        if (first_.count == 0 && second_.count == 0)
-            delete this;
-        return left;
-    }
-
-    class FirstFace : public IDirect3DRM {
+    class FirstFace : public Face {
     public:
-        explicit FirstFace(SoftRM& rm) : rm_(rm) {}
-        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
-            return rm_.QueryInterface(riid, ppvObj);
-        }
-        ULONG AddRef() override { return rm_.AddRefFace(count); }
-        ULONG Release() override { return rm_.ReleaseFace(count); }
+        using Face::Face;
         HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
-            return rm_.CreateFrame(parent, out);
+            return Object().CreateFrame(parent, out);
         }
-        ULONG count = 1;
-
-    private:
-        SoftRM& rm_;
     };
-
-    class SecondFace : public IDirect3DRM2 {
-    public:
-        explicit SecondFace(SoftRM& rm) : rm_(rm) {}
-        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override {
-            return rm_.QueryInterface(riid, ppvObj);
-        }
-        ULONG AddRef() override { return rm_.AddRefFace(count); }
-        ULONG Release() override { return rm_.ReleaseFace(count); }
-        HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
-            return rm_.CreateFrame(parent, out);
-        }
-        HRESULT CreateDeviceFromD3D(LPDIRECT3D2 d3d, LPDIRECT3DDEVICE2 device,
-                                    IDirect3DRMDevice2** out) override {
-            return rm_.CreateDeviceFromD3D(d3d, device, out);
-        }
-        HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x,
-                               DWORD y, DWORD w, DWORD h, IDirect3DRMViewport** out) override {
-            return rm_.CreateViewport(device, camera, x, y, w, h, out);
-        }
-        ULONG count = 0;
-
-    private:
-        SoftRM& rm_;
-    };
+    Face& OlderFace() override { return first_; }
 
     FirstFace first_{*this};
-    SecondFace second_{*this};
 };
 
 } // namespace

@@ -47,12 +47,7 @@ SoftPalette::SoftPalette(DWORD caps, const PALETTEENTRY* entries) : caps_(caps) 
 }
 
 HRESULT SoftPalette::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    if (OfferOwnInterface<IDirectDrawPalette>(this, IID_IDirectDrawPalette, riid, ppvObj))
-        return S_OK;
-    *ppvObj = nullptr;
-    return E_NOINTERFACE;
+    return AnswerQuery<IDirectDrawPalette>(this, IID_IDirectDrawPalette, riid, ppvObj);
 }
 
 HRESULT SoftPalette::GetCaps(DWORD* lpdwCaps) {
@@ -103,12 +98,7 @@ void SoftPalette::Detach(SoftSurface* surface) {
 // ---- clipper ----
 
 HRESULT SoftClipper::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    if (OfferOwnInterface<IDirectDrawClipper>(this, IID_IDirectDrawClipper, riid, ppvObj))
-        return S_OK;
-    *ppvObj = nullptr;
-    return E_NOINTERFACE;
+    return AnswerQuery<IDirectDrawClipper>(this, IID_IDirectDrawClipper, riid, ppvObj);
 }
 
 HRESULT SoftClipper::GetHWnd(HWND* lphWnd) {
@@ -139,7 +129,7 @@ RECT SoftClipper::ClipArea() const {
 
 // ---- DirectDraw object ----
 
-SoftDirectDraw::SoftDirectDraw(const DriverEntry& driver) : driver_(driver) {
+SoftDirectDraw::SoftDirectDraw(const DriverEntry& driver) : TTwoVersions(0), driver_(driver) {
     Adapter().objects.push_back(this);
 }
 
@@ -164,46 +154,15 @@ SoftDirectDraw::~SoftDirectDraw() {
     objects.erase(std::remove(objects.begin(), objects.end(), this), objects.end());
 }
 
-ULONG SoftDirectDraw::AddRefFace(ULONG& count) {
-    return ++count;
-}
-
-ULONG SoftDirectDraw::ReleaseFace(ULONG& count) {
-    if (count == 0)
-        return 0;
-    const ULONG left = --count;
-    if (first_.count == 0 && second_.count == 0)
-        delete this;
-    return left;
-}
-
 HRESULT SoftDirectDraw::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDirectDraw) {
-        first_.AddRef();
-        *ppvObj = static_cast<IDirectDraw*>(&first_);
-        return S_OK;
-    }
-    if (riid == IID_IDirectDraw2) {
-        second_.AddRef();
-        *ppvObj = static_cast<IDirectDraw2*>(&second_);
-        return S_OK;
-    }
-    return QueryDirect3D(*this, riid, ppvObj);
-}
-
-HRESULT SoftDirectDraw::FirstFace::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (HRESULT f = Fault("IDirectDraw2::QueryInterface"))
         return f;
-    return object_.QueryInterface(riid, ppvObj);
+    return Query(riid, ppvObj);
 }
 
-HRESULT SoftDirectDraw::SecondFace::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (HRESULT f = Fault("IDirectDraw2::QueryInterface"))
-        return f;
-    return object_.QueryInterface(riid, ppvObj);
+HRESULT SoftDirectDraw::Query(REFIID riid, LPVOID* ppvObj) {
+    return AnswerVersions(IID_IDirectDraw, IID_IDirectDraw2, riid, ppvObj,
+                          [&] { return QueryDirect3D(*this, riid, ppvObj); });
 }
 
 HRESULT SoftDirectDraw::CreateClipper(DWORD dwFlags, LPDIRECTDRAWCLIPPER* out, IUnknown* outer) {

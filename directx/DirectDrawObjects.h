@@ -52,31 +52,36 @@ private:
     HWND window_ = nullptr;
 };
 
-class SoftDirectDraw {
+// The DirectDraw object: IDirectDraw2 itself, IDirectDraw through its face.
+class SoftDirectDraw : public TTwoVersions<SoftDirectDraw, IDirectDraw2, IDirectDraw> {
 public:
     explicit SoftDirectDraw(const DriverEntry& driver);
-    ~SoftDirectDraw();
+    ~SoftDirectDraw() override;
     SoftDirectDraw(const SoftDirectDraw&) = delete;
     SoftDirectDraw& operator=(const SoftDirectDraw&) = delete;
 
     IDirectDraw* First() { return &first_; }
-    IDirectDraw2* Second() { return &second_; }
+    IDirectDraw2* Second() { return this; }
 
-    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj);
-    HRESULT CreateClipper(DWORD dwFlags, LPDIRECTDRAWCLIPPER* lplpDDClipper, IUnknown* outer);
+    HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
+    // QueryInterface without the fault a test may have set on it, for Direct3D's own.
+    HRESULT Query(REFIID riid, LPVOID* ppvObj);
+    HRESULT CreateClipper(DWORD dwFlags, LPDIRECTDRAWCLIPPER* lplpDDClipper,
+                          IUnknown* outer) override;
     HRESULT CreatePalette(DWORD dwFlags, LPPALETTEENTRY lpColorTable,
-                          LPDIRECTDRAWPALETTE* lplpDDPalette, IUnknown* outer);
-    HRESULT CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* out, IUnknown* outer);
+                          LPDIRECTDRAWPALETTE* lplpDDPalette, IUnknown* outer) override;
+    HRESULT CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE* out, IUnknown* outer) override;
     HRESULT EnumDisplayModes(DWORD dwFlags, LPDDSURFACEDESC filter, LPVOID context,
-                             LPDDENUMMODESCALLBACK callback);
-    HRESULT FlipToGDISurface();
-    HRESULT GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps);
-    HRESULT GetDisplayMode(LPDDSURFACEDESC desc);
-    HRESULT RestoreDisplayMode();
-    HRESULT SetCooperativeLevel(HWND window, DWORD flags);
-    HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refreshRate, DWORD flags);
-    HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event);
-    HRESULT GetAvailableVidMem(LPDDSCAPS caps, DWORD* total, DWORD* free);
+                             LPDDENUMMODESCALLBACK callback) override;
+    HRESULT FlipToGDISurface() override;
+    HRESULT GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) override;
+    HRESULT GetDisplayMode(LPDDSURFACEDESC desc) override;
+    HRESULT RestoreDisplayMode() override;
+    HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
+    HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bpp, DWORD refreshRate,
+                           DWORD flags) override;
+    HRESULT WaitForVerticalBlank(DWORD flags, HANDLE event) override;
+    HRESULT GetAvailableVidMem(LPDDSCAPS caps, DWORD* total, DWORD* free) override;
 
     const DriverEntry& Driver() const { return driver_; }
     HWND Window() const { return window_; }
@@ -95,97 +100,44 @@ public:
                           const RECT& dest);
 
 private:
-    class FirstFace;
-    class SecondFace;
-    ULONG AddRefFace(ULONG& count);
-    ULONG ReleaseFace(ULONG& count);
     HRESULT CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFACE* out);
     void LeaveExclusive();
 
-    class FirstFace : public IDirectDraw {
+    class FirstFace : public Face {
     public:
-        explicit FirstFace(SoftDirectDraw& object) : object_(object) {}
-        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-        ULONG AddRef() override { return object_.AddRefFace(count); }
-        ULONG Release() override { return object_.ReleaseFace(count); }
+        using Face::Face;
         HRESULT CreateClipper(DWORD f, LPDIRECTDRAWCLIPPER* c, IUnknown* o) override {
-            return object_.CreateClipper(f, c, o);
+            return Object().CreateClipper(f, c, o);
         }
         HRESULT CreatePalette(DWORD f, LPPALETTEENTRY e, LPDIRECTDRAWPALETTE* p,
                               IUnknown* o) override {
-            return object_.CreatePalette(f, e, p, o);
+            return Object().CreatePalette(f, e, p, o);
         }
         HRESULT CreateSurface(LPDDSURFACEDESC d, LPDIRECTDRAWSURFACE* s, IUnknown* o) override {
-            return object_.CreateSurface(d, s, o);
+            return Object().CreateSurface(d, s, o);
         }
         HRESULT EnumDisplayModes(DWORD f, LPDDSURFACEDESC d, LPVOID c,
                                  LPDDENUMMODESCALLBACK cb) override {
-            return object_.EnumDisplayModes(f, d, c, cb);
+            return Object().EnumDisplayModes(f, d, c, cb);
         }
-        HRESULT FlipToGDISurface() override { return object_.FlipToGDISurface(); }
-        HRESULT GetCaps(LPDDCAPS d, LPDDCAPS h) override { return object_.GetCaps(d, h); }
-        HRESULT GetDisplayMode(LPDDSURFACEDESC d) override { return object_.GetDisplayMode(d); }
-        HRESULT RestoreDisplayMode() override { return object_.RestoreDisplayMode(); }
+        HRESULT FlipToGDISurface() override { return Object().FlipToGDISurface(); }
+        HRESULT GetCaps(LPDDCAPS d, LPDDCAPS h) override { return Object().GetCaps(d, h); }
+        HRESULT GetDisplayMode(LPDDSURFACEDESC d) override { return Object().GetDisplayMode(d); }
+        HRESULT RestoreDisplayMode() override { return Object().RestoreDisplayMode(); }
         HRESULT SetCooperativeLevel(HWND w, DWORD f) override {
-            return object_.SetCooperativeLevel(w, f);
+            return Object().SetCooperativeLevel(w, f);
         }
         HRESULT SetDisplayMode(DWORD w, DWORD h, DWORD bpp) override {
-            return object_.SetDisplayMode(w, h, bpp, 0, 0);
+            return Object().SetDisplayMode(w, h, bpp, 0, 0);
         }
         HRESULT WaitForVerticalBlank(DWORD f, HANDLE e) override {
-            return object_.WaitForVerticalBlank(f, e);
+            return Object().WaitForVerticalBlank(f, e);
         }
-        ULONG count = 0;
-
-    private:
-        SoftDirectDraw& object_;
     };
-
-    class SecondFace : public IDirectDraw2 {
-    public:
-        explicit SecondFace(SoftDirectDraw& object) : object_(object) {}
-        HRESULT QueryInterface(REFIID riid, LPVOID* ppvObj) override;
-        ULONG AddRef() override { return object_.AddRefFace(count); }
-        ULONG Release() override { return object_.ReleaseFace(count); }
-        HRESULT CreateClipper(DWORD f, LPDIRECTDRAWCLIPPER* c, IUnknown* o) override {
-            return object_.CreateClipper(f, c, o);
-        }
-        HRESULT CreatePalette(DWORD f, LPPALETTEENTRY e, LPDIRECTDRAWPALETTE* p,
-                              IUnknown* o) override {
-            return object_.CreatePalette(f, e, p, o);
-        }
-        HRESULT CreateSurface(LPDDSURFACEDESC d, LPDIRECTDRAWSURFACE* s, IUnknown* o) override {
-            return object_.CreateSurface(d, s, o);
-        }
-        HRESULT EnumDisplayModes(DWORD f, LPDDSURFACEDESC d, LPVOID c,
-                                 LPDDENUMMODESCALLBACK cb) override {
-            return object_.EnumDisplayModes(f, d, c, cb);
-        }
-        HRESULT FlipToGDISurface() override { return object_.FlipToGDISurface(); }
-        HRESULT GetCaps(LPDDCAPS d, LPDDCAPS h) override { return object_.GetCaps(d, h); }
-        HRESULT GetDisplayMode(LPDDSURFACEDESC d) override { return object_.GetDisplayMode(d); }
-        HRESULT RestoreDisplayMode() override { return object_.RestoreDisplayMode(); }
-        HRESULT SetCooperativeLevel(HWND w, DWORD f) override {
-            return object_.SetCooperativeLevel(w, f);
-        }
-        HRESULT SetDisplayMode(DWORD w, DWORD h, DWORD bpp, DWORD r, DWORD f) override {
-            return object_.SetDisplayMode(w, h, bpp, r, f);
-        }
-        HRESULT WaitForVerticalBlank(DWORD f, HANDLE e) override {
-            return object_.WaitForVerticalBlank(f, e);
-        }
-        HRESULT GetAvailableVidMem(LPDDSCAPS c, DWORD* t, DWORD* f) override {
-            return object_.GetAvailableVidMem(c, t, f);
-        }
-        ULONG count = 0;
-
-    private:
-        SoftDirectDraw& object_;
-    };
+    Face& OlderFace() override { return first_; }
 
     DriverEntry driver_;
     FirstFace first_{*this};
-    SecondFace second_{*this};
     HWND window_ = nullptr;
     DWORD level_ = 0;
     bool exclusive_ = false;

@@ -61,12 +61,8 @@ SoftSurface::~SoftSurface() {
 HRESULT SoftSurface::QueryInterface(REFIID riid, LPVOID* ppvObj) {
     if (HRESULT f = Fault("IDirectDrawSurface::QueryInterface"))
         return f;
-    if (!ppvObj)
-        return DDERR_INVALIDPARAMS;
-    *ppvObj = nullptr;
-    if (OfferOwnInterface<IDirectDrawSurface>(this, IID_IDirectDrawSurface, riid, ppvObj))
-        return S_OK;
-    return QueryTexture(*this, riid, ppvObj);
+    return AnswerQuery<IDirectDrawSurface>(this, IID_IDirectDrawSurface, riid, ppvObj,
+                                           [&] { return QueryTexture(*this, riid, ppvObj); });
 }
 
 void SoftSurface::LastRelease() {
