@@ -2,20 +2,15 @@
 // device one triangle strip each.
 #include "Primitives.h"
 
-#include "dddd_log.h"
+#include "dddd_private.h"
 #include "forms/Halt.h"
 
 #include <algorithm>
 #include <cfenv>
-#include <cstdio>
+
+using dddd::Warn;
 
 namespace {
-
-void Warn(const char* format, long long a, long long b = 0) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, a, b);
-    LogWarning(text);
-}
 
 // An integer edge over an integer size, divided in extended precision and kept as a single.
 float Edge(LONG edge, std::int32_t size) {
@@ -38,9 +33,7 @@ TPrimitiveRenderer::TPrimitiveRenderer(TDDDD* engine, std::int32_t capacity, std
 }
 
 void TPrimitiveRenderer::SetMaxZ(std::int32_t maxZ) {
-    const std::size_t levels = maxZ < 0 ? 0 : static_cast<std::size_t>(maxZ) + 1;
-    Buckets.assign(levels * static_cast<std::size_t>(Capacity), 0);
-    BucketCounts.assign(levels, 0);
+    Buckets.Resize(maxZ, static_cast<std::size_t>(Capacity));
     MaxZ = maxZ;
 }
 
@@ -116,20 +109,13 @@ void TPrimitiveRenderer::ClearList() {
 }
 
 void TPrimitiveRenderer::Sort() {
-    std::fill(BucketCounts.begin(), BucketCounts.end(), 0);
-    // Walking downwards draws a level's records from the last added: the first added ends up
-    // on top.
-    for (std::int32_t i = Count - 1; i >= 0; --i) {
-        const std::int32_t z = Items[static_cast<std::size_t>(i)].Z;
-        if (z < 0 || z > MaxZ) {
-            Warn("Primitives: Z=%lldは無効です、Z値は0から%lldの範囲にしてください", z, MaxZ);
-            continue;
-        }
-        std::int32_t& count = BucketCounts[static_cast<std::size_t>(z)];
-        Buckets[static_cast<std::size_t>(z) * static_cast<std::size_t>(Capacity) +
-                static_cast<std::size_t>(count)] = i;
-        ++count;
-    }
+    // Later records come first in their level: the first added ends up on top.
+    Buckets.Sort(
+        Count,
+        [this](std::int32_t i) -> std::optional<std::int32_t> {
+            return Items[static_cast<std::size_t>(i)].Z;
+        },
+        "Primitives: Z=%lldは無効です、Z値は0から%lldの範囲にしてください");
 }
 
 void TPrimitiveRenderer::SetState(D3DRENDERSTATETYPE state, DWORD value) {
@@ -141,8 +127,8 @@ void TPrimitiveRenderer::RenderLevel(std::int32_t z) {
         Warn("Render: Z=%lldは無効です、Z値は0から%lldの範囲にしてください", z, MaxZ);
         return;
     }
-    const std::int32_t count = BucketCounts[static_cast<std::size_t>(z)];
-    if (count == 0)
+    const std::span<const std::int32_t> level = Buckets.Level(z);
+    if (level.empty())
         return;
     SetState(D3DRENDERSTATE_TEXTUREHANDLE, 0);
     SetState(D3DRENDERSTATE_ZENABLE, FALSE);
@@ -155,9 +141,8 @@ void TPrimitiveRenderer::RenderLevel(std::int32_t z) {
     SetState(D3DRENDERSTATE_COLORKEYENABLE, TRUE);
     currentTexture_ = nullptr;
     currentBlend_ = pbOpaque;
-    const std::size_t row = static_cast<std::size_t>(z) * static_cast<std::size_t>(Capacity);
-    for (std::int32_t k = 0; k < count; ++k)
-        Draw(Items[static_cast<std::size_t>(Buckets[row + static_cast<std::size_t>(k)])]);
+    for (const std::int32_t i : level)
+        Draw(Items[static_cast<std::size_t>(i)]);
 }
 
 void TPrimitiveRenderer::Draw(TPrimitive& item) {

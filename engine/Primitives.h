@@ -2,6 +2,7 @@
 // The engine's 2-D Direct3D path: textured, tinted screen-space quads with a drawing level and
 // a blend mode, collected in a fixed list and drawn level by level through the engine's device,
 // setting device state only where it differs from the previous quad's.
+#include "LevelBuckets.h"
 #include "dddd.h"
 #include "s_MathPack.h"
 
@@ -43,9 +44,8 @@ public:
     // Records in use.
     std::int32_t Count = 0;
     std::vector<TTextureSlot> Slots;
-    // Level z's record numbers start at z * Capacity.
-    std::vector<std::int32_t> Buckets;
-    std::vector<std::int32_t> BucketCounts;
+    // Each level's row holds up to Capacity record numbers.
+    TLevelBuckets Buckets;
 
     void SetMaxZ(std::int32_t maxZ);
     // rect is in texture pixels; the slot keeps its edges divided by the texture's size.

@@ -138,6 +138,8 @@ public:
               TDDDDSurfaceMemoryType memoryType);
     void LoadFromFile(const std::string& fileName) override;
     void LoadFromArchive(const std::string& archiveName, const std::string& entryName) override;
+    // Loads the remembered picture again; nothing when none was loaded.
+    void Reload();
 };
 
 // Drawing onto a surface through its device context. The context is taken at the first

@@ -1,7 +1,7 @@
 // Building the DirectDraw set-up for a display mode, releasing it, presenting frames and
 // bringing lost surfaces back.
 #include "dddd.h"
-#include "dddd_log.h"
+#include "dddd_private.h"
 #include "directx/DisplayAdapter.h"
 #include "platform/SysUtils.h"
 
@@ -10,13 +10,12 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+using dddd::ClipFast;
+using dddd::ClipScaled;
+using dddd::Format;
+using dddd::FreshDesc;
 
-std::string Format(const char* pattern, auto... values) {
-    char text[512];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
-}
+namespace {
 
 template <typename T> void ReleaseField(T*& field) {
     if (field)
@@ -28,12 +27,6 @@ template <typename T> void ReleaseChecked(T*& field, const char* message) {
     if (field)
         CheckResult(static_cast<int>(field->Release()), message);
     field = nullptr;
-}
-
-DDSURFACEDESC FreshDesc() {
-    DDSURFACEDESC desc{};
-    desc.dwSize = sizeof desc;
-    return desc;
 }
 
 struct DriverSearch {
@@ -89,37 +82,6 @@ HRESULT ModeCallback(LPDDSURFACEDESC desc, LPVOID context) {
         matches(search->refreshRate, desc->dwRefreshRate))
         search->found = true;
     return DDENUMRET_OK;
-}
-
-// Unscaled clip of a copy to (x, y) against the clip rectangle: false when nothing is left.
-bool ClipFast(LONG& pos, LONG& low, LONG& high, LONG clipLow, LONG clipHigh) {
-    const LONG end = pos + (high - low);
-    const LONG high0 = high;
-    if (clipHigh < pos || end < clipLow)
-        return false;
-    if (clipHigh < end)
-        high = clipHigh + low - pos;
-    if (pos < clipLow) {
-        low = high0 - (end - clipLow);
-        pos = clipLow;
-    }
-    return true;
-}
-
-bool ClipScaled(LONG& dLow, LONG& dHigh, LONG& sLow, LONG& sHigh, LONG clipLow, LONG clipHigh) {
-    const std::int64_t sw = sHigh - sLow, dw = dHigh - dLow;
-    const LONG sHigh0 = sHigh, dHigh0 = dHigh;
-    if (clipHigh < dLow || dHigh < clipLow || dw == 0)
-        return false;
-    if (clipHigh < dHigh) {
-        sHigh = static_cast<LONG>(sw * (std::int64_t{clipHigh} - dLow) / dw + sLow);
-        dHigh = clipHigh;
-    }
-    if (dLow < clipLow) {
-        sLow = static_cast<LONG>(sHigh0 - (std::int64_t{dHigh0} - clipLow) * sw / dw);
-        dLow = clipLow;
-    }
-    return true;
 }
 
 } // namespace
@@ -252,14 +214,7 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
                         "バックバッファの作成に失敗しました");
         }
         const DWORD caps = backDesc.ddsCaps.dwCaps;
-        if ((caps & DDSCAPS_VIDEOMEMORY) && (caps & DDSCAPS_NONLOCALVIDMEM))
-            Trace("バックバッファをノンローカルビデオメモリに配置します");
-        else if (caps & DDSCAPS_VIDEOMEMORY)
-            Trace("バックバッファをビデオメモリに配置します");
-        else if (caps & DDSCAPS_SYSTEMMEMORY)
-            Trace("バックバッファをシステムメモリに配置します");
-        else
-            Trace("バックバッファをドライバのデフォルトの位置(おそらくビデオメモリ)に配置します");
+        dddd::TracePlacement("バックバッファ", caps);
         if (!AllowRakugaki) {
             CheckResult(DirectDraw2->CreateClipper(0, &Clipper, nullptr),
                         "Clipperオブジェクトの作成に失敗しました");
@@ -522,25 +477,30 @@ bool TDDDD::IsDisplayModeAvailable(int width, int height, int bitCount, int refr
     return search.found;
 }
 
+namespace {
+
+// Indexes, not iterators: a reload may register objects.
+template <typename Keeper> void ForEachKept(const std::vector<Keeper>& keepers, auto step) {
+    for (std::size_t i = 0; i < keepers.size(); ++i)
+        ((*keepers[i]).*step)();
+}
+
+} // namespace
+
 // Surfaces come back before textures after a loss; after a re-initialisation textures are
-// rebuilt first. Indexes, not iterators: a reload may register objects.
+// rebuilt first.
 void TDDDD::RestoreKeptObjects() {
-    for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
-        SurfaceKeepers[i]->RestoreObject();
-    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
-        TextureKeepers[i]->RestoreObject();
+    ForEachKept(SurfaceKeepers, &TDDDDSurfaceKeeper::RestoreObject);
+    ForEachKept(TextureKeepers, &TDDDDTextureKeeper::RestoreObject);
 }
 
 void TDDDD::InvalidateTextures() {
-    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
-        TextureKeepers[i]->ForgetSurfaces();
+    ForEachKept(TextureKeepers, &TDDDDTextureKeeper::ForgetSurfaces);
 }
 
 void TDDDD::RebuildKeptObjects() {
-    for (std::size_t i = 0; i < TextureKeepers.size(); ++i)
-        TextureKeepers[i]->RebuildObject();
-    for (std::size_t i = 0; i < SurfaceKeepers.size(); ++i)
-        SurfaceKeepers[i]->RebuildObject();
+    ForEachKept(TextureKeepers, &TDDDDTextureKeeper::RebuildObject);
+    ForEachKept(SurfaceKeepers, &TDDDDSurfaceKeeper::RebuildObject);
 }
 
 void TDDDDSurfaceKeeper::RestoreObject() {
@@ -548,10 +508,7 @@ void TDDDDSurfaceKeeper::RestoreObject() {
         return;
     Surface->RestoreIfLost();
     Trace("サーフェスを復元します");
-    if (Surface->FromArchive && !Surface->ArchiveName.empty())
-        Surface->LoadFromArchive(Surface->ArchiveName, Surface->EntryName);
-    else if (!Surface->FromArchive && !Surface->FileName.empty())
-        Surface->LoadFromFile(Surface->FileName);
+    Surface->Reload();
 }
 
 void TDDDDSurfaceKeeper::RebuildObject() {
@@ -565,8 +522,5 @@ void TDDDDSurfaceKeeper::RebuildObject() {
     }
     DDCOLORKEY key{Surface->ColorKey, Surface->ColorKey};
     Surface->Surface->SetColorKey(DDCKEY_SRCBLT, &key);
-    if (Surface->FromArchive && !Surface->ArchiveName.empty())
-        Surface->LoadFromArchive(Surface->ArchiveName, Surface->EntryName);
-    else if (!Surface->FromArchive && !Surface->FileName.empty())
-        Surface->LoadFromFile(Surface->FileName);
+    Surface->Reload();
 }

@@ -2,7 +2,7 @@
 // BMP loader, pixel access, clipped copies onto the back buffer, and the device-context canvas.
 #include "DArc.h"
 #include "dddd.h"
-#include "dddd_log.h"
+#include "dddd_private.h"
 #include "forms/Graphics.h"
 
 #include <algorithm>
@@ -10,57 +10,17 @@
 #include <new>
 #include <vector>
 
+using dddd::ClipFast;
+using dddd::ClipScaled;
+using dddd::FreshDesc;
+
 namespace {
-
-constexpr DWORD kDescSize = sizeof(DDSURFACEDESC);
-
-DDSURFACEDESC FreshDesc() {
-    DDSURFACEDESC desc{};
-    desc.dwSize = kDescSize;
-    return desc;
-}
 
 void Normalise(RECT& r) {
     if (r.bottom < r.top)
         std::swap(r.top, r.bottom);
     if (r.right < r.left)
         std::swap(r.left, r.right);
-}
-
-// One axis of the unscaled clip: false when nothing is left.
-bool ClipFastAxis(LONG& pos, LONG& srcLow, LONG& srcHigh, LONG clipLow, LONG clipHigh) {
-    const LONG end = pos + (srcHigh - srcLow);
-    const LONG srcHigh0 = srcHigh;
-    if (clipHigh < pos || end < clipLow)
-        return false;
-    if (clipHigh < end)
-        srcHigh = clipHigh + srcLow - pos;
-    if (pos < clipLow) {
-        srcLow = srcHigh0 - (end - clipLow);
-        pos = clipLow;
-    }
-    return true;
-}
-
-// One axis of the scaled clip, the source cut in proportion; an empty destination draws
-// nothing rather than dividing by zero.
-bool ClipScaledAxis(LONG& dstLow, LONG& dstHigh, LONG& srcLow, LONG& srcHigh, LONG clipLow,
-                    LONG clipHigh) {
-    const std::int64_t sw = srcHigh - srcLow;
-    const std::int64_t dw = dstHigh - dstLow;
-    const LONG srcHigh0 = srcHigh;
-    const LONG dstHigh0 = dstHigh;
-    if (clipHigh < dstLow || dstHigh < clipLow || dw == 0)
-        return false;
-    if (clipHigh < dstHigh) {
-        srcHigh = static_cast<LONG>(srcLow + (std::int64_t{clipHigh} - dstLow) * sw / dw);
-        dstHigh = clipHigh;
-    }
-    if (dstLow < clipLow) {
-        srcLow = static_cast<LONG>(srcHigh0 - (std::int64_t{dstHigh0} - clipLow) * sw / dw);
-        dstLow = clipLow;
-    }
-    return true;
 }
 
 RECT ClipOf(const TDDDDGenSurface& dest) {
@@ -87,7 +47,7 @@ bool ReadAll(TStream& stream, void* buffer, std::int64_t count) {
 
 TDDDDGenSurface::TDDDDGenSurface(TDDDD* engine, IDirectDrawSurface* surface, int width, int height)
     : Surface(surface), Width(width), Height(height), Engine(engine) {
-    Desc.dwSize = kDescSize;
+    Desc.dwSize = sizeof(DDSURFACEDESC);
     Desc.dwFlags = DDSD_ALL;
 }
 
@@ -283,8 +243,8 @@ HRESULT TDDDDGenSurface::Draw(const RECT& dstRect, const RECT& srcRect, DWORD fl
     Normalise(d);
     Normalise(s);
     Normalise(k);
-    if (!ClipScaledAxis(d.left, d.right, s.left, s.right, k.left, k.right) ||
-        !ClipScaledAxis(d.top, d.bottom, s.top, s.bottom, k.top, k.bottom))
+    if (!ClipScaled(d.left, d.right, s.left, s.right, k.left, k.right) ||
+        !ClipScaled(d.top, d.bottom, s.top, s.bottom, k.top, k.bottom))
         return DD_OK;
     if (fx.dwDDFX == DDBLTFX_MIRRORLEFTRIGHT)
         s = RECT{Width - s.right, s.top, Width - s.left, s.bottom};
@@ -299,8 +259,8 @@ HRESULT TDDDDGenSurface::DrawFast(int x, int y, const RECT& srcRect, DWORD flags
     Normalise(s);
     Normalise(k);
     LONG px = x, py = y;
-    if (!ClipFastAxis(px, s.left, s.right, k.left, k.right) ||
-        !ClipFastAxis(py, s.top, s.bottom, k.top, k.bottom))
+    if (!ClipFast(px, s.left, s.right, k.left, k.right) ||
+        !ClipFast(py, s.top, s.bottom, k.top, k.bottom))
         return DD_OK;
     return dest->Surface->BltFast(static_cast<DWORD>(px), static_cast<DWORD>(py), Surface, &s,
                                   flags);
@@ -354,14 +314,7 @@ void TDDDDSurface::Init(TDDDD* engine, int width, int height, DWORD colorKey,
         break;
     }
     Desc.ddsCaps.dwCaps = caps;
-    if ((caps & DDSCAPS_VIDEOMEMORY) && (caps & DDSCAPS_NONLOCALVIDMEM))
-        Trace("サーフェスをノンローカルビデオメモリに配置します");
-    else if (caps & DDSCAPS_VIDEOMEMORY)
-        Trace("サーフェスをビデオメモリに配置します");
-    else if (caps & DDSCAPS_SYSTEMMEMORY)
-        Trace("サーフェスをシステムメモリに配置します");
-    else
-        Trace("サーフェスをドライバのデフォルトの位置(おそらくビデオメモリ)に配置します");
+    dddd::TracePlacement("サーフェス", caps);
     if (engine->DirectDraw2->CreateSurface(&Desc, &Surface, nullptr) != DD_OK) {
         Surface = nullptr;
         Desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
@@ -389,6 +342,13 @@ void TDDDDSurface::LoadFromArchive(const std::string& archiveName, const std::st
     EntryName = entryName;
     FromArchive = true;
     TDDDDGenSurface::LoadFromArchive(archiveName, entryName);
+}
+
+void TDDDDSurface::Reload() {
+    if (FromArchive && !ArchiveName.empty())
+        LoadFromArchive(ArchiveName, EntryName);
+    else if (!FromArchive && !FileName.empty())
+        LoadFromFile(FileName);
 }
 
 // ---- TDDDDCanvas ----

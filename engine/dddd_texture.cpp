@@ -2,7 +2,7 @@
 // pixel-map and alpha-channel pairs, and bringing the device surface back after loss.
 #include "DArc.h"
 #include "dddd.h"
-#include "dddd_log.h"
+#include "dddd_private.h"
 #include "forms/Graphics.h"
 #include "forms/Halt.h"
 #include "platform/Kernel.h"
@@ -15,13 +15,9 @@
 #include <set>
 #include <vector>
 
-namespace {
+using dddd::Format;
 
-std::string Format(const char* pattern, auto... values) {
-    char text[1024];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
-}
+namespace {
 
 std::string DescribeFormat(const char* lead, const DDPIXELFORMAT& format) {
     return Format(

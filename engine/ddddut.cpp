@@ -3,21 +3,15 @@
 // not examined.
 #include "ddddut.h"
 
-#include "dddd_log.h"
+#include "dddd_private.h"
 #include "directx/DisplayAdapter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
-namespace {
+using dddd::Warn;
 
-// Warnings are rare, so a formatted line may allocate; drawing without them does not.
-void Warn(const char* format, long long a, long long b = 0) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, a, b);
-    LogWarning(text);
-}
+namespace {
 
 // Two's-complement wrap of a 64-bit value into 32 bits, as 32-bit arithmetic would give it.
 std::int32_t Wrap32(std::int64_t value) {
@@ -57,9 +51,7 @@ void TDDDDSprite::SetMaxZ(std::int32_t maxZ) {
     while ((std::int64_t{1} << ZShift) < SpriteCount)
         ++ZShift;
     // A negative top level leaves no levels at all: every visible sprite is then out of range.
-    const std::size_t levels = maxZ < 0 ? 0 : static_cast<std::size_t>(maxZ) + 1;
-    Buckets.assign(levels << ZShift, 0);
-    BucketCounts.assign(levels, 0);
+    Buckets.Resize(maxZ, std::size_t{1} << ZShift);
     MaxZ = maxZ;
 }
 
@@ -88,21 +80,16 @@ void TDDDDSprite::DrawAll() {
 }
 
 void TDDDDSprite::Sort() {
-    std::fill(BucketCounts.begin(), BucketCounts.end(), 0);
-    // Walking downwards lists a level's sprites from the highest number, so the lowest number
-    // is drawn last and lies on top.
-    for (std::int32_t i = SpriteCount - 1; i >= 0; --i) {
-        const TDDDDSprReg& reg = *Regs[static_cast<std::size_t>(i)];
-        if (!reg.Visible)
-            continue;
-        if (reg.Z < 0 || reg.Z > MaxZ) {
-            Warn(kZWarning, reg.Z, MaxZ);
-            continue;
-        }
-        std::int32_t& count = BucketCounts[static_cast<std::size_t>(reg.Z)];
-        Buckets[(static_cast<std::size_t>(reg.Z) << ZShift) + static_cast<std::size_t>(count)] = i;
-        ++count;
-    }
+    // Lower sprite numbers come last in their level, so the lowest number lies on top.
+    Buckets.Sort(
+        SpriteCount,
+        [this](std::int32_t i) -> std::optional<std::int32_t> {
+            const TDDDDSprReg& reg = *Regs[static_cast<std::size_t>(i)];
+            if (!reg.Visible)
+                return std::nullopt;
+            return reg.Z;
+        },
+        kZWarning);
 }
 
 void TDDDDSprite::DrawLevel(std::int32_t z) {
@@ -110,10 +97,8 @@ void TDDDDSprite::DrawLevel(std::int32_t z) {
         Warn(kZWarning, z, MaxZ);
         return;
     }
-    const std::size_t row = static_cast<std::size_t>(z) << ZShift;
-    const std::int32_t count = BucketCounts[static_cast<std::size_t>(z)];
-    for (std::int32_t k = 0; k < count; ++k)
-        DrawOne(*Regs[static_cast<std::size_t>(Buckets[row + static_cast<std::size_t>(k)])]);
+    for (const std::int32_t i : Buckets.Level(z))
+        DrawOne(*Regs[static_cast<std::size_t>(i)]);
 }
 
 void TDDDDSprite::DrawOne(const TDDDDSprReg& reg) {

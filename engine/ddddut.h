@@ -2,6 +2,7 @@
 // Two 2-D drawing objects over the engine's surfaces: a sprite set drawn level by level, and a
 // tiled background layer that wraps in both directions. Both draw onto the engine's back buffer
 // through the surfaces' clipped copies; bad arguments are logged and skipped.
+#include "LevelBuckets.h"
 #include "dddd.h"
 
 #include <array>
@@ -55,10 +56,9 @@ public:
     // Handed to every scaled copy.
     DDBLTFX BltFx{};
     std::int32_t MaxZ = 0;
-    // Smallest k >= 0 with 2^k >= SpriteCount: a level's row starts at z << ZShift.
+    // Smallest k >= 0 with 2^k >= SpriteCount: a level's row holds 2^ZShift sprite numbers.
     std::int32_t ZShift = 0;
-    std::vector<std::int32_t> Buckets;
-    std::vector<std::int32_t> BucketCounts;
+    TLevelBuckets Buckets;
 
     void SetMaxZ(std::int32_t maxZ);
     void SetShape(std::int32_t index, TDDDDGenSurface* surface, const RECT& rect);

@@ -61,11 +61,11 @@ TEST_F(SpriteTest, NewSetHasItsDefaultsAndLevelTable) {
         TDDDDSprite set(c.sprites, 7);
         EXPECT_EQ(set.ZShift, c.zShift) << c.sprites;
         EXPECT_EQ(set.MaxZ, 0);
-        EXPECT_EQ(set.Buckets.size(), std::size_t{1} << c.zShift);
-        EXPECT_EQ(set.BucketCounts.size(), 1u);
+        EXPECT_EQ(set.Buckets.Slots(), std::size_t{1} << c.zShift);
+        EXPECT_EQ(set.Buckets.Levels(), 1u);
         set.SetMaxZ(3);
-        EXPECT_EQ(set.Buckets.size(), std::size_t{4} << c.zShift);
-        EXPECT_EQ(set.BucketCounts.size(), 4u);
+        EXPECT_EQ(set.Buckets.Slots(), std::size_t{4} << c.zShift);
+        EXPECT_EQ(set.Buckets.Levels(), 4u);
         EXPECT_EQ(set.Regs.size(), static_cast<std::size_t>(c.sprites));
     }
     TDDDDSprite set(3, 2);
