@@ -19,7 +19,7 @@ inline constexpr int kSize = 400;
 inline constexpr int kTexture = 256;
 inline constexpr DWORD kTint = 0xFFC0A080;
 
-inline const RasterFormat kRGB565{16, 0xF800, 0x07E0, 0x001F, 0};
+inline const PixelFormat kRGB565 = PixelFormat::Masks(16, 0xF800, 0x07E0, 0x001F, 0);
 
 // A 256 x 256 5-6-5 picture with some structure, so filtering has work to do.
 inline std::vector<std::uint16_t> TexturePixels() {

@@ -38,11 +38,6 @@ bool KindOf(REFCLSID id, DeviceKind* kind) {
     return true;
 }
 
-RasterFormat FormatOf(const PixelFormat& format) {
-    return RasterFormat{format.bitsPerPixel, format.rMask, format.gMask, format.bMask,
-                        format.alphaMask};
-}
-
 bool Drawable(const PixelFormat& format) {
     const int bits = format.bitsPerPixel;
     return !format.IsZBuffer() && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
@@ -392,7 +387,7 @@ RasterTarget SoftDevice::DescribeTarget(SoftSurface& surface) {
     target.pitch = plane.pitch;
     target.width = plane.width;
     target.height = plane.height;
-    target.format = FormatOf(surface.Format());
+    target.format = surface.Format();
     target.palette = surface.Palette() ? surface.Palette()->Colors() : nullptr;
     return target;
 }
@@ -441,7 +436,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         texture.pitch = plane.pitch;
         texture.width = plane.width;
         texture.height = plane.height;
-        texture.format = FormatOf(surface->Format());
+        texture.format = surface->Format();
         texture.palette = surface->Palette() ? surface->Palette()->Colors() : nullptr;
         texture.version = surface->Version();
         if (const DDCOLORKEY* key = surface->SourceColorKey()) {

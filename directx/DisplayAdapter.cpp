@@ -21,10 +21,7 @@ int DesktopDepthFromEnvironment() {
 
 void FillDefaultSystemPalette(std::array<PALETTEENTRY, 256>& palette) {
     // A 3-3-2 colour cube, black first and white last, as a palettised desktop offers.
-    for (int i = 0; i < 256; ++i)
-        palette[i] = PALETTEENTRY{static_cast<BYTE>(((i >> 5) & 7) * 255 / 7),
-                                  static_cast<BYTE>(((i >> 2) & 7) * 255 / 7),
-                                  static_cast<BYTE>((i & 3) * 255 / 3), 0};
+    palette = CubePalette();
 }
 } // namespace
 

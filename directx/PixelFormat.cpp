@@ -41,6 +41,15 @@ std::optional<TPixelLayout> PixelFormat::DirectLayout() const {
     return std::nullopt;
 }
 
+PixelFormat PixelFormat::Masks(int bitsPerPixel, DWORD rMask, DWORD gMask, DWORD bMask,
+                               DWORD alphaMask) {
+    if (bitsPerPixel == 8)
+        return ForDisplay(8);
+    return PixelFormat{bitsPerPixel, DDPF_RGB | (alphaMask ? DDPF_ALPHAPIXELS : 0u),
+                       rMask,        gMask,
+                       bMask,        alphaMask};
+}
+
 PixelFormat PixelFormat::ForDisplay(int bitsPerPixel) {
     switch (bitsPerPixel) {
     case 8:
@@ -94,77 +103,89 @@ std::optional<PixelFormat> PixelFormat::FromDD(const DDPIXELFORMAT& dd) {
                        dd.dwBBitMask,          alpha};
 }
 
-ColorConverter::ColorConverter(const PixelFormat& format)
-    : r_(Describe(format.rMask)), g_(Describe(format.gMask)), b_(Describe(format.bMask)),
-      format_(format) {}
-
-ColorConverter::Channel ColorConverter::Describe(DWORD mask) {
-    if (!mask)
-        return {};
-    const int shift = std::countr_zero(mask);
-    return {shift, std::popcount(mask)};
-}
-
-DWORD ColorConverter::Expand(DWORD value, const Channel& channel) {
-    if (channel.bits == 0)
-        return 0;
-    value = (value >> channel.shift) & ((1u << channel.bits) - 1);
-    if (channel.bits >= 8)
-        return value >> (channel.bits - 8);
-    // Replicate the top bits so full intensity maps to 255.
-    DWORD result = value << (8 - channel.bits);
-    for (int filled = channel.bits; filled < 8; filled += channel.bits)
-        result |= result >> channel.bits;
-    return result & 0xFF;
+ColorConverter::ColorConverter(const PixelFormat& format) : palettized_(format.Palettized()) {
+    const DWORD masks[4] = {format.bMask, format.gMask, format.rMask, format.alphaMask};
+    for (int c = 0; c < 4; ++c) {
+        MaskChannel ch = MaskChannel::Of(palettized_ ? 0 : masks[c]).TopEight();
+        if (ch.bits == 0)
+            ch.shift = 0;
+        channel_[c] = ch;
+        const DWORD max = ch.Max();
+        if (max == 0)
+            unpack_[c][0] = c == 3 ? 255 : 0; // no alpha: opaque
+        for (DWORD v = 0; max != 0 && v <= max; ++v)
+            unpack_[c][v] = static_cast<BYTE>((v * 255 + max / 2) / max);
+        for (DWORD v = 0; v < 256; ++v)
+            pack_[c][v] = ((v * max + 127) / 255) << ch.shift;
+    }
 }
 
 DWORD ColorConverter::ToRGB(DWORD pixel, const DWORD* palette) const {
-    if (format_.Palettized())
+    if (palettized_)
         return palette ? palette[pixel & 0xFF] & 0xFFFFFF : 0;
-    return Expand(pixel, r_) << 16 | Expand(pixel, g_) << 8 | Expand(pixel, b_);
+    return ToArgb(pixel) & 0xFFFFFF;
 }
 
-DWORD ColorConverter::FromRGB(DWORD rgb) const {
-    auto pack = [](DWORD value8, const Channel& channel) -> DWORD {
-        if (channel.bits == 0)
-            return 0;
-        const DWORD value =
-            channel.bits >= 8 ? value8 << (channel.bits - 8) : value8 >> (8 - channel.bits);
-        return value << channel.shift;
-    };
-    DWORD pixel = pack((rgb >> 16) & 0xFF, r_) | pack((rgb >> 8) & 0xFF, g_) | pack(rgb & 0xFF, b_);
-    return pixel | format_.alphaMask; // opaque
-}
-
-PaletteMatcher::PaletteMatcher(const DWORD* palette) : palette_(palette) {
+PaletteMatcher::PaletteMatcher(const DWORD* palette) {
+    for (int i = 0; i < 256; ++i) {
+        colors_[i] = palette[i] & 0xFFFFFF;
+        std::uint16_t& cell = cells_[Cell(colors_[i])];
+        if (!(cell & kHoldsEntries))
+            cell = static_cast<std::uint16_t>(kHoldsEntries | i);
+        else if (colors_[cell & 0xFF] != colors_[i])
+            cell |= kSeveral;
+    }
     // The first entry of a colour wins, as a search from the start would find it.
     for (int i = 255; i >= 0; --i)
-        exact_[palette[i] & 0xFFFFFF] = static_cast<BYTE>(i);
+        if (cells_[Cell(colors_[i])] & kSeveral)
+            exact_[colors_[i]] = static_cast<BYTE>(i);
 }
 
-BYTE PaletteMatcher::Nearest(DWORD rgb) {
-    const int key =
-        static_cast<int>(((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x3E0) | ((rgb >> 3) & 0x1F));
-    // Exact colours are matched exactly; the cache only serves the nearest-colour search.
-    if (auto it = exact_.find(rgb & 0xFFFFFF); it != exact_.end())
-        return it->second;
-    if (cached_[key])
-        return static_cast<BYTE>(cache_[key]);
-    const int r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+BYTE PaletteMatcher::Slow(DWORD rgb) const {
+    rgb &= 0xFFFFFF;
+    const unsigned at = Cell(rgb);
+    std::uint16_t& cell = cells_[at];
+    if (!(cell & kHoldsEntries)) {
+        cell = static_cast<std::uint16_t>(kKnown | NearestToCell(at));
+        return static_cast<BYTE>(cell);
+    }
+    if (colors_[cell & 0xFF] == rgb)
+        return static_cast<BYTE>(cell);
+    if (cell & kSeveral)
+        if (auto it = exact_.find(rgb); it != exact_.end())
+            return it->second;
+    auto [it, added] = nearestOfHolding_.try_emplace(at, 0);
+    if (added)
+        it->second = NearestToCell(at);
+    return it->second;
+}
+
+BYTE PaletteMatcher::NearestToCell(unsigned cell) const {
+    // The cell's colour: each five-bit channel scaled to eight bits.
+    const auto scale = [](unsigned v5) { return static_cast<int>((v5 * 255 + 15) / 31); };
+    const int r = scale(cell >> 10), g = scale((cell >> 5) & 31), b = scale(cell & 31);
     int best = 0, bestDistance = INT_MAX;
     for (int i = 0; i < 256; ++i) {
-        const int dr = int((palette_[i] >> 16) & 0xFF) - r;
-        const int dg = int((palette_[i] >> 8) & 0xFF) - g;
-        const int db = int(palette_[i] & 0xFF) - b;
-        const int distance = dr * dr + dg * dg + db * db;
+        const int dr = static_cast<int>((colors_[i] >> 16) & 0xFF) - r;
+        const int dg = static_cast<int>((colors_[i] >> 8) & 0xFF) - g;
+        const int db = static_cast<int>(colors_[i] & 0xFF) - b;
+        const int distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
         if (distance < bestDistance) {
             bestDistance = distance;
             best = i;
         }
     }
-    cached_[key] = true;
-    cache_[key] = best;
     return static_cast<BYTE>(best);
+}
+
+std::array<PALETTEENTRY, 256> CubePalette(BYTE flags) {
+    std::array<PALETTEENTRY, 256> entries{};
+    for (int i = 0; i < 256; ++i) {
+        const DWORD rgb = CubeColor(i);
+        entries[i] = PALETTEENTRY{static_cast<BYTE>(rgb >> 16), static_cast<BYTE>(rgb >> 8),
+                                  static_cast<BYTE>(rgb), flags};
+    }
+    return entries;
 }
 
 } // namespace directx

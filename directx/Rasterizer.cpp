@@ -48,30 +48,6 @@ inline std::uint32_t Mul255(std::uint32_t a, std::uint32_t b) {
     return (t + (t >> 8)) >> 8;
 }
 
-struct Channel {
-    int shift = 0;
-    int bits = 0;
-    DWORD Max() const { return (1u << bits) - 1; }
-};
-
-// Channels wider than eight bits keep their top eight.
-Channel Describe(DWORD mask) {
-    if (mask == 0)
-        return {};
-    const int shift = std::countr_zero(mask);
-    int bits = std::countr_one(mask >> shift);
-    if (bits > 8)
-        return {shift + bits - 8, 8};
-    return {shift, bits};
-}
-
-DWORD CubeColor(int index) {
-    const DWORD r = ((index >> 5) & 7) * 255 / 7;
-    const DWORD g = ((index >> 2) & 7) * 255 / 7;
-    const DWORD b = (index & 3) * 255 / 3;
-    return (r << 16) | (g << 8) | b;
-}
-
 // 256 colours as 0xFFRRGGBB: the given palette, or the 3-3-2 cube without one.
 std::array<DWORD, 256> OpaquePalette(const DWORD* palette) {
     std::array<DWORD, 256> colors{};
@@ -80,90 +56,22 @@ std::array<DWORD, 256> OpaquePalette(const DWORD* palette) {
     return colors;
 }
 
-// Conversions between raw pixels of a masked format and 0xAARRGGBB, through small tables.
-class PixelCodec {
-public:
-    PixelCodec() = default;
-    explicit PixelCodec(const RasterFormat& format) {
-        const DWORD masks[4] = {format.bMask, format.gMask, format.rMask, format.alphaMask};
-        for (int c = 0; c < 4; ++c) {
-            const Channel ch = Describe(masks[c]);
-            channel_[c] = ch;
-            for (DWORD v = 0; v <= ch.Max(); ++v)
-                unpack_[c][v] = static_cast<BYTE>(
-                    ch.bits == 0 ? (c == 3 ? 255 : 0) : (v * 255 + ch.Max() / 2) / ch.Max());
-            for (DWORD v = 0; v < 256; ++v)
-                pack_[c][v] = ch.bits == 0 ? 0 : ((v * ch.Max() + 127) / 255) << ch.shift;
-        }
-    }
-    std::uint32_t ToArgb(std::uint32_t pixel) const {
-        return Get(pixel, 0) | (Get(pixel, 1) << 8) | (Get(pixel, 2) << 16) | (Get(pixel, 3) << 24);
-    }
-    // The channel masks as the codec sees them (channels wider than 8 bits cut to their top 8).
-    std::uint32_t Mask(int c) const { return channel_[c].Max() << channel_[c].shift; }
-    std::uint32_t FromArgb(std::uint32_t argb) const {
-        return pack_[0][argb & 0xFF] | pack_[1][(argb >> 8) & 0xFF] |
-               pack_[2][(argb >> 16) & 0xFF] | pack_[3][argb >> 24];
-    }
-
-private:
-    std::uint32_t Get(std::uint32_t pixel, int c) const {
-        return unpack_[c][(pixel >> channel_[c].shift) & channel_[c].Max()];
-    }
-    Channel channel_[4];
-    std::array<BYTE, 256> unpack_[4]{};
-    std::array<std::uint32_t, 256> pack_[4]{};
-};
-
-// Nearest palette entries for 15-bit colours, for drawing into 8-bit targets.
-struct IndexTable {
-    std::array<DWORD, 256> colors{};
-    std::vector<BYTE> nearest; // 32768 entries, index (r5 << 10) | (g5 << 5) | b5
-
-    void Build() {
-        nearest.resize(32768);
-        for (int i = 0; i < 32768; ++i) {
-            const int r = ((i >> 10) & 31) * 255 / 31, g = ((i >> 5) & 31) * 255 / 31,
-                      b = (i & 31) * 255 / 31;
-            nearest[i] = Nearest(r, g, b);
-        }
-    }
-    BYTE Nearest(int r, int g, int b) const {
-        int best = 0, bestDistance = 1 << 30;
-        for (int e = 0; e < 256; ++e) {
-            const int dr = static_cast<int>((colors[e] >> 16) & 0xFF) - r;
-            const int dg = static_cast<int>((colors[e] >> 8) & 0xFF) - g;
-            const int db = static_cast<int>(colors[e] & 0xFF) - b;
-            const int distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
-            if (distance < bestDistance) {
-                bestDistance = distance;
-                best = e;
-            }
-        }
-        return static_cast<BYTE>(best);
-    }
-    BYTE Lookup(std::uint32_t argb) const {
-        return nearest[((argb >> 9) & 0x7C00) | ((argb >> 6) & 0x03E0) | ((argb >> 3) & 0x1F)];
-    }
-};
-
 // How a target's pixels are read and written.
 struct TargetCodec {
-    RasterFormat format;
-    bool hasPalette = false;
-    std::array<DWORD, 256> paletteKey{}; // the palette the index table was built for
-    PixelCodec codec;
-    IndexTable index;
+    PixelFormat format;
+    std::array<DWORD, 256> paletteKey{}; // the palette the index matcher was made for
+    ColorConverter codec;
+    PaletteMatcher index;
 
     template <int BPP> std::uint32_t Pack(std::uint32_t argb) const {
         if constexpr (BPP == 1)
-            return index.Lookup(argb);
+            return index.Nearest(argb);
         else
             return codec.FromArgb(argb);
     }
     template <int BPP> std::uint32_t Unpack(std::uint32_t pixel) const {
         if constexpr (BPP == 1)
-            return index.colors[pixel & 0xFF];
+            return paletteKey[pixel & 0xFF];
         else
             return codec.ToArgb(pixel);
     }
@@ -241,7 +149,7 @@ struct TexelImage {
             return false;
         if (keyOn && (t.keyLow != source.keyLow || t.keyHigh != source.keyHigh))
             return false;
-        if (t.format.Indexed() && palette != OpaquePalette(t.palette))
+        if (t.format.Palettized() && palette != OpaquePalette(t.palette))
             return false;
         if (t.version != 0)
             return true;
@@ -261,13 +169,10 @@ struct TexelImage {
         raw.resize(t.version == 0 ? rowBytes * t.height : 0);
         argb.resize(static_cast<std::size_t>(t.width) * t.height);
         anyTransparent = false;
-        hasAlpha = !t.format.Indexed() && t.format.alphaMask != 0;
+        hasAlpha = !t.format.Palettized() && t.format.alphaMask != 0;
         transparent.assign(keyOn && hasAlpha ? argb.size() : 0, 0);
-        const PixelCodec codec(t.format);
-        const DWORD colorBits =
-            t.format.Indexed()
-                ? 0xFFu
-                : (t.format.rMask | t.format.gMask | t.format.bMask | t.format.alphaMask);
+        const ColorConverter codec(t.format);
+        const DWORD colorBits = t.format.ColorBits();
         for (int y = 0; y < t.height; ++y) {
             const BYTE* row = t.bits + std::ptrdiff_t{y} * t.pitch;
             if (!raw.empty())
@@ -275,7 +180,7 @@ struct TexelImage {
             for (int x = 0; x < t.width; ++x) {
                 const std::uint32_t pixel = LoadAny(row + x * bytes, bytes);
                 const std::size_t i = static_cast<std::size_t>(y) * t.width + x;
-                argb[i] = t.format.Indexed() ? palette[pixel & 0xFF] : codec.ToArgb(pixel);
+                argb[i] = t.format.Palettized() ? palette[pixel & 0xFF] : codec.ToArgb(pixel);
                 if (keyOn) {
                     const DWORD v = pixel & colorBits;
                     if (v >= (t.keyLow & colorBits) && v <= (t.keyHigh & colorBits)) {
@@ -803,7 +708,7 @@ void Write(const TargetCodec& codec, const RasterStates& states, BYTE* row, int 
             }
         }
         if constexpr (BPP == 1)
-            StorePixel<1>(p, codec.index.Lookup(result));
+            StorePixel<1>(p, codec.index.Nearest(result));
         else
             StorePixel<BPP>(p, codec.codec.FromArgb(result));
     }
@@ -1194,7 +1099,7 @@ struct Rasterizer::Impl {
     bool wide = false;
 
     const TargetCodec& CodecFor(const RasterTarget& t) {
-        const bool indexed = t.format.Indexed();
+        const bool indexed = t.format.Palettized();
         if (targetValid && target.format == t.format) {
             if (!indexed)
                 return target;
@@ -1205,10 +1110,9 @@ struct Rasterizer::Impl {
         target.format = t.format;
         if (indexed) {
             target.paletteKey = OpaquePalette(t.palette);
-            target.index.colors = target.paletteKey;
-            target.index.Build();
+            target.index = PaletteMatcher(target.paletteKey.data());
         } else {
-            target.codec = PixelCodec(t.format);
+            target.codec = ColorConverter(t.format);
         }
         targetValid = true;
         return target;
@@ -1461,7 +1365,7 @@ void Rasterizer::Impl::Choose(const RasterTarget& rt, const RasterDepth* depth,
         else
             blend = BlendKind::Generic;
     }
-    const bool rgb565 = rt.format == RasterFormat{16, 0xF800, 0x07E0, 0x001F, 0};
+    const bool rgb565 = rt.format.DirectLayout() == TPixelLayout::RGB565;
     switch (rt.format.BytesPerPixel()) {
     case 1:
         pipeline.write = PickWrite<1>(blend);
@@ -1565,8 +1469,8 @@ bool Rasterizer::Draw(const RasterTarget& target, const RasterDepth* depth,
 
 DWORD Rasterizer::PackColor(const RasterTarget& target, D3DCOLOR color) {
     const TargetCodec& codec = impl_->CodecFor(target);
-    if (target.format.Indexed())
-        return codec.index.Nearest((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+    if (target.format.Palettized())
+        return codec.index.Nearest(color);
     return codec.codec.FromArgb(color);
 }
 

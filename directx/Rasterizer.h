@@ -1,11 +1,13 @@
 #pragma once
 // The software triangle rasteriser behind Direct3D's DrawPrimitive and viewport Clear. It
 // knows nothing of COM objects: it draws pre-transformed, lit vertices into plain pixel
-// memory described the way DirectDraw describes it (bit count and channel masks).
+// memory described the way DirectDraw describes it (bit count and channel masks); 8-bit
+// pixels are indices into a palette.
 //
 // Conventions, as Direct3D has them: pixel centres lie on integer screen coordinates, texel
 // centres at (i + 0.5) / size; vertices are snapped to 1/16 pixel and covered pixels follow
 // the top-left rule, so triangles sharing an edge neither leave gaps nor overlap.
+#include "PixelFormat.h"
 #include "d3dtypes.h"
 
 #include <cstdint>
@@ -13,25 +15,12 @@
 
 namespace directx {
 
-// Bit count and channel masks; 8 bits per pixel are indices into a palette.
-struct RasterFormat {
-    int bitsPerPixel = 16;
-    DWORD rMask = 0xF800;
-    DWORD gMask = 0x07E0;
-    DWORD bMask = 0x001F;
-    DWORD alphaMask = 0;
-
-    int BytesPerPixel() const { return (bitsPerPixel + 7) / 8; }
-    bool Indexed() const { return bitsPerPixel == 8; }
-    bool operator==(const RasterFormat&) const = default;
-};
-
 struct RasterTarget {
     BYTE* bits = nullptr;
     LONG pitch = 0;
     int width = 0;
     int height = 0;
-    RasterFormat format;
+    PixelFormat format;
     // 256 colours as 0x00RRGGBB for an 8-bit target; without one the indices are read as a
     // 3-3-2 colour cube.
     const DWORD* palette = nullptr;
@@ -51,7 +40,7 @@ struct RasterTexture {
     LONG pitch = 0;
     int width = 0;
     int height = 0;
-    RasterFormat format;
+    PixelFormat format;
     const DWORD* palette = nullptr; // as for targets
     // The source colour key: raw texel values in keyLow..keyHigh are transparent.
     bool hasColorKey = false;

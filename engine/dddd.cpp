@@ -2,6 +2,7 @@
 
 #include "dddd_log.h"
 #include "directx/DisplayAdapter.h"
+#include "directx/PixelFormat.h"
 #include "forms/Halt.h"
 #include "platform/SystemParameters.h"
 
@@ -46,22 +47,9 @@ TDisplayModeEntry DisplayModeEntry(TDDDDDispMode mode) {
 }
 
 void DescribeMask(DWORD mask, int& shift, int& loss) {
-    if (mask == 0) {
-        shift = 32;
-        loss = 8;
-        return;
-    }
-    shift = 0;
-    while (!(mask & 1)) {
-        mask >>= 1;
-        ++shift;
-    }
-    int bits = 0;
-    while (mask & 1) {
-        mask >>= 1;
-        ++bits;
-    }
-    loss = std::max(0, 8 - bits);
+    const directx::MaskChannel channel = directx::MaskChannel::Of(mask);
+    shift = channel.shift;
+    loss = std::max(0, 8 - channel.bits);
 }
 
 TDDDD::TDDDD(TFormBase* owner) : Owner(owner) {

@@ -3,6 +3,7 @@
 #include "dddd.h"
 #include "dddd_private.h"
 #include "directx/DisplayAdapter.h"
+#include "directx/PixelFormat.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -241,10 +242,7 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
         for (PALETTEENTRY& entry : PaletteEntries)
             entry.peFlags = 0x04;
     } else if (fullScreen) {
-        for (int i = 0; i < 256; ++i)
-            PaletteEntries[i] = PALETTEENTRY{static_cast<BYTE>(((i >> 5) & 7) * 255 / 7),
-                                             static_cast<BYTE>(((i >> 2) & 7) * 255 / 7),
-                                             static_cast<BYTE>((i & 3) * 255 / 3), 0x40};
+        PaletteEntries = directx::CubePalette(0x40);
     } else {
         PaletteEntries = directx::Adapter().systemPalette;
         for (int i = 0; i < 256; ++i)

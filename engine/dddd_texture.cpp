@@ -3,6 +3,7 @@
 #include "DArc.h"
 #include "dddd.h"
 #include "dddd_private.h"
+#include "directx/PixelFormat.h"
 #include "forms/Graphics.h"
 #include "forms/Halt.h"
 #include "platform/Kernel.h"
@@ -32,29 +33,8 @@ struct FormatChoice {
     DDPIXELFORMAT chosen{};
 };
 
-// Length of the run of one bits starting at the lowest set bit; 0 for an empty mask.
-int RunLength(DWORD mask) {
-    if (mask == 0)
-        return 0;
-    while (!(mask & 1))
-        mask >>= 1;
-    int bits = 0;
-    while (mask & 1) {
-        mask >>= 1;
-        ++bits;
-    }
-    return bits;
-}
-
-int LowZeros(DWORD mask) {
-    if (mask == 0)
-        return 0;
-    int zeros = 0;
-    while (!(mask & 1)) {
-        mask >>= 1;
-        ++zeros;
-    }
-    return zeros;
+int AlphaBits(const DDPIXELFORMAT& format) {
+    return directx::MaskChannel::Of(format.dwRGBAlphaBitMask).bits;
 }
 
 int Distance(int a, int b) {
@@ -96,7 +76,7 @@ HRESULT AlphaFormatCallback(LPDDSURFACEDESC desc, LPVOID context) {
     } else if (Distance(wanted, bits) < Distance(wanted, chosen)) {
         choice->chosen = format;
     } else if (Distance(wanted, bits) == Distance(wanted, chosen) &&
-               RunLength(format.dwRGBAlphaBitMask) > RunLength(choice->chosen.dwRGBAlphaBitMask)) {
+               AlphaBits(format) > AlphaBits(choice->chosen)) {
         choice->chosen = format;
     }
     return DDENUMRET_OK;
@@ -187,33 +167,6 @@ bool ReadHeaders(TStream& stream, BitmapHeaders& headers) {
 // Whether the stream holds rows × rowBytes bytes from offBits on.
 bool HoldsRows(TStream& stream, std::uint32_t offBits, std::int64_t rowBytes, std::int64_t rows) {
     return stream.Size() - std::int64_t{offBits} >= rowBytes * rows;
-}
-
-// Where a channel's eight bits go in a pixel: right by `right`, then left by `left`.
-struct ChannelShift {
-    int left = 0;
-    int right = 8;
-    bool used = false;
-    DWORD Place(BYTE value) const {
-        return used ? (static_cast<DWORD>(value) >> right) << left : 0;
-    }
-};
-
-ChannelShift ShiftFor(DWORD mask) {
-    ChannelShift shift;
-    if (mask == 0)
-        return shift;
-    shift.used = true;
-    shift.left = LowZeros(mask);
-    const int bits = RunLength(mask);
-    if (bits <= 8) {
-        shift.right = 8 - bits;
-    } else {
-        // A channel wider than eight bits gets the value in its top eight.
-        shift.right = 0;
-        shift.left += bits - 8;
-    }
-    return shift;
 }
 
 } // namespace
@@ -343,14 +296,10 @@ void TDDDDTexture::LoadFromFile(const std::string& fileName, int keyX, int keyY)
     if (format.dwRGBBitCount <= 8) {
         std::array<PALETTEENTRY, 256> entries{};
         const std::vector<DWORD>& table = bitmap.ColorTable();
-        if (table.empty()) {
-            // No colours of its own: a 3-3-2 cube lets the nearest-colour mapping keep the
-            // picture recognisable.
-            for (int i = 0; i < 256; ++i)
-                entries[i] = PALETTEENTRY{static_cast<BYTE>(((i >> 5) & 7) * 255 / 7),
-                                          static_cast<BYTE>(((i >> 2) & 7) * 255 / 7),
-                                          static_cast<BYTE>((i & 3) * 255 / 3), 0};
-        }
+        // No colours of its own: a 3-3-2 cube lets the nearest-colour mapping keep the
+        // picture recognisable.
+        if (table.empty())
+            entries = directx::CubePalette();
         for (std::size_t i = 0; i < std::min<std::size_t>(table.size(), 256); ++i)
             entries[i] =
                 PALETTEENTRY{static_cast<BYTE>(table[i] >> 16), static_cast<BYTE>(table[i] >> 8),
@@ -523,10 +472,17 @@ void TDDDDTexture::LoadPixelMapFromStreams(const std::string& name, TStream& pix
     DDSURFACEDESC desc = TextureDesc(format, w, h);
     CreateSurfaces(desc);
 
-    const ChannelShift a = ShiftFor(format.dwRGBAlphaBitMask);
-    const ChannelShift r = ShiftFor(format.dwRBitMask);
-    const ChannelShift g = ShiftFor(format.dwGBitMask);
-    const ChannelShift b = ShiftFor(format.dwBBitMask);
+    // Each 8-bit value goes into its channel with its top bits (a channel of more than eight
+    // bits gets it in its top eight): pixel maps are cut, not rounded as the layer's colour
+    // conversion does, so an alpha of 0x90 stays 9 of 15 in a 4-bit channel.
+    const auto place = [](DWORD mask) {
+        const directx::MaskChannel channel = directx::MaskChannel::Of(mask).TopEight();
+        return [channel](BYTE value) -> DWORD {
+            return channel.bits ? DWORD{value} >> (8 - channel.bits) << channel.shift : 0;
+        };
+    };
+    const auto a = place(format.dwRGBAlphaBitMask), r = place(format.dwRBitMask),
+               g = place(format.dwGBitMask), b = place(format.dwBBitMask);
 
     WorkGenSurface = new TDDDDGenSurface(Engine, WorkSurface, w, h);
     DeviceGenSurface = new TDDDDGenSurface(Engine, DeviceSurface, w, h);
@@ -540,9 +496,7 @@ void TDDDDTexture::LoadPixelMapFromStreams(const std::string& name, TStream& pix
         const int y = topDown ? k : h - 1 - k;
         for (int x = 0; x < w; ++x) {
             const BYTE* bgr = pixelBytes.data() + 3 * x;
-            const DWORD value =
-                a.Place(alphaBytes[x]) | r.Place(bgr[2]) | g.Place(bgr[1]) | b.Place(bgr[0]);
-            WorkGenSurface->SetPixel(x, y, value);
+            WorkGenSurface->SetPixel(x, y, a(alphaBytes[x]) | r(bgr[2]) | g(bgr[1]) | b(bgr[0]));
         }
     }
     WorkGenSurface->Unlock();

@@ -12,7 +12,7 @@
 
 namespace reference {
 
-using directx::RasterFormat;
+using directx::PixelFormat;
 using directx::RasterStates;
 using directx::RasterTexture;
 
@@ -52,8 +52,8 @@ inline void WriteRaw(BYTE* p, int bytes, std::uint32_t v) {
 }
 
 // A raw pixel as 0..255 channels.
-inline Color Decode(std::uint32_t pixel, const RasterFormat& f, const DWORD* palette) {
-    if (f.Indexed()) {
+inline Color Decode(std::uint32_t pixel, const PixelFormat& f, const DWORD* palette) {
+    if (f.Palettized()) {
         const DWORD c = palette[pixel & 0xFF];
         return {double(c & 0xFF), double((c >> 8) & 0xFF), double((c >> 16) & 0xFF), 255};
     }
@@ -68,7 +68,7 @@ inline Color Decode(std::uint32_t pixel, const RasterFormat& f, const DWORD* pal
             channel(f.alphaMask, 255)};
 }
 
-inline std::uint32_t Encode(const Color& c, const RasterFormat& f) {
+inline std::uint32_t Encode(const Color& c, const PixelFormat& f) {
     auto channel = [&](DWORD mask, double v) -> std::uint32_t {
         const ChannelInfo ch = Info(mask);
         if (!ch.bits)
@@ -108,7 +108,7 @@ struct TexelReader {
         const int bytes = t->format.BytesPerPixel();
         std::uint32_t raw = ReadRaw(t->bits + y * t->pitch + x * bytes, bytes);
         const DWORD bits =
-            t->format.Indexed()
+            t->format.Palettized()
                 ? 0xFF
                 : (t->format.rMask | t->format.gMask | t->format.bMask | t->format.alphaMask);
         raw &= bits;
@@ -215,7 +215,8 @@ inline void Triangle(Picture& pic, const RasterStates& s, const D3DRECT& clip, D
                         continue;
                     t.b /= total, t.g /= total, t.r /= total, t.a /= total;
                 }
-                const bool texAlpha = !s.texture->format.Indexed() && s.texture->format.alphaMask;
+                const bool texAlpha =
+                    !s.texture->format.Palettized() && s.texture->format.alphaMask;
                 if (s.textureBlend == D3DTBLEND_DECAL) {
                     src = t;
                 } else {

@@ -14,34 +14,33 @@ using namespace directx;
 
 namespace {
 
-const RasterFormat kRGB565{16, 0xF800, 0x07E0, 0x001F, 0};
-const RasterFormat kRGB555{16, 0x7C00, 0x03E0, 0x001F, 0};
-const RasterFormat kRGB888{24, 0xFF0000, 0x00FF00, 0x0000FF, 0};
-const RasterFormat kXRGB8888{32, 0xFF0000, 0x00FF00, 0x0000FF, 0};
-const RasterFormat kARGB4444{16, 0x0F00, 0x00F0, 0x000F, 0xF000};
-const RasterFormat kARGB8888{32, 0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
-const RasterFormat kIndexed8{8, 0, 0, 0, 0};
+const PixelFormat kRGB565 = PixelFormat::Masks(16, 0xF800, 0x07E0, 0x001F, 0);
+const PixelFormat kRGB555 = PixelFormat::Masks(16, 0x7C00, 0x03E0, 0x001F, 0);
+const PixelFormat kRGB888 = PixelFormat::Masks(24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+const PixelFormat kXRGB8888 = PixelFormat::Masks(32, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+const PixelFormat kARGB4444 = PixelFormat::Masks(16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+const PixelFormat kARGB8888 = PixelFormat::Masks(32, 0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000);
+const PixelFormat kIndexed8 = PixelFormat::Masks(8, 0, 0, 0, 0);
 
 std::vector<DWORD> CubePalette() {
     std::vector<DWORD> p(256);
     for (int i = 0; i < 256; ++i)
-        p[i] = (((i >> 5) & 7) * 255 / 7) << 16 | (((i >> 2) & 7) * 255 / 7) << 8 |
-               ((i & 3) * 255 / 3);
+        p[i] = CubeColor(i);
     return p;
 }
 
 // Pixel memory with a padded pitch, so rows are addressed through the pitch.
 struct Image {
-    RasterFormat format;
+    PixelFormat format;
     int width, height;
     LONG pitch;
     std::vector<BYTE> bits;
     std::vector<DWORD> palette;
 
-    Image(RasterFormat f, int w, int h)
+    Image(PixelFormat f, int w, int h)
         : format(f), width(w), height(h), pitch(w * f.BytesPerPixel() + 8),
           bits(static_cast<std::size_t>(pitch) * h, 0) {
-        if (f.Indexed())
+        if (f.Palettized())
             palette = CubePalette();
     }
     BYTE* Row(int y) { return bits.data() + static_cast<std::size_t>(y) * pitch; }
@@ -84,12 +83,12 @@ std::uint32_t Lcg(std::uint32_t& seed) {
 }
 
 // A texture of random texels; with a key value, some texels are set to it.
-Image RandomTexture(RasterFormat f, int w, int h, std::uint32_t seed, bool withKeyTexels = false) {
+Image RandomTexture(PixelFormat f, int w, int h, std::uint32_t seed, bool withKeyTexels = false) {
     Image t(f, w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             std::uint32_t v = Lcg(seed);
-            if (f.Indexed())
+            if (f.Palettized())
                 v &= 0xFF;
             else
                 v &= f.rMask | f.gMask | f.bMask | f.alphaMask;
@@ -125,7 +124,7 @@ struct Mismatch {
 // Compares every pixel with the reference in the target's own channel units.
 Mismatch Compare(Image& img, reference::Picture& ref, int tolerance) {
     Mismatch m;
-    const RasterFormat& f = img.format;
+    const PixelFormat& f = img.format;
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * img.width + x;
@@ -133,7 +132,7 @@ Mismatch Compare(Image& img, reference::Picture& ref, int tolerance) {
                 continue;
             const std::uint32_t actual = img.Get(x, y);
             bool bad = false;
-            if (f.Indexed()) {
+            if (f.Palettized()) {
                 // Compare the colours the indices stand for.
                 const reference::Color a = reference::Decode(actual, f, img.palette.data());
                 const reference::Color& e = ref.pixels[at];
@@ -179,8 +178,8 @@ const D3DRECT kEverywhere{0, 0, 1 << 20, 1 << 20};
 TEST(Rasterizer, TexturedSquaresMatchTheReferenceAtEveryAngleFilterAndTargetFormat) {
     struct Case {
         const char* name;
-        RasterFormat target;
-        RasterFormat texture;
+        PixelFormat target;
+        PixelFormat texture;
         double degrees;
         D3DTEXTUREFILTER filter;
         int tolerance;
@@ -282,7 +281,7 @@ TEST(Rasterizer, ColourModulationDecalAndGouraudMatchTheReference) {
 TEST(Rasterizer, AdditiveAndAlphaBlendingStayWithinOneUnitPerChannel) {
     struct Case {
         const char* name;
-        RasterFormat target;
+        PixelFormat target;
         D3DBLEND src, dst;
         DWORD color;
         bool textured;
@@ -340,7 +339,7 @@ TEST(Rasterizer, AlphaTexturesGiveTheirAlphaToModulateAndBlending) {
 TEST(Rasterizer, ColourKeyedTexelsAreLeftOutOnlyWhenKeyingIsOn) {
     struct Case {
         const char* name;
-        RasterFormat texture;
+        PixelFormat texture;
         D3DTEXTUREFILTER filter;
         bool keyOn;
     } cases[] = {
@@ -605,7 +604,7 @@ TEST(Rasterizer, CullingFollowsTheWindingOnScreen) {
 
 TEST(Rasterizer, ClearFillsRectanglesInEveryTargetFormat) {
     struct Case {
-        RasterFormat format;
+        PixelFormat format;
         D3DCOLOR color;
         std::uint32_t raw;
     } cases[] = {
@@ -650,7 +649,7 @@ TEST(Rasterizer, TheVectorLoopDrawsTheSameBytesAsTheStageFunctions) {
         GTEST_SKIP() << "no AVX2";
     struct Case {
         const char* name;
-        RasterFormat textureFormat;
+        PixelFormat textureFormat;
         bool keyed, add;
         DWORD tint;
     } cases[] = {
