@@ -1,29 +1,19 @@
 #include "Direct3DOffer.h"
 
+#include "PixelFormat.h"
+
 #include <algorithm>
 
 namespace directx {
 
 DDPIXELFORMAT TextureFormat(DWORD bits, DWORD r, DWORD g, DWORD b, DWORD alpha) {
-    DDPIXELFORMAT format{};
-    format.dwSize = sizeof format;
-    format.dwFlags = DDPF_RGB | (alpha ? DDPF_ALPHAPIXELS : 0);
-    format.dwRGBBitCount = bits;
-    format.dwRBitMask = r;
-    format.dwGBitMask = g;
-    format.dwBBitMask = b;
-    format.dwRGBAlphaBitMask = alpha;
-    return format;
+    return PixelFormat::Masks(static_cast<int>(bits), r, g, b, alpha).ToDD();
 }
 
 namespace {
 
 DDPIXELFORMAT Palettized8() {
-    DDPIXELFORMAT format{};
-    format.dwSize = sizeof format;
-    format.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
-    format.dwRGBBitCount = 8;
-    return format;
+    return PixelFormat::ForDisplay(8).ToDD();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // palette entry a colour is drawn with on an 8-bit surface.
 #include "directx/PixelFormat.h"
 
+#include "directx/Direct3DOffer.h"
 #include "directx/Rasterizer.h"
 
 #include <cstdlib>
@@ -101,6 +102,21 @@ TEST(PixelFormat, EveryFormatConvertsColoursThroughItsChannelsWithRounding) {
         }
         // Without alpha bits a pixel reads as opaque.
         EXPECT_EQ(converter.ToArgb(0) >> 24, 0xFFu * (c.a.bits == 0));
+    }
+}
+
+TEST(PixelFormat, TheTableHoldsEveryFormatDevicesAndDisplaysOffer) {
+    std::vector<DDPIXELFORMAT> offered =
+        Direct3DOffer::Default().Device(DeviceKind::RGB).textureFormats;
+    for (const int bits : {16, 24, 32})
+        offered.push_back(PixelFormat::ForDisplay(bits).ToDD());
+    for (const DDPIXELFORMAT& dd : offered) {
+        const auto format = PixelFormat::FromDD(dd);
+        ASSERT_TRUE(format.has_value()) << dd.dwRGBBitCount;
+        bool listed = format->Palettized();
+        for (const FormatCase& c : kFormats)
+            listed = listed || c.format == *format;
+        EXPECT_TRUE(listed) << std::hex << dd.dwRBitMask << " " << dd.dwRGBAlphaBitMask;
     }
 }
 
