@@ -932,3 +932,29 @@ TEST_F(Direct3DTest, ATextureRewrittenByAnyRouteIsDrawnAnew) {
         EXPECT_EQ(ReadPixel(target, 0, 0), c.expected);
     }
 }
+
+TEST_F(Direct3DTest, GdiAndDirect3DDrawAColourWithOneIndexOnAnEightBitSurface) {
+    Scene(8, 4, IID_IDirect3DRampDevice, 8);
+    std::array<PALETTEENTRY, 256> entries = CubePalette();
+    entries[10] = PALETTEENTRY{99, 109, 99, 0}; // nearer to grey 99 by plain distance
+    entries[11] = PALETTEENTRY{99, 99, 111, 0}; // nearer once green weighs more than blue
+    IDirectDrawPalette* palette = Keep([&] {
+        IDirectDrawPalette* p = nullptr;
+        EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries.data(), &p, nullptr), DD_OK);
+        return p;
+    }());
+    ASSERT_EQ(target->SetPalette(palette), DD_OK);
+    for (const DWORD rgb : {0x636363u, 0x2A8060u, 0xFF0000u}) {
+        SCOPED_TRACE(rgb);
+        auto quad = Rect(0, 0, 4, 4, 0xFF000000u | rgb);
+        ASSERT_EQ(
+            device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad.data(), 4, D3DDP_WAIT),
+            DD_OK);
+        HDC dc = nullptr;
+        ASSERT_EQ(target->GetDC(&dc), DD_OK);
+        QPainter(DeviceContextImage(dc)).fillRect(4, 0, 4, 4, QColor(QRgb(rgb)));
+        ASSERT_EQ(target->ReleaseDC(dc), DD_OK);
+        EXPECT_EQ(ReadPixel(target, 5, 1), ReadPixel(target, 1, 1));
+    }
+    EXPECT_EQ(ReadPixel(target, 1, 1), 0xE0u); // an entry's own colour gives its index
+}
