@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -40,13 +42,87 @@ bool CompositionFor(DWORD rop, QPainter::CompositionMode& mode) {
 
 } // namespace
 
+struct TCanvas::ShapeRuns {
+    struct Run {
+        int y, from, to; // [from, to) of row y
+        bool pen;        // the outline's colour, else the brush's
+    };
+    int width = 0, height = 0, penWidth = 0;
+    std::vector<Run> runs; // row by row, left to right
+};
+
+namespace {
+
+std::uint32_t Pixel32(TColor color) {
+    return 0xFF000000u | std::uint32_t{GetRValue(color)} << 16 |
+           std::uint32_t{GetGValue(color)} << 8 | GetBValue(color);
+}
+
+// Row [from, to) of y set to the value, clipped to the picture.
+void Span(const TCanvas::Raster& r, int y, int from, int to, std::uint32_t value) {
+    if (y < 0 || y >= r.height)
+        return;
+    from = std::max(from, 0);
+    to = std::min(to, r.width);
+    if (from < to)
+        std::fill(r.Row(y) + from, r.Row(y) + to, value);
+}
+
+void Fill(const TCanvas::Raster& r, const TRect& rect, std::uint32_t value) {
+    const int top = std::max<int>(rect.Top, 0), bottom = std::min<int>(rect.Bottom, r.height);
+    for (int y = top; y < bottom; ++y)
+        Span(r, y, rect.Left, rect.Right, value);
+}
+
+// Rows of a block combined by a raster operation: the rows may not overlap.
+void CombineRows(const TCanvas::Raster& to, QPoint at, const TCanvas::Raster& from, QRect block,
+                 DWORD rop) {
+    const int width = block.width();
+    for (int row = 0; row < block.height(); ++row) {
+        std::uint32_t* __restrict d = to.Row(at.y() + row) + at.x();
+        const std::uint32_t* __restrict s = from.Row(block.y() + row) + block.x();
+        switch (rop) {
+        case SRCCOPY:
+            std::memcpy(d, s, std::size_t(width) * sizeof *d);
+            break;
+        case SRCAND:
+            for (int i = 0; i < width; ++i)
+                d[i] &= s[i];
+            break;
+        case SRCPAINT:
+            for (int i = 0; i < width; ++i)
+                d[i] |= s[i];
+            break;
+        }
+    }
+}
+
+// `block` of the source at `at` of the destination, both cut to what lies inside the
+// destination; false when nothing does.
+bool ClipToDestination(const TCanvas::Raster& dest, QPoint& at, QRect& block) {
+    const QRect target = QRect(at, block.size()) & QRect(0, 0, dest.width, dest.height);
+    if (target.isEmpty())
+        return false;
+    block = QRect(block.topLeft() + (target.topLeft() - at), target.size());
+    at = target.topLeft();
+    return true;
+}
+
+// The most ellipse sizes a canvas keeps the pixels of.
+constexpr std::size_t kShapesKept = 8;
+
+} // namespace
+
 TCanvas::TCanvas(QImage& target) : image_(&target) {}
 
 TCanvas::~TCanvas() = default;
 
 QPainter& TCanvas::Painter() {
+    if (painter_ && painterBits_ != image_->constBits())
+        painter_.reset(); // the pixels were detached under the painter
     if (!painter_) {
         painter_ = std::make_unique<QPainter>(image_);
+        painterBits_ = image_->constBits();
         // Window-system drawing: whole pixels, no smoothing.
         painter_->setRenderHint(QPainter::Antialiasing, false);
         ApplyPen();
@@ -57,6 +133,22 @@ QPainter& TCanvas::Painter() {
 
 void TCanvas::Release() {
     painter_.reset();
+}
+
+std::unique_lock<std::mutex> TCanvas::Hold() {
+    return DrawLock ? std::unique_lock(*DrawLock) : std::unique_lock<std::mutex>();
+}
+
+bool TCanvas::Direct(Raster& raster) {
+    if (image_->format() != QImage::Format_RGB32 || image_->isNull())
+        return false;
+    raster.bits = reinterpret_cast<std::uint32_t*>(image_->bits()); // detaches a shared picture
+    if (painter_ && painterBits_ != raster.bits)
+        painter_.reset();
+    raster.stride = image_->bytesPerLine() / 4;
+    raster.width = image_->width();
+    raster.height = image_->height();
+    return true;
 }
 
 void TCanvas::ApplyPen() {
@@ -87,9 +179,26 @@ void TCanvas::MoveTo(int x, int y) {
 }
 
 void TCanvas::LineTo(int x, int y) {
-    QPainter& p = Painter();
-    ApplyPen();
-    p.drawLine(penX_, penY_, x, y);
+    {
+        const auto hold = Hold();
+        Raster r;
+        if (SolidPen() && (y == penY_) != (x == penX_) && Direct(r)) {
+            // The painter's pixels: from the lower coordinate up to the higher, which is left
+            // out whichever way the line runs.
+            const std::uint32_t value = Pixel32(Pen.Color);
+            if (y == penY_) {
+                Span(r, y, std::min(penX_, x), std::max(penX_, x), value);
+            } else if (x >= 0 && x < r.width) {
+                const int from = std::min(penY_, y), to = std::max(penY_, y);
+                for (int row = std::max(from, 0); row < std::min(to, r.height); ++row)
+                    r.Row(row)[x] = value;
+            }
+        } else {
+            QPainter& p = Painter();
+            ApplyPen();
+            p.drawLine(penX_, penY_, x, y);
+        }
+    }
     const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
     Changed(Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
                  std::max(penX_, x) + reach + 1, std::max(penY_, y) + reach + 1));
@@ -101,29 +210,107 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
     const TRect rect = Rect(left, top, right, bottom);
     if (rect.IsEmpty())
         return;
-    QPainter& p = Painter();
-    ApplyPen();
-    ApplyBrush();
-    // The pen's outline runs along the inside of the right and bottom edges.
-    p.drawRect(left, top, rect.Width() - 1, rect.Height() - 1);
+    {
+        const auto hold = Hold();
+        Raster r;
+        // Inside the picture only: the painter leaves out a corner of an outline it clips.
+        if (SolidPen() && rect.Width() >= 2 && rect.Height() >= 2 && left >= 0 && top >= 0 &&
+            Direct(r) && right <= r.width && bottom <= r.height) {
+            // The outline on the rectangle's outermost pixels, the brush inside.
+            const std::uint32_t pen = Pixel32(Pen.Color);
+            Span(r, top, left, right, pen);
+            Span(r, bottom - 1, left, right, pen);
+            for (int y = std::max(top + 1, 0); y < std::min(bottom - 1, r.height); ++y) {
+                Span(r, y, left, left + 1, pen);
+                Span(r, y, left + 1, right - 1, Pixel32(Brush.Color));
+                Span(r, y, right - 1, right, pen);
+            }
+        } else {
+            QPainter& p = Painter();
+            ApplyPen();
+            ApplyBrush();
+            // The pen's outline runs along the inside of the right and bottom edges.
+            p.drawRect(left, top, rect.Width() - 1, rect.Height() - 1);
+        }
+    }
     Changed(rect);
+}
+
+const TCanvas::ShapeRuns& TCanvas::EllipseRuns(int width, int height) {
+    const int penWidth = Pen.Width < 1 ? 1 : Pen.Width;
+    for (auto it = shapes_.begin(); it != shapes_.end(); ++it)
+        if ((*it)->width == width && (*it)->height == height && (*it)->penWidth == penWidth) {
+            std::rotate(it, it + 1, shapes_.end());
+            return *shapes_.back();
+        }
+    // The painter draws the ellipse once, in two marker colours, with room around it for a
+    // wide pen; its rows become runs of outline and inside.
+    const int margin = penWidth + 1;
+    QImage picture(width + 2 * margin, height + 2 * margin, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    {
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(QPen(Qt::red, penWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        p.setBrush(QColor(Qt::green));
+        p.drawEllipse(margin, margin, width - 1, height - 1);
+    }
+    auto shape = std::make_unique<ShapeRuns>();
+    shape->width = width;
+    shape->height = height;
+    shape->penWidth = penWidth;
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0);
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width();) {
+            const QRgb c = row[x];
+            int end = x + 1;
+            while (end < picture.width() && row[end] == c)
+                ++end;
+            if (c == red || c == green)
+                shape->runs.push_back({y - margin, x - margin, end - margin, c == red});
+            x = end;
+        }
+    }
+    if (shapes_.size() == kShapesKept)
+        shapes_.erase(shapes_.begin());
+    shapes_.push_back(std::move(shape));
+    return *shapes_.back();
 }
 
 void TCanvas::Ellipse(int left, int top, int right, int bottom) {
     const TRect rect = Rect(left, top, right, bottom);
     if (rect.IsEmpty())
         return;
-    QPainter& p = Painter();
-    ApplyPen();
-    ApplyBrush();
-    p.drawEllipse(left, top, rect.Width() - 1, rect.Height() - 1);
+    {
+        const auto hold = Hold();
+        Raster r;
+        if (Direct(r)) {
+            const ShapeRuns& shape = EllipseRuns(rect.Width(), rect.Height());
+            const std::uint32_t pen = Pixel32(Pen.Color), brush = Pixel32(Brush.Color);
+            for (const ShapeRuns::Run& run : shape.runs)
+                Span(r, top + run.y, left + run.from, left + run.to, run.pen ? pen : brush);
+        } else {
+            QPainter& p = Painter();
+            ApplyPen();
+            ApplyBrush();
+            p.drawEllipse(left, top, rect.Width() - 1, rect.Height() - 1);
+        }
+    }
     Changed(rect);
 }
 
 void TCanvas::FillRect(const TRect& rect) {
     if (rect.IsEmpty())
         return;
-    Painter().fillRect(ToQRect(rect), ToQColor(Brush.Color));
+    {
+        const auto hold = Hold();
+        Raster r;
+        if (Direct(r))
+            Fill(r, rect, Pixel32(Brush.Color));
+        else
+            Painter().fillRect(ToQRect(rect), ToQColor(Brush.Color));
+    }
     Changed(rect);
 }
 
@@ -131,15 +318,28 @@ void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRe
     QPainter::CompositionMode mode;
     if (dest.IsEmpty() || sourceRect.IsEmpty() || !CompositionFor(CopyMode, mode))
         return;
-    // Drawing an image onto itself needs a copy of the part read.
-    const QImage picture = &source == this ? image_->copy(ToQRect(sourceRect)) : QImage();
-    QPainter& p = Painter();
-    p.setCompositionMode(mode);
-    if (picture.isNull())
-        p.drawImage(ToQRect(dest), *source.image_, ToQRect(sourceRect));
-    else
-        p.drawImage(ToQRect(dest), picture);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    {
+        const auto hold = Hold();
+        Raster to, from;
+        QPoint at(dest.Left, dest.Top);
+        QRect block = ToQRect(sourceRect);
+        if (&source != this && dest.Width() == sourceRect.Width() &&
+            dest.Height() == sourceRect.Height() && source.image_->rect().contains(block) &&
+            Direct(to) && source.Direct(from)) {
+            if (ClipToDestination(to, at, block))
+                CombineRows(to, at, from, block, CopyMode);
+        } else {
+            // Drawing an image onto itself needs a copy of the part read.
+            const QImage picture = &source == this ? image_->copy(ToQRect(sourceRect)) : QImage();
+            QPainter& p = Painter();
+            p.setCompositionMode(mode);
+            if (picture.isNull())
+                p.drawImage(ToQRect(dest), *source.image_, ToQRect(sourceRect));
+            else
+                p.drawImage(ToQRect(dest), picture);
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
+    }
     Changed(dest);
 }
 
@@ -161,9 +361,14 @@ TColor TCanvas::Pixel(int x, int y) const {
 void TCanvas::SetPixel(int x, int y, TColor color) {
     if (!image_->valid(x, y))
         return;
-    // Through the open painter: writing to the image directly could detach its pixels from
-    // the painter while a copy shares them.
-    Painter().fillRect(x, y, 1, 1, ToQColor(color));
+    {
+        const auto hold = Hold();
+        Raster r;
+        if (Direct(r))
+            r.Row(y)[x] = Pixel32(color);
+        else
+            Painter().fillRect(x, y, 1, 1, ToQColor(color));
+    }
     Changed(Rect(x, y, x + 1, y + 1));
 }
 
@@ -172,19 +377,29 @@ BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source,
     QPainter::CompositionMode mode;
     if (!CompositionFor(rop, mode))
         return false;
-    const QRect block = QRect(xSource, ySource, width, height) & source.image_->rect();
+    QRect block = QRect(xSource, ySource, width, height) & source.image_->rect();
     if (block.isEmpty())
         return true;
-    const QPoint to(x + block.x() - xSource, y + block.y() - ySource);
-    const QImage copy = &source == &dest ? source.image_->copy(block) : QImage();
-    QPainter& p = dest.Painter();
-    p.setCompositionMode(mode);
-    if (copy.isNull())
-        p.drawImage(to, *source.image_, block);
-    else
-        p.drawImage(to, copy);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    dest.Changed(Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height()));
+    QPoint to(x + block.x() - xSource, y + block.y() - ySource);
+    const TRect changed = Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height());
+    {
+        const auto hold = dest.Hold();
+        TCanvas::Raster into, from;
+        if (&source != &dest && dest.Direct(into) && source.Direct(from)) {
+            if (ClipToDestination(into, to, block))
+                CombineRows(into, to, from, block, rop);
+        } else {
+            const QImage copy = &source == &dest ? source.image_->copy(block) : QImage();
+            QPainter& p = dest.Painter();
+            p.setCompositionMode(mode);
+            if (copy.isNull())
+                p.drawImage(to, *source.image_, block);
+            else
+                p.drawImage(to, copy);
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
+    }
+    dest.Changed(changed);
     return true;
 }
 

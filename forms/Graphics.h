@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,10 @@ struct TBrush {
 
 // Draws on an image with the pen and brush as they are at each call. Coordinates follow the
 // window system: a shape's right and bottom edges lie outside it, a line leaves out its end
-// point. The painter stays open between calls, so each call costs one painter operation.
+// point. On a 32-bit picture, fills, 1-pixel axis-aligned lines and outlines, ellipses and
+// same-size block transfers write the pixels directly, exactly as the painter would draw them
+// (an ellipse's pixels are the painter's, taken once per size); the rest goes to the painter,
+// which stays open between calls.
 class TCanvas {
 public:
     // The image must outlive the canvas and be a 32-bit RGB image.
@@ -98,10 +102,12 @@ public:
     // Called after every drawing call with the pixels it may have changed (clipped to the
     // picture), e.g. to show them on the screen at once.
     std::function<void(const TRect&)> OnChange;
+    // Held during every drawing call when set: another thread reads the picture between calls.
+    std::mutex* DrawLock = nullptr;
 
     void MoveTo(int x, int y);
-    // A line from the pen position to (x, y) without the end point; the pen position moves
-    // there.
+    // A line from the pen position to (x, y) without its right or bottom end point (the end
+    // point of a line drawn rightwards or downwards); the pen position moves there.
     void LineTo(int x, int y);
     // Outlined with the pen, filled with the brush.
     void Rectangle(int left, int top, int right, int bottom);
@@ -122,15 +128,34 @@ public:
     // Closes the painter so the image may be replaced or resized; the next call reopens it.
     void Release();
 
+    // The pixels of a picture a canvas may write directly: 32-bit rows.
+    struct Raster {
+        std::uint32_t* bits = nullptr;
+        std::ptrdiff_t stride = 0; // in pixels
+        int width = 0;
+        int height = 0;
+        std::uint32_t* Row(int y) const { return bits + y * stride; }
+    };
+    // The pixels of every row of an ellipse (or another shape drawn by the painter once),
+    // relative to its rectangle's top left corner.
+    struct ShapeRuns;
+
 private:
     friend BOOL BitBlt(TCanvas&, int, int, int, int, TCanvas&, int, int, DWORD);
     QPainter& Painter();
     void ApplyPen();
     void ApplyBrush();
     void Changed(const TRect& rect);
+    std::unique_lock<std::mutex> Hold();
+    // False when the picture is not 32-bit RGB; detaching the pixels closes the painter.
+    bool Direct(Raster& raster);
+    bool SolidPen() const { return Pen.Width <= 1; }
+    const ShapeRuns& EllipseRuns(int width, int height);
 
     QImage* image_;
     std::unique_ptr<QPainter> painter_;
+    const void* painterBits_ = nullptr;
+    std::vector<std::unique_ptr<ShapeRuns>> shapes_; // newest last
     int penX_ = 0;
     int penY_ = 0;
 };

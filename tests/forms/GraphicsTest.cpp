@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -119,6 +120,69 @@ TEST(Canvas, ReportsTheChangedPixelsClippedToThePicture) {
         bitmap.Canvas().OnChange = [&seen](const TRect& r) { seen.push_back(r); };
         c.draw(bitmap.Canvas());
         EXPECT_EQ(seen, c.reported) << c.name;
+    }
+}
+
+// The canvas writes most shapes' pixels itself: they must be the ones the raster painter draws
+// with the same pen and brush, at every size and position, also cut by the picture's edges.
+TEST(Canvas, DrawsTheSamePixelsAsThePainter) {
+    constexpr TColor pen = RGB(0xE0, 0x20, 0x40), brush = RGB(0x10, 0xC0, 0x90);
+    struct Shape {
+        enum Kind { Line, Rectangle, Ellipse } kind;
+        int a, b, c, d;
+        int penWidth = 1;
+    };
+    std::vector<Shape> shapes = {
+        {Shape::Line, 2, 5, 30, 5},         {Shape::Line, 30, 6, 2, 6},
+        {Shape::Line, 7, 1, 7, 33},         {Shape::Line, 8, 33, 8, 1},
+        {Shape::Line, -9, 9, 50, 9},        {Shape::Line, 11, -4, 11, 60},
+        {Shape::Line, 3, 3, 3, 3},          {Shape::Line, 2, 2, 25, 17},
+        {Shape::Line, 1, 20, 30, 20, 3},    {Shape::Rectangle, 2, 2, 4, 4},
+        {Shape::Rectangle, 6, 7, 33, 30},   {Shape::Rectangle, 3, 4, 20, 5},
+        {Shape::Rectangle, 3, 4, 4, 20},    {Shape::Rectangle, -5, -6, 12, 9},
+        {Shape::Rectangle, 20, 30, 50, 45}, {Shape::Rectangle, 4, 4, 30, 30, 3},
+    };
+    for (const int size : {1, 2, 3, 4, 5, 7, 10, 15, 21, 32, 33, 100})
+        for (const int x : {-size / 2, 0, 3, 40 - size / 2})
+            shapes.push_back(
+                {Shape::Ellipse, x, 1 - size / 3, x + size, 1 - size / 3 + size * 3 / 4 + 1});
+    shapes.push_back({Shape::Ellipse, 5, 6, 30, 26, 3});
+    shapes.push_back({Shape::Ellipse, -20, 10, 80, 110});
+    for (const Shape& s : shapes) {
+        TBitmap bitmap(40, 36);
+        bitmap.Canvas().Brush.Color = kBackground;
+        bitmap.Canvas().FillRect(Rect(0, 0, 40, 36));
+        QImage reference = bitmap.Image().copy();
+        TCanvas& canvas = bitmap.Canvas();
+        canvas.Pen = TPen{pen, s.penWidth};
+        canvas.Brush.Color = brush;
+        {
+            QPainter painter(&reference);
+            painter.setPen(QPen(QColor(0xE0, 0x20, 0x40), s.penWidth, Qt::SolidLine, Qt::FlatCap,
+                                Qt::MiterJoin));
+            painter.setBrush(QColor(0x10, 0xC0, 0x90));
+            switch (s.kind) {
+            case Shape::Line:
+                canvas.MoveTo(s.a, s.b);
+                canvas.LineTo(s.c, s.d);
+                painter.drawLine(s.a, s.b, s.c, s.d);
+                break;
+            case Shape::Rectangle:
+                canvas.Rectangle(s.a, s.b, s.c, s.d);
+                painter.drawRect(s.a, s.b, s.c - s.a - 1, s.d - s.b - 1);
+                break;
+            case Shape::Ellipse:
+                canvas.Ellipse(s.a, s.b, s.c, s.d);
+                painter.drawEllipse(s.a, s.b, s.c - s.a - 1, s.d - s.b - 1);
+                break;
+            }
+        }
+        int differ = 0;
+        for (int y = 0; y < reference.height(); ++y)
+            for (int x = 0; x < reference.width(); ++x)
+                differ += reference.pixel(x, y) != bitmap.Image().pixel(x, y);
+        EXPECT_EQ(differ, 0) << "shape " << s.kind << " (" << s.a << ", " << s.b << ", " << s.c
+                             << ", " << s.d << ") pen " << s.penWidth;
     }
 }
 
