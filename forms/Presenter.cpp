@@ -94,6 +94,8 @@ struct Presenter::Screen {
     Picture full;
     std::shared_ptr<TLivePicture> live; // read at the refresh instead of `full`
     bool readLive = false;
+    // The live picture being read: the hand-overs may drop `live` meanwhile.
+    std::shared_ptr<TLivePicture> reading;
     std::vector<Piece> pieces;
     std::uint64_t handed = 0;
     std::uint64_t taken = 0;
@@ -205,6 +207,12 @@ Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
     return *screen;
 }
 
+void Presenter::DropLive(Screen& screen) {
+    if (screen.live)
+        screen.live->pending.store(false);
+    screen.live.reset();
+}
+
 void Presenter::Recycle(std::vector<Piece>& pieces) {
     for (Piece& piece : pieces)
         spare_.push_back(std::move(piece.picture));
@@ -219,7 +227,7 @@ void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
         Start();
         Screen& screen = ScreenOf(window);
         screen.full.Assign(picture, QRect(0, 0, picture.width, picture.height));
-        screen.live.reset();
+        DropLive(screen);
         screen.pendingFull = true;
         Recycle(screen.pieces);
         ++screen.handed;
@@ -232,6 +240,8 @@ void Presenter::HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture
         std::lock_guard lock(mutex_);
         Start();
         Screen& screen = ScreenOf(window);
+        if (screen.live != picture)
+            DropLive(screen);
         screen.live = picture;
         screen.pendingFull = true;
         Recycle(screen.pieces);
@@ -280,7 +290,7 @@ void Presenter::Blank(QWidget* window) {
         Screen& screen = ScreenOf(window);
         screen.pendingBlank = true;
         screen.pendingFull = false;
-        screen.live.reset();
+        DropLive(screen);
         Recycle(screen.pieces);
         ++screen.handed;
     }
@@ -294,6 +304,7 @@ void Presenter::Forget(QWidget* window) {
     if (it == screens_.end())
         return;
     Screen& screen = *it->second;
+    DropLive(screen);
     if (x_) {
         if (screen.sourcePicture)
             xcb_render_free_picture(x_->c, screen.sourcePicture);
@@ -365,8 +376,12 @@ void Presenter::Run() {
 
 void Presenter::ReadLive(Screen& screen) {
     screen.readLive = false;
-    std::lock_guard memory(screen.live->lock);
-    TLivePicture& live = *screen.live;
+    const std::shared_ptr<TLivePicture> picture = std::move(screen.reading);
+    if (!picture)
+        return;
+    std::lock_guard memory(picture->lock);
+    TLivePicture& live = *picture;
+    live.pending.store(false);
     // A flip while the copy ran: copy again (a few tries; a flip is far shorter than a copy).
     for (int attempt = 0; attempt < 4; ++attempt) {
         const std::uint64_t before = live.sequence.load(std::memory_order_acquire);
@@ -394,10 +409,12 @@ void Presenter::Take(Screen& screen) {
     }
     if (screen.pendingFull) {
         screen.pendingFull = false;
-        if (screen.live)
+        if (screen.live) {
             screen.readLive = true; // after the take, outside the hand-over lock
-        else
+            screen.reading = screen.live;
+        } else {
             std::swap(screen.full, screen.shownFull);
+        }
         screen.showsFull = true;
         screen.pushFull = true;
         Recycle(screen.shownPieces);

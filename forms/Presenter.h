@@ -78,6 +78,8 @@ private:
     void Start();
     void Run();
     void Take(Screen& screen);
+    // Stops showing the screen's live picture (under mutex_).
+    static void DropLive(Screen& screen);
     // Keeps the pieces' memory for later pictures and empties the list (under mutex_).
     void Recycle(std::vector<Piece>& pieces);
     void ReadLive(Screen& screen);

@@ -82,10 +82,13 @@ void PresentScaledToWindow(HWND window, const TPixelView& picture);
 // A full-screen picture the presenter reads itself at its next refresh, so presenting it copies
 // nothing and never waits: whoever changes `view` or the memory it describes (a flip) makes
 // `sequence` odd while doing so (the presenter reads again when it changed under it), and
-// clears view.bits under `lock` before the memory goes.
+// clears view.bits under `lock` before the memory goes. Whoever draws into it piece by piece
+// holds `lock` while drawing and presents it again only when `pending` was clear: the
+// presenter clears it when it reads the picture or stops showing it.
 struct TLivePicture {
     std::mutex lock;
     std::atomic<std::uint64_t> sequence{0};
+    std::atomic<bool> pending{false};
     TPixelView view;
     DWORD colors[256] = {}; // the colour table of an Indexed8 view
 };

@@ -75,13 +75,13 @@ void TForm2::TimerTimer() {
 }
 
 TCanvas& TForm2::Canvas() {
-    if (canvasBitmap_.Width() != width() || canvasBitmap_.Height() != height()) {
-        canvasBitmap_.SetSize(width(), height());
-        canvasBitmap_.Canvas().OnChange = [this](const TRect& r) {
-            repaint(r.Left, r.Top, r.Width(), r.Height());
-        };
-    }
-    return canvasBitmap_.Canvas();
+    return screen_.Canvas();
+}
+
+void TForm2::RepaintImage() {
+    const QPoint at = Image1->mapTo(this, QPoint(0, 0));
+    BitBlt(Canvas(), at.x(), at.y(), Image1->width(), Image1->height(), Image1->Canvas(), 0, 0,
+           SRCCOPY);
 }
 
 void TForm2::Clear() {
@@ -178,7 +178,7 @@ void TForm2::DrawProc() {
             BitBlt(image, s.x, s.y, kSpriteBlock, kSpriteBlock, picture, 0, 0, SRCPAINT);
             MoveSprite(s, w, h);
         }
-        Image1->repaint();
+        RepaintImage();
         Application->ProcessMessages();
         drawCount += 1000;
         ++counts.Frames;
@@ -192,7 +192,7 @@ void TForm2::DrawProc() {
 
 void TForm2::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    const QImage& picture = canvasBitmap_.Image();
+    const QImage& picture = screen_.Image();
     const QRect part = event->rect() & picture.rect();
     if (!part.isEmpty())
         painter.drawImage(part.topLeft(), picture, part);
@@ -209,8 +209,7 @@ void TForm2::resizeEvent(QResizeEvent* event) {
 
 void TForm2::showEvent(QShowEvent* event) {
     // A freshly shown window shows its colour, not what the last run left on the canvas.
-    TCanvas& canvas = Canvas();
-    canvas.Release();
-    canvasBitmap_.Image().fill(palette().color(QPalette::Window));
+    const QColor colour = palette().color(QPalette::Window);
+    screen_.Fill(RGB(BYTE(colour.red()), BYTE(colour.green()), BYTE(colour.blue())));
     TForm::showEvent(event);
 }

@@ -6,6 +6,7 @@
 #include "forms/Controls.h"
 #include "forms/Forms.h"
 #include "forms/Graphics.h"
+#include "forms/WindowCanvas.h"
 
 #include <QTimer>
 #include <array>
@@ -65,7 +66,8 @@ public:
     // The whole test; ends by writing the score into the host's GDI panel.
     void DrawProc();
 
-    // The form's own canvas: every drawing call reaches the screen before it returns.
+    // The form's own canvas: it draws into the picture the window shows, which the display
+    // shows at its next refresh.
     TCanvas& Canvas();
     const TGdiRunCounts& LastRun() const { return lastRun_; }
 
@@ -83,9 +85,11 @@ private:
     void Clear();
     void AlignClientControls();
     void ReachedStage(TGdiStage stage);
+    // The image repaints itself: its picture copied into the window's where it lies.
+    void RepaintImage();
 
     BenchHost& host_;
-    TBitmap canvasBitmap_;
+    TWindowCanvas screen_{this};
     TGdiRunCounts lastRun_;
 };
 

@@ -239,6 +239,32 @@ TEST(GdiTest, SpriteFramesDrawTheBandsThenTheMaskedSpritesWhereTheyMoved) {
     EXPECT_TRUE(redSeen);
 }
 
+// What the window shows at a stage: the canvas's picture after each shape phase, the image's
+// frame (where the image lies, which is all of the window) after each sprite frame.
+TEST(GdiTest, TheWindowShowsEachPhaseAndEachSpriteFrameOnceTheDisplayRefreshed) {
+    constexpr int w = 200, h = 150;
+    FakeHost host;
+    auto form = ShownForm(host, w, h);
+    const QColor colour = form->palette().color(QPalette::Window);
+    EXPECT_EQ(PresentedPicture(form->Handle()).pixelColor(w / 2, h / 2), colour) << "on show";
+    int stages = 0, differing = 0;
+    form->StageHook = [&](TGdiStage stage) {
+        const QImage drawn = (stage == TGdiStage::FrameShown ? form->Image1->Canvas().Image()
+                                                             : form->Canvas().Image())
+                                 .convertToFormat(QImage::Format_RGB32);
+        const QImage shown = PresentedPicture(form->Handle());
+        ++stages;
+        ASSERT_EQ(shown.size(), drawn.size());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                differing += shown.pixel(x, y) != drawn.pixel(x, y);
+    };
+    ScriptedRun run({.lines = 9, .rectangles = 5, .ellipses = 4, .frames = 3});
+    form->DrawProc();
+    EXPECT_EQ(stages, 6);
+    EXPECT_EQ(differing, 0);
+}
+
 TEST(GdiTest, SpritesStartOffTheRightEdgeWithStepsInRange) {
     std::set<int> dxSeen, dySeen;
     for (DWORD seed : {1u, 2u, 0xDEADBEEFu}) {

@@ -1,0 +1,52 @@
+#include "WindowCanvas.h"
+
+#include <QWidget>
+
+TWindowCanvas::TWindowCanvas(QWidget* window) : window_(window) {
+    canvas_.DrawLock = &live_->lock;
+    canvas_.OnChange = [this](const TRect&) { Show(); };
+}
+
+TWindowCanvas::~TWindowCanvas() {
+    // The presenter may still hold the live picture: it must not read the memory that goes.
+    std::lock_guard lock(live_->lock);
+    live_->view.bits = nullptr;
+}
+
+void TWindowCanvas::Show() {
+    // Once per refresh at most: a picture handed over and not yet read is read with this change.
+    if (!live_->pending.exchange(true))
+        PresentLiveToWindow(WindowHandle(window_), live_);
+}
+
+void TWindowCanvas::Fit() {
+    const QSize size = window_->size().expandedTo(QSize(1, 1));
+    if (image_.size() == size)
+        return;
+    canvas_.Release();
+    {
+        std::lock_guard lock(live_->lock);
+        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
+        image_ = QImage(size, QImage::Format_RGB32);
+        image_.fill(Qt::black);
+        live_->view =
+            TPixelView{image_.constBits(),         image_.width(),         image_.height(),
+                       int(image_.bytesPerLine()), TPixelLayout::XRGB8888, nullptr};
+        live_->sequence.fetch_add(1, std::memory_order_release);
+    }
+    // A new size is shown even when nothing is drawn on it yet.
+    Show();
+}
+
+TCanvas& TWindowCanvas::Canvas() {
+    Fit();
+    return canvas_;
+}
+
+void TWindowCanvas::Fill(TColor color) {
+    Fit();
+    const TColor brush = canvas_.Brush.Color;
+    canvas_.Brush.Color = color;
+    canvas_.FillRect(Rect(0, 0, image_.width(), image_.height()));
+    canvas_.Brush.Color = brush;
+}
