@@ -3,6 +3,7 @@
 // run (the DirectDraw frame: four layers, 301 sprites, present, clear at 640x480x16 full
 // screen; the Direct3D third-phase frame: clear, six additive textured squares, the present of
 // the 400x400 target stretched over the screen).
+#include "BenchApplication.h"
 #include "Headline.h"
 #include "forms/Controls.h"
 #include "forms/Forms.h"
@@ -18,17 +19,6 @@
 #include <memory>
 
 namespace {
-
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "zelka_bench";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-}
 
 // The test window created as at the program's start, then prepared for one test as the start
 // command prepares it, shown, and its measurement's set-up taken.
@@ -53,7 +43,7 @@ struct SceneWindow {
         form.reset();
     }
     // The application exists before the host's panels.
-    bool applicationReady = (EnsureApplication(), true);
+    bool applicationReady = (bench::EnsureApplication(), true);
     DetachedHost host;
     std::unique_ptr<TForm3> form;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures that need real screens: starts its own Xvfb servers (1024x768 and 3840x2160, depth
-# 24), runs the test frames with the presenter on each, and the canvas's shapes beside
-# x11perf's on the small one, then prints one "name: value" line per figure.
+# 24), runs the test frames with the presenter on each, and the GDI test window's shapes
+# beside x11perf's on the small one, then prints one "name: value" line per figure.
 #   bench/screens.sh [BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -70,17 +70,30 @@ echo "ratio.ddraw_score_4k_vs_1k: $(ratio "$(best "${dd_large[@]}")" "$(best "${
 echo "ratio.d3d_score_4k_vs_1k: $(ratio "$(best "${d3d_large[@]}")" "$(best "${d3d_small[@]}")")"
 echo "ratio.present_on_test_thread: $share_large"
 
-# The canvas's own drawing of the GDI test's shapes (into its picture; the window is not in
-# this figure) against x11perf's nearest tests on the same server.
+# The GDI test's shapes through the test window's canvas on a window covering the small
+# server's screen (the window's picture pushed to the server meanwhile), against x11perf's
+# nearest tests on the same server, per pixel: the test's lines span the window where
+# x11perf's segments are 100 pixels, and its 100x100 rectangles and ellipses lie at random
+# places, partly off the window's right and bottom edges (the share inside is counted; for
+# ellipses the share of their box), where x11perf's lie wholly inside. The masked sprite
+# (SRCAND then SRCPAINT of a 101x101 block) against pixman compositing the same sprite.
 DISPLAY=$small x11perf -repeat 2 -time 2 -rect100 -fcircle100 -seg100 >"$tmp/x11perf" 2>/dev/null
 rate() { awk -v what="$1" 'index($0, what) && /reps @/ { r = $0; sub(/.*\(/, "", r); sub(/\/sec.*/, "", r); best = (r > best) ? r : best } END { print best + 0 }' "$tmp/x11perf"; }
-"$bench" --benchmark_filter='^BM_Canvas(Line|FillRect|Ellipse)$' --benchmark_min_time=1 \
-  --benchmark_color=false >"$tmp/canvas" 2>/dev/null
-ns() { figure "$1" "$tmp/canvas"; }
-echo "x11perf.rect100_per_s: $(rate '100x100 rectangle')"
-echo "x11perf.fcircle100_per_s: $(rate '100-pixel solid circle')"
-echo "x11perf.seg100_per_s: $(rate '100-pixel line segment')"
-echo "ratio.canvas_rect_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.fillrect_100_ns)" 'BEGIN { print 1e9 / n }')" "$(rate '100x100 rectangle')")"
-echo "ratio.canvas_ellipse_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.ellipse_100_ns)" 'BEGIN { print 1e9 / n }')" "$(rate '100-pixel solid circle')")"
-# The test's lines are 800 pixels long, x11perf's 100: pixels per second against pixels per second.
-echo "ratio.canvas_line_pixels_vs_x11perf: $(ratio "$(awk -v n="$(ns canvas.line_800_ns)" 'BEGIN { print 800e9 / n }')" "$(awk -v r="$(rate '100-pixel line segment')" 'BEGIN { print r * 100 }')")"
+DISPLAY=$small QT_QPA_PLATFORM=xcb "$bench" \
+  --benchmark_filter='^BM_(GdiWindow(Line|Rect|Ellipse)|(Canvas|Pixman)MaskedSprite)$' \
+  --benchmark_min_time=1 --benchmark_color=false >"$tmp/gdi" 2>/dev/null
+gdi() { figure "$1" "$tmp/gdi"; }
+per_s() { awk -v n="$1" -v k="$2" 'BEGIN { print k * 1e9 / n }'; }
+rect=$(rate '100x100 rectangle') circle=$(rate '100-pixel solid circle') seg=$(rate '100-pixel line segment')
+echo "x11perf.rect100_per_s: $rect"
+echo "x11perf.fcircle100_per_s: $circle"
+echo "x11perf.seg100_per_s: $seg"
+echo "gdi.rect_100_per_s: $(per_s "$(gdi gdi.rect_100_ns)" 1) (share inside $(gdi gdi.rect_visible))"
+echo "gdi.ellipse_100_per_s: $(per_s "$(gdi gdi.ellipse_100_ns)" 1) (share inside $(gdi gdi.ellipse_visible))"
+echo "gdi.line_per_s: $(per_s "$(gdi gdi.line_ns)" 1) ($(gdi gdi.line_pixels) pixels)"
+echo "gdi.masked_sprite_101_ns: $(gdi gdi.masked_sprite_101_ns)"
+echo "pixman.masked_sprite_101_ns: $(gdi pixman.masked_sprite_101_ns)"
+echo "ratio.gdi_rect_vs_x11perf: $(ratio "$(per_s "$(gdi gdi.rect_100_ns)" "$(gdi gdi.rect_visible)")" "$rect")"
+echo "ratio.gdi_ellipse_vs_x11perf: $(ratio "$(per_s "$(gdi gdi.ellipse_100_ns)" "$(gdi gdi.ellipse_visible)")" "$circle")"
+echo "ratio.gdi_line_vs_x11perf: $(ratio "$(per_s "$(gdi gdi.line_ns)" "$(gdi gdi.line_pixels)")" "$(awk -v r="$seg" 'BEGIN { print r * 100 }')")"
+echo "ratio.masked_sprite_vs_pixman: $(ratio "$(gdi pixman.masked_sprite_101_ns)" "$(gdi gdi.masked_sprite_101_ns)")"
