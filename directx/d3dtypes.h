@@ -196,6 +196,11 @@ enum D3DFILLMODE : DWORD {
 constexpr DWORD D3DCLEAR_TARGET = 0x00000001;
 constexpr DWORD D3DCLEAR_ZBUFFER = 0x00000002;
 
+// peFlags of palette entries a device may or may not change.
+constexpr BYTE D3DPAL_FREE = 0x00;
+constexpr BYTE D3DPAL_READONLY = 0x40;
+constexpr BYTE D3DPAL_RESERVED = 0x80;
+
 // DrawPrimitive flags.
 constexpr DWORD D3DDP_WAIT = 0x00000001;
 constexpr DWORD D3DDP_DONOTCLIP = 0x00000004;

@@ -1,6 +1,7 @@
 #pragma once
 // The display engine: the component that owns the DirectDraw objects of a form, the surfaces
 // seen through it, and the registries that bring surfaces back after loss.
+#include "directx/ComPtr.h"
 #include "directx/d3d.h"
 #include "directx/d3drm.h"
 #include "directx/d3dtypes.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,9 @@ enum TD3DOption : std::uint8_t {
     DontUseMMX = 1 << 2
 };
 using TD3DOptions = std::uint8_t;
+
+// The Direct3D device the engine draws with, in the order it tries them.
+enum class TD3DDeviceKind { None, HAL, MMX, RGBEmulation, Ramp };
 
 enum TDDDDSurfaceMemoryType {
     smtDefault,
@@ -302,7 +307,7 @@ public:
     TNotifyEvent OnExitMenuLoop;
     TNotifyEvent OnDestroy;
 
-    // Mode.
+    // Mode: the one set up, or while the first set-up is pending, the one it will make.
     bool FullScreen = false;
     int ScreenWidth = 0;
     int ScreenHeight = 0;
@@ -310,23 +315,21 @@ public:
     int RefreshRate = 0;
 
     // DirectDraw.
-    IDirectDraw* DirectDraw = nullptr;
-    IDirectDraw2* DirectDraw2 = nullptr;
-    IDirectDrawClipper* Clipper = nullptr;
-    IDirectDrawPalette* Palette = nullptr;
+    ComPtr<IDirectDraw> DirectDraw;
+    ComPtr<IDirectDraw2> DirectDraw2;
+    ComPtr<IDirectDrawClipper> Clipper;
+    ComPtr<IDirectDrawPalette> Palette;
     std::array<PALETTEENTRY, 256> PaletteEntries{};
-    TDDDDGenSurface* PrimarySurface = nullptr;
-    TDDDDGenSurface* BackBuffer = nullptr;
-    TDDDDGenSurface* ZBuffer = nullptr;
+    // The wrappers never release their surfaces: those go with the DirectDraw object.
+    std::unique_ptr<TDDDDGenSurface> PrimarySurface;
+    std::unique_ptr<TDDDDGenSurface> BackBuffer;
+    std::unique_ptr<TDDDDGenSurface> ZBuffer;
     // 3D.
-    IDirect3D2* Direct3D = nullptr;
-    IDirect3DDevice2* D3DDevice = nullptr;
-    IDirect3DRM2* Direct3DRM = nullptr;
-    IDirect3DRMDevice2* D3DRMDevice = nullptr;
-    // 1 HAL, 2 MMX, 3 RGB emulation, 4 Ramp.
-    int D3DDeviceKind = 0;
-    bool HALAvailable = false;
-    bool UsingHAL = false;
+    ComPtr<IDirect3D2> Direct3D;
+    ComPtr<IDirect3DDevice2> D3DDevice;
+    ComPtr<IDirect3DRM2> Direct3DRM;
+    ComPtr<IDirect3DRMDevice2> D3DRMDevice;
+    TD3DDeviceKind D3DDeviceKind = TD3DDeviceKind::None;
 
     std::vector<std::string> Drivers;
     TPixelFormatDescription PixelFormat;
@@ -376,24 +379,45 @@ public:
     bool Busy = false;
     bool Destroying = false;
 
-    TFormBase* Owner = nullptr;
-
 private:
+    // The steps of InitializeScreen, in the order it takes them.
+    void LeaveWindowPlace(bool fullScreen);
+    void ReturnToWindowPlace(bool fullScreen);
+    void OpenDirectDraw(bool fullScreen, int bitCount, const std::string& driverName);
+    void CreateDriver(bool fullScreen, const std::string& driverName);
     void CreateDefaultDriver();
+    struct TScreenSurfaces {
+        IDirectDrawSurface* primary = nullptr;
+        IDirectDrawSurface* back = nullptr;
+    };
+    TScreenSurfaces CreateFlippingChain(int width, int height, int bitCount, int refreshRate);
+    TScreenSurfaces CreateWindowedSurfaces(int width, int height);
+    // Where the windowed back buffer is asked for, from the setting and the 3D needs.
+    DWORD WindowedBackBufferMemory() const;
+    void AttachClipper(IDirectDrawSurface* primary);
+    void RecordMode(bool fullScreen, int width, int height, int bitCount, int refreshRate,
+                    const TScreenSurfaces& surfaces);
+    void FillPaletteEntries(bool fullScreen);
+    void CreateScreenPalette(const TScreenSurfaces& surfaces);
     // The Z-buffer, the Direct3D objects and the devices on the back buffer.
     void Initialize3D(IDirectDrawSurface* back, int width, int height);
+    void CreateZBuffer(IDirectDrawSurface* back, int width, int height, bool hal);
+    void CreateRetainedMode();
+    void CreateDevice(IDirectDrawSurface* back, bool hal);
+    void DescribeBackBufferFormat();
+
     // Takes the owner's window; when it is new, puts the engine's procedure on it again.
     void TakeWindow();
     void InstallWindowProc();
+    TFormBase* Owner = nullptr;
+    bool HALAvailable = false;
+    bool UsingHAL = false;
     TFormEvent previousOnCreate_;
     TFormEvent previousOnPaint_;
     TWndMethod previousWindowProc_;
     bool windowProcInstalled_ = false;
-    RECT windowedBounds_{};
-    bool haveWindowedBounds_ = false;
-    // Whether the set-up now in place is a full-screen one (FullScreen may already name the
-    // next mode).
-    bool setUpFullScreen_ = false;
+    // Where the window was before the engine went full screen, until it returns to a window.
+    std::optional<RECT> windowedBounds_;
     bool screenSaverWasActive_ = true;
     bool disableScreenSaver_ = true;
     TDDDDDispMode displayMode_ = dmWin640x480x8;

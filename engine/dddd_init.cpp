@@ -18,16 +18,10 @@ using dddd::FreshDesc;
 
 namespace {
 
-template <typename T> void ReleaseField(T*& field) {
+// Releases the interface and halts when others still hold it.
+template <typename T> void ReleaseChecked(ComPtr<T>& field, const char* message) {
     if (field)
-        field->Release();
-    field = nullptr;
-}
-
-template <typename T> void ReleaseChecked(T*& field, const char* message) {
-    if (field)
-        CheckResult(static_cast<int>(field->Release()), message);
-    field = nullptr;
+        CheckResult(static_cast<int>(field.Reset()), message);
 }
 
 struct DriverSearch {
@@ -49,7 +43,7 @@ BOOL FindByNameCallback(GUID* guid, LPSTR description, LPSTR name, LPVOID contex
 }
 
 BOOL Find3DDriver(GUID* guid, LPSTR description, LPSTR, LPVOID context) {
-    auto* engine = static_cast<TDDDD*>(context);
+    auto* found = static_cast<ComPtr<IDirectDraw>*>(context);
     Trace(Format("Enumerated DDraw Driver ... %s", description));
     if (!guid)
         return TRUE;
@@ -59,7 +53,7 @@ BOOL Find3DDriver(GUID* guid, LPSTR description, LPSTR, LPVOID context) {
     hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
     if (object->GetCaps(&hardware, &emulation) == DD_OK && (hardware.dwCaps & DDCAPS_3D) &&
         (hardware.ddsCaps.dwCaps & DDSCAPS_TEXTURE)) {
-        engine->DirectDraw = object;
+        found->Attach(object);
         return FALSE;
     }
     object->Release();
@@ -88,7 +82,7 @@ HRESULT ModeCallback(LPDDSURFACEDESC desc, LPVOID context) {
 } // namespace
 
 void TDDDD::CreateDefaultDriver() {
-    CheckResult(DirectDrawCreate(nullptr, &DirectDraw, nullptr),
+    CheckResult(DirectDrawCreate(nullptr, DirectDraw.Put(), nullptr),
                 "DirectDrawオブジェクトが作成できません");
 }
 
@@ -101,165 +95,22 @@ IDirectDraw* TDDDD::FindDriverByName(const std::string& text) {
 void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCount, int refreshRate,
                              const std::string& driverName) {
     Trace(Format("スクリーンモード%d x %d x %d として初期化を開始します", width, height, bitCount));
-    // A window that goes full screen gets its place back when the engine returns to a window.
-    if (fullScreen && Owner && !setUpFullScreen_) {
-        windowedBounds_ =
-            RECT{Owner->FormLeft(), Owner->FormTop(), Owner->FormLeft() + Owner->ClientWidth(),
-                 Owner->FormTop() + Owner->ClientHeight()};
-        haveWindowedBounds_ = true;
-    }
-    if (fullScreen && Owner)
-        Owner->ShowForm();
+    LeaveWindowPlace(fullScreen);
     Busy = true;
     ReleaseAll();
     TakeWindow();
-    if (!fullScreen && Owner && haveWindowedBounds_) {
-        haveWindowedBounds_ = false;
-        Owner->SetBounds(windowedBounds_.left, windowedBounds_.top,
-                         windowedBounds_.right - windowedBounds_.left,
-                         windowedBounds_.bottom - windowedBounds_.top);
-    }
+    ReturnToWindowPlace(fullScreen);
 
-    if (fullScreen) {
-        Trace("フルスクリーンで初期化を開始します");
-        if (!driverName.empty()) {
-            Trace("指定されたドライバ " + driverName + " を使用します");
-            DirectDraw = FindDriverByName(driverName);
-            if (!DirectDraw) {
-                Trace("指定されたドライバが見つからなかったので、デフォルトのドライバを使用します");
-                CreateDefaultDriver();
-            }
-        } else {
-            Trace("デフォルトのドライバを使用します");
-            if (Use3D)
-                DirectDrawEnumerateA(Find3DDriver, this);
-            if (!DirectDraw)
-                CreateDefaultDriver();
-        }
-    } else {
-        Trace("ウィンドウモードで初期化を開始します");
-        CreateDefaultDriver();
-    }
-    CheckResult(
-        DirectDraw->QueryInterface(IID_IDirectDraw2, reinterpret_cast<void**>(&DirectDraw2)),
-        "DirectDrawオブジェクトとDirectDraw2オブジェクトの連結に失敗しました");
-
-    DDCAPS hardware{}, emulation{};
-    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
-    DirectDraw2->GetCaps(&hardware, &emulation);
-    HALAvailable = (hardware.dwCaps & DDCAPS_3D) && bitCount > 8;
-    Trace(Format("Caps:%016" PRIX64, static_cast<std::uint64_t>(hardware.dwCaps)));
-
-    IDirectDrawSurface* primary = nullptr;
-    IDirectDrawSurface* back = nullptr;
-    if (fullScreen) {
-        if (Owner)
-            Owner->SetBounds(0, 0, width, height);
-        CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT |
-                                                                 DDSCL_EXCLUSIVE |
-                                                                 DDSCL_ALLOWMODEX),
-                    "協調レベルの設定に失敗しました");
-        CheckResult(DirectDraw2->SetDisplayMode(width, height, bitCount, refreshRate, 0),
-                    Format("画面モード%dx%dx%dの初期化に失敗しました", width, height, bitCount));
-        DDSURFACEDESC desc = FreshDesc();
-        desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
-        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX |
-                              (Use3D ? DDSCAPS_3DDEVICE : 0);
-        desc.dwBackBufferCount = 1;
-        CheckResult(DirectDraw2->CreateSurface(&desc, &primary, nullptr),
-                    "プライマリ・サーフェスの作成に失敗しました");
-        DDSCAPS backCaps{DDSCAPS_BACKBUFFER};
-        CheckResult(primary->GetAttachedSurface(&backCaps, &back),
-                    "バックバッファの作成に失敗しました");
-        if (Owner) {
-            Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), GetSystemMetrics(SM_CXSCREEN),
-                             GetSystemMetrics(SM_CYSCREEN));
-            Owner->BringToFront();
-        }
-    } else {
-        CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_NORMAL),
-                    "協調レベルの設定に失敗しました");
-        DDSURFACEDESC desc = FreshDesc();
-        desc.dwFlags = DDSD_CAPS;
-        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-        CheckResult(DirectDraw2->CreateSurface(&desc, &primary, nullptr),
-                    "プライマリ・サーフェスの作成に失敗しました");
-        DWORD memory = DDSCAPS_VIDEOMEMORY;
-        const bool noHal = (D3DOptions & DontUseHAL) || !HALAvailable;
-        switch (BackBufferLocationAtWindowed) {
-        case bmtDefault:
-        case bmtCompatible:
-            if (Use3D)
-                memory = noHal ? DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE
-                               : DDSCAPS_VIDEOMEMORY | DDSCAPS_3DDEVICE;
-            else
-                memory = BackBufferLocationAtWindowed == bmtDefault ? DDSCAPS_VIDEOMEMORY
-                                                                    : DDSCAPS_SYSTEMMEMORY;
-            break;
-        case bmtSystemMemory:
-            memory = DDSCAPS_SYSTEMMEMORY | (Use3D ? DDSCAPS_3DDEVICE : 0);
-            break;
-        case bmtVideoMemory:
-            memory = DDSCAPS_VIDEOMEMORY | (Use3D ? DDSCAPS_3DDEVICE : 0);
-            break;
-        }
-        DDSURFACEDESC backDesc = FreshDesc();
-        backDesc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-        backDesc.dwWidth = width;
-        backDesc.dwHeight = height;
-        backDesc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
-        if (DirectDraw2->CreateSurface(&backDesc, &back, nullptr) != DD_OK) {
-            back = nullptr;
-            backDesc.ddsCaps.dwCaps &= ~DDSCAPS_VIDEOMEMORY;
-            CheckResult(DirectDraw2->CreateSurface(&backDesc, &back, nullptr),
-                        "バックバッファの作成に失敗しました");
-        }
-        const DWORD caps = backDesc.ddsCaps.dwCaps;
-        dddd::TracePlacement("バックバッファ", caps);
-        if (!AllowRakugaki) {
-            CheckResult(DirectDraw2->CreateClipper(0, &Clipper, nullptr),
-                        "Clipperオブジェクトの作成に失敗しました");
-            CheckResult(Clipper->SetHWnd(0, Window), "Clipperのフォームへの割り当てに失敗しました");
-            CheckResult(primary->SetClipper(Clipper),
-                        "Clipperのプライマリサーフェスへの割り当てに失敗しました");
-        }
-    }
-
-    BitCount = bitCount;
-    FullScreen = fullScreen;
-    setUpFullScreen_ = fullScreen;
-    RefreshRate = refreshRate;
-    ScreenWidth = width;
-    ScreenHeight = height;
-
-    delete PrimarySurface;
-    delete BackBuffer;
-    PrimarySurface = new TDDDDGenSurface(this, primary, width, height);
-    BackBuffer = new TDDDDGenSurface(this, back, width, height);
-
-    ReleaseField(Palette);
-    if (!Use3D) {
-        for (PALETTEENTRY& entry : PaletteEntries)
-            entry.peFlags = 0x04;
-    } else if (fullScreen) {
-        PaletteEntries = directx::CubePalette(0x40);
-    } else {
-        PaletteEntries = directx::Adapter().systemPalette;
-        for (int i = 0; i < 256; ++i)
-            PaletteEntries[i].peFlags = (i < 10 || i >= 246) ? 0x40 : 0x01;
-    }
-    if (bitCount == 8) {
-        CheckResult(
-            DirectDraw2->CreatePalette(DDPCAPS_8BIT, PaletteEntries.data(), &Palette, nullptr),
-            "DirectDrawPaletteの作成に失敗しました");
-        CheckResult(primary->SetPalette(Palette),
-                    "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました");
-        CheckResult(back->SetPalette(Palette),
-                    "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
-    }
-
+    OpenDirectDraw(fullScreen, bitCount, driverName);
+    const TScreenSurfaces surfaces = fullScreen
+                                         ? CreateFlippingChain(width, height, bitCount, refreshRate)
+                                         : CreateWindowedSurfaces(width, height);
+    RecordMode(fullScreen, width, height, bitCount, refreshRate, surfaces);
+    FillPaletteEntries(fullScreen);
+    if (bitCount == 8)
+        CreateScreenPalette(surfaces);
     if (Use3D)
-        Initialize3D(back, width, height);
+        Initialize3D(surfaces.back, width, height);
 
     Busy = false;
     if (Initialized) {
@@ -267,24 +118,219 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
         if (OnChangeDisplayMode)
             OnChangeDisplayMode(this);
     }
-    if (bitCount != 8) {
-        DDSURFACEDESC desc{};
-        BackBuffer->GetSurfaceDesc(desc);
-        PixelFormat.RMask = desc.ddpfPixelFormat.dwRBitMask;
-        PixelFormat.GMask = desc.ddpfPixelFormat.dwGBitMask;
-        PixelFormat.BMask = desc.ddpfPixelFormat.dwBBitMask;
-        DescribeMask(PixelFormat.RMask, PixelFormat.RShift, PixelFormat.RLoss);
-        DescribeMask(PixelFormat.GMask, PixelFormat.GShift, PixelFormat.GLoss);
-        DescribeMask(PixelFormat.BMask, PixelFormat.BShift, PixelFormat.BLoss);
-        Trace(Format("PixelFormat: RMask=%.8x GMask=%.8x BMask=%.8x", PixelFormat.RMask,
-                     PixelFormat.GMask, PixelFormat.BMask));
+    if (bitCount != 8)
+        DescribeBackBufferFormat();
+}
+
+// A window that goes full screen gets its place back when the engine returns to a window.
+void TDDDD::LeaveWindowPlace(bool fullScreen) {
+    if (fullScreen && Owner && !windowedBounds_)
+        windowedBounds_ =
+            RECT{Owner->FormLeft(), Owner->FormTop(), Owner->FormLeft() + Owner->ClientWidth(),
+                 Owner->FormTop() + Owner->ClientHeight()};
+    if (fullScreen && Owner)
+        Owner->ShowForm();
+}
+
+void TDDDD::ReturnToWindowPlace(bool fullScreen) {
+    if (fullScreen || !Owner || !windowedBounds_)
+        return;
+    const RECT bounds = *windowedBounds_;
+    windowedBounds_.reset();
+    Owner->SetBounds(bounds.left, bounds.top, bounds.right - bounds.left,
+                     bounds.bottom - bounds.top);
+}
+
+void TDDDD::OpenDirectDraw(bool fullScreen, int bitCount, const std::string& driverName) {
+    CreateDriver(fullScreen, driverName);
+    CheckResult(DirectDraw->QueryInterface(IID_IDirectDraw2, DirectDraw2.PutVoid()),
+                "DirectDrawオブジェクトとDirectDraw2オブジェクトの連結に失敗しました");
+    DDCAPS hardware{}, emulation{};
+    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
+    DirectDraw2->GetCaps(&hardware, &emulation);
+    HALAvailable = (hardware.dwCaps & DDCAPS_3D) && bitCount > 8;
+    Trace(Format("Caps:%016" PRIX64, static_cast<std::uint64_t>(hardware.dwCaps)));
+}
+
+// Full screen takes the named driver, or for 3D the first with 3D hardware; a window always
+// the default driver.
+void TDDDD::CreateDriver(bool fullScreen, const std::string& driverName) {
+    if (!fullScreen) {
+        Trace("ウィンドウモードで初期化を開始します");
+        CreateDefaultDriver();
+        return;
+    }
+    Trace("フルスクリーンで初期化を開始します");
+    if (!driverName.empty()) {
+        Trace("指定されたドライバ " + driverName + " を使用します");
+        DirectDraw.Attach(FindDriverByName(driverName));
+        if (!DirectDraw) {
+            Trace("指定されたドライバが見つからなかったので、デフォルトのドライバを使用します");
+            CreateDefaultDriver();
+        }
+        return;
+    }
+    Trace("デフォルトのドライバを使用します");
+    if (Use3D)
+        DirectDrawEnumerateA(Find3DDriver, &DirectDraw);
+    if (!DirectDraw)
+        CreateDefaultDriver();
+}
+
+TDDDD::TScreenSurfaces TDDDD::CreateFlippingChain(int width, int height, int bitCount,
+                                                  int refreshRate) {
+    TScreenSurfaces surfaces;
+    if (Owner)
+        Owner->SetBounds(0, 0, width, height);
+    CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT |
+                                                             DDSCL_EXCLUSIVE | DDSCL_ALLOWMODEX),
+                "協調レベルの設定に失敗しました");
+    CheckResult(DirectDraw2->SetDisplayMode(width, height, bitCount, refreshRate, 0),
+                Format("画面モード%dx%dx%dの初期化に失敗しました", width, height, bitCount));
+    DDSURFACEDESC desc = FreshDesc();
+    desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
+    desc.ddsCaps.dwCaps =
+        DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | (Use3D ? DDSCAPS_3DDEVICE : 0);
+    desc.dwBackBufferCount = 1;
+    CheckResult(DirectDraw2->CreateSurface(&desc, &surfaces.primary, nullptr),
+                "プライマリ・サーフェスの作成に失敗しました");
+    DDSCAPS backCaps{DDSCAPS_BACKBUFFER};
+    CheckResult(surfaces.primary->GetAttachedSurface(&backCaps, &surfaces.back),
+                "バックバッファの作成に失敗しました");
+    if (Owner) {
+        Owner->SetBounds(Owner->FormLeft(), Owner->FormTop(), GetSystemMetrics(SM_CXSCREEN),
+                         GetSystemMetrics(SM_CYSCREEN));
+        Owner->BringToFront();
+    }
+    return surfaces;
+}
+
+TDDDD::TScreenSurfaces TDDDD::CreateWindowedSurfaces(int width, int height) {
+    TScreenSurfaces surfaces;
+    CheckResult(DirectDraw2->SetCooperativeLevel(Window, DDSCL_NORMAL),
+                "協調レベルの設定に失敗しました");
+    DDSURFACEDESC desc = FreshDesc();
+    desc.dwFlags = DDSD_CAPS;
+    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+    CheckResult(DirectDraw2->CreateSurface(&desc, &surfaces.primary, nullptr),
+                "プライマリ・サーフェスの作成に失敗しました");
+    DDSURFACEDESC backDesc = FreshDesc();
+    backDesc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    backDesc.dwWidth = width;
+    backDesc.dwHeight = height;
+    backDesc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | WindowedBackBufferMemory();
+    // Video memory that is not there leaves the back buffer to system memory.
+    if (DirectDraw2->CreateSurface(&backDesc, &surfaces.back, nullptr) != DD_OK) {
+        surfaces.back = nullptr;
+        backDesc.ddsCaps.dwCaps &= ~DDSCAPS_VIDEOMEMORY;
+        CheckResult(DirectDraw2->CreateSurface(&backDesc, &surfaces.back, nullptr),
+                    "バックバッファの作成に失敗しました");
+    }
+    dddd::TracePlacement("バックバッファ", backDesc.ddsCaps.dwCaps);
+    if (!AllowRakugaki)
+        AttachClipper(surfaces.primary);
+    return surfaces;
+}
+
+DWORD TDDDD::WindowedBackBufferMemory() const {
+    const DWORD device = Use3D ? DDSCAPS_3DDEVICE : 0;
+    switch (BackBufferLocationAtWindowed) {
+    case bmtDefault:
+    case bmtCompatible:
+        if (Use3D) {
+            const bool noHal = (D3DOptions & DontUseHAL) || !HALAvailable;
+            return (noHal ? DDSCAPS_SYSTEMMEMORY : DDSCAPS_VIDEOMEMORY) | device;
+        }
+        return BackBufferLocationAtWindowed == bmtDefault ? DDSCAPS_VIDEOMEMORY
+                                                          : DDSCAPS_SYSTEMMEMORY;
+    case bmtSystemMemory:
+        return DDSCAPS_SYSTEMMEMORY | device;
+    case bmtVideoMemory:
+        return DDSCAPS_VIDEOMEMORY | device;
+    }
+    return DDSCAPS_VIDEOMEMORY;
+}
+
+// The clipper keeps copies to the primary inside the form's window.
+void TDDDD::AttachClipper(IDirectDrawSurface* primary) {
+    CheckResult(DirectDraw2->CreateClipper(0, Clipper.Put(), nullptr),
+                "Clipperオブジェクトの作成に失敗しました");
+    CheckResult(Clipper->SetHWnd(0, Window), "Clipperのフォームへの割り当てに失敗しました");
+    CheckResult(primary->SetClipper(Clipper),
+                "Clipperのプライマリサーフェスへの割り当てに失敗しました");
+}
+
+void TDDDD::RecordMode(bool fullScreen, int width, int height, int bitCount, int refreshRate,
+                       const TScreenSurfaces& surfaces) {
+    BitCount = bitCount;
+    FullScreen = fullScreen;
+    RefreshRate = refreshRate;
+    ScreenWidth = width;
+    ScreenHeight = height;
+    PrimarySurface = std::make_unique<TDDDDGenSurface>(this, surfaces.primary, width, height);
+    BackBuffer = std::make_unique<TDDDDGenSurface>(this, surfaces.back, width, height);
+}
+
+// Without 3D every entry is the application's; full-screen 3D takes a fixed colour cube; 3D
+// in a window keeps the system's 20 static colours and leaves the rest to the device.
+void TDDDD::FillPaletteEntries(bool fullScreen) {
+    Palette.Reset();
+    if (!Use3D) {
+        for (PALETTEENTRY& entry : PaletteEntries)
+            entry.peFlags = PC_NOCOLLAPSE;
+    } else if (fullScreen) {
+        PaletteEntries = directx::CubePalette(D3DPAL_READONLY);
+    } else {
+        PaletteEntries = directx::Adapter().systemPalette;
+        for (int i = 0; i < 256; ++i)
+            PaletteEntries[i].peFlags = (i < 10 || i >= 246) ? D3DPAL_READONLY : PC_RESERVED;
     }
 }
 
+void TDDDD::CreateScreenPalette(const TScreenSurfaces& surfaces) {
+    CheckResult(
+        DirectDraw2->CreatePalette(DDPCAPS_8BIT, PaletteEntries.data(), Palette.Put(), nullptr),
+        "DirectDrawPaletteの作成に失敗しました");
+    CheckResult(surfaces.primary->SetPalette(Palette),
+                "DirectDrawPaletteのFrontBufferへの割り当てに失敗しました");
+    CheckResult(surfaces.back->SetPalette(Palette),
+                "DirectDrawPaletteのBackBufferへの割り当てに失敗しました");
+}
+
+void TDDDD::DescribeBackBufferFormat() {
+    DDSURFACEDESC desc{};
+    BackBuffer->GetSurfaceDesc(desc);
+    PixelFormat.RMask = desc.ddpfPixelFormat.dwRBitMask;
+    PixelFormat.GMask = desc.ddpfPixelFormat.dwGBitMask;
+    PixelFormat.BMask = desc.ddpfPixelFormat.dwBBitMask;
+    DescribeMask(PixelFormat.RMask, PixelFormat.RShift, PixelFormat.RLoss);
+    DescribeMask(PixelFormat.GMask, PixelFormat.GShift, PixelFormat.GLoss);
+    DescribeMask(PixelFormat.BMask, PixelFormat.BShift, PixelFormat.BLoss);
+    Trace(Format("PixelFormat: RMask=%.8x GMask=%.8x BMask=%.8x", PixelFormat.RMask,
+                 PixelFormat.GMask, PixelFormat.BMask));
+}
+
 void TDDDD::Initialize3D(IDirectDrawSurface* back, int width, int height) {
+    const bool hal = !(D3DOptions & DontUseHAL) && HALAvailable;
+    CreateZBuffer(back, width, height, hal);
+    CreateRetainedMode();
+    CheckResult(DirectDraw2->QueryInterface(IID_IDirect3D2, Direct3D.PutVoid()),
+                "Direct3Dオブジェクトの作成に失敗しました");
+    CreateDevice(back, hal);
+    CheckResult(Direct3DRM->CreateDeviceFromD3D(Direct3D, D3DDevice, D3DRMDevice.Put()),
+                "Diret3DRMデバイスの作成に失敗しました");
+    D3DRMDevice->SetBufferCount(2);
+    DDSURFACEDESC zDesc{};
+    ZBuffer->GetSurfaceDesc(zDesc);
+    UsingHAL = (zDesc.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0;
+    Trace(UsingHAL ? "HALでウハウハです" : "HELでシオシオです");
+}
+
+// The shallowest depth that can be made, in video memory only beside a video-memory back
+// buffer with the hardware device.
+void TDDDD::CreateZBuffer(IDirectDrawSurface* back, int width, int height, bool hal) {
     DDSCAPS backCaps{};
     back->GetCaps(&backCaps);
-    const bool hal = !(D3DOptions & DontUseHAL) && HALAvailable;
     const DWORD zCaps = (backCaps.dwCaps & DDSCAPS_VIDEOMEMORY) && hal
                             ? DDSCAPS_ZBUFFER
                             : DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY;
@@ -304,9 +350,10 @@ void TDDDD::Initialize3D(IDirectDrawSurface* back, int width, int height) {
         z = nullptr;
     }
     CheckResult(back->AddAttachedSurface(z), "Zバッファのアタッチに失敗しました");
-    delete ZBuffer;
-    ZBuffer = new TDDDDGenSurface(this, z, width, height);
+    ZBuffer = std::make_unique<TDDDDGenSurface>(this, z, width, height);
+}
 
+void TDDDD::CreateRetainedMode() {
     IDirect3DRM* first = nullptr;
     CheckResult(Direct3DRMCreate(&first), "Direct3DRMオブジェクトの作成に失敗しました");
     IDirect3DRM2* second = nullptr;
@@ -316,47 +363,37 @@ void TDDDD::Initialize3D(IDirectDrawSurface* back, int width, int height) {
     first->Release();
     CheckResult(queried, "Direct3DRM2オブジェクトの作成に失敗しました");
     // The object of an earlier set-up is not needed any more.
-    ReleaseField(Direct3DRM);
-    Direct3DRM = second;
+    Direct3DRM.Attach(second);
+}
 
-    CheckResult(DirectDraw2->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&Direct3D)),
-                "Direct3Dオブジェクトの作成に失敗しました");
-    D3DDeviceKind = 0;
-    if (hal) {
-        const HRESULT result = Direct3D->CreateDevice(IID_IDirect3DHALDevice, back, &D3DDevice);
+// The hardware device when it may be used, then MMX and RGB emulation unless ruled out, and
+// the ramp device as the last resort.
+void TDDDD::CreateDevice(IDirectDrawSurface* back, bool hal) {
+    D3DDeviceKind = TD3DDeviceKind::None;
+    auto attempt = [&](REFIID device, TD3DDeviceKind kind) {
+        const HRESULT result = Direct3D->CreateDevice(device, back, D3DDevice.Put());
         if (result == DD_OK)
-            D3DDeviceKind = 1;
-        else {
-            D3DDevice = nullptr;
+            D3DDeviceKind = kind;
+        else
+            D3DDevice.Detach(); // a failed creation hands back nothing to release
+        return result;
+    };
+    if (hal) {
+        const HRESULT result = attempt(IID_IDirect3DHALDevice, TD3DDeviceKind::HAL);
+        if (result != DD_OK)
             Trace(Format(
                 "HALデバイスが作れません。Zバッファはシステムメモリに作られています%016" PRIX64,
                 static_cast<std::uint64_t>(static_cast<DWORD>(result))));
-        }
     }
-    if (!D3DDeviceKind && !(D3DOptions & DontUseMMX)) {
-        if (Direct3D->CreateDevice(IID_IDirect3DMMXDevice, back, &D3DDevice) == DD_OK)
-            D3DDeviceKind = 2;
-        else
-            D3DDevice = nullptr;
-    }
-    if (!D3DDeviceKind && !(D3DOptions & DontUseRGBEmulation)) {
-        if (Direct3D->CreateDevice(IID_IDirect3DRGBDevice, back, &D3DDevice) == DD_OK)
-            D3DDeviceKind = 3;
-        else
-            D3DDevice = nullptr;
-    }
-    if (!D3DDeviceKind) {
-        CheckResult(Direct3D->CreateDevice(IID_IDirect3DRampDevice, back, &D3DDevice),
+    if (D3DDeviceKind == TD3DDeviceKind::None && !(D3DOptions & DontUseMMX))
+        attempt(IID_IDirect3DMMXDevice, TD3DDeviceKind::MMX);
+    if (D3DDeviceKind == TD3DDeviceKind::None && !(D3DOptions & DontUseRGBEmulation))
+        attempt(IID_IDirect3DRGBDevice, TD3DDeviceKind::RGBEmulation);
+    if (D3DDeviceKind == TD3DDeviceKind::None) {
+        CheckResult(Direct3D->CreateDevice(IID_IDirect3DRampDevice, back, D3DDevice.Put()),
                     "Diret3Dデバイスの作成に失敗しました");
-        D3DDeviceKind = 4;
+        D3DDeviceKind = TD3DDeviceKind::Ramp;
     }
-    CheckResult(Direct3DRM->CreateDeviceFromD3D(Direct3D, D3DDevice, &D3DRMDevice),
-                "Diret3DRMデバイスの作成に失敗しました");
-    D3DRMDevice->SetBufferCount(2);
-    DDSURFACEDESC zDesc{};
-    ZBuffer->GetSurfaceDesc(zDesc);
-    UsingHAL = (zDesc.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0;
-    Trace(UsingHAL ? "HALでウハウハです" : "HELでシオシオです");
 }
 
 void TDDDD::ReleaseAll() {
@@ -373,20 +410,18 @@ void TDDDD::ReleaseAll() {
     // were made, and a leftover would keep the DirectDraw object referenced.
     ReleaseChecked(D3DRMDevice, "Direct3DRMデバイスの解放に失敗しました");
     ReleaseChecked(D3DDevice, "Direct3Dデバイスの解放に失敗しました");
-    ReleaseField(Palette);
+    Palette.Reset();
     if (Destroying)
         ReleaseChecked(Direct3DRM, "Direct3DRMオブジェクトの解放に失敗しました");
-    ReleaseField(Direct3D);
-    ReleaseField(Clipper);
-    delete ZBuffer;
-    ZBuffer = nullptr;
-    // The wrappers never release their surfaces, so both go in either mode. What was set up
-    // decides, not FullScreen, which may already name the mode being switched to.
-    delete BackBuffer;
-    BackBuffer = nullptr;
-    delete PrimarySurface;
-    PrimarySurface = nullptr;
-    if (setUpFullScreen_ && DirectDraw2)
+    Direct3D.Reset();
+    Clipper.Reset();
+    // The wrappers never release their surfaces, so all go in either mode.
+    ZBuffer.reset();
+    BackBuffer.reset();
+    PrimarySurface.reset();
+    // A set-up that changed the display mode gives it back; for one in a window there is
+    // nothing to give back and the call changes nothing.
+    if (DirectDraw2)
         DirectDraw2->RestoreDisplayMode();
     ReleaseChecked(DirectDraw2, "DirectDrawオブジェクトの解放に失敗しました");
     ReleaseChecked(DirectDraw, "DirectDrawオブジェクトの解放に失敗しました");

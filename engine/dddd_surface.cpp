@@ -238,7 +238,7 @@ void TDDDDGenSurface::SetPixel(int x, int y, DWORD value) {
 }
 
 HRESULT TDDDDGenSurface::Draw(const RECT& dstRect, const RECT& srcRect, DWORD flags, DDBLTFX fx) {
-    TDDDDGenSurface* dest = Engine->BackBuffer;
+    TDDDDGenSurface* dest = Engine->BackBuffer.get();
     RECT d = dstRect, s = srcRect, k = ClipOf(*dest);
     Normalise(d);
     Normalise(s);
@@ -254,7 +254,7 @@ HRESULT TDDDDGenSurface::Draw(const RECT& dstRect, const RECT& srcRect, DWORD fl
 }
 
 HRESULT TDDDDGenSurface::DrawFast(int x, int y, const RECT& srcRect, DWORD flags) {
-    TDDDDGenSurface* dest = Engine->BackBuffer;
+    TDDDDGenSurface* dest = Engine->BackBuffer.get();
     RECT s = srcRect, k = ClipOf(*dest);
     Normalise(s);
     Normalise(k);

@@ -227,7 +227,7 @@ DDSURFACEDESC TDDDDTexture::TextureDesc(const DDPIXELFORMAT& format, int width, 
     desc.dwWidth = static_cast<DWORD>(width);
     desc.dwHeight = static_cast<DWORD>(height);
     desc.ddpfPixelFormat = format;
-    if (Engine->D3DDeviceKind == 1) {
+    if (Engine->D3DDeviceKind == TD3DDeviceKind::HAL) {
         desc.ddsCaps.dwCaps = DDSCAPS_TEXTURE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ALLOCONLOAD;
         Trace("ビデオメモリに配置します");
     } else {
@@ -244,7 +244,7 @@ void TDDDDTexture::CreateSurfaces(DDSURFACEDESC& desc) {
                     : DDERR_INVALIDOBJECT,
                 "テクスチャ用デバイスサーフェスの作成に失敗しました");
     OwnsSurfaces = true;
-    if (Engine->D3DDeviceKind == 1) {
+    if (Engine->D3DDeviceKind == TD3DDeviceKind::HAL) {
         DDSURFACEDESC work = desc;
         work.ddsCaps.dwCaps = DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY;
         CheckResult(Engine->DirectDraw2->CreateSurface(&work, &WorkSurface, nullptr),

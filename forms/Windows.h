@@ -38,6 +38,10 @@ struct PALETTEENTRY {
     BYTE peBlue = 0;
     BYTE peFlags = 0;
 };
+// peFlags of a logical palette's entries.
+constexpr BYTE PC_RESERVED = 0x01;
+constexpr BYTE PC_EXPLICIT = 0x02;
+constexpr BYTE PC_NOCOLLAPSE = 0x04;
 
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;

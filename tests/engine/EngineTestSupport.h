@@ -21,28 +21,22 @@ struct Halted {};
 
 // A first activation cut short by a test's throwing halt leaves what it made in the engine's
 // fields, and the engine's release stops at a pending first activation; a real halt ends the
-// program instead. Dropped here without checks, so that the leak checker reports real leaks
-// only. Surfaces never put in a field go with the DirectDraw object.
+// program instead. Dropped here without checks, in the order a release takes, so that the leak
+// checker reports real leaks only. Surfaces never put in a field go with the DirectDraw object.
 inline void DropCutShortSetUp(TDDDD& e) {
     if (!e.PendingFirstInit)
         return;
-    auto drop = [](auto*& object) {
-        if (object)
-            object->Release();
-        object = nullptr;
-    };
-    drop(e.D3DRMDevice);
-    drop(e.D3DDevice);
-    drop(e.Palette);
-    drop(e.Direct3DRM);
-    drop(e.Direct3D);
-    drop(e.Clipper);
-    for (TDDDDGenSurface** wrapper : {&e.ZBuffer, &e.BackBuffer, &e.PrimarySurface}) {
-        delete *wrapper;
-        *wrapper = nullptr;
-    }
-    drop(e.DirectDraw2);
-    drop(e.DirectDraw);
+    e.D3DRMDevice.Reset();
+    e.D3DDevice.Reset();
+    e.Palette.Reset();
+    e.Direct3DRM.Reset();
+    e.Direct3D.Reset();
+    e.Clipper.Reset();
+    e.ZBuffer.reset();
+    e.BackBuffer.reset();
+    e.PrimarySurface.reset();
+    e.DirectDraw2.Reset();
+    e.DirectDraw.Reset();
 }
 
 class EngineTest : public ::testing::Test {
@@ -60,17 +54,12 @@ protected:
         SetDebugLogFolderForTests(folder.string());
     }
     void TearDown() override {
-        delete engine.BackBuffer;
-        engine.BackBuffer = nullptr;
+        engine.BackBuffer.reset();
         if (back)
             back->Release();
         back = nullptr;
-        if (engine.DirectDraw2)
-            engine.DirectDraw2->Release();
-        if (engine.DirectDraw)
-            engine.DirectDraw->Release();
-        engine.DirectDraw2 = nullptr;
-        engine.DirectDraw = nullptr;
+        engine.DirectDraw2.Reset();
+        engine.DirectDraw.Reset();
         SetDebugLogFolderForTests("");
         SetTraceSinkForTests(nullptr);
         std::filesystem::remove_all(folder);
@@ -78,13 +67,12 @@ protected:
     }
     // DirectDraw at the normal level and a back buffer of the given size and depth.
     void Open(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY, int bits = 0) {
-        ASSERT_EQ(DirectDrawCreate(nullptr, &engine.DirectDraw, nullptr), DD_OK);
-        ASSERT_EQ(engine.DirectDraw->QueryInterface(IID_IDirectDraw2,
-                                                    reinterpret_cast<void**>(&engine.DirectDraw2)),
+        ASSERT_EQ(DirectDrawCreate(nullptr, engine.DirectDraw.Put(), nullptr), DD_OK);
+        ASSERT_EQ(engine.DirectDraw->QueryInterface(IID_IDirectDraw2, engine.DirectDraw2.PutVoid()),
                   DD_OK);
         ASSERT_EQ(engine.DirectDraw2->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
         back = Plain(width, height, memory, bits);
-        engine.BackBuffer = new TDDDDGenSurface(&engine, back, width, height);
+        engine.BackBuffer = std::make_unique<TDDDDGenSurface>(&engine, back, width, height);
     }
     IDirectDrawSurface* Plain(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY,
                               int bits = 0) {

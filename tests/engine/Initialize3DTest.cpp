@@ -46,18 +46,18 @@ TEST_F(Initialize3DTest, DeviceKindFollowsOptionsAndRefusals) {
     struct Case {
         TD3DOptions options;
         std::vector<const char*> refused;
-        int kind;
+        TD3DDeviceKind kind;
     };
     const Case cases[] = {
-        {0, {}, 1},
-        {0, {"IDirect3D2::CreateDevice(HAL)"}, 2},
-        {DontUseHAL, {}, 2},
-        {DontUseHAL | DontUseMMX, {}, 3},
-        {DontUseHAL | DontUseMMX | DontUseRGBEmulation, {}, 4},
+        {0, {}, TD3DDeviceKind::HAL},
+        {0, {"IDirect3D2::CreateDevice(HAL)"}, TD3DDeviceKind::MMX},
+        {DontUseHAL, {}, TD3DDeviceKind::MMX},
+        {DontUseHAL | DontUseMMX, {}, TD3DDeviceKind::RGBEmulation},
+        {DontUseHAL | DontUseMMX | DontUseRGBEmulation, {}, TD3DDeviceKind::Ramp},
         {0,
          {"IDirect3D2::CreateDevice(HAL)", "IDirect3D2::CreateDevice(MMX)",
           "IDirect3D2::CreateDevice(RGB)"},
-         4},
+         TD3DDeviceKind::Ramp},
     };
     for (const Case& c : cases) {
         TDDDD& e = Make(c.options);
@@ -173,7 +173,7 @@ TEST_F(Initialize3DTest, ReinitialisingKeepsOneRetainedModeObjectAndReleasesAtTh
     form.CreationEnded();
     e.InitializeScreen(false, 200, 100, 16, 0, "");
     EXPECT_EQ(e.ZBuffer->Width, 200);
-    EXPECT_EQ(e.D3DDeviceKind, 1);
+    EXPECT_EQ(e.D3DDeviceKind, TD3DDeviceKind::HAL);
     engine3.reset(); // every release check passes, or the halt would throw
     EXPECT_EQ(Log(), "");
 }

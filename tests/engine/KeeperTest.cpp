@@ -183,7 +183,7 @@ TEST_F(KeeperTest, RebuildFallsBackToSystemMemory) {
         EXPECT_EQ(key.dwColorSpaceLowValue, 0x1Fu);
         EXPECT_EQ(Colours(surface), colours);
         // Without video memory there is no hardware device; the texture lives in one surface.
-        EXPECT_NE(engine3.D3DDeviceKind, 1);
+        EXPECT_NE(engine3.D3DDeviceKind, TD3DDeviceKind::HAL);
         EXPECT_EQ(texture.DeviceSurface, texture.WorkSurface);
         EXPECT_EQ(texture.Width, 256);
     }
@@ -264,7 +264,7 @@ TEST_F(KeeperTest, ForgottenTextureIsDestroyedWithoutReleasingDeadSurfaces) {
 
 TEST_F(KeeperTest, SceneTextureDrawsTheSameAfterLossAndModeChange) {
     TDDDD& engine3 = Start();
-    ASSERT_EQ(engine3.D3DDeviceKind, 1);
+    ASSERT_EQ(engine3.D3DDeviceKind, TD3DDeviceKind::HAL);
     engine3.InitializeScreen(false, 256, 256, 16, 0, "");
     TDDDDTexture texture(&engine3); // the device's own formats, as the scene finds them
     texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);

@@ -344,22 +344,21 @@ TEST_F(PrimitivesTest, FullListAndUnknownSlotsAreRefused) {
 }
 
 TEST_F(PrimitivesTest, WithoutADeviceTheListIsLoggedAndDropped) {
-    IDirect3DDevice2* real = engine3->D3DDevice;
-    engine3->D3DDevice = nullptr;
+    IDirect3DDevice2* real = engine3->D3DDevice.Detach();
     TPrimitiveRenderer r(engine3.get(), 4, 1);
     r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
     r.RenderAll(); // an empty list says nothing
     Square(r, 0, 0, 4, 0, pbOpaque, 0);
     r.RenderAll();
-    engine3->D3DDevice = real;
+    engine3->D3DDevice.Attach(real);
     EXPECT_EQ(r.Count, 0);
     EXPECT_EQ(Log(), "debug#00001 ... Primitives: Direct3Dデバイスがないので描画できません\r\n");
 }
 
 TEST_F(PrimitivesTest, EachDrawStartsFromTheDefaultFloatingPointState) {
     ProbeDevice probe;
-    IDirect3DDevice2* real = engine3->D3DDevice;
-    engine3->D3DDevice = &probe;
+    IDirect3DDevice2* real = engine3->D3DDevice.Detach();
+    engine3->D3DDevice.Attach(&probe);
     TPrimitiveRenderer r(engine3.get(), 4, 1);
     r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
     Square(r, 0, 0, 4, 0, pbOpaque, 0);
@@ -374,21 +373,23 @@ TEST_F(PrimitivesTest, EachDrawStartsFromTheDefaultFloatingPointState) {
     EXPECT_EQ(probe.flagsSeen, (std::vector<int>{0, 0}));
     EXPECT_EQ(roundingAfter, FE_TONEAREST);
     EXPECT_EQ(flagsAfter, 0);
-    engine3->D3DDevice = real;
+    engine3->D3DDevice.Detach();
+    engine3->D3DDevice.Attach(real);
 }
 
 TEST_F(PrimitivesTest, RaisingDrawLogsFpFaultAndHalts) {
     ProbeDevice probe;
     probe.raise = true;
-    IDirect3DDevice2* real = engine3->D3DDevice;
-    engine3->D3DDevice = &probe;
+    IDirect3DDevice2* real = engine3->D3DDevice.Detach();
+    engine3->D3DDevice.Attach(&probe);
     TPrimitiveRenderer r(engine3.get(), 4, 1);
     r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
     Square(r, 0, 0, 4, 0, pbOpaque, 0);
     Square(r, 0, 0, 4, 0, pbOpaque, 0);
     EXPECT_THROW(r.RenderAll(), Halted);
     std::fesetenv(FE_DFL_ENV);
-    engine3->D3DDevice = real;
+    engine3->D3DDevice.Detach();
+    engine3->D3DDevice.Attach(real);
     EXPECT_EQ(probe.roundings.size(), 1u); // nothing drawn after the fault
     EXPECT_EQ(Log(), "debug#00001 ... FP Fault\r\n");
 }

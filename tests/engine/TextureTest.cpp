@@ -393,9 +393,11 @@ TEST_F(TextureTest, HardwareDeviceHasTwoSurfacesOthersOne) {
         Write("two.bmp", Bmp(4, 2, 24, [](int x, int) { return 0x3366CCu * x; }));
     struct Case {
         TD3DOptions options;
-        int kind;
+        TD3DDeviceKind kind;
     };
-    const Case cases[] = {{0, 1}, {DontUseHAL, 2}, {DontUseHAL | DontUseMMX, 3}};
+    const Case cases[] = {{0, TD3DDeviceKind::HAL},
+                          {DontUseHAL, TD3DDeviceKind::MMX},
+                          {DontUseHAL | DontUseMMX, TD3DDeviceKind::RGBEmulation}};
     for (const Case& c : cases) {
         {
             TDDDD& engine3 = Start(c.options);
@@ -406,15 +408,15 @@ TEST_F(TextureTest, HardwareDeviceHasTwoSurfacesOthersOne) {
             DDSCAPS deviceCaps{}, workCaps{};
             texture.DeviceSurface->GetCaps(&deviceCaps);
             texture.WorkSurface->GetCaps(&workCaps);
-            EXPECT_TRUE(workCaps.dwCaps & DDSCAPS_SYSTEMMEMORY) << c.kind;
-            EXPECT_TRUE(deviceCaps.dwCaps & DDSCAPS_TEXTURE) << c.kind;
-            const bool hal = c.kind == 1;
-            EXPECT_EQ(texture.DeviceSurface != texture.WorkSurface, hal) << c.kind;
-            EXPECT_EQ((deviceCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0, hal) << c.kind;
+            EXPECT_TRUE(workCaps.dwCaps & DDSCAPS_SYSTEMMEMORY) << int(c.kind);
+            EXPECT_TRUE(deviceCaps.dwCaps & DDSCAPS_TEXTURE) << int(c.kind);
+            const bool hal = c.kind == TD3DDeviceKind::HAL;
+            EXPECT_EQ(texture.DeviceSurface != texture.WorkSurface, hal) << int(c.kind);
+            EXPECT_EQ((deviceCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0, hal) << int(c.kind);
             // The device surface holds the image, moved there on load.
             EXPECT_EQ(Pixels(*texture.DeviceGenSurface, 4, 2),
                       Pixels(*texture.WorkGenSurface, 4, 2));
-            EXPECT_EQ(texture.DeviceGenSurface->GetPixel(1, 0), 0x3339u) << c.kind;
+            EXPECT_EQ(texture.DeviceGenSurface->GetPixel(1, 0), 0x3339u) << int(c.kind);
 
             Adapter().RecordCalls(true);
             Adapter().ClearCalls();
@@ -422,16 +424,16 @@ TEST_F(TextureTest, HardwareDeviceHasTwoSurfacesOthersOne) {
             const auto& calls = Adapter().Calls();
             EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirect3DTexture2::Load"),
                       hal ? 1 : 0)
-                << c.kind;
+                << int(c.kind);
             Adapter().ClearCalls();
             Adapter().LoseAllSurfaces();
             texture.RestoreTexture();
             EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirectDrawSurface::Restore"),
                       hal ? 2 : 1)
-                << c.kind;
+                << int(c.kind);
             EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirect3DTexture2::Load"),
                       hal ? 1 : 0)
-                << c.kind;
+                << int(c.kind);
             Adapter().RecordCalls(false);
         }
         FreshLog();
@@ -444,7 +446,7 @@ TEST_F(TextureTest, ReloadReplacesImageSurfacesAndPalette) {
     const auto colour = [](int x, int) { return DWORD(0x00FF00 >> (8 * x)); };
     const std::string deep = Write("deep.bmp", Bmp(3, 1, 24, colour));
     TDDDD& engine3 = Start();
-    ASSERT_EQ(engine3.D3DDeviceKind, 1);
+    ASSERT_EQ(engine3.D3DDeviceKind, TD3DDeviceKind::HAL);
     Offer({F565(), Palettised8()});
     TDDDDTexture texture(&engine3);
     texture.LoadFromFile(eight, -1, -1);
@@ -611,7 +613,7 @@ TEST_F(TextureTest, CheckedStepsHaltWithTheirMessages) {
     for (const Case& c : cases) {
         {
             TDDDD& engine3 = Start();
-            ASSERT_EQ(engine3.D3DDeviceKind, 1);
+            ASSERT_EQ(engine3.D3DDeviceKind, TD3DDeviceKind::HAL);
             Offer({c.format});
             TDDDDTexture texture(&engine3);
             if (c.reloadAfterLoss) {

@@ -265,8 +265,9 @@ TEST_F(SceneTest, SetUpsCallTheEngineInOrder) {
 TEST_F(SceneTest, HalOptionDecidesTheDeviceOfTheDirect3DSetUp) {
     const struct {
         TD3DOptions options;
-        int kind;
-    } cases[] = {{DontUseMMX, 1}, {DontUseHAL | DontUseMMX, 3}};
+        TD3DDeviceKind kind;
+    } cases[] = {{DontUseMMX, TD3DDeviceKind::HAL},
+                 {DontUseHAL | DontUseMMX, TD3DDeviceKind::RGBEmulation}};
     for (const auto& c : cases) {
         TForm3& f = Make(1);
         f.DDDD1->D3DOptions = c.options;
