@@ -302,6 +302,11 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
         common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | (flipping ? DDSCAPS_FRONTBUFFER : 0);
     auto* front = new SoftSurface(this, shape);
     front->backBufferCount_ = backBuffers;
+    if (flipping) {
+        // The presenter reads the front itself: a flip only exchanges the chain's memory.
+        front->live_ = std::make_shared<TLivePicture>();
+        front->RefreshLive();
+    }
     surfaces_.push_back(front);
     SoftSurface* previous = front;
     for (DWORD i = 0; i < backBuffers; ++i) {
@@ -360,7 +365,9 @@ HRESULT SoftDirectDraw::FlipToGDISurface() {
             break;
         primary_->RotateChain(primary_->Chain());
     }
-    Present(*primary_, primary_->Bounds());
+    for (SoftSurface* s : primary_->Chain())
+        s->Touch();
+    primary_->Changed(primary_->Bounds());
     return DD_OK;
 }
 

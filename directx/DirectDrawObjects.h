@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace directx {
@@ -208,7 +209,7 @@ public:
     void Settle();
     // The surface's DirectDraw object was released: it stays a shell that answers lost.
     void Orphan();
-    void MarkLost() { lost_ = true; }
+    void MarkLost();
     // A palette it uses changed its colours.
     void PaletteChanged();
 
@@ -270,10 +271,20 @@ private:
         int bytesPerPixel = 0;
     };
     std::vector<Deferred> deferred_;
-    // The front of a full-screen chain as the presenter reads it at its refreshes.
+    // The front of a full-screen flipping chain as the presenter reads it at its refreshes.
+    // Only the front's memory is ever its view: the back buffers are the test's alone.
     std::shared_ptr<TLivePicture> live_;
     // The chain's memory moves one place on (a flip), under the live picture's lock.
     void RotateChain(const std::vector<SoftSurface*>& chain);
+    // The live picture's view set from the front as it is now: no bits while the front is lost
+    // or written outside the lock (a lock for writing, a device context). Under live_->lock.
+    void DescribeLive();
+    // Takes the live picture's lock, when there is one, for a write to the front's memory.
+    std::unique_lock<std::mutex> LiveWrite();
+    // DescribeLive under the lock; nothing without a live picture.
+    void RefreshLive();
+    // The front changed: the presenter reads it at its next refresh.
+    void ShowLive();
     bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
     std::uint64_t version_ = 0;
 };

@@ -34,6 +34,16 @@ SoftSurface* Ours(IDirectDrawSurface* surface) {
     return static_cast<SoftSurface*>(surface);
 }
 
+// The desktop's colours, for a palettised surface without a palette of its own.
+const DWORD* DesktopColors() {
+    static DWORD desktop[256];
+    for (int i = 0; i < 256; ++i) {
+        const PALETTEENTRY& e = Adapter().systemPalette[i];
+        desktop[i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
+    }
+    return desktop;
+}
+
 } // namespace
 
 SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
@@ -53,6 +63,10 @@ void SoftSurface::Touch() {
 }
 
 SoftSurface::~SoftSurface() {
+    if (live_) {
+        std::lock_guard lock(live_->lock);
+        live_->view.bits = nullptr;
+    }
     Adapter().orphans.erase(this);
     // Direct3D devices name textures by handle; none may keep a dangling one.
     ForgetTexture(*this);
@@ -114,31 +128,69 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
-    if (live_) {
-        std::lock_guard lock(live_->lock);
-        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
-        live_->view.bits = nullptr;
+    {
+        // The presenter may be reading the front's memory.
+        const auto write = LiveWrite();
+        if (live_)
+            live_->view.bits = nullptr;
         bits_.clear();
-        live_->sequence.fetch_add(1, std::memory_order_release);
+        bits_.shrink_to_fit();
     }
     live_.reset();
-    bits_.clear();
-    bits_.shrink_to_fit();
     deferred_.clear();
     locked_ = false;
 }
 
 void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
     // The front takes the first back buffer's memory, each back buffer the next one's, and
-    // the last the old front's.
-    if (live_)
-        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
+    // the last the old front's: addresses change places, no pixel moves. Under the lock, so
+    // the presenter never reads the old front once the test may draw into it.
+    const auto write = LiveWrite();
     for (std::size_t k = 0; k + 1 < chain.size(); ++k)
         chain[k]->bits_.swap(chain[k + 1]->bits_);
-    if (live_) {
-        live_->view.bits = bits_.empty() ? nullptr : bits_.data();
-        live_->sequence.fetch_add(1, std::memory_order_release);
+    if (live_)
+        DescribeLive();
+}
+
+void SoftSurface::DescribeLive() {
+    live_->sequence.fetch_add(1, std::memory_order_acq_rel);
+    TPixelView view;
+    const auto layout = format_.DirectLayout();
+    const bool written = (locked_ && !lockedReadOnly_) || dc_;
+    if (layout && !bits_.empty() && !Lost() && !written) {
+        view.bits = bits_.data();
+        view.width = width_;
+        view.height = height_;
+        view.pitch = pitch_;
+        view.layout = *layout;
+        if (*layout == TPixelLayout::Indexed8)
+            std::memcpy(live_->colors, palette_ ? palette_->Colors() : DesktopColors(),
+                        sizeof live_->colors);
     }
+    live_->view = view;
+    live_->sequence.fetch_add(1, std::memory_order_release);
+}
+
+std::unique_lock<std::mutex> SoftSurface::LiveWrite() {
+    return live_ ? std::unique_lock(live_->lock) : std::unique_lock<std::mutex>();
+}
+
+void SoftSurface::RefreshLive() {
+    if (!live_)
+        return;
+    std::lock_guard lock(live_->lock);
+    DescribeLive();
+}
+
+void SoftSurface::ShowLive() {
+    // Once per refresh at most: a front handed over and not yet read is read as it is then.
+    if (owner_ && !Lost() && !live_->pending.exchange(true))
+        owner_->PresentLive(*this);
+}
+
+void SoftSurface::MarkLost() {
+    lost_ = true;
+    RefreshLive();
 }
 
 std::vector<SoftSurface*> SoftSurface::Chain() {
@@ -150,12 +202,19 @@ std::vector<SoftSurface*> SoftSurface::Chain() {
 
 void SoftSurface::Changed(const RECT& rect) {
     Touch();
-    if (owner_ && VisiblePrimary())
+    if (live_ && owner_ && owner_->FullScreen())
+        ShowLive();
+    else if (owner_ && VisiblePrimary())
         owner_->Present(*this, rect);
 }
 
 void SoftSurface::PaletteChanged() {
-    if (owner_ && VisiblePrimary() && !lost_)
+    RefreshLive();
+    if (!owner_ || !VisiblePrimary() || lost_)
+        return;
+    if (live_ && owner_->FullScreen())
+        ShowLive();
+    else
         owner_->Present(*this, Bounds());
 }
 
@@ -171,16 +230,7 @@ TPixelView SoftSurface::View() {
     view.pitch = pitch_;
     view.layout = *layout;
     if (*layout == TPixelLayout::Indexed8) {
-        if (palette_) {
-            view.colorTable = palette_->Colors();
-        } else {
-            static DWORD desktop[256];
-            for (int i = 0; i < 256; ++i) {
-                const PALETTEENTRY& e = Adapter().systemPalette[i];
-                desktop[i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
-            }
-            view.colorTable = desktop;
-        }
+        view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
     }
     return view;
 }
@@ -306,8 +356,10 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
         if ((dwFlags & DDBLT_DEPTHFILL) && !format_.IsZBuffer())
             return DDERR_INVALIDPARAMS;
         Settle();
-        if (!Empty(visible))
+        if (!Empty(visible)) {
+            const auto write = LiveWrite();
             FillRect(target, visible, lpDDBltFx->dwFillColor & format_.ColorBits());
+        }
         Changed(visible);
         return DD_OK;
     }
@@ -338,13 +390,16 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
     Settle();
     const bool sameSize = dest.right - dest.left == from.right - from.left &&
                           dest.bottom - dest.top == from.bottom - from.top;
-    if (sameSize && !mirrorX && !mirrorY) {
-        const RECT part{from.left + (visible.left - dest.left), from.top + (visible.top - dest.top),
-                        from.left + (visible.right - dest.left),
-                        from.top + (visible.bottom - dest.top)};
-        CopyRect(target, visible.left, visible.top, source->Plane(), part, key);
-    } else {
-        StretchRect(target, dest, visible, source->Plane(), from, key, mirrorX, mirrorY);
+    {
+        const auto write = LiveWrite();
+        if (sameSize && !mirrorX && !mirrorY) {
+            const RECT part{
+                from.left + (visible.left - dest.left), from.top + (visible.top - dest.top),
+                from.left + (visible.right - dest.left), from.top + (visible.bottom - dest.top)};
+            CopyRect(target, visible.left, visible.top, source->Plane(), part, key);
+        } else {
+            StretchRect(target, dest, visible, source->Plane(), from, key, mirrorX, mirrorY);
+        }
     }
     Changed(visible);
     return DD_OK;
@@ -381,7 +436,10 @@ HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSu
         return keyError;
     source->Settle();
     Settle();
-    CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
+    {
+        const auto write = LiveWrite();
+        CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
+    }
     Changed(RECT{static_cast<LONG>(x), static_cast<LONG>(y),
                  static_cast<LONG>(x + from.right - from.left),
                  static_cast<LONG>(y + from.bottom - from.top)});
@@ -445,10 +503,8 @@ HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) 
         if (s->Busy())
             return DDERR_SURFACEBUSY;
     }
-    // The front takes the first back buffer's memory, each back buffer the next one's, and
-    // the last the old front's. No wait for a vertical blank.
-    for (std::size_t k = 0; k + 1 < chain.size(); ++k)
-        chain[k]->bits_.swap(chain[k + 1]->bits_);
+    // No wait for a vertical blank: the presenter reads the new front at its next refresh.
+    RotateChain(chain);
     for (SoftSurface* s : chain)
         s->Touch();
     Changed(Bounds());
@@ -563,6 +619,7 @@ HRESULT SoftSurface::GetDC(HDC* lphDC) {
     }
     if (!dc_)
         return DDERR_CANTCREATEDC;
+    RefreshLive(); // the front is not read while GDI may draw on it
     *lphDC = dc_;
     return DD_OK;
 }
@@ -601,6 +658,7 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
                 row[x] &= 0xFFFFFF;
         }
     }
+    RefreshLive();
     Changed(Bounds());
     return DD_OK;
 }
@@ -683,6 +741,7 @@ HRESULT SoftSurface::Lock(LPRECT lpDestRect, LPDDSURFACEDESC desc, DWORD dwFlags
     locked_ = true;
     lockedReadOnly_ = (dwFlags & DDLOCK_READONLY) != 0;
     lockedRect_ = area;
+    RefreshLive(); // the front is not read while the caller may write it
     return DD_OK;
 }
 
@@ -692,6 +751,7 @@ HRESULT SoftSurface::Unlock(LPVOID) {
     if (!locked_)
         return DDERR_NOTLOCKED;
     locked_ = false;
+    RefreshLive();
     if (!lockedReadOnly_)
         Changed(lockedRect_);
     return DD_OK;
@@ -710,6 +770,7 @@ HRESULT SoftSurface::Restore() {
             return DDERR_WRONGMODE;
         for (SoftSurface* s : front->Chain())
             s->lost_ = false;
+        front->RefreshLive();
         return DD_OK;
     }
     lost_ = false;

@@ -84,11 +84,13 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
 // A full-screen picture the presenter reads itself at its next refresh, so presenting it copies
-// nothing and never waits: whoever changes `view` or the memory it describes (a flip) makes
-// `sequence` odd while doing so (the presenter reads again when it changed under it), and
-// clears view.bits under `lock` before the memory goes. Whoever draws into it piece by piece
-// holds `lock` while drawing and presents it again only when `pending` was clear: the
-// presenter clears it when it reads the picture or stops showing it.
+// nothing and waits at most for the presenter's copy. The presenter copies under `lock`; whoever
+// changes `view`, or writes, moves or frees the memory it describes, holds `lock` meanwhile (a
+// flip only while it exchanges the addresses, a canvas while it draws), so the presenter never
+// reads memory being written; a view without bits is not read. `sequence` is odd while the view
+// changes (the presenter reads again when it changed under it). A picture is handed over again
+// only when `pending` was clear: the presenter clears it when it reads the picture or stops
+// showing it.
 struct TLivePicture {
     std::mutex lock;
     std::atomic<std::uint64_t> sequence{0};
