@@ -183,8 +183,7 @@ void SoftSurface::RefreshLive() {
 }
 
 void SoftSurface::ShowLive() {
-    // Once per refresh at most: a front handed over and not yet read is read as it is then.
-    if (owner_ && !Lost() && !live_->pending.exchange(true))
+    if (owner_ && !Lost())
         owner_->PresentLive(*this);
 }
 
