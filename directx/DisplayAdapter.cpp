@@ -1,6 +1,7 @@
 #include "DisplayAdapter.h"
 
-#include "DirectDrawObjects.h"
+#include "SoftDirectDraw.h"
+#include "SoftSurface.h"
 
 #include <algorithm>
 #include <cstdlib>

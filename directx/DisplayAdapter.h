@@ -137,6 +137,12 @@ inline DisplayAdapter& Adapter() {
     return DisplayAdapter::Instance();
 }
 
+// What a call of the layer named `method` answers before it does anything: the fault a test
+// set on it, or DD_OK (see DisplayAdapter::Intercept).
+inline HRESULT Fault(const char* method) {
+    return Adapter().Intercept(method);
+}
+
 // The capability record a driver reports; hardware with its own bits, emulation without 3D.
 DDCAPS DescribeCaps(const DriverEntry& driver, bool hardware);
 

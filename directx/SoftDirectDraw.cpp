@@ -1,6 +1,10 @@
-// The DirectDraw object, palettes, clippers and the entry points.
-#include "Direct3DObjects.h"
-#include "DirectDrawObjects.h"
+// The DirectDraw object and the entry points that enumerate drivers and create it.
+#include "SoftDirectDraw.h"
+
+#include "SoftClipper.h"
+#include "SoftDirect3D.h"
+#include "SoftPalette.h"
+#include "SoftSurface.h"
 #include "platform/MMSystem.h"
 
 #include <algorithm>
@@ -11,10 +15,6 @@
 namespace directx {
 
 namespace {
-
-HRESULT Fault(const char* method) {
-    return Adapter().Intercept(method);
-}
 
 bool ValidSurfaceDesc(const DDSURFACEDESC* desc) {
     return desc && desc->dwSize == sizeof(DDSURFACEDESC);
@@ -39,95 +39,6 @@ DDSURFACEDESC ModeDesc(const DisplayMode& mode, DWORD refreshRate) {
 }
 
 } // namespace
-
-// ---- palette ----
-
-SoftPalette::SoftPalette(DWORD caps, const PALETTEENTRY* entries) : caps_(caps) {
-    SetEntries(0, 0, 256, const_cast<PALETTEENTRY*>(entries));
-}
-
-HRESULT SoftPalette::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    return AnswerQuery<IDirectDrawPalette>(this, IID_IDirectDrawPalette, riid, ppvObj);
-}
-
-HRESULT SoftPalette::GetCaps(DWORD* lpdwCaps) {
-    if (HRESULT f = Fault("IDirectDrawPalette::GetCaps"))
-        return f;
-    if (!lpdwCaps)
-        return DDERR_INVALIDPARAMS;
-    *lpdwCaps = caps_;
-    return DD_OK;
-}
-
-HRESULT SoftPalette::GetEntries(DWORD, DWORD dwBase, DWORD dwNumEntries, LPPALETTEENTRY lpEntries) {
-    if (HRESULT f = Fault("IDirectDrawPalette::GetEntries"))
-        return f;
-    if (!lpEntries || dwBase > 256 || dwNumEntries > 256 - dwBase)
-        return DDERR_INVALIDPARAMS;
-    std::copy_n(entries_ + dwBase, dwNumEntries, lpEntries);
-    return DD_OK;
-}
-
-HRESULT SoftPalette::SetEntries(DWORD, DWORD dwStartingEntry, DWORD dwCount,
-                                LPPALETTEENTRY lpEntries) {
-    if (HRESULT f = Fault("IDirectDrawPalette::SetEntries"))
-        return f;
-    if (!lpEntries || dwStartingEntry > 256 || dwCount > 256 - dwStartingEntry)
-        return DDERR_INVALIDPARAMS;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        const PALETTEENTRY& e = lpEntries[i];
-        entries_[dwStartingEntry + i] = e;
-        colors_[dwStartingEntry + i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
-    }
-    const std::vector<SoftSurface*> users = users_;
-    for (SoftSurface* surface : users)
-        surface->PaletteChanged();
-    return DD_OK;
-}
-
-void SoftPalette::Attach(SoftSurface* surface) {
-    users_.push_back(surface);
-}
-
-void SoftPalette::Detach(SoftSurface* surface) {
-    auto it = std::find(users_.begin(), users_.end(), surface);
-    if (it != users_.end())
-        users_.erase(it);
-}
-
-// ---- clipper ----
-
-HRESULT SoftClipper::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    return AnswerQuery<IDirectDrawClipper>(this, IID_IDirectDrawClipper, riid, ppvObj);
-}
-
-HRESULT SoftClipper::GetHWnd(HWND* lphWnd) {
-    if (HRESULT f = Fault("IDirectDrawClipper::GetHWnd"))
-        return f;
-    if (!lphWnd)
-        return DDERR_INVALIDPARAMS;
-    *lphWnd = window_;
-    return DD_OK;
-}
-
-HRESULT SoftClipper::SetHWnd(DWORD dwFlags, HWND hWnd) {
-    if (HRESULT f = Fault("IDirectDrawClipper::SetHWnd"))
-        return f;
-    if (dwFlags != 0 || (hWnd && !IsWindow(hWnd)))
-        return DDERR_INVALIDPARAMS;
-    window_ = hWnd;
-    return DD_OK;
-}
-
-RECT SoftClipper::ClipArea() const {
-    RECT client{};
-    POINT origin{};
-    if (!window_ || !GetClientRect(window_, &client) || !ClientToScreen(window_, &origin))
-        return RECT{};
-    return RECT{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
-}
-
-// ---- DirectDraw object ----
 
 SoftDirectDraw::SoftDirectDraw(const DriverEntry& driver) : TTwoVersions(0), driver_(driver) {
     Adapter().objects.push_back(this);

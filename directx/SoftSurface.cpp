@@ -1,7 +1,12 @@
 // Surfaces: memory, locks, device contexts, colour keys, attachments, flipping, blits and
 // surface loss.
-#include "Direct3DObjects.h"
-#include "DirectDrawObjects.h"
+#include "SoftSurface.h"
+
+#include "SoftClipper.h"
+#include "SoftDevice.h"
+#include "SoftDirectDraw.h"
+#include "SoftPalette.h"
+#include "SoftTexture.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,10 +16,6 @@
 namespace directx {
 
 namespace {
-
-HRESULT Fault(const char* method) {
-    return Adapter().Intercept(method);
-}
 
 bool Empty(const RECT& r) {
     return r.right <= r.left || r.bottom <= r.top;

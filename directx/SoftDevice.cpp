@@ -1,47 +1,17 @@
-// Direct3D immediate mode in software: devices of the adapter's kinds, viewports, render
-// states, texture handles and DrawPrimitive through the rasteriser.
-#include "Direct3DObjects.h"
+// Direct3D devices: render states, texture handles and DrawPrimitive through the rasteriser.
+#include "SoftDevice.h"
+
+#include "DisplayAdapter.h"
+#include "SoftDirect3D.h"
+#include "SoftPalette.h"
+#include "SoftSurface.h"
+#include "SoftViewport.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <string>
 
 namespace directx {
 
 namespace {
-
-HRESULT Fault(const char* method) {
-    return Adapter().Intercept(method);
-}
-
-SoftSurface* Ours(IDirectDrawSurface* surface) {
-    return static_cast<SoftSurface*>(surface);
-}
-
-std::map<SoftDirectDraw*, SoftDirect3D*>& Direct3DObjects() {
-    static std::map<SoftDirectDraw*, SoftDirect3D*> objects;
-    return objects;
-}
-
-bool KindOf(REFCLSID id, DeviceKind* kind) {
-    if (id == IID_IDirect3DHALDevice)
-        *kind = DeviceKind::HAL;
-    else if (id == IID_IDirect3DMMXDevice)
-        *kind = DeviceKind::MMX;
-    else if (id == IID_IDirect3DRGBDevice)
-        *kind = DeviceKind::RGB;
-    else if (id == IID_IDirect3DRampDevice)
-        *kind = DeviceKind::Ramp;
-    else
-        return false;
-    return true;
-}
-
-bool Drawable(const PixelFormat& format) {
-    const int bits = format.bitsPerPixel;
-    return !format.IsZBuffer() && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-}
 
 DWORD DefaultState(int state) {
     switch (state) {
@@ -79,120 +49,20 @@ DWORD DefaultState(int state) {
     }
 }
 
-HRESULT Usable(SoftSurface* surface) {
-    if (surface->Lost())
-        return DDERR_SURFACELOST;
-    if (surface->Busy())
-        return DDERR_SURFACEBUSY;
-    return DD_OK;
-}
-
 } // namespace
-
-HRESULT QueryDirect3D(SoftDirectDraw& dd, REFIID riid, LPVOID* out) {
-    if (riid != IID_IDirect3D2)
-        return E_NOINTERFACE;
-    *out = static_cast<IDirect3D2*>(SoftDirect3D::For(dd));
-    return S_OK;
-}
-
-HRESULT QueryTexture(SoftSurface& surface, REFIID riid, LPVOID* out) {
-    if (riid != IID_IDirect3DTexture2 || !(surface.Caps() & DDSCAPS_TEXTURE))
-        return E_NOINTERFACE;
-    *out = static_cast<IDirect3DTexture2*>(new SoftTexture(&surface));
-    return S_OK;
-}
 
 void ForgetTexture(SoftSurface& surface) {
     for (SoftDevice* device : SoftDevice::Live())
         device->Forget(&surface);
 }
 
-// ---- Direct3D object ----
-
-SoftDirect3D::SoftDirect3D(SoftDirectDraw* dd) : dd_(dd) {
-    dd_->Second()->AddRef();
-}
-
-SoftDirect3D* SoftDirect3D::For(SoftDirectDraw& dd) {
-    auto& objects = Direct3DObjects();
-    const auto found = objects.find(&dd);
-    if (found != objects.end()) {
-        found->second->AddRef();
-        return found->second;
-    }
-    auto* object = new SoftDirect3D(&dd);
-    objects[&dd] = object;
-    return object;
-}
-
-HRESULT SoftDirect3D::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    if (HRESULT f = Fault("IDirect3D2::QueryInterface"))
-        return f;
-    return AnswerQuery<IDirect3D2>(this, IID_IDirect3D2, riid, ppvObj,
-                                   [&] { return dd_->Query(riid, ppvObj); });
-}
-
-void SoftDirect3D::LastRelease() {
-    Direct3DObjects().erase(dd_);
-    IDirectDraw2* dd = dd_->Second();
-    delete this;
-    dd->Release();
-}
-
-HRESULT SoftDirect3D::CreateViewport(IDirect3DViewport2** out, IUnknown* outer) {
-    if (HRESULT f = Fault("IDirect3D2::CreateViewport"))
-        return f;
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
-    if (!out)
-        return DDERR_INVALIDPARAMS;
-    *out = new SoftViewport();
-    return D3D_OK;
-}
-
-HRESULT SoftDirect3D::CreateDevice(REFCLSID rclsid, LPDIRECTDRAWSURFACE lpDDS,
-                                   IDirect3DDevice2** out) {
-    if (HRESULT f = Fault("IDirect3D2::CreateDevice"))
-        return f;
-    if (!out || !lpDDS)
-        return DDERR_INVALIDPARAMS;
-    *out = nullptr;
-    DeviceKind kind{};
-    if (!KindOf(rclsid, &kind))
-        return D3DERR_INVALID_DEVICE;
-    const std::string perKind =
-        std::string("IDirect3D2::CreateDevice(") + DeviceKindName(kind) + ")";
-    if (HRESULT f = Fault(perKind.c_str()))
-        return f;
-    if (!Adapter().direct3d.Device(kind).available)
-        return D3DERR_INVALID_DEVICE;
-    SoftSurface* target = Ours(lpDDS);
-    if (target->Lost())
+HRESULT SoftDevice::Usable(SoftSurface* surface) {
+    if (surface->Lost())
         return DDERR_SURFACELOST;
-    if (!(target->Caps() & DDSCAPS_3DDEVICE))
-        return DDERR_INVALIDCAPS;
-    if (!Drawable(target->Format()))
-        return DDERR_INVALIDPIXELFORMAT;
-    SoftSurface* depth = nullptr;
-    for (SoftSurface* s : target->Attached())
-        if (s->Format().IsZBuffer())
-            depth = s;
-    if (kind == DeviceKind::HAL) {
-        // Hardware draws only in display memory: the driver must do 3-D, and the target and
-        // its Z-buffer must lie in video memory.
-        if (!(dd_->Driver().hardwareCaps & DDCAPS_3D))
-            return D3DERR_INVALID_DEVICE;
-        if (!(target->Caps() & DDSCAPS_VIDEOMEMORY))
-            return D3DERR_SURFACENOTINVIDMEM;
-        if (!depth || !(depth->Caps() & DDSCAPS_VIDEOMEMORY))
-            return D3DERR_ZBUFF_NEEDS_VIDEOMEMORY;
-    }
-    *out = new SoftDevice(kind, this, target);
-    return D3D_OK;
+    if (surface->Busy())
+        return DDERR_SURFACEBUSY;
+    return DD_OK;
 }
-
-// ---- Device ----
 
 SoftDevice::SoftDevice(DeviceKind kind, SoftDirect3D* direct3d, SoftSurface* target)
     : kind_(kind), direct3d_(direct3d), target_(target) {
@@ -419,7 +289,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         return D3DERR_NOCURRENTVIEWPORT;
     if (!current_->HasData())
         return D3DERR_VIEWPORTDATANOTSET;
-    if (HRESULT r = Usable(target_))
+    if (HRESULT r = SoftDevice::Usable(target_))
         return r;
 
     RasterStates rs;
@@ -429,7 +299,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         if (found == textures_.end())
             return DDERR_INVALIDPARAMS;
         SoftSurface* surface = found->second;
-        if (HRESULT r = Usable(surface))
+        if (HRESULT r = SoftDevice::Usable(surface))
             return r;
         const PixelPlane plane = surface->Plane();
         texture.bits = plane.bits;
@@ -473,145 +343,6 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
     target_->Touch();
     if (depthSurface && rs.zEnable && rs.zWrite)
         depthSurface->Touch();
-    return D3D_OK;
-}
-
-// ---- Viewport ----
-
-HRESULT SoftViewport::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    return AnswerQuery<IDirect3DViewport2>(this, IID_IDirect3DViewport2, riid, ppvObj);
-}
-
-D3DRECT SoftViewport::Rect() const {
-    // Far beyond any surface is as good as the surface's edge.
-    auto clamp = [](std::uint64_t v) {
-        return static_cast<LONG>(std::min<std::uint64_t>(v, 1u << 30));
-    };
-    return D3DRECT{clamp(data_.dwX), clamp(data_.dwY),
-                   clamp(std::uint64_t{data_.dwX} + data_.dwWidth),
-                   clamp(std::uint64_t{data_.dwY} + data_.dwHeight)};
-}
-
-HRESULT SoftViewport::SetViewport2(LPD3DVIEWPORT2 data) {
-    if (HRESULT f = Fault("IDirect3DViewport2::SetViewport2"))
-        return f;
-    if (!data || data->dwSize != sizeof(D3DVIEWPORT2) || data->dwWidth == 0 ||
-        data->dwHeight == 0 || data->dwWidth > (1u << 20) || data->dwHeight > (1u << 20))
-        return DDERR_INVALIDPARAMS;
-    if (!device)
-        return D3DERR_VIEWPORTHASNODEVICE;
-    data_ = *data;
-    hasData_ = true;
-    return D3D_OK;
-}
-
-HRESULT SoftViewport::GetViewport2(LPD3DVIEWPORT2 data) {
-    if (!data || data->dwSize != sizeof(D3DVIEWPORT2))
-        return DDERR_INVALIDPARAMS;
-    if (!hasData_)
-        return D3DERR_VIEWPORTDATANOTSET;
-    *data = data_;
-    return D3D_OK;
-}
-
-HRESULT SoftViewport::Clear(DWORD count, LPD3DRECT rects, DWORD flags) {
-    if (HRESULT f = Fault("IDirect3DViewport2::Clear"))
-        return f;
-    if ((count && !rects) || !(flags & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) ||
-        (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)))
-        return DDERR_INVALIDPARAMS;
-    if (!device)
-        return D3DERR_VIEWPORTHASNODEVICE;
-    if (!hasData_)
-        return D3DERR_VIEWPORTDATANOTSET;
-    SoftSurface* targetSurface = device->Target();
-    if (HRESULT r = Usable(targetSurface))
-        return r;
-    SoftSurface* depthSurface = device->DepthBuffer();
-    const RasterTarget target = SoftDevice::DescribeTarget(*targetSurface);
-    RasterDepth depth;
-    if (depthSurface)
-        depth = SoftDevice::DescribeDepth(*depthSurface);
-    const D3DRECT area = Rect();
-    for (DWORD i = 0; i < count; ++i) {
-        // Only the part inside the viewport is cleared.
-        const D3DRECT r{std::max(rects[i].x1, area.x1), std::max(rects[i].y1, area.y1),
-                        std::min(rects[i].x2, area.x2), std::min(rects[i].y2, area.y2)};
-        if (flags & D3DCLEAR_TARGET)
-            device->Raster().ClearTarget(target, r, 0); // the background: black
-        if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
-            Rasterizer::ClearDepth(depth, r, 1.0f);
-    }
-    if (flags & D3DCLEAR_TARGET)
-        targetSurface->Touch();
-    if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
-        depthSurface->Touch();
-    return D3D_OK;
-}
-
-// ---- Texture ----
-
-SoftTexture::SoftTexture(SoftSurface* surface) : surface_(surface) {
-    surface_->AddRef();
-}
-
-HRESULT SoftTexture::QueryInterface(REFIID riid, LPVOID* ppvObj) {
-    return AnswerQuery<IDirect3DTexture2>(this, IID_IDirect3DTexture2, riid, ppvObj,
-                                          [&] { return surface_->QueryInterface(riid, ppvObj); });
-}
-
-void SoftTexture::LastRelease() {
-    SoftSurface* surface = surface_;
-    delete this;
-    surface->Release();
-}
-
-HRESULT SoftTexture::GetHandle(IDirect3DDevice2* lpDevice, D3DTEXTUREHANDLE* handle) {
-    if (HRESULT f = Fault("IDirect3DTexture2::GetHandle"))
-        return f;
-    if (!lpDevice || !handle)
-        return DDERR_INVALIDPARAMS;
-    if (surface_->Lost())
-        return DDERR_SURFACELOST;
-    *handle = static_cast<SoftDevice*>(lpDevice)->HandleFor(surface_);
-    return D3D_OK;
-}
-
-HRESULT SoftTexture::PaletteChanged(DWORD, DWORD) {
-    // Every draw reads the palette as it is then.
-    return D3D_OK;
-}
-
-HRESULT SoftTexture::Load(IDirect3DTexture2* lpSource) {
-    if (HRESULT f = Fault("IDirect3DTexture2::Load"))
-        return f;
-    if (!lpSource)
-        return DDERR_INVALIDPARAMS;
-    SoftSurface* source = static_cast<SoftTexture*>(lpSource)->Surface();
-    if (source == surface_)
-        return D3D_OK;
-    if (HRESULT r = Usable(source))
-        return r;
-    if (HRESULT r = Usable(surface_))
-        return r;
-    if (source->Width() != surface_->Width() || source->Height() != surface_->Height() ||
-        !(source->Format() == surface_->Format()))
-        return D3DERR_TEXTURE_LOAD_FAILED;
-    const PixelPlane from = source->Plane(), to = surface_->Plane();
-    const std::size_t rowBytes = static_cast<std::size_t>(from.width) * from.bytesPerPixel;
-    for (int y = 0; y < from.height; ++y)
-        std::memcpy(to.Row(y), from.Row(y), rowBytes);
-    surface_->Touch();
-    // A palettised texture brings its colours along.
-    if (SoftPalette* palette = source->Palette()) {
-        if (SoftPalette* own = surface_->Palette(); own && own != palette) {
-            PALETTEENTRY entries[256];
-            palette->GetEntries(0, 0, 256, entries);
-            own->SetEntries(0, 0, 256, entries);
-        } else if (!own) {
-            surface_->SetPalette(palette);
-        }
-    }
     return D3D_OK;
 }
 
