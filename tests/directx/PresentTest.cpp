@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -313,13 +314,12 @@ TEST_F(PresentTest, PresenterShowsTheNewestPictureAndNothingOldAfterAChange) {
         EXPECT_EQ(shown.pixel(shown.width() - 1, shown.height() - 1) & 0xFFFFFF, 0u) << c.change;
     }
 }
-
 namespace {
 
 // A full-screen flipping chain at 640x480 and what the presenter shows of it.
 class FlipChainTest : public PresentTest {
 protected:
-    // Pure colours survive every depth: 8 bits through the palette, 16 as 565, 32 as they are.
+    // Pure colours survive every depth: 8 bits through the palette (entry k + 1), 16 as 565.
     static constexpr QRgb kColours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0xFF00FF, 0xFFFF00};
 
     void Start(int bits, DWORD backBuffers) {
@@ -328,46 +328,35 @@ protected:
         ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
         ASSERT_EQ(dd->SetDisplayMode(640, 480, DWORD(bits), 0, 0), DD_OK);
         front = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, backBuffers);
-        ASSERT_TRUE(front);
         DDSCAPS caps{DDSCAPS_BACKBUFFER};
         ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+        PALETTEENTRY entries[256] = {};
+        for (std::size_t k = 0; k < std::size(kColours); ++k)
+            entries[k + 1] = {BYTE(qRed(kColours[k])), BYTE(qGreen(kColours[k])),
+                              BYTE(qBlue(kColours[k])), 0};
         if (bits == 8) {
-            PALETTEENTRY entries[256] = {};
-            for (std::size_t i = 0; i < std::size(kColours); ++i)
-                entries[i + 1] = PALETTEENTRY{BYTE(qRed(kColours[i])), BYTE(qGreen(kColours[i])),
-                                              BYTE(qBlue(kColours[i])), 0};
             ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &palette, nullptr), DD_OK);
             ASSERT_EQ(front->SetPalette(palette), DD_OK);
         }
     }
     void TearDown() override {
-        for (IUnknown* object : std::initializer_list<IUnknown*>{back, front, palette})
+        for (IUnknown* object : std::initializer_list<IUnknown*>{back, front, palette, dd, dd1})
             if (object)
                 object->Release();
         front = back = nullptr;
         palette = nullptr;
-        PresentTest::TearDown();
         dd = nullptr;
         dd1 = nullptr;
+        PresentTest::TearDown();
     }
-    // Everything released, a fresh adapter and window for the next case.
-    void Restart() {
-        TearDown();
-        SetUp();
-    }
-    // The surface's value for colour k.
     DWORD Raw(std::size_t k) const {
         const QRgb c = kColours[k];
-        switch (depth) {
-        case 8:
-            return DWORD(k + 1);
-        case 16:
-            return DWORD(qRed(c) >> 3) << 11 | DWORD(qGreen(c) >> 2) << 5 | DWORD(qBlue(c) >> 3);
-        default:
-            return c & 0xFFFFFF;
-        }
+        return depth == 8 ? DWORD(k + 1)
+               : depth == 16
+                   ? DWORD(qRed(c) >> 3) << 11 | DWORD(qGreen(c) >> 2) << 5 | qBlue(c) >> 3
+                   : DWORD(c & 0xFFFFFF);
     }
-    // The shown picture is the colour all over the mode's area (scaled, aspect kept).
+    // The colour all over the mode's picture, scaled with its aspect kept.
     void ExpectShown(QRgb colour, const char* when) {
         const QImage shown = PresentedPicture(window);
         const double scale = std::min(shown.width() / 640.0, shown.height() / 480.0);
@@ -376,8 +365,7 @@ protected:
         const int right = int(left + 640 * scale - 3), bottom = int(top + 480 * scale - 3);
         for (const QPoint p : {QPoint(left, top), QPoint(right, bottom), QPoint(left, bottom),
                                QPoint((left + right) / 2, (top + bottom) / 2)})
-            EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, colour & 0xFFFFFF)
-                << when << " at " << p.x() << "," << p.y() << " depth " << depth;
+            EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, colour & 0xFFFFFF) << when << " depth " << depth;
     }
     int depth = 16;
     IDirectDrawSurface* front = nullptr;
@@ -386,27 +374,22 @@ protected:
 };
 
 TEST_F(FlipChainTest, EveryFlipShowsTheNewFrontNotTheFrameBeingDrawn) {
-    const struct {
-        int bits;
-        DWORD backBuffers;
-    } cases[] = {{16, 1}, {16, 2}, {32, 3}, {8, 1}};
-    for (const auto& c : cases) {
-        Start(c.bits, c.backBuffers);
-        const std::size_t last = std::size(kColours) - 1; // the next frame's colour
-        for (std::size_t k = 0; k < last; ++k) {
+    for (const auto& [bits, backBuffers] : {std::pair{16, 1u}, {16, 2u}, {32, 3u}, {8, 1u}}) {
+        Start(bits, backBuffers);
+        const std::size_t next = std::size(kColours) - 1; // the next frame's colour
+        for (std::size_t k = 0; k < next; ++k) {
             Fill(back, Raw(k));
             ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
-            // The test draws its next frame at once, while the presenter may be reading.
-            Fill(back, Raw(last));
+            Fill(back, Raw(next)); // drawn at once, while the presenter may be reading
             ExpectShown(kColours[k], "after a flip");
         }
-        // A burst of flips: the screen shows the newest front.
-        for (std::size_t k = 0; k < 50; ++k) {
-            Fill(back, Raw(k % last));
+        for (std::size_t k = 0; k < 50; ++k) { // a burst: the newest front shows
+            Fill(back, Raw(k % next));
             ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
         }
-        ExpectShown(kColours[49 % last], "after a burst");
-        Restart();
+        ExpectShown(kColours[49 % next], "after a burst");
+        TearDown();
+        SetUp();
     }
 }
 
@@ -414,71 +397,53 @@ TEST_F(FlipChainTest, PaletteChangesAndWritesToTheFrontShowWithoutAFlip) {
     Start(8, 1);
     Fill(back, Raw(0));
     ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
-    ExpectShown(kColours[0], "flipped");
     PALETTEENTRY blue{0, 0, 255, 0};
     ASSERT_EQ(palette->SetEntries(0, 1, 1, &blue), DD_OK);
     ExpectShown(0x0000FF, "palette changed");
-    // Written through a lock, then a fill: each shows once done.
     DDSURFACEDESC desc{};
     desc.dwSize = sizeof desc;
     ASSERT_EQ(front->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
-    for (DWORD y = 0; y < desc.dwHeight; ++y)
-        std::memset(static_cast<BYTE*>(desc.lpSurface) + y * desc.lPitch, int(Raw(3)),
-                    desc.dwWidth);
+    std::memset(desc.lpSurface, int(Raw(3)), std::size_t(desc.lPitch) * desc.dwHeight);
     ASSERT_EQ(front->Unlock(nullptr), DD_OK);
     ExpectShown(kColours[3], "written through a lock");
     Fill(front, Raw(4));
     ExpectShown(kColours[4], "filled");
-    // Back to the memory GDI draws on, the back buffer now.
-    Fill(back, Raw(0));
+    Fill(back, Raw(0)); // the memory GDI draws on, flipped back to
     ASSERT_EQ(dd->FlipToGDISurface(), DD_OK);
     ExpectShown(0x0000FF, "flipped to GDI");
 }
 
 // The chain goes while the presenter has a flip still to read: it must not read freed memory.
 TEST_F(FlipChainTest, ChainEndingBeforeTheRefreshKeepsTheLastPictureRead) {
-    const struct {
-        const char* how;
-        std::function<void()> end;
-    } endings[] = {
+    const std::pair<const char*, std::function<void()>> endings[] = {
         {"front released",
          [this] {
-             back->Release();
-             back = nullptr;
-             front->Release();
-             front = nullptr;
+             std::exchange(back, nullptr)->Release(), std::exchange(front, nullptr)->Release();
          }},
         {"DirectDraw released",
-         [this] {
-             dd->Release();
-             dd = nullptr;
-             dd1->Release();
-             dd1 = nullptr;
-         }},
-        {"display mode changed",
-         [this] { ASSERT_EQ(dd->SetDisplayMode(800, 600, 16, 0, 0), DD_OK); }},
+         [this] { std::exchange(dd, nullptr)->Release(), std::exchange(dd1, nullptr)->Release(); }},
+        {"mode changed", [this] { ASSERT_EQ(dd->SetDisplayMode(800, 600, 16, 0, 0), DD_OK); }},
         {"focus lost",
          [this] {
              QEvent deactivate(QEvent::WindowDeactivate);
              QCoreApplication::sendEvent(&form, &deactivate);
          }},
     };
-    for (const auto& e : endings) {
+    for (const auto& [how, end] : endings) {
         Start(16, 1);
         Fill(back, Raw(0));
         ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
-        ExpectShown(kColours[0], e.how);
+        ExpectShown(kColours[0], how);
         Fill(back, Raw(1));
         ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
-        e.end();
-        // Either the flip was read before the end came, or the screen kept the earlier picture.
+        end();
+        // The flip read before the end, or the earlier picture kept; black once the window
+        // left full screen.
         const QImage shown = PresentedPicture(window);
         const QRgb centre = shown.pixel(shown.width() / 2, shown.height() / 2) & 0xFFFFFF;
-        if (!dd) // the window left full screen: nothing shown before is shown again
-            EXPECT_EQ(centre, 0u) << e.how;
-        else
-            EXPECT_TRUE(centre == kColours[0] || centre == kColours[1]) << e.how << " " << centre;
-        Restart();
+        EXPECT_TRUE(dd ? centre == kColours[0] || centre == kColours[1] : centre == 0) << how;
+        TearDown();
+        SetUp();
     }
 }
 
