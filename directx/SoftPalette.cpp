@@ -44,6 +44,14 @@ HRESULT SoftPalette::SetEntries(DWORD, DWORD dwStartingEntry, DWORD dwCount,
         entries_[dwStartingEntry + i] = e;
         colors_[dwStartingEntry + i] = DWORD{e.peRed} << 16 | DWORD{e.peGreen} << 8 | e.peBlue;
     }
+    // On a window's primary the new colours take the system palette's free entries; the 20
+    // static colours stay the system's.
+    if (std::any_of(users_.begin(), users_.end(),
+                    [](const SoftSurface* surface) { return surface->WindowedPrimary(); })) {
+        const DWORD end = std::min<DWORD>(dwStartingEntry + dwCount, 246);
+        for (DWORD i = std::max<DWORD>(dwStartingEntry, 10); i < end; ++i)
+            Adapter().systemPalette[i] = entries_[i];
+    }
     const std::vector<SoftSurface*> users = users_;
     for (SoftSurface* surface : users)
         surface->PaletteChanged();

@@ -208,6 +208,10 @@ void SoftSurface::Changed(const RECT& rect) {
         owner_->Present(*this, rect);
 }
 
+bool SoftSurface::WindowedPrimary() const {
+    return VisiblePrimary() && owner_ && !owner_->FullScreen();
+}
+
 void SoftSurface::PaletteChanged() {
     RefreshLive();
     if (!owner_ || !VisiblePrimary() || lost_)

@@ -71,6 +71,9 @@ public:
     bool Lost() const { return lost_ || !owner_; }
     bool Busy() const { return locked_ || dc_ != nullptr; }
     bool VisiblePrimary() const { return primary_ && (chainFront_ == nullptr); }
+    // The visible primary of a DirectDraw object at the normal level: its palette's colours
+    // are realised into the system palette.
+    bool WindowedPrimary() const;
     // The picture as a window takes it; colours of a palettised surface from its palette, or
     // from the desktop's when it has none.
     TPixelView View();

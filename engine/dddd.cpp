@@ -1,8 +1,8 @@
 #include "dddd.h"
 
 #include "dddd_log.h"
-#include "directx/DisplayAdapter.h"
 #include "directx/PixelFormat.h"
+#include "directx/ScreenDevice.h"
 #include "forms/Halt.h"
 #include "platform/SystemParameters.h"
 
@@ -230,7 +230,7 @@ TDDDDDispMode TDDDD::GetDisplayMode() {
 }
 
 int TDDDD::GetDesktopBitCount() const {
-    return directx::Adapter().CurrentMode().bitsPerPixel;
+    return GetDeviceCaps(nullptr, BITSPIXEL);
 }
 
 void TDDDD::AddSurface(TDDDDSurface* surface) {

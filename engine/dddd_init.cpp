@@ -2,8 +2,8 @@
 // bringing lost surfaces back.
 #include "dddd.h"
 #include "dddd_private.h"
-#include "directx/DisplayAdapter.h"
 #include "directx/PixelFormat.h"
+#include "directx/ScreenDevice.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -281,7 +281,7 @@ void TDDDD::FillPaletteEntries(bool fullScreen) {
     } else if (fullScreen) {
         PaletteEntries = directx::CubePalette(D3DPAL_READONLY);
     } else {
-        PaletteEntries = directx::Adapter().systemPalette;
+        GetSystemPaletteEntries(nullptr, 0, 256, PaletteEntries.data());
         for (int i = 0; i < 256; ++i)
             PaletteEntries[i].peFlags = (i < 10 || i >= 246) ? D3DPAL_READONLY : PC_RESERVED;
     }
@@ -492,9 +492,10 @@ void TDDDD::UpdatePalette() {
                         "パレットが更新できませんでした");
         return;
     }
-    // In a window the 20 static colours stay the system's; the rest become ours, and the
-    // primary's palette follows the system's, so the window shows the new colours.
-    auto& system = directx::Adapter().systemPalette;
+    // In a window the 20 static colours stay the system's; the rest become ours. The primary's
+    // palette realises them into the system palette, so the window shows the new colours.
+    std::array<PALETTEENTRY, 256> system{};
+    GetSystemPaletteEntries(nullptr, 0, 256, system.data());
     for (int i = 10; i <= 245; ++i)
         system[i] = PaletteEntries[i];
     if (Palette)

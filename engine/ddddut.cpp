@@ -4,7 +4,7 @@
 #include "ddddut.h"
 
 #include "dddd_private.h"
-#include "directx/DisplayAdapter.h"
+#include "directx/ScreenDevice.h"
 
 #include <algorithm>
 #include <string>
@@ -185,9 +185,10 @@ void TDDDDBG::DrawBG() {
     const std::int32_t ox = -static_cast<std::int32_t>(sx % ChipWidth);
     const std::int32_t r0 = static_cast<std::int32_t>(sy / ChipHeight);
     const std::int32_t oy = -static_cast<std::int32_t>(sy % ChipHeight);
-    const directx::DisplayMode screen = directx::Adapter().CurrentMode();
-    const std::int64_t columns = (std::int64_t{screen.width} + ChipWidth - ox - 1) / ChipWidth;
-    const std::int64_t rows = (std::int64_t{screen.height} + ChipHeight - oy - 1) / ChipHeight;
+    const std::int64_t screenWidth = GetDeviceCaps(nullptr, HORZRES);
+    const std::int64_t screenHeight = GetDeviceCaps(nullptr, VERTRES);
+    const std::int64_t columns = (screenWidth + ChipWidth - ox - 1) / ChipWidth;
+    const std::int64_t rows = (screenHeight + ChipHeight - oy - 1) / ChipHeight;
 
     std::int32_t i = r0 % MapHeight;
     std::int32_t y = oy;
