@@ -40,6 +40,17 @@ IDirectDrawSurface* DirectDrawTest::CreatePlain(int width, int height, DWORD mem
     return surface;
 }
 
+IDirectDrawSurface* DirectDrawTest::CreatePrimary(DWORD caps, DWORD backBuffers) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    desc.dwFlags = DDSD_CAPS | (backBuffers ? DDSD_BACKBUFFERCOUNT : 0);
+    desc.ddsCaps.dwCaps = caps;
+    desc.dwBackBufferCount = backBuffers;
+    IDirectDrawSurface* surface = nullptr;
+    EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
+    return surface;
+}
+
 DWORD ReadPixel(IDirectDrawSurface* surface, int x, int y) {
     DDSURFACEDESC desc{};
     desc.dwSize = sizeof desc;

@@ -19,6 +19,7 @@ protected:
     void CreateDirectDraw();
     IDirectDrawSurface* CreatePlain(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY,
                                     int bitsPerPixel = 0);
+    IDirectDrawSurface* CreatePrimary(DWORD caps = DDSCAPS_PRIMARYSURFACE, DWORD backBuffers = 0);
 
     IDirectDraw* dd1 = nullptr;
     IDirectDraw2* dd = nullptr;

@@ -31,16 +31,6 @@ protected:
         QCoreApplication::processEvents();
         window = WindowHandle(&form);
     }
-    IDirectDrawSurface* CreatePrimary(DWORD caps = DDSCAPS_PRIMARYSURFACE, DWORD backBuffers = 0) {
-        DDSURFACEDESC desc{};
-        desc.dwSize = sizeof desc;
-        desc.dwFlags = DDSD_CAPS | (backBuffers ? DDSD_BACKBUFFERCOUNT : 0);
-        desc.ddsCaps.dwCaps = caps;
-        desc.dwBackBufferCount = backBuffers;
-        IDirectDrawSurface* surface = nullptr;
-        EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
-        return surface;
-    }
     void Fill(IDirectDrawSurface* s, DWORD value, RECT* rect = nullptr) {
         DDBLTFX fx = FillFx(value);
         ASSERT_EQ(s->Blt(rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);

@@ -12,15 +12,6 @@ namespace {
 
 class ScreenDeviceTest : public DirectDrawTest {
 protected:
-    IDirectDrawSurface* Primary() {
-        DDSURFACEDESC desc{};
-        desc.dwSize = sizeof desc;
-        desc.dwFlags = DDSD_CAPS;
-        desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-        IDirectDrawSurface* surface = nullptr;
-        EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
-        return surface;
-    }
     std::array<PALETTEENTRY, 256> System() {
         std::array<PALETTEENTRY, 256> entries{};
         EXPECT_EQ(GetSystemPaletteEntries(nullptr, 0, 256, entries.data()), 256u);
@@ -64,7 +55,7 @@ TEST_F(ScreenDeviceTest, WindowPrimaryPaletteFillsTheFreeSystemEntries) {
     ASSERT_EQ(palette->SetEntries(0, 0, 256, ours.data()), DD_OK);
     EXPECT_EQ(System()[100].peRed, before[100].peRed); // an off-screen surface's palette
 
-    IDirectDrawSurface* primary = Primary();
+    IDirectDrawSurface* primary = CreatePrimary();
     ASSERT_EQ(primary->SetPalette(palette), DD_OK);
     EXPECT_EQ(System()[100].peRed, before[100].peRed); // attaching changes nothing yet
     ASSERT_EQ(palette->SetEntries(0, 5, 245, ours.data() + 5), DD_OK);
@@ -89,7 +80,7 @@ TEST_F(ScreenDeviceTest, FullScreenPrimaryPaletteLeavesTheSystemPalette) {
     std::array<PALETTEENTRY, 256> ours{};
     IDirectDrawPalette* palette = nullptr;
     ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT, ours.data(), &palette, nullptr), DD_OK);
-    IDirectDrawSurface* primary = Primary();
+    IDirectDrawSurface* primary = CreatePrimary();
     ASSERT_EQ(primary->SetPalette(palette), DD_OK);
     ours.fill(PALETTEENTRY{7, 8, 9, 0});
     ASSERT_EQ(palette->SetEntries(0, 0, 256, ours.data()), DD_OK);
