@@ -18,10 +18,14 @@ using dddd::FreshDesc;
 
 namespace {
 
-// Releases the interface and halts when others still hold it.
+// Releases the interface and halts when others still hold it. The field lets go of the
+// pointer only once the release is checked: a halted release leaves it held, so the
+// shutdown that follows releases it once more.
 template <typename T> void ReleaseChecked(ComPtr<T>& field, const char* message) {
-    if (field)
-        CheckResult(static_cast<int>(field.Reset()), message);
+    if (!field)
+        return;
+    CheckResult(static_cast<int>(field->Release()), message);
+    field.Detach();
 }
 
 struct DriverSearch {
