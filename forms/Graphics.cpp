@@ -63,30 +63,36 @@ std::uint32_t Pixel32(TColor color) {
 }
 
 #if defined(__x86_64__)
-// 32-byte stores, aligned but for the first and the last (which may overlap the others).
-__attribute__((target("avx2"))) void FillRowWide(std::uint32_t* row, int count,
-                                                 std::uint32_t value) {
+// Rows of a block in 32-byte stores, aligned but for the first and the last of each row (which
+// may overlap the others).
+__attribute__((target("avx2"))) void FillBlockWide(std::uint32_t* row, std::ptrdiff_t stride,
+                                                   int count, int rows, std::uint32_t value) {
     const __m256i v = _mm256_set1_epi32(static_cast<int>(value));
-    std::uint32_t* const end = row + count;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), v);
-    auto* at = reinterpret_cast<std::uint32_t*>((reinterpret_cast<std::uintptr_t>(row) + 32) &
-                                                ~std::uintptr_t{31});
-    for (; at + 8 <= end; at += 8)
-        _mm256_store_si256(reinterpret_cast<__m256i*>(at), v);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(end - 8), v);
+    for (; rows > 0; --rows, row += stride) {
+        std::uint32_t* const end = row + count;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), v);
+        auto* at = reinterpret_cast<std::uint32_t*>((reinterpret_cast<std::uintptr_t>(row) + 32) &
+                                                    ~std::uintptr_t{31});
+        for (; at + 8 <= end; at += 8)
+            _mm256_store_si256(reinterpret_cast<__m256i*>(at), v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(end - 8), v);
+    }
 }
 #endif
 
-// Filling is bound by how fast the processor stores: the widest stores it has.
-void FillRow(std::uint32_t* row, int count, std::uint32_t value) {
+// Filling is bound by how fast the processor stores: the widest stores it has, chosen once per
+// block, not per row.
+void FillBlock(std::uint32_t* row, std::ptrdiff_t stride, int count, int rows,
+               std::uint32_t value) {
 #if defined(__x86_64__)
     static const bool wide = __builtin_cpu_supports("avx2");
     if (wide && count >= 8) {
-        FillRowWide(row, count, value);
+        FillBlockWide(row, stride, count, rows, value);
         return;
     }
 #endif
-    std::fill_n(row, count, value);
+    for (; rows > 0; --rows, row += stride)
+        std::fill_n(row, count, value);
 }
 
 // Row [from, to) of y set to the value, clipped to the picture.
@@ -96,13 +102,15 @@ void Span(const TCanvas::Raster& r, int y, int from, int to, std::uint32_t value
     from = std::max(from, 0);
     to = std::min(to, r.width);
     if (from < to)
-        FillRow(r.Row(y) + from, to - from, value);
+        FillBlock(r.Row(y) + from, 0, to - from, 1, value);
 }
 
+// The rectangle clipped to the picture once, then filled as one block.
 void Fill(const TCanvas::Raster& r, const TRect& rect, std::uint32_t value) {
     const int top = std::max<int>(rect.Top, 0), bottom = std::min<int>(rect.Bottom, r.height);
-    for (int y = top; y < bottom; ++y)
-        Span(r, y, rect.Left, rect.Right, value);
+    const int left = std::max<int>(rect.Left, 0), right = std::min<int>(rect.Right, r.width);
+    if (top < bottom && left < right)
+        FillBlock(r.Row(top) + left, r.stride, right - left, bottom - top, value);
 }
 
 // Rows of a block combined by a raster operation: the rows may not overlap.

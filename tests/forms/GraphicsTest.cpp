@@ -128,7 +128,7 @@ TEST(Canvas, ReportsTheChangedPixelsClippedToThePicture) {
 TEST(Canvas, DrawsTheSamePixelsAsThePainter) {
     constexpr TColor pen = RGB(0xE0, 0x20, 0x40), brush = RGB(0x10, 0xC0, 0x90);
     struct Shape {
-        enum Kind { Line, Rectangle, Ellipse } kind;
+        enum Kind { Line, Rectangle, Ellipse, Fill } kind;
         int a, b, c, d;
         int penWidth = 1;
     };
@@ -141,6 +141,9 @@ TEST(Canvas, DrawsTheSamePixelsAsThePainter) {
         {Shape::Rectangle, 6, 7, 33, 30},   {Shape::Rectangle, 3, 4, 20, 5},
         {Shape::Rectangle, 3, 4, 4, 20},    {Shape::Rectangle, -5, -6, 12, 9},
         {Shape::Rectangle, 20, 30, 50, 45}, {Shape::Rectangle, 4, 4, 30, 30, 3},
+        {Shape::Fill, 3, 4, 5, 9},          {Shape::Fill, 1, 2, 39, 3},
+        {Shape::Fill, -7, -3, 12, 30},      {Shape::Fill, 25, 20, 60, 50},
+        {Shape::Fill, -10, 5, 70, 6},       {Shape::Fill, 41, 2, 60, 9},
     };
     for (const int size : {1, 2, 3, 4, 5, 7, 10, 15, 21, 32, 33, 100})
         for (const int x : {-size / 2, 0, 3, 40 - size / 2})
@@ -174,6 +177,10 @@ TEST(Canvas, DrawsTheSamePixelsAsThePainter) {
             case Shape::Ellipse:
                 canvas.Ellipse(s.a, s.b, s.c, s.d);
                 painter.drawEllipse(s.a, s.b, s.c - s.a - 1, s.d - s.b - 1);
+                break;
+            case Shape::Fill:
+                canvas.FillRect(Rect(s.a, s.b, s.c, s.d));
+                painter.fillRect(s.a, s.b, s.c - s.a, s.d - s.b, QColor(0x10, 0xC0, 0x90));
                 break;
             }
         }
