@@ -337,10 +337,12 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
     RasterDepth depth;
     if (depthSurface)
         depth = DescribeDepth(*depthSurface);
-    rasterizer_.Draw(target, depthSurface ? &depth : nullptr, rs, current_->Rect(), type,
-                     static_cast<const D3DTLVERTEX*>(vertices), count);
-    // The target may be another draw's texture.
-    target_->Touch();
+    const D3DRECT area = current_->Rect();
+    // The target may be another draw's texture, or a picture on the screen.
+    target_->Write(RECT{area.x1, area.y1, area.x2, area.y2}, [&] {
+        rasterizer_.Draw(target, depthSurface ? &depth : nullptr, rs, area, type,
+                         static_cast<const D3DTLVERTEX*>(vertices), count);
+    });
     if (depthSurface && rs.zEnable && rs.zWrite)
         depthSurface->Touch();
     return D3D_OK;

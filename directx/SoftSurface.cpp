@@ -208,6 +208,14 @@ void SoftSurface::Changed(const RECT& rect) {
         owner_->Present(*this, rect);
 }
 
+void SoftSurface::Drawn(const RECT& area) {
+    const RECT visible = Intersect(area, Bounds());
+    if (Empty(visible))
+        Touch();
+    else
+        Changed(visible);
+}
+
 bool SoftSurface::WindowedPrimary() const {
     return VisiblePrimary() && owner_ && !owner_->FullScreen();
 }

@@ -92,12 +92,24 @@ public:
     // content of any surface, so a converted copy (a texture's) knows when it is stale.
     std::uint64_t Version() const { return version_; }
     void Touch();
+    // Direct3D drawing into the pixels: the memory is brought up to date first, a full-screen
+    // front is not read by the presenter while the drawing runs, and the area drawn in then
+    // shows as any other write does.
+    template <typename Draw> void Write(const RECT& area, Draw&& draw) {
+        Settle();
+        {
+            const auto write = LiveWrite();
+            draw();
+        }
+        Drawn(area);
+    }
 
 private:
     ~SoftSurface() override;
     void LastRelease() override;
     void Destroy();
     void Changed(const RECT& rect);
+    void Drawn(const RECT& area); // Changed, for the part of the area on the surface
     RECT Bounds() const { return RECT{0, 0, width_, height_}; }
     bool ClipArea(RECT* area) const;
     std::vector<SoftSurface*> Chain(); // front first, for a flipping chain

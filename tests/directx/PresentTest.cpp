@@ -1,6 +1,7 @@
 // Presenting into real windows: windowed blits under a clipper, palettes, full-screen flips,
 // losing surfaces with the focus, the virtual vertical blank.
 #include "DirectDrawTestSupport.h"
+#include "directx/d3d.h"
 #include "forms/Forms.h"
 #include "platform/MMSystem.h"
 
@@ -312,12 +313,13 @@ protected:
     // Pure colours survive every depth: 8 bits through the palette (entry k + 1), 16 as 565.
     static constexpr QRgb kColours[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0xFF00FF, 0xFFFF00};
 
-    void Start(int bits, DWORD backBuffers) {
+    void Start(int bits, DWORD backBuffers, DWORD extraCaps = 0) {
         depth = bits;
         CreateDirectDraw();
         ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
         ASSERT_EQ(dd->SetDisplayMode(640, 480, DWORD(bits), 0, 0), DD_OK);
-        front = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, backBuffers);
+        front = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | extraCaps,
+                              backBuffers);
         DDSCAPS caps{DDSCAPS_BACKBUFFER};
         ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
         PALETTEENTRY entries[256] = {};
@@ -401,6 +403,77 @@ TEST_F(FlipChainTest, PaletteChangesAndWritesToTheFrontShowWithoutAFlip) {
     Fill(back, Raw(0)); // the memory GDI draws on, flipped back to
     ASSERT_EQ(dd->FlipToGDISurface(), DD_OK);
     ExpectShown(0x0000FF, "flipped to GDI");
+}
+
+// Direct3D drawing into a picture on the screen: the drawing shows, and it is not undone by
+// copies that were handed to the presenter earlier.
+struct ScreenDevice {
+    ScreenDevice(IDirectDraw2* dd, IDirectDrawSurface* target, int width, int height) {
+        EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&d3d)), DD_OK);
+        EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, target, &device), DD_OK);
+        EXPECT_EQ(d3d->CreateViewport(&viewport, nullptr), DD_OK);
+        EXPECT_EQ(device->AddViewport(viewport), DD_OK);
+        EXPECT_EQ(device->SetCurrentViewport(viewport), DD_OK);
+        D3DVIEWPORT2 vp{44, 0, 0, DWORD(width), DWORD(height), 0, 0, float(width), float(height),
+                        0,  1};
+        EXPECT_EQ(viewport->SetViewport2(&vp), DD_OK);
+    }
+    ~ScreenDevice() {
+        viewport->Release();
+        device->Release();
+        d3d->Release();
+    }
+    void Quad(float l, float t, float r, float b, D3DCOLOR colour) {
+        D3DTLVERTEX quad[] = {{l, t, 0.5f, 0.5f, colour, 0, 0, 0},
+                              {r, t, 0.5f, 0.5f, colour, 0, 1, 0},
+                              {l, b, 0.5f, 0.5f, colour, 0, 0, 1},
+                              {r, b, 0.5f, 0.5f, colour, 0, 1, 1}};
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, quad, 4, D3DDP_WAIT),
+                  DD_OK);
+    }
+    IDirect3D2* d3d = nullptr;
+    IDirect3DDevice2* device = nullptr;
+    IDirect3DViewport2* viewport = nullptr;
+};
+
+TEST_F(FlipChainTest, Direct3DDrawingIntoTheFrontShowsWithoutAFlip) {
+    Start(16, 1, DDSCAPS_3DDEVICE);
+    Fill(back, Raw(0));
+    ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    ExpectShown(kColours[0], "flipped");
+    {
+        ScreenDevice screen(dd, front, 640, 480);
+        screen.Quad(0, 0, 640, 480, 0xFF000000 | kColours[2]);
+        ExpectShown(kColours[2], "drawn into the front");
+        D3DRECT all{0, 0, 640, 480};
+        ASSERT_EQ(screen.viewport->Clear(1, &all, D3DCLEAR_TARGET), DD_OK);
+        ExpectShown(0, "cleared");
+    }
+}
+
+TEST_F(PresentTest, Direct3DDrawingOnAWindowedPrimaryComesAfterTheCopiesBeforeIt) {
+    CreateDirectDraw();
+    IDirectDrawSurface* primary = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_3DDEVICE);
+    IDirectDrawClipper* clipper = nullptr;
+    ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
+    ASSERT_EQ(clipper->SetHWnd(0, window), DD_OK);
+    ASSERT_EQ(primary->SetClipper(clipper), DD_OK);
+    IDirectDrawSurface* picture = CreatePlain(40, 40);
+    Fill(picture, 0xF800); // red, copied into the window's corner (at 50, 40 on the screen)
+    RECT corner{50, 40, 90, 80};
+    ASSERT_EQ(primary->Blt(&corner, picture, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    ASSERT_EQ(primary->GetSurfaceDesc(&desc), DD_OK);
+    {
+        ScreenDevice screen(dd, primary, int(desc.dwWidth), int(desc.dwHeight));
+        screen.Quad(60, 50, 70, 60, 0xFF0000FF); // blue, over the copy
+    }
+    EXPECT_EQ(ReadPixel(primary, 65, 55), 0x001Fu);
+    EXPECT_EQ(ReadPixel(primary, 85, 75), 0xF800u);
+    picture->Release();
+    clipper->Release();
+    primary->Release();
 }
 
 // The chain goes while the presenter has a flip still to read: it must not read freed memory.
