@@ -407,8 +407,8 @@ TEST_F(FlipChainTest, PaletteChangesAndWritesToTheFrontShowWithoutAFlip) {
 
 // Direct3D drawing into a picture on the screen: the drawing shows, and it is not undone by
 // copies that were handed to the presenter earlier.
-struct ScreenDevice {
-    ScreenDevice(IDirectDraw2* dd, IDirectDrawSurface* target, int width, int height) {
+struct SurfaceDevice {
+    SurfaceDevice(IDirectDraw2* dd, IDirectDrawSurface* target, int width, int height) {
         EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&d3d)), DD_OK);
         EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DRGBDevice, target, &device), DD_OK);
         EXPECT_EQ(d3d->CreateViewport(&viewport, nullptr), DD_OK);
@@ -418,7 +418,7 @@ struct ScreenDevice {
                         0,  1};
         EXPECT_EQ(viewport->SetViewport2(&vp), DD_OK);
     }
-    ~ScreenDevice() {
+    ~SurfaceDevice() {
         viewport->Release();
         device->Release();
         d3d->Release();
@@ -442,7 +442,7 @@ TEST_F(FlipChainTest, Direct3DDrawingIntoTheFrontShowsWithoutAFlip) {
     ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
     ExpectShown(kColours[0], "flipped");
     {
-        ScreenDevice screen(dd, front, 640, 480);
+        SurfaceDevice screen(dd, front, 640, 480);
         screen.Quad(0, 0, 640, 480, 0xFF000000 | kColours[2]);
         ExpectShown(kColours[2], "drawn into the front");
         D3DRECT all{0, 0, 640, 480};
@@ -466,7 +466,7 @@ TEST_F(PresentTest, Direct3DDrawingOnAWindowedPrimaryComesAfterTheCopiesBeforeIt
     desc.dwSize = sizeof desc;
     ASSERT_EQ(primary->GetSurfaceDesc(&desc), DD_OK);
     {
-        ScreenDevice screen(dd, primary, int(desc.dwWidth), int(desc.dwHeight));
+        SurfaceDevice screen(dd, primary, int(desc.dwWidth), int(desc.dwHeight));
         screen.Quad(60, 50, 70, 60, 0xFF0000FF); // blue, over the copy
     }
     EXPECT_EQ(ReadPixel(primary, 65, 55), 0x001Fu);
