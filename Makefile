@@ -68,9 +68,14 @@ screenshots: build
 	@mkdir -p $(BUILD)/screenshots
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/app/zelka --screenshots $(BUILD)/screenshots
 
-# Installs the program, its data files, desktop entry, icon and AppStream metadata under PREFIX.
+# Installs the program and the ranking service, their data files and manual pages, the desktop
+# entry, icon and AppStream metadata under PREFIX.
 PREFIX ?= /usr/local
-install: build
+install:
+	@scripts/setup.sh program rank
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF \
+	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Draws the main window's skin pictures again into resources/skin/.

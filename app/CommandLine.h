@@ -23,3 +23,23 @@ CommandLine ParseCommandLine(const QStringList& arguments); // without the progr
 inline constexpr const char* kUsage =
     "usage: zelka [--run] [--report] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
     "[--rank-page] [--json FILE] [--screenshots FOLDER] [--help]";
+
+// What --help prints: the usage line, then one line per option.
+inline constexpr const char* kHelp =
+    "usage: zelka [OPTION]...\n"
+    "A PC benchmark: processor, 2-D drawing, DirectDraw, Direct3D and disk, each given a score.\n"
+    "Without an option the main window opens.\n"
+    "\n"
+    "  --run                 run the ticked tests at once, print and write result.txt, exit\n"
+    "  --tests LIST          with --run: only these tests (cpu,gdi,ddraw,d3d,disk)\n"
+    "  --drive L             with --run: the disk test runs on drive L\n"
+    "  --rank-page           with --run: also write the ranking page intsc.htm\n"
+    "  --json FILE           with --run: also write the results as JSON to FILE\n"
+    "  --report              print the comparison of the stored results in Report/ and exit\n"
+    "  --headless            use no display even where one exists\n"
+    "  --screenshots FOLDER  save a picture of every window into FOLDER and exit\n"
+    "  -h, --help            print this help and exit\n"
+    "\n"
+    "Exit status: 0 done, 1 a test or a file failed, 2 a bad option, 3 the display engine "
+    "halted.\n"
+    "See zelka(1) for the environment and the files.\n";

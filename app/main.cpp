@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (line.mode == CommandLine::Mode::Help) {
-        std::printf("%s\n", kUsage);
+        std::fputs(kHelp, stdout);
         return 0;
     }
     // Names are taken relative to the folder the program was started in: the disk test

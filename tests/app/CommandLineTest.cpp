@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
@@ -62,6 +63,28 @@ TEST(CommandLine, RejectsBadOptionsWithOneUsageLine) {
         EXPECT_FALSE(line.error.contains('\n'));
         EXPECT_TRUE(line.error.contains("usage: zelka"));
     }
+}
+
+// Every option --help lists is one the parser knows, with its value where the line names one
+// (in capitals), given beside --run where it goes with --run.
+TEST(CommandLine, EveryOptionTheHelpListsIsAccepted) {
+    int listed = 0;
+    for (const QString& text : QString(kHelp).split('\n')) {
+        static const QRegularExpression option(R"(^  (?:-\w, )?(--[a-z-]+)(?: ([A-Z]+))?)");
+        const QRegularExpressionMatch match = option.match(text);
+        if (!match.hasMatch())
+            continue;
+        ++listed;
+        QStringList args = {match.captured(1)};
+        if (!match.captured(2).isEmpty())
+            args << (match.captured(1) == "--tests" ? "cpu" : "x");
+        if (text.contains("with --run"))
+            args << "--run";
+        const CommandLine line = ParseCommandLine(args);
+        EXPECT_TRUE(line.error.isEmpty())
+            << args.join(' ').toStdString() << ": " << line.error.toStdString();
+    }
+    EXPECT_GE(listed, 9);
 }
 
 TEST(CommandLine, TheProgramExitsTwoOnABadOption) {

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the installation: its files, the
-# desktop entry and AppStream metadata against their validators, and a run from another
+# desktop entry (naming the installed program by its full path) and AppStream metadata against
+# their validators, the manual pages (they render without a warning and name every option
+# --help lists), and a run from another
 # folder that writes nothing into the prefix and keeps everything in the user's data folder;
 # then the report in the terminal shows two stored results side by side.
 #   check_install.sh BUILD_DIR
@@ -8,7 +10,8 @@ set -euo pipefail
 build=$1
 root=$(mktemp -d)
 trap 'chmod -R u+w "$root"; rm -rf "$root"' EXIT
-prefix=$root/prefix data=$root/data home=$root/home work=$root/work
+# A space in the prefix: the desktop entry's Exec line must quote the path.
+prefix="$root/the prefix" data=$root/data home=$root/home work=$root/work
 mkdir -p "$home" "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -16,10 +19,29 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/zelka share/zelka/Zelka.dat share/zelka/readme.htm \
          share/applications/example.orvane.zelka.desktop \
          share/icons/hicolor/scalable/apps/example.orvane.zelka.svg \
-         share/metainfo/example.orvane.zelka.metainfo.xml; do
+         share/metainfo/example.orvane.zelka.metainfo.xml share/man/man1/zelka.1.gz; do
   [[ -f $prefix/$f ]] || fail "$f is not installed"
 done
-desktop-file-validate "$prefix/share/applications/example.orvane.zelka.desktop"
+# The ranking service is installed with its page wherever it was built.
+if [[ -x $build/rank/zelka-rank ]]; then
+  for f in bin/zelka-rank share/man/man1/zelka-rank.1.gz; do
+    [[ -f $prefix/$f ]] || fail "$f is not installed"
+  done
+fi
+entry=$prefix/share/applications/example.orvane.zelka.desktop
+desktop-file-validate "$entry"
+[[ $(grep '^Exec=' "$entry") == "Exec=\"$prefix/bin/zelka\"" ]] ||
+  fail "the desktop entry does not start the installed program: $(grep '^Exec=' "$entry")"
+for page in "$prefix"/share/man/man1/*.1.gz; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || fail "$(basename "$page") renders with warnings: $warnings"
+done
+manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/zelka.1.gz" 2>/dev/null)
+options=$("$prefix/bin/zelka" --help | grep -oE '^ +(-[a-z], )?--[a-z-]+' | grep -oE -- '--[a-z-]+')
+[[ -n $options ]] || fail "--help lists no option"
+for option in $options; do
+  grep -q -- "$option" <<<"$manual" || fail "zelka(1) does not describe $option"
+done
 appstreamcli validate --no-net "$prefix/share/metainfo/example.orvane.zelka.metainfo.xml"
 
 chmod -R a-w "$prefix"
