@@ -172,8 +172,8 @@ void SoftSurface::DescribeLive() {
     live_->sequence.fetch_add(1, std::memory_order_release);
 }
 
-std::unique_lock<std::mutex> SoftSurface::LiveWrite() {
-    return live_ ? std::unique_lock(live_->lock) : std::unique_lock<std::mutex>();
+std::unique_lock<TPictureLock> SoftSurface::LiveWrite() {
+    return live_ ? std::unique_lock(live_->lock) : std::unique_lock<TPictureLock>();
 }
 
 void SoftSurface::RefreshLive() {
@@ -202,9 +202,14 @@ std::vector<SoftSurface*> SoftSurface::Chain() {
 
 void SoftSurface::Changed(const RECT& rect) {
     Touch();
-    if (live_ && owner_ && owner_->FullScreen())
+    if (live_ && owner_ && owner_->FullScreen()) {
+        {
+            // The presenter copies what the live picture was told changed.
+            std::lock_guard lock(live_->lock);
+            live_->Changed(rect);
+        }
         ShowLive();
-    else if (owner_ && VisiblePrimary())
+    } else if (owner_ && VisiblePrimary())
         owner_->Present(*this, rect);
 }
 

@@ -165,7 +165,7 @@ private:
     // or written outside the lock (a lock for writing, a device context). Under live_->lock.
     void DescribeLive();
     // Takes the live picture's lock, when there is one, for a write to the front's memory.
-    std::unique_lock<std::mutex> LiveWrite();
+    std::unique_lock<TPictureLock> LiveWrite();
     // DescribeLive under the lock; nothing without a live picture.
     void RefreshLive();
     // The front changed: the presenter reads it at its next refresh.

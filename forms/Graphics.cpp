@@ -174,9 +174,26 @@ void TCanvas::Release() {
     painter_.reset();
 }
 
-std::unique_lock<std::mutex> TCanvas::Hold() {
-    return DrawLock ? std::unique_lock(*DrawLock) : std::unique_lock<std::mutex>();
-}
+class TCanvas::Drawing {
+public:
+    Drawing(TCanvas& canvas, const TRect& area)
+        : canvas_(canvas), area_(area), hold_(canvas.DrawLock ? std::unique_lock(*canvas.DrawLock)
+                                                              : std::unique_lock<TPictureLock>()) {}
+    ~Drawing() {
+        if (!canvas_.OnWrite)
+            return;
+        const QRect clipped = ToQRect(area_) & canvas_.image_->rect();
+        if (!clipped.isEmpty())
+            canvas_.OnWrite(ToTRect(clipped));
+    }
+    Drawing(const Drawing&) = delete;
+    Drawing& operator=(const Drawing&) = delete;
+
+private:
+    TCanvas& canvas_;
+    TRect area_;
+    std::unique_lock<TPictureLock> hold_;
+};
 
 bool TCanvas::Direct(Raster& raster) {
     if (image_->format() != QImage::Format_RGB32 || image_->isNull())
@@ -218,8 +235,11 @@ void TCanvas::MoveTo(int x, int y) {
 }
 
 void TCanvas::LineTo(int x, int y) {
+    const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
+    const TRect area = Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
+                            std::max(penX_, x) + reach + 1, std::max(penY_, y) + reach + 1);
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, area);
         Raster r;
         if (SolidPen() && (y == penY_) != (x == penX_) && Direct(r)) {
             // The painter's pixels: from the lower coordinate up to the higher, which is left
@@ -238,9 +258,7 @@ void TCanvas::LineTo(int x, int y) {
             p.drawLine(penX_, penY_, x, y);
         }
     }
-    const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
-    Changed(Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
-                 std::max(penX_, x) + reach + 1, std::max(penY_, y) + reach + 1));
+    Changed(area);
     penX_ = x;
     penY_ = y;
 }
@@ -250,7 +268,7 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
     if (rect.IsEmpty())
         return;
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, rect);
         Raster r;
         // Inside the picture only: the painter leaves out a corner of an outline it clips.
         if (SolidPen() && rect.Width() >= 2 && rect.Height() >= 2 && left >= 0 && top >= 0 &&
@@ -322,7 +340,7 @@ void TCanvas::Ellipse(int left, int top, int right, int bottom) {
     if (rect.IsEmpty())
         return;
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, rect);
         Raster r;
         if (Direct(r)) {
             const ShapeRuns& shape = EllipseRuns(rect.Width(), rect.Height());
@@ -343,7 +361,7 @@ void TCanvas::FillRect(const TRect& rect) {
     if (rect.IsEmpty())
         return;
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, rect);
         Raster r;
         if (Direct(r))
             Fill(r, rect, Pixel32(Brush.Color));
@@ -358,7 +376,7 @@ void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRe
     if (dest.IsEmpty() || sourceRect.IsEmpty() || !CompositionFor(CopyMode, mode))
         return;
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, dest);
         Raster to, from;
         QPoint at(dest.Left, dest.Top);
         QRect block = ToQRect(sourceRect);
@@ -401,7 +419,7 @@ void TCanvas::SetPixel(int x, int y, TColor color) {
     if (!image_->valid(x, y))
         return;
     {
-        const auto hold = Hold();
+        const Drawing drawing(*this, Rect(x, y, x + 1, y + 1));
         Raster r;
         if (Direct(r))
             r.Row(y)[x] = Pixel32(color);
@@ -422,7 +440,7 @@ BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source,
     QPoint to(x + block.x() - xSource, y + block.y() - ySource);
     const TRect changed = Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height());
     {
-        const auto hold = dest.Hold();
+        const TCanvas::Drawing drawing(dest, changed);
         TCanvas::Raster into, from;
         if (&source != &dest && dest.Direct(into) && source.Direct(from)) {
             if (ClipToDestination(into, to, block))

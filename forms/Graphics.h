@@ -3,6 +3,7 @@
 // a brush over Qt's raster painter, bitmaps over QImage, and block transfers with raster
 // operations. The header is Qt-free so the layers below the windows can draw too; the few
 // Qt-side accessors take forward-declared Qt types.
+#include "LivePicture.h"
 #include "platform/WinTypes.h"
 
 #include <cstddef>
@@ -103,7 +104,10 @@ public:
     // picture), e.g. to show them on the screen at once.
     std::function<void(const TRect&)> OnChange;
     // Held during every drawing call when set: another thread reads the picture between calls.
-    std::mutex* DrawLock = nullptr;
+    TPictureLock* DrawLock = nullptr;
+    // Called before DrawLock is let go with the pixels the call may have changed (clipped to
+    // the picture), so the reader knows them by the time it can read.
+    std::function<void(const TRect&)> OnWrite;
 
     void MoveTo(int x, int y);
     // A line from the pen position to (x, y) without its right or bottom end point (the end
@@ -146,7 +150,8 @@ private:
     void ApplyPen();
     void ApplyBrush();
     void Changed(const TRect& rect);
-    std::unique_lock<std::mutex> Hold();
+    // Holds DrawLock for a call that may change `area`; reports it to OnWrite before letting go.
+    class Drawing;
     // False when the picture is not 32-bit RGB; detaching the pixels closes the painter.
     bool Direct(Raster& raster);
     bool SolidPen() const { return Pen.Width <= 1; }

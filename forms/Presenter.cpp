@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <xcb/render.h>
 #include <xcb/xcb.h>
@@ -102,14 +103,25 @@ struct Presenter::Screen {
     // Shown (shownMutex_).
     bool showsFull = false;
     Picture shownFull;
+    // The live picture and sequence shownFull is a copy of: only their changes are copied.
+    std::shared_ptr<TLivePicture> copiedFrom;
+    std::uint64_t copiedSequence = 0;
+    // Rows [first, second) of shownFull copied since the last push, top to bottom.
+    std::vector<std::pair<int, int>> pushBands;
     std::vector<Piece> shownPieces;
     std::vector<bool> pushed; // per shown piece
     QSize shownClient;
     bool pushBlank = false;
     bool pushFull = false;
     // Window-system resources (presenter thread).
-    std::uint32_t child = 0, childPicture = 0, gc = 0, pixmap = 0, sourcePicture = 0;
-    QSize childSize, pixmapSize;
+    std::uint32_t child = 0, childPicture = 0, gc = 0;
+    QSize childSize;
+    // The server's copies of the full picture (kept, so only changes are uploaded) and of the
+    // last piece shown.
+    struct Source {
+        std::uint32_t pixmap = 0, picture = 0;
+        QSize size;
+    } fullSource, pieceSource;
     QImage rgb; // conversion of a picture to the window's pixels
 };
 
@@ -306,10 +318,12 @@ void Presenter::Forget(QWidget* window) {
     Screen& screen = *it->second;
     DropLive(screen);
     if (x_) {
-        if (screen.sourcePicture)
-            xcb_render_free_picture(x_->c, screen.sourcePicture);
-        if (screen.pixmap)
-            xcb_free_pixmap(x_->c, screen.pixmap);
+        for (const Screen::Source* source : {&screen.fullSource, &screen.pieceSource}) {
+            if (source->picture)
+                xcb_render_free_picture(x_->c, source->picture);
+            if (source->pixmap)
+                xcb_free_pixmap(x_->c, source->pixmap);
+        }
         if (screen.childPicture)
             xcb_render_free_picture(x_->c, screen.childPicture);
         if (screen.gc)
@@ -377,25 +391,71 @@ void Presenter::Run() {
 void Presenter::ReadLive(Screen& screen) {
     screen.readLive = false;
     const std::shared_ptr<TLivePicture> picture = std::move(screen.reading);
+    if (!x_)
+        screen.pushBands.clear(); // composed from shownFull when painted
     if (!picture)
         return;
-    std::lock_guard memory(picture->lock);
     TLivePicture& live = *picture;
+    TPictureLock& lock = live.lock;
+    lock.ReaderLock();
     live.pending.store(false);
-    // A flip while the copy ran: copy again (a few tries; a flip is far shorter than a copy).
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        const std::uint64_t before = live.sequence.load(std::memory_order_acquire);
-        if (before & 1)
-            continue;
+    const auto whole = [&] {
         TPixelView view = live.view;
         view.colorTable = live.colors;
+        screen.copiedFrom.reset();
         if (!view.bits)
             return;
         screen.shownFull.Assign(view, QRect(0, 0, view.width, view.height));
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (live.sequence.load(std::memory_order_relaxed) == before)
-            return;
+        live.changed.Clear();
+        screen.copiedFrom = picture;
+        screen.copiedSequence = live.sequence.load(std::memory_order_acquire);
+        screen.pushFull = true;
+    };
+    const auto current = [&] {
+        const TPixelView& view = live.view;
+        return screen.copiedFrom == picture && view.bits &&
+               live.sequence.load(std::memory_order_acquire) == screen.copiedSequence &&
+               view.width == screen.shownFull.width && view.height == screen.shownFull.height &&
+               view.layout == screen.shownFull.layout;
+    };
+    if (!current()) {
+        whole(); // a new picture, size, memory or colour table: every pixel
+    } else {
+        // Only the rows that changed, in bands: between bands a waiting writer goes first, so
+        // it never waits for more than one band's copy.
+        constexpr std::size_t kBandBytes = 256 * 1024;
+        const int bpp = BytesPerPixel(live.view.layout);
+        std::size_t held = 0;
+        for (int y = live.changed.Top(); y < live.changed.Bottom(); ++y) {
+            const auto [from, to] = live.changed.TakeRow(y);
+            if (from < to) {
+                const std::size_t offset = std::size_t(from) * std::size_t(bpp);
+                std::memcpy(screen.shownFull.bytes.data() +
+                                std::size_t(y) * std::size_t(screen.shownFull.pitch) + offset,
+                            static_cast<const uchar*>(live.view.bits) +
+                                std::ptrdiff_t(y) * live.view.pitch + std::ptrdiff_t(offset),
+                            std::size_t(to - from) * std::size_t(bpp));
+                held += std::size_t(to - from) * std::size_t(bpp);
+                auto& bands = screen.pushBands;
+                if (!bands.empty() && bands.back().second >= y - 8)
+                    bands.back().second = y + 1;
+                else
+                    bands.emplace_back(y, y + 1);
+            }
+            if (held >= kBandBytes && lock.WriterWaiting()) {
+                lock.ReaderUnlock();
+                for (int turn = 0; turn < 1000 && lock.WriterWaiting(); ++turn)
+                    std::this_thread::yield();
+                lock.ReaderLock();
+                held = 0;
+                if (!current()) {
+                    whole();
+                    break;
+                }
+            }
+        }
     }
+    lock.ReaderUnlock();
 }
 
 void Presenter::Take(Screen& screen) {
@@ -412,11 +472,17 @@ void Presenter::Take(Screen& screen) {
         if (screen.live) {
             screen.readLive = true; // after the take, outside the hand-over lock
             screen.reading = screen.live;
+            // What is shown of it is pushed as it is read; all of it when pieces were shown.
+            if (!screen.showsFull) {
+                screen.copiedFrom.reset();
+                screen.pushFull = true;
+            }
         } else {
             std::swap(screen.full, screen.shownFull);
+            screen.copiedFrom.reset();
+            screen.pushFull = true;
         }
         screen.showsFull = true;
-        screen.pushFull = true;
         Recycle(screen.shownPieces);
         screen.pushed.clear();
     }
@@ -445,8 +511,9 @@ void Presenter::Push(Screen& screen) {
         return;
     if (screen.child && screen.childParent != screen.parentId) {
         // The window system window was made anew: ours went with the old one.
-        screen.child = screen.childPicture = screen.gc = screen.pixmap = screen.sourcePicture = 0;
-        screen.pixmapSize = QSize();
+        screen.child = screen.childPicture = screen.gc = 0;
+        screen.fullSource = screen.pieceSource = Screen::Source{};
+        screen.pushFull = screen.showsFull;
     }
     if (!screen.child) {
         screen.childParent = screen.parentId;
@@ -475,24 +542,31 @@ void Presenter::Push(Screen& screen) {
         screen.pushBlank = false;
         xcb_clear_area(c, 0, screen.child, 0, 0, 0, 0);
     }
-    // Uploads a picture and composites it, stretched, onto `dest` of the window.
-    const auto show = [&](const Picture& picture, const QRect& dest) {
+    // Uploads rows [top, bottom) of a picture into the source (made anew for another size, and
+    // then uploaded whole) and composites them, stretched, onto their part of `dest`.
+    const auto show = [&](const Picture& picture, Screen::Source& source, const QRect& dest,
+                          int top, int bottom) {
         if (picture.width <= 0 || picture.height <= 0)
             return;
         const QSize pictureSize(picture.width, picture.height);
-        if (screen.pixmapSize != pictureSize) {
-            if (screen.sourcePicture)
-                xcb_render_free_picture(c, screen.sourcePicture);
-            if (screen.pixmap)
-                xcb_free_pixmap(c, screen.pixmap);
-            screen.pixmap = xcb_generate_id(c);
-            xcb_create_pixmap(c, 24, screen.pixmap, screen.child, std::uint16_t(picture.width),
+        if (source.size != pictureSize) {
+            if (source.picture)
+                xcb_render_free_picture(c, source.picture);
+            if (source.pixmap)
+                xcb_free_pixmap(c, source.pixmap);
+            source.pixmap = xcb_generate_id(c);
+            xcb_create_pixmap(c, 24, source.pixmap, screen.child, std::uint16_t(picture.width),
                               std::uint16_t(picture.height));
-            screen.sourcePicture = xcb_generate_id(c);
-            xcb_render_create_picture(c, screen.sourcePicture, screen.pixmap, x_->format, 0,
-                                      nullptr);
-            screen.pixmapSize = pictureSize;
+            source.picture = xcb_generate_id(c);
+            xcb_render_create_picture(c, source.picture, source.pixmap, x_->format, 0, nullptr);
+            source.size = pictureSize;
+            top = 0;
+            bottom = picture.height;
         }
+        top = std::clamp(top, 0, picture.height);
+        bottom = std::clamp(bottom, top, picture.height);
+        if (top == bottom)
+            return;
         const uchar* rows = picture.bytes.data();
         int pitch = picture.pitch;
         if (picture.layout != TPixelLayout::XRGB8888) {
@@ -500,15 +574,16 @@ void Presenter::Push(Screen& screen) {
                 screen.rgb = QImage(pictureSize, QImage::Format_RGB32);
             QPainter painter(&screen.rgb);
             painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(0, 0, picture.Image());
+            const QRect band(0, top, picture.width, bottom - top);
+            painter.drawImage(band, picture.Image(), band);
             painter.end();
             rows = screen.rgb.constBits();
             pitch = int(screen.rgb.bytesPerLine());
         }
         const int stripRows = std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
-        for (int y = 0; y < picture.height; y += stripRows) {
-            const int n = std::min(stripRows, picture.height - y);
-            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.pixmap, screen.gc,
+        for (int y = top; y < bottom; y += stripRows) {
+            const int n = std::min(stripRows, bottom - y);
+            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, source.pixmap, screen.gc,
                           std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0, 24,
                           std::uint32_t(pitch) * std::uint32_t(n),
                           rows + static_cast<std::ptrdiff_t>(y) * pitch);
@@ -519,30 +594,42 @@ void Presenter::Push(Screen& screen) {
         transform.matrix11 = fixed(double(picture.width) / dest.width());
         transform.matrix22 = fixed(double(picture.height) / dest.height());
         transform.matrix33 = fixed(1);
-        xcb_render_set_picture_transform(c, screen.sourcePicture, transform);
-        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, screen.sourcePicture, XCB_NONE,
-                             screen.childPicture, 0, 0, 0, 0, std::int16_t(dest.x()),
-                             std::int16_t(dest.y()), std::uint16_t(dest.width()),
-                             std::uint16_t(dest.height()));
+        xcb_render_set_picture_transform(c, source.picture, transform);
+        // The window rows the picture's rows land on, a row more each side for the rounding.
+        const int from =
+            std::max(0, int(std::floor(double(top) * dest.height() / picture.height)) - 1);
+        const int to = std::min(
+            dest.height(), int(std::ceil(double(bottom) * dest.height() / picture.height)) + 1);
+        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, source.picture, XCB_NONE,
+                             screen.childPicture, 0, std::int16_t(from), 0, 0,
+                             std::int16_t(dest.x()), std::int16_t(dest.y() + from),
+                             std::uint16_t(dest.width()), std::uint16_t(to - from));
     };
-    if (screen.showsFull && screen.pushFull) {
-        screen.pushFull = false;
+    if (screen.showsFull) {
         const QRect target = Fitted(QSize(screen.shownFull.width, screen.shownFull.height), size);
-        show(screen.shownFull, target);
-        // Black around the picture.
-        const QRect bars[] = {
-            QRect(0, 0, size.width(), target.top()),
-            QRect(0, target.bottom() + 1, size.width(), size.height() - target.bottom() - 1),
-            QRect(0, 0, target.left(), size.height()),
-            QRect(target.right() + 1, 0, size.width() - target.right() - 1, size.height())};
-        for (const QRect& bar : bars)
-            if (!bar.isEmpty())
-                xcb_clear_area(c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),
-                               std::uint16_t(bar.width()), std::uint16_t(bar.height()));
+        if (screen.pushFull) {
+            screen.pushFull = false;
+            show(screen.shownFull, screen.fullSource, target, 0, screen.shownFull.height);
+            // Black around the picture.
+            const QRect bars[] = {
+                QRect(0, 0, size.width(), target.top()),
+                QRect(0, target.bottom() + 1, size.width(), size.height() - target.bottom() - 1),
+                QRect(0, 0, target.left(), size.height()),
+                QRect(target.right() + 1, 0, size.width() - target.right() - 1, size.height())};
+            for (const QRect& bar : bars)
+                if (!bar.isEmpty())
+                    xcb_clear_area(c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),
+                                   std::uint16_t(bar.width()), std::uint16_t(bar.height()));
+        } else {
+            for (const auto& [top, bottom] : screen.pushBands)
+                show(screen.shownFull, screen.fullSource, target, top, bottom);
+        }
     }
+    screen.pushBands.clear();
     for (std::size_t i = 0; i < screen.shownPieces.size(); ++i)
         if (!screen.pushed[i]) {
-            show(screen.shownPieces[i].picture, screen.shownPieces[i].dest);
+            const Picture& picture = screen.shownPieces[i].picture;
+            show(picture, screen.pieceSource, screen.shownPieces[i].dest, 0, picture.height);
             screen.pushed[i] = true;
         }
 }

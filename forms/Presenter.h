@@ -57,7 +57,11 @@ public:
     // Hand-overs, on the user-interface thread: copy and return.
     // The whole picture scaled to fit the client area, aspect kept, black around it.
     void HandOverScaled(QWidget* window, const TPixelView& picture);
-    // The same, read by the presenter itself from the live picture when it refreshes.
+    // The same, read by the presenter itself from the live picture when it refreshes (the
+    // protocol is TLivePicture's, in Windows.h): it keeps its own copy of the picture and copies
+    // into it only the rows the writers reported changed since its last read, everything when
+    // the picture's sequence moved, under the picture's lock, band by band, letting a waiting
+    // writer go between bands. On X11 it uploads only those rows to the server too.
     void HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture);
     // `source` of the picture shown at `dest` of the client area.
     void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,

@@ -4,6 +4,9 @@
 
 TWindowCanvas::TWindowCanvas(QWidget* window) : window_(window) {
     canvas_.DrawLock = &live_->lock;
+    canvas_.OnWrite = [this](const TRect& r) {
+        live_->Changed(RECT{r.Left, r.Top, r.Right, r.Bottom});
+    };
     canvas_.OnChange = [this](const TRect&) { Show(); };
 }
 
@@ -15,7 +18,7 @@ TWindowCanvas::~TWindowCanvas() {
 
 void TWindowCanvas::Show() {
     // Once per refresh at most: a picture handed over and not yet read is read with this change.
-    if (!live_->pending.exchange(true))
+    if (handingOver_ && !live_->pending.exchange(true))
         PresentLiveToWindow(WindowHandle(window_), live_);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The canvas of a window: it draws straight into the picture the window shows, as drawing on
-// the screen does. The picture is the size of the client area; after a drawing call changed
-// it, the presenter reads it itself at its next refresh, so a call costs its own pixels and
-// nothing reaches the window system on the drawing thread.
+// the screen does. The picture is the size of the client area; a drawing call reports what it
+// changed to the live picture under its lock, and the presenter copies just that at its next
+// refresh, so a call costs its own pixels and nothing reaches the window system on the drawing
+// thread. LockWaitedNs tells how long drawing waited for the presenter's copies.
 #include "Graphics.h"
 #include "Windows.h"
 
@@ -24,6 +25,12 @@ public:
     const QImage& Image() const { return image_; }
     // Fills the whole picture with the colour, e.g. when the window is shown anew.
     void Fill(TColor color);
+    // The nanoseconds the drawing calls have waited for the picture's lock so far.
+    std::uint64_t LockWaitedNs() const { return live_->lock.WaitedNs(); }
+    // Whether changes are handed to the display (on by default). Off, the window keeps showing
+    // what it showed, and nothing reads the picture: what the display costs the drawing is
+    // measured against that.
+    void SetHandingOver(bool on) { handingOver_ = on; }
 
 private:
     void Fit();
@@ -33,4 +40,5 @@ private:
     QImage image_;
     TCanvas canvas_{image_};
     std::shared_ptr<TLivePicture> live_ = std::make_shared<TLivePicture>();
+    bool handingOver_ = true;
 };

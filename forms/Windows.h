@@ -3,6 +3,7 @@
 // can show pixels, rectangles, palette entries, and device contexts over memory. Nothing here
 // includes Qt, so the Qt-free layers can use it; the few Qt-side accessors take forward-declared
 // Qt types.
+#include "LivePicture.h"
 #include "platform/WinTypes.h"
 
 #include <atomic>
@@ -83,20 +84,31 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
                               const RECT& sourceRect);
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
-// A full-screen picture the presenter reads itself at its next refresh, so presenting it copies
-// nothing and waits at most for the presenter's copy. The presenter copies under `lock`; whoever
-// changes `view`, or writes, moves or frees the memory it describes, holds `lock` meanwhile (a
-// flip only while it exchanges the addresses, a canvas while it draws), so the presenter never
-// reads memory being written; a view without bits is not read. `sequence` is odd while the view
-// changes (the presenter reads again when it changed under it). A picture is handed over again
-// only when `pending` was clear: the presenter clears it when it reads the picture or stops
-// showing it.
+// A picture the presenter reads itself at its next refresh, so presenting it copies nothing:
+// a full-screen front, a window's canvas. The hand-over:
+// - Whoever writes pixels of `view`'s memory holds `lock` meanwhile (TPictureLock counts how
+//   long it waited), and before letting go reports the rectangle it wrote with Changed.
+// - Whoever changes `view` or `colors`, or moves or frees the memory `view` describes, holds
+//   `lock` and makes `sequence` odd meanwhile (a flip only while it exchanges the addresses); a
+//   view without bits is not read. A new sequence means every pixel changed.
+// - Then it calls PresentLiveToWindow, unless `pending` was already set (exchange(true)): the
+//   presenter clears `pending` as it starts reading, so a change after that is handed over again.
+// - The presenter, at its refresh, takes `lock` with ReaderLock and copies what `changed` holds
+//   (everything when the sequence moved), row band by row band: between bands it lets waiting
+//   writers in, so no writer waits for a whole picture's copy.
+// Never call PresentLiveToWindow or anything of the presenter's with `lock` held.
 struct TLivePicture {
-    std::mutex lock;
+    TPictureLock lock;
     std::atomic<std::uint64_t> sequence{0};
     std::atomic<bool> pending{false};
     TPixelView view;
     DWORD colors[256] = {}; // the colour table of an Indexed8 view
+    TChangedRows changed;   // under `lock`
+    // Under `lock`, after writing: the rectangle of the view that may have changed.
+    void Changed(const RECT& area) {
+        if (view.bits)
+            changed.Add(view.width, view.height, area.left, area.top, area.right, area.bottom);
+    }
 };
 void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
 // What the window shows once the presenter has taken everything handed over so far.

@@ -70,6 +70,8 @@ public:
     // shows at its next refresh.
     TCanvas& Canvas();
     const TGdiRunCounts& LastRun() const { return lastRun_; }
+    // The picture the window shows, for measuring what showing it costs the drawing.
+    TWindowCanvas& Screen() { return screen_; }
 
     // Test-only: called at the end of each of the first three phases and after each frame of
     // the sprite phase has been shown.

@@ -76,3 +76,67 @@ TEST(WindowCanvas, TheWindowShowsWhatWasDrawnAtEachSizeAndAfterBeingShownAgain) 
     EXPECT_EQ(screen.Canvas().Pixel(3, 4), clYellow);
     EXPECT_EQ(screen.Canvas().Pixel(0, 0), clTeal);
 }
+
+TEST(WindowCanvas, EachRefreshShowsEveryChangeSinceTheLastOneAndKeepsWhatDidNotChange) {
+    QWidget window;
+    window.resize(80, 60);
+    window.show();
+    TWindowCanvas screen(&window);
+    screen.Fill(clNavy);
+    ASSERT_TRUE(ShowsThePicture(window, screen));
+    struct Step {
+        const char* name;
+        void (*draw)(TCanvas&);
+    } steps[] = {
+        {"two shapes far apart before one refresh",
+         [](TCanvas& c) {
+             c.Brush.Color = clRed;
+             c.FillRect(Rect(0, 0, 10, 10));
+             c.Brush.Color = clLime;
+             c.FillRect(Rect(70, 50, 80, 60));
+         }},
+        {"a shape over the last one's place",
+         [](TCanvas& c) {
+             c.Brush.Color = clYellow;
+             c.FillRect(Rect(5, 5, 12, 12));
+         }},
+        {"shapes on the same rows at both ends",
+         [](TCanvas& c) {
+             c.Pen.Color = clWhite;
+             c.MoveTo(0, 30);
+             c.LineTo(3, 30);
+             c.SetPixel(79, 30, clFuchsia);
+         }},
+        {"partly outside the picture",
+         [](TCanvas& c) {
+             c.Brush.Color = clAqua;
+             c.Ellipse(60, -20, 100, 20);
+             c.FillRect(Rect(-5, 55, 5, 70));
+         }},
+        {"a copy onto itself",
+         [](TCanvas& c) { c.CopyRect(Rect(40, 0, 50, 10), c, Rect(0, 0, 10, 10)); }},
+    };
+    for (const Step& step : steps) {
+        step.draw(screen.Canvas());
+        EXPECT_TRUE(ShowsThePicture(window, screen)) << step.name;
+    }
+}
+
+TEST(WindowCanvas, TheDisplayCopiesWhatTheCanvasReportsNotTheWholePicture) {
+    QWidget window;
+    window.resize(40, 30);
+    window.show();
+    TWindowCanvas screen(&window);
+    screen.Fill(clBlack);
+    ASSERT_TRUE(ShowsThePicture(window, screen));
+    // A pixel changed behind the canvas's back is not shown while nothing reports it...
+    const_cast<QImage&>(screen.Image()).setPixel(30, 25, qRgb(255, 0, 0));
+    screen.Canvas().SetPixel(2, 2, clWhite);
+    const QImage shown = PresentedPicture(WindowHandle(&window));
+    EXPECT_EQ(shown.pixel(2, 2), qRgb(255, 255, 255));
+    EXPECT_EQ(shown.pixel(30, 25), qRgb(0, 0, 0));
+    // ...and is, once a drawing call on its row and column reports them.
+    screen.Canvas().SetPixel(31, 25, clWhite);
+    screen.Canvas().SetPixel(29, 25, clWhite);
+    EXPECT_TRUE(ShowsThePicture(window, screen));
+}
