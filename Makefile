@@ -43,7 +43,7 @@ bench:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
 	  -DZELKA_BUILD_RANK=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench
-	@$(BUILD)/bench/zelka_bench
+	@$(BUILD)/bench/zelka_bench --benchmark_filter=-BM_GdiTest
 	@bench/screens.sh $(BUILD)
 
 # The ranking service on its default address with its SQLite file; RANK_ARGS adds options,

@@ -12,7 +12,9 @@
 
 #include <QImage>
 #include <algorithm>
+#include <array>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <memory>
 #include <pixman.h>
 #include <vector>
@@ -178,5 +180,65 @@ BENCHMARK(BM_PixmanMaskedSprite);
 bench::RegisterHeadline pixmanSprite("BM_PixmanMaskedSprite",
                                      {"pixman.masked_sprite_101_ns",
                                       bench::Figure::NanosecondsPerIteration, ""});
+
+// The whole GDI test on a window covering the screen, its sprite pictures the program's own.
+// Arg 1: the picture is handed to the display as in the program; arg 0: it never is. Counters:
+// the score, and per phase the share of the phase's time the drawing waited for the picture's
+// lock (the display's copies).
+class SpriteHost : public DetachedHost {
+public:
+    SpriteHost() {
+        sprite.SetPicture(QPixmap::fromImage(QImage(":/skin/mine1.bmp")));
+        mask.SetPicture(QPixmap::fromImage(QImage(":/skin/mine2.bmp")));
+    }
+    TImage& SpritePicture() override { return sprite; }
+    TImage& SpriteMask() override { return mask; }
+    TImage sprite, mask;
+};
+
+void BM_GdiTest(benchmark::State& state) {
+    bench::EnsureApplication();
+    SpriteHost host;
+    TForm2 form(host);
+    form.setGeometry(0, 0, ScreenWidth(), ScreenHeight());
+    form.show();
+    QApplication::processEvents();
+    form.Screen().SetHandingOver(state.range(0) != 0);
+    using Clock = std::chrono::steady_clock;
+    struct Mark {
+        Clock::time_point at;
+        std::uint64_t waitedNs;
+    };
+    std::vector<Mark> marks;
+    const auto mark = [&] { marks.push_back({Clock::now(), form.Screen().LockWaitedNs()}); };
+    form.StageHook = [&](TGdiStage stage) {
+        if (stage != TGdiStage::FrameShown)
+            mark();
+    };
+    double score = 0;
+    for (auto _ : state) {
+        marks.clear();
+        mark();
+        form.DrawProc();
+        mark();
+        score = host.gdi.text().toDouble();
+    }
+    form.hide();
+    QApplication::processEvents();
+    state.counters["score"] = score;
+    state.counters["width"] = form.width();
+    if (marks.size() != 5)
+        return;
+    const char* phases[] = {"wait_lines", "wait_rects", "wait_ellipses", "wait_sprites"};
+    for (std::size_t i = 0; i + 1 < marks.size(); ++i) {
+        const double span =
+            std::chrono::duration<double, std::nano>(marks[i + 1].at - marks[i].at).count();
+        state.counters[phases[i]] = double(marks[i + 1].waitedNs - marks[i].waitedNs) / span;
+    }
+    const double all =
+        std::chrono::duration<double, std::nano>(marks.back().at - marks.front().at).count();
+    state.counters["wait"] = double(marks.back().waitedNs - marks.front().waitedNs) / all;
+}
+BENCHMARK(BM_GdiTest)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
