@@ -37,7 +37,7 @@ TCpuidRegisters Cpuid(DWORD leaf) {
     return r;
 }
 
-// EAX and EDX of leaf 1 when the processor has that leaf, else the getter's failure.
+// The registers of leaf 1 when the processor has that leaf, else the getter's failure.
 TCpuidRegisters Leaf1(bool errorEnable, const char* getter) {
     if (static_cast<LONG>(Cpuid(0).Eax) >= 1)
         return Cpuid(1);
@@ -87,6 +87,10 @@ bool TPentiumMMX::RDTSCsupport() const {
 
 bool TPentiumMMX::MMXsupport() const {
     return CpuIDsupport() && (Leaf1(false, "FeatureFlags").Edx & 0x800000) != 0;
+}
+
+bool TPentiumMMX::HypervisorPresent() const {
+    return CpuIDsupport() && (Leaf1(false, "FeatureFlags").Ecx & 0x80000000u) != 0;
 }
 
 std::string TPentiumMMX::VendorString() const {

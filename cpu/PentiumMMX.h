@@ -46,6 +46,8 @@ public:
     bool CpuIDsupport() const;
     bool RDTSCsupport() const;
     bool MMXsupport() const;
+    // Bit 31 of ECX in leaf 1: set by a hypervisor for the processors of its virtual machines.
+    bool HypervisorPresent() const;
     // The 12 bytes of EBX, EDX, ECX of CPUID leaf 0, zero bytes included.
     std::string VendorString() const;
     BYTE SteppingID() const;

@@ -78,24 +78,26 @@ TEST(PentiumMMXIdentification, ErrorIsAnApplicationException) {
 TEST(PentiumMMXIdentification, FeatureTestsNeedCpuidAndTheirBit) {
     struct Case {
         bool hasCpuid;
-        DWORD highest, edx;
-        bool rdtsc, mmx;
+        DWORD highest, ecx, edx;
+        bool rdtsc, mmx, hypervisor;
     } cases[] = {
-        {true, 1, 0x00800010, true, true},
-        {true, 1, 0x00000010, true, false},
-        {true, 1, 0x00800000, false, true},
-        {true, 1, 0xFF7FFFEF, false, false}, // every other bit set
-        {true, 0, 0x00800010, false, false}, // no leaf 1: flags read as 0
-        {false, 1, 0x00800010, false, false},
+        {true, 1, 0, 0x00800010, true, true, false},
+        {true, 1, 0, 0x00000010, true, false, false},
+        {true, 1, 0, 0x00800000, false, true, false},
+        {true, 1, 0x7FFFFFFF, 0xFF7FFFEF, false, false, false}, // every other bit set
+        {true, 1, 0x80000000, 0, false, false, true},
+        {true, 0, 0x80000000, 0x00800010, false, false, false}, // no leaf 1: flags read as 0
+        {false, 1, 0x80000000, 0x00800010, false, false, false},
     };
     for (const Case& c : cases) {
-        ScriptedProcessor cpu(c.hasCpuid, {{0, {c.highest, 0, 0, 0}}, {1, {0, 0, 0, c.edx}}});
+        ScriptedProcessor cpu(c.hasCpuid, {{0, {c.highest, 0, 0, 0}}, {1, {0, 0, c.ecx, c.edx}}});
         TPentiumMMX mmx;
         mmx.ErrorEnable = true; // the feature tests never fail
         EXPECT_EQ(mmx.CpuIDsupport(), c.hasCpuid);
         EXPECT_EQ(mmx.RDTSCsupport(), c.rdtsc) << std::hex << c.edx;
         EXPECT_EQ(mmx.MMXsupport(), c.mmx) << std::hex << c.edx;
-        EXPECT_EQ(cpu.IdFlagTests(), 3);
+        EXPECT_EQ(mmx.HypervisorPresent(), c.hypervisor) << std::hex << c.ecx;
+        EXPECT_EQ(cpu.IdFlagTests(), 4);
         if (!c.hasCpuid) {
             EXPECT_TRUE(cpu.CpuidCalls().empty()) << "CPUID executed without support";
         }
