@@ -39,6 +39,22 @@ void ShowWarning(const QString& text) {
     ShowMessageBox(BoxKind::Warning, "警告", text);
 }
 
+bool ConfirmWarning(const QString& text) {
+    const QString caption = "警告";
+    if (recorder) {
+        recorder->boxes.push_back({BoxKind::Warning, caption, text, true});
+        return recorder->answerOk;
+    }
+    if (!Application || Application->Headless()) {
+        std::fprintf(stderr, "%s: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
 BoxRecorder::BoxRecorder() : previous_(recorder) {
     recorder = this;
 }

@@ -202,10 +202,23 @@ Presenter::~Presenter() {
         thread_.join();
 }
 
+void Presenter::ChooseRoad() {
+    if (roadChosen_)
+        return;
+    roadChosen_ = true;
+    x_ = XConnection::Open();
+}
+
+const char* Presenter::RoadName() {
+    std::lock_guard lock(mutex_);
+    ChooseRoad();
+    return x_ ? "x11" : "cpu";
+}
+
 void Presenter::Start() {
     if (thread_.joinable())
         return;
-    x_ = XConnection::Open();
+    ChooseRoad();
     thread_ = std::thread([this] { Run(); });
 }
 

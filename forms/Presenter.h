@@ -70,6 +70,10 @@ public:
     void Blank(QWidget* window);
     void Forget(QWidget* window);
 
+    // The road pictures take to the screen, chosen once: "x11" (pushed by the presenter through
+    // its own X connection) or "cpu" (composed by the CPU when the window paints).
+    const char* RoadName();
+
     // What the window shows now, composed into `target` (client-sized): waits until every
     // picture handed over so far has been taken by the presenter, so a reader sees the newest.
     void ComposeShown(QWidget* window, QImage& target);
@@ -80,6 +84,7 @@ private:
     Presenter();
     Screen& ScreenOf(QWidget* window); // under mutex_
     void Start();
+    void ChooseRoad(); // under mutex_
     void Run();
     void Take(Screen& screen);
     // Stops showing the screen's live picture (under mutex_).
@@ -96,6 +101,7 @@ private:
     std::map<QWidget*, std::unique_ptr<Screen>> screens_;
     std::vector<Picture> spare_;
     bool stop_ = false;
+    bool roadChosen_ = false;
     std::unique_ptr<XConnection> x_;
     std::thread thread_;
 };
