@@ -2,6 +2,7 @@
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine line;
+    bool repeatGiven = false;
     auto fail = [&line](const QString& why) {
         line.error = why + "; " + kUsage;
         return line;
@@ -24,6 +25,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
                 return fail("zelka: --json needs a file name");
             line.jsonFile = arguments[++i];
+        } else if (arg == "--repeat") {
+            bool ok = false;
+            const int count = i + 1 < arguments.size() ? arguments[i + 1].toInt(&ok) : 0;
+            if (!ok || count < 1 || count > kMaxRepeat)
+                return fail(
+                    QString("zelka: --repeat needs a number of runs from 1 to %1").arg(kMaxRepeat));
+            line.repeat = count;
+            repeatGiven = true;
+            ++i;
+        } else if (arg == "--version") {
+            line.mode = CommandLine::Mode::Version;
         } else if (arg == "--help" || arg == "-h") {
             line.mode = CommandLine::Mode::Help;
         } else if (arg == "--tests" || arg == "--screenshots") {
@@ -50,8 +62,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (!line.tests.isEmpty() && line.mode != CommandLine::Mode::Run)
         return fail("zelka: --tests goes with --run");
-    if ((line.rankPage || !line.drive.isEmpty() || !line.jsonFile.isEmpty()) &&
+    if ((line.rankPage || !line.drive.isEmpty() || !line.jsonFile.isEmpty() || repeatGiven) &&
         line.mode != CommandLine::Mode::Run)
-        return fail("zelka: --drive, --rank-page and --json go with --run");
+        return fail("zelka: --drive, --rank-page, --json and --repeat go with --run");
     return line;
 }

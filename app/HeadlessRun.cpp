@@ -9,37 +9,145 @@
 #include "platform/SysUtils.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <algorithm>
 
 namespace {
 
-QJsonValue ScoreValue(const QLabel& panel) {
+std::optional<qint64> PanelScore(const QLabel& panel) {
     try {
         return StrToInt(panel.text().toStdString());
     } catch (const EConvertError&) {
-        return QJsonValue::Null;
+        return std::nullopt;
     }
+}
+
+QJsonValue ScoreValue(const QLabel& panel) {
+    const std::optional<qint64> score = PanelScore(panel);
+    return score ? QJsonValue(*score) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject DurationsJson(const RunDurations& durations) {
+    QJsonObject taken;
+    for (qsizetype i = 0; i < kTestNames.size(); ++i)
+        if (durations.ms[i] >= 0)
+            taken.insert(kTestNames[i], durations.ms[i]);
+    return taken;
+}
+
+// The five tests and the overall rating, by their JSON names, in run order.
+const QStringList& ScoreNames() {
+    static const QStringList names = kTestNames + QStringList{"overall"};
+    return names;
+}
+
+// The scores of row `i` over the runs, where they were taken.
+std::vector<qint64> ScoresOf(const std::vector<RepeatedRun>& runs, qsizetype i) {
+    std::vector<qint64> scores;
+    for (const RepeatedRun& run : runs)
+        if (run.scores[i])
+            scores.push_back(*run.scores[i]);
+    return scores;
+}
+
+bool Shown(const bool ticked[5], qsizetype i) {
+    return i == 5 || ticked[i];
 }
 
 } // namespace
 
-QByteArray ResultJson(TForm1& form, const RunDurations& durations, const RunHalt* halt) {
-    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5};
-    QJsonObject scores, taken;
-    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
-        scores.insert(kTestNames[i], ScoreValue(*panels[i]));
-        if (durations.ms[i] >= 0)
-            taken.insert(kTestNames[i], durations.ms[i]);
+ScoreStatistics Statistics(std::vector<qint64> scores) {
+    std::sort(scores.begin(), scores.end());
+    ScoreStatistics s;
+    const std::size_t n = scores.size();
+    s.min = scores.front();
+    s.max = scores.back();
+    s.median = n % 2 ? scores[n / 2] : (scores[n / 2 - 1] + scores[n / 2]) / 2;
+    if (s.median != 0)
+        s.spread = static_cast<double>(s.max - s.min) / static_cast<double>(s.median);
+    return s;
+}
+
+QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5]) {
+    QJsonArray each;
+    for (const RepeatedRun& run : runs) {
+        QJsonObject scores;
+        for (qsizetype i = 0; i < ScoreNames().size(); ++i)
+            if (Shown(ticked, i))
+                scores.insert(ScoreNames()[i], run.scores[i] ? QJsonValue(*run.scores[i])
+                                                             : QJsonValue(QJsonValue::Null));
+        each.append(QJsonObject{
+            {"load_before", run.loadBefore ? QJsonValue(*run.loadBefore) : QJsonValue()},
+            {"scores", scores},
+            {"durations_ms", DurationsJson(run.durations)}});
     }
+    QJsonObject tests;
+    for (qsizetype i = 0; i < ScoreNames().size(); ++i) {
+        const std::vector<qint64> scores = ScoresOf(runs, i);
+        if (!Shown(ticked, i) || scores.empty())
+            continue;
+        const ScoreStatistics s = Statistics(scores);
+        tests.insert(ScoreNames()[i],
+                     QJsonObject{{"median", s.median},
+                                 {"min", s.min},
+                                 {"max", s.max},
+                                 {"spread", s.spread ? QJsonValue(*s.spread) : QJsonValue()}});
+    }
+    return QJsonObject{
+        {"count", static_cast<qint64>(runs.size())}, {"runs", each}, {"tests", tests}};
+}
+
+QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const bool ticked[5]) {
+    QStringList lines{QString("Runs: %1; spread = (max - min) / median").arg(runs.size()),
+                      QString("  %1 %2 %3 %4 %5  %6")
+                          .arg("test", -8)
+                          .arg("median", 10)
+                          .arg("min", 10)
+                          .arg("max", 10)
+                          .arg("spread", 7)
+                          .arg("each run")};
+    for (qsizetype i = 0; i < ScoreNames().size(); ++i) {
+        const std::vector<qint64> scores = ScoresOf(runs, i);
+        if (!Shown(ticked, i) || scores.empty())
+            continue;
+        const ScoreStatistics s = Statistics(scores);
+        QStringList each;
+        for (const RepeatedRun& run : runs)
+            each << (run.scores[i] ? QString::number(*run.scores[i]) : QString("-"));
+        lines << QString("  %1 %2 %3 %4 %5  %6")
+                     .arg(ScoreNames()[i], -8)
+                     .arg(s.median, 10)
+                     .arg(s.min, 10)
+                     .arg(s.max, 10)
+                     .arg(s.spread ? QString::asprintf("%.1f %%", *s.spread * 100) : "-", 7)
+                     .arg(each.join(' '));
+    }
+    QStringList loads;
+    for (const RepeatedRun& run : runs)
+        loads << (run.loadBefore ? QString::asprintf("%.2f", *run.loadBefore) : QString("-"));
+    lines << QString("  %1 %2").arg("load before each run:", -45).arg(loads.join(' '));
+    return lines;
+}
+
+QByteArray ResultJson(TForm1& form, const RunDurations& durations, const RunHalt* halt,
+                      const QJsonObject& more) {
+    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5};
+    QJsonObject scores;
+    for (qsizetype i = 0; i < kTestNames.size(); ++i)
+        scores.insert(kTestNames[i], ScoreValue(*panels[i]));
     scores.insert("overall", ScoreValue(*form.Panel20));
     const QJsonObject system{
         {"cpu", form.Panel22->text()},     {"clock", form.EditHex2->text()},
         {"video", form.Panel14->text()},   {"memory", form.Panel12->text()},
         {"display", form.Panel18->text()}, {"windows", form.Panel21->text()},
     };
-    QJsonObject root{{"scores", scores}, {"system", system}, {"durations_ms", taken}};
+    QJsonObject root{
+        {"scores", scores}, {"system", system}, {"durations_ms", DurationsJson(durations)}};
+    for (auto it = more.begin(); it != more.end(); ++it)
+        root.insert(it.key(), it.value());
     if (halt) {
         const QJsonValue test = halt->test >= 0 && halt->test < kTestNames.size()
                                     ? QJsonValue(kTestNames[halt->test])
@@ -80,6 +188,26 @@ void HeadlessSession::PrintResults(TForm1& form) {
     std::fflush(out_);
 }
 
+QJsonObject HeadlessSession::MoreJson(const RunConditions& end) const {
+    QJsonObject more{{"conditions", QJsonObject{{"start", ConditionsJson(start_)},
+                                                {"end", ConditionsJson(end)}}}};
+    if (options_.repeat > 1)
+        more.insert("repeat", RepeatJson(runs_, ticked_));
+    return more;
+}
+
+void HeadlessSession::PrintConditions(const RunConditions& end) {
+    std::fprintf(out_, "\n");
+    if (options_.repeat > 1) {
+        for (const QString& line : RepeatLines(runs_, ticked_))
+            std::fprintf(out_, "%s\n", line.toUtf8().constData());
+        std::fprintf(out_, "\n");
+    }
+    for (const QString& line : ConditionLines(start_, end))
+        std::fprintf(out_, "%s\n", line.toUtf8().constData());
+    std::fflush(out_);
+}
+
 void HeadlessSession::ReportHalt() {
     // The engine cannot go on; what it measured before must not be lost with it.
     try {
@@ -91,10 +219,15 @@ void HeadlessSession::ReportHalt() {
                 std::fprintf(stderr, "zelka: %s test halted; the results so far follow\n",
                              kTestNames[current_].toUtf8().constData());
             PrintResults(form);
+            const RunConditions end = ProbeRunConditions();
+            if (started_)
+                PrintConditions(end);
             if (Application)
                 Application->RunCommand([&form] { form.makeRes(); });
             if (!options_.jsonFile.isEmpty())
-                WriteOutputFile(options_.jsonFile, ResultJson(form, durations_, &halt));
+                WriteOutputFile(
+                    options_.jsonFile,
+                    ResultJson(form, durations_, &halt, started_ ? MoreJson(end) : QJsonObject{}));
         }
     } catch (...) {
         // Nothing more can be saved; the halt goes on.
@@ -104,14 +237,50 @@ void HeadlessSession::ReportHalt() {
         previousHalt_();
 }
 
+bool HeadlessSession::RepeatRuns(TForm1& form) {
+    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3,
+                              form.Panel4, form.Panel5, form.Panel20};
+    bool ok = true;
+    for (int run = 0; run < options_.repeat && ok; ++run) {
+        RepeatedRun record;
+        if (options_.repeat > 1) {
+            if (const auto load = ReadMachineState().load)
+                record.loadBefore = (*load)[0];
+        }
+        durations_ = RunDurations{};
+        ok = Application->RunCommand([&form] { form.Button5Click(); });
+        if (!ok || options_.repeat == 1)
+            break;
+        for (qsizetype i = 0; i < 6; ++i)
+            if (Shown(ticked_, i))
+                record.scores[i] = PanelScore(*panels[i]);
+        record.durations = durations_;
+        runs_.push_back(record);
+        std::fprintf(stderr, "zelka: run %d of %d ended\n", run + 1, options_.repeat);
+        std::fflush(stderr);
+    }
+    if (runs_.empty())
+        return ok;
+    // The medians stand for the run; the rating is computed from them as from any scores.
+    for (qsizetype i = 0; i < 5; ++i) {
+        const std::vector<qint64> scores = ScoresOf(runs_, i);
+        if (ticked_[i] && !scores.empty())
+            panels[i]->setText(QString::number(Statistics(scores).median));
+    }
+    return Application->RunCommand([&form] { form.ComputeOverallRating(); }) && ok;
+}
+
 int HeadlessSession::Run(TForm1& form) {
     ShellCallLog noDesktop;
+    start_ = ProbeRunConditions();
+    started_ = true;
+    for (RunWarning warning : RunWarnings(start_.machine))
+        std::fprintf(stderr, "%s\n", WarningLine(warning, start_.machine).toUtf8().constData());
     // Wall-clock time, read apart from the tests' own clock so that it takes none of its readings.
     std::uint64_t startedAt = 0;
     QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5};
     // A test that writes no score (the chosen drive is missing) leaves its panel as it found
     // it; the panel is emptied at the start to see that, and given its caption back.
-    bool scored[5] = {false, false, false, false, false};
     QString captionBefore;
     form.TestProgress = [&](TBenchTest test, bool ended) {
         const auto index = static_cast<qsizetype>(test);
@@ -124,7 +293,7 @@ int HeadlessSession::Run(TForm1& form) {
             std::fprintf(stderr, "zelka: %s test started\n", name.constData());
         } else {
             current_ = -1;
-            scored[index] = !ScoreValue(*panels[index]).isNull();
+            (PanelScore(*panels[index]) ? scored_ : missing_)[index] = true;
             if (panels[index]->text().isEmpty())
                 panels[index]->setText(captionBefore);
             durations_.ms[index] = static_cast<qint64>(GetTickCount64() - startedAt);
@@ -134,21 +303,25 @@ int HeadlessSession::Run(TForm1& form) {
         std::fflush(stderr);
     };
     QCheckBox* const boxes[] = {form.cb1, form.cb2, form.cb3, form.cb4, form.cb5};
-    for (qsizetype i = 0; i < kTestNames.size(); ++i)
-        boxes[i]->setChecked(options_.tests.isEmpty() || options_.tests.contains(kTestNames[i]));
+    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
+        ticked_[i] = options_.tests.isEmpty() || options_.tests.contains(kTestNames[i]);
+        boxes[i]->setChecked(ticked_[i]);
+    }
     if (!options_.drive.isEmpty()) {
         // As a user does: click into the box, which empties it, and type the letter.
         form.Edit2Click();
         form.Edit2->insert(options_.drive);
     }
-    bool ok = Application->RunCommand([&form] { form.Button5Click(); });
+    bool ok = RepeatRuns(form);
     const bool written = Application->RunCommand([&form] { form.makeRes(); });
     // Printed from the panels, so the results are there even where the file could not be.
     PrintResults(form);
     form.TestProgress = nullptr;
+    const RunConditions end = ProbeRunConditions();
+    PrintConditions(end);
     ok = ok && written;
     for (qsizetype i = 0; i < kTestNames.size(); ++i) {
-        if (boxes[i]->isChecked() && !scored[i]) {
+        if (ticked_[i] && (missing_[i] || !scored_[i])) {
             std::fprintf(stderr, "zelka: the %s test produced no score\n",
                          kTestNames[i].toUtf8().constData());
             ok = false;
@@ -156,7 +329,9 @@ int HeadlessSession::Run(TForm1& form) {
     }
     std::fflush(stderr);
     if (!options_.jsonFile.isEmpty())
-        ok = WriteOutputFile(options_.jsonFile, ResultJson(form, durations_)) && ok;
+        ok = WriteOutputFile(options_.jsonFile,
+                             ResultJson(form, durations_, nullptr, MoreJson(end))) &&
+             ok;
     if (options_.rankPage)
         ok = Application->RunCommand([&form] { form.Button3Click(); }) && ok;
     return ok ? 0 : 1;

@@ -1,11 +1,16 @@
 #pragma once
 // The run without a window: the start command with the chosen tests, then the result file,
 // written as "result.txt" and printed.
+#include "RunConditions.h"
+
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <vector>
 
 class TForm1;
 
@@ -14,6 +19,7 @@ struct HeadlessOptions {
     QString drive;         // typed into the drive box before the run; empty leaves it alone
     bool rankPage = false; // run the ranking command after the run
     QString jsonFile;      // non-empty: the scores, system and durations also go here as JSON
+    int repeat = 1;        // the start command this many times; the panels end on the medians
 };
 
 // The results of a run for machines: the six scores (null where a panel holds no integer),
@@ -26,8 +32,35 @@ struct RunHalt {
     int test = -1;
     QString reason;
 };
-// With a halt, "halted" holds {"test": name or null, "reason": text}.
-QByteArray ResultJson(TForm1& form, const RunDurations& durations, const RunHalt* halt = nullptr);
+// With a halt, "halted" holds {"test": name or null, "reason": text}. The members of `more`
+// (the conditions, the repeated runs) are added to the document as they are.
+QByteArray ResultJson(TForm1& form, const RunDurations& durations, const RunHalt* halt = nullptr,
+                      const QJsonObject& more = {});
+
+// The scores of one test over repeated runs: the median (of an even count, the mean of the
+// middle two, truncated), the lowest, the highest and the spread (highest - lowest) / median,
+// which is missing where the median is 0.
+struct ScoreStatistics {
+    qint64 median = 0;
+    qint64 min = 0;
+    qint64 max = 0;
+    std::optional<double> spread;
+};
+ScoreStatistics Statistics(std::vector<qint64> scores); // at least one score
+
+// One start command of a repeated run: each score as its panel ended (none where it holds no
+// integer or the test was not ticked), the 1-minute load average just before it, and the
+// wall-clock time of each test.
+struct RepeatedRun {
+    std::optional<qint64> scores[6]; // by test in run order, then the overall rating
+    std::optional<double> loadBefore;
+    RunDurations durations;
+};
+// {"count", "runs": [{"load_before", "scores", "durations_ms"}], "tests": {name: {"median",
+// "min", "max", "spread"}}} for the tests ticked and the overall rating.
+QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5]);
+// The table printed after the results: a line per test, with every run's score.
+QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const bool ticked[5]);
 
 // Writes the bytes and makes sure they reached the file: written, flushed and closed without
 // an error. Otherwise tells "zelka: cannot write FILE: reason" on standard error and returns
@@ -51,17 +84,30 @@ public:
 private:
     void ReportHalt();
     void PrintResults(TForm1& form);
+    // The conditions at the start and now, and the runs so far where the run repeats.
+    QJsonObject MoreJson(const RunConditions& end) const;
+    void PrintConditions(const RunConditions& end);
+    bool RepeatRuns(TForm1& form);
 
     HeadlessOptions options_;
     std::FILE* out_;
     RunDurations durations_;
-    int current_ = -1; // the test started and not yet ended
+    int current_ = -1;     // the test started and not yet ended
+    bool started_ = false; // the run began: the start's conditions are known
+    RunConditions start_;
+    std::vector<RepeatedRun> runs_;
+    bool ticked_[5] = {};
+    bool scored_[5] = {};  // a test ended with a score in some run
+    bool missing_[5] = {}; // a test ended without one in some run
     std::function<void()> previousHalt_;
 };
 
-// Ticks the boxes of the chosen tests and clears the others, types the drive letter, runs the
-// start command inside the application's exception boundary, writes "result.txt" and prints
-// its text, then runs the ranking command when asked. Nothing is opened with the shell. Each
+// Tells on standard error what may make scores low (battery, a powersave governor, load),
+// ticks the boxes of the chosen tests and clears the others, types the drive letter, runs the
+// start command inside the application's exception boundary (repeated: as many times, the
+// panels then set to each test's median and the rating computed from them), writes
+// "result.txt" and prints its text, the repeated runs' table and the run's conditions at its
+// start and end, then runs the ranking command when asked. Nothing is opened with the shell. Each
 // test's start and end are told on standard error as they happen. Returns the exit code: 0, or
 // 1 when a command ended with an error, a ticked test produced no score (told on standard
 // error) or an output file could not be written.

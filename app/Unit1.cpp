@@ -1,7 +1,10 @@
 #include "Unit1.h"
 
 #include "CpuArithmetic.h"
+#include "RunConditions.h"
+#include "Version.h"
 #include "forms/Application.h"
+#include "forms/Dialogs.h"
 #include "gfxbench/Unit2.h"
 #include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
@@ -53,9 +56,25 @@ void TForm1::FormCreate() {
     ConnectPressEffect(Image5, Image11, Image12);
     ConnectPressEffect(Image6, Image13, Image14);
 
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    // Under the picture buttons, on the skin's dark bottom, clear of the rounded corners.
+    StatusBar1->setGeometry(230, 419, 335, 19);
+    StatusBar1->setStyleSheet("QStatusBar { background: transparent; color: #c8d0e0; }"
+                              "QStatusBar::item { border: none; }");
+    auto* version = new QLabel(QString("Ver %1  %2").arg(ProgramVersion(), BuildType()));
+    version->setObjectName("StatusVersion");
+    version->setStyleSheet("color: #c8d0e0;");
+    StatusBar1->addPermanentWidget(version);
+
     auto command = [](auto handler) { return [handler] { Application->RunCommand(handler); }; };
-    connect(Image6, &TImage::Click, this, command([this] { Button5Click(); }));
-    connect(Button5, &QPushButton::clicked, this, command([this] { Button5Click(); }));
+    const auto start = [this] {
+        if (ConfirmRunConditions())
+            Button5Click();
+    };
+    connect(Image6, &TImage::Click, this, command(start));
+    connect(Button5, &QPushButton::clicked, this, command(start));
     connect(Image5, &TImage::Click, this, command([this] { Button1Click(); }));
     connect(Button1, &QPushButton::clicked, this, command([this] { Button1Click(); }));
     connect(Image4, &TImage::Click, this, command([this] { Button2Click(); }));
@@ -139,6 +158,12 @@ void TForm1::Button5Click() {
     if (cb5->isChecked())
         RunTestStep(TBenchTest::Disk, [this] { HddaccProc(); });
     ComputeOverallRating();
+}
+
+bool TForm1::ConfirmRunConditions() {
+    const MachineState machine = ReadMachineState();
+    const QString text = WarningBoxText(RunWarnings(machine), machine);
+    return text.isEmpty() || ConfirmWarning(text);
 }
 
 void TForm1::Intproc() {

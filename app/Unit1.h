@@ -9,6 +9,7 @@
 #include "ui_Unit1.h"
 
 #include <QByteArray>
+#include <QStatusBar>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,6 +27,9 @@ public:
 
     // The start command: the selected tests in order, then the overall rating.
     void Button5Click();
+    // Before the start command from the window: where the machine runs on battery, with a
+    // powersave governor or under load, a warning box asks whether to go on (OK) or not.
+    bool ConfirmRunConditions();
     // Told as each test of the start command starts (ended false) and after it ended.
     std::function<void(TBenchTest test, bool ended)> TestProgress;
     // The CPU arithmetic test: ten seconds of the fixed mix, the score into Panel1.
@@ -86,6 +90,9 @@ public:
     std::int32_t DragY = 0;
     // The platform moves the window for the drag that began with the last press.
     bool SystemMove = false;
+
+    // Along the bottom: the program's version and build type.
+    QStatusBar* StatusBar1 = nullptr;
 
     TPentiumMMX PentiumMMX1;
     // The system settings file reader, kept from the probe until the program ends.

@@ -6,6 +6,7 @@
 #include "TerminalReport.h"
 #include "Unit1.h"
 #include "Unit4.h"
+#include "Version.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
 #include "platform/OwnFiles.h"
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     }
     if (line.mode == CommandLine::Mode::Help) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (line.mode == CommandLine::Mode::Version) {
+        std::printf("zelka %s, %s build\n", ProgramVersion(), BuildType());
         return 0;
     }
     // Names are taken relative to the folder the program was started in: the disk test
@@ -71,7 +76,9 @@ int main(int argc, char** argv) {
     // A run reports a halt from the first window on: the engine may halt while it starts.
     std::optional<HeadlessSession> run;
     if (line.mode == CommandLine::Mode::Run)
-        run.emplace(HeadlessOptions{line.tests, line.drive, line.rankPage, line.jsonFile}, stdout);
+        run.emplace(
+            HeadlessOptions{line.tests, line.drive, line.rankPage, line.jsonFile, line.repeat},
+            stdout);
     try {
         CreateProgramForms(application);
     } catch (const std::exception& error) {
@@ -91,6 +98,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Window:
     case CommandLine::Mode::Report:
     case CommandLine::Mode::Help:
+    case CommandLine::Mode::Version:
         break;
     }
     Form1->show();

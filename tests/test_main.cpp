@@ -24,6 +24,13 @@ int main(int argc, char** argv) {
         qputenv("ZELKA_TEST_DATA_HOME", QFile::encodeName(data->path()));
     }
     qputenv("XDG_DATA_HOME", qgetenv("ZELKA_TEST_DATA_HOME"));
+    // The machine's state (load, governor, power) is read from an empty tree, so no test
+    // depends on how busy the machine running it is; tests that need a state script it.
+    std::optional<QTemporaryDir> systemRoot;
+    if (qEnvironmentVariableIsEmpty("ZELKA_SYSTEM_ROOT")) {
+        systemRoot.emplace();
+        qputenv("ZELKA_SYSTEM_ROOT", QFile::encodeName(systemRoot->path()));
+    }
     CreateProgramDataFolder();
     QApplication qapp(argc, argv);
     TApplication application(/*headless=*/true);

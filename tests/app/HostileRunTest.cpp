@@ -222,12 +222,19 @@ TEST(HostileRun, AHaltPrintsWhatWasMeasuredAndNeverReportsSuccess) {
         EXPECT_TRUE(Contains(o.err, c.reason)) << o.err;
         // The results so far, as the result file shows them, printed and written.
         EXPECT_TRUE(o.out.starts_with(" _ _ _ _")) << c.what << o.out;
-        EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 19) << o.out;
+        // Then, where the run had begun, its conditions at the start and at the halt.
+        const std::size_t conditions = o.out.find("\nConditions (");
+        EXPECT_EQ(conditions != std::string::npos, c.cpuMeasured) << o.out;
+        const std::string result = o.out.substr(0, conditions);
+        EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 19) << o.out;
+
         EXPECT_NE(FileBytes(dir.filePath("result.txt")), "<missing>") << c.what;
         const QJsonObject json =
             QJsonDocument::fromJson(QByteArray::fromStdString(FileBytes(dir.filePath("r.json"))))
                 .object();
         EXPECT_EQ(json["halted"].toObject()["test"], c.haltedTest) << c.what;
+        EXPECT_EQ(json["conditions"].toObject()["start"].toObject()["version"].isString(),
+                  c.cpuMeasured);
         EXPECT_TRUE(
             json["halted"].toObject()["reason"].toString().contains(QString::fromUtf8(c.reason)));
         // A score measured before the halt is kept; without one the panel's 0 shows.

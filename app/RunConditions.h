@@ -1,0 +1,58 @@
+#pragma once
+// Under what conditions a run was taken: the program's build, the machine's state as the
+// kernel tells it (/proc and /sys), the window system and the display engine's choices.
+#include <QJsonObject>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+// What the kernel tells of the machine, read from the files of /proc and /sys under a root
+// folder. Each field stays empty where the system does not tell it.
+struct MachineState {
+    QString kernel;            // "Linux 6.1.0-18-amd64"
+    QString processor;         // the first "model name" of /proc/cpuinfo
+    int logicalCores = 0;      // the cores online
+    QStringList governors;     // the frequency governors of the cores, each once, by core
+    QString frequencyDriver;   // the cpufreq driver of the first core, e.g. "intel_pstate"
+    std::optional<bool> boost; // turbo / boost frequencies allowed
+    std::optional<std::array<double, 3>> load; // load average over 1, 5 and 15 minutes
+    QString product;                           // the DMI product name
+    QString power;                             // "ac" or "battery"
+};
+
+// The folder the machine's state is read from: ZELKA_SYSTEM_ROOT where set (tests script
+// the files there), else "/".
+QString SystemRoot();
+MachineState ReadMachineState(const QString& root = SystemRoot());
+
+// Why a score taken now may come out low: running on battery, a powersave governor, another
+// program's load (a 1-minute load average above half a core).
+enum class RunWarning { Battery, Powersave, Load };
+QList<RunWarning> RunWarnings(const MachineState& machine);
+// One line for standard error, "zelka: warning: ...".
+QString WarningLine(RunWarning warning, const MachineState& machine);
+// The text of the window's warning box before a run; empty when nothing is to be told.
+QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine);
+
+struct RunConditions {
+    QString version;   // as `zelka --version` tells it
+    QString buildType; // "Release", "Debug", ...
+    MachineState machine;
+    bool hypervisor = false; // the processor says it runs under a hypervisor
+    QString qtPlatform;      // "xcb", "wayland", "offscreen", ...
+    QString presenter;       // the road pictures take to the screen: "x11", "cpu", ...
+    QSize screen;            // the primary screen, in device pixels
+    int screenDepth = 0;     // its depth in bits
+    int desktopDepth = 0;    // the depth the DirectX layer tells the engine
+    QString direct3DDevice;  // the display engine's Direct3D device kind: "none", "HAL", ...
+};
+
+// The conditions now. Needs the application object; the Direct3D device is "none" while the
+// test window does not exist.
+RunConditions ProbeRunConditions(const QString& root = SystemRoot());
+
+QJsonObject ConditionsJson(const RunConditions& conditions);
+// Aligned lines, one per condition: the start's value, and "-> end" where the end differs.
+QStringList ConditionLines(const RunConditions& start, const RunConditions& end);
