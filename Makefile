@@ -42,9 +42,10 @@ bench:
 	@scripts/setup.sh program bench
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
 	  -DZELKA_BUILD_RANK=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench
+	@cmake --build $(BUILD) -j $(JOBS) --target zelka_bench zelka
 	@$(BUILD)/bench/zelka_bench --benchmark_filter=-BM_GdiTest
 	@bench/screens.sh $(BUILD)
+	@bench/spread.sh $(BUILD)
 
 # The ranking service on its default address with its SQLite file; RANK_ARGS adds options,
 # e.g. RANK_ARGS="--listen 0.0.0.0:8932" or RANK_ARGS="--db postgresql://user@host/db".
