@@ -46,15 +46,6 @@ bool CompositionFor(DWORD rop, QPainter::CompositionMode& mode) {
 
 } // namespace
 
-struct TCanvas::ShapeRuns {
-    struct Run {
-        int y, from, to; // [from, to) of row y
-        bool pen;        // the outline's colour, else the brush's
-    };
-    int width = 0, height = 0, penWidth = 0;
-    std::vector<Run> runs; // row by row, left to right
-};
-
 namespace {
 
 std::uint32_t Pixel32(TColor color) {
@@ -147,8 +138,108 @@ bool ClipToDestination(const TCanvas::Raster& dest, QPoint& at, QRect& block) {
     return true;
 }
 
-// The most ellipse sizes a canvas keeps the pixels of.
-constexpr std::size_t kShapesKept = 8;
+// The rows of an ellipse from its centre outwards, in doubled coordinates (the centre at 0, v
+// growing by 2 a row): each row's widest half-span u, of the parity it starts with, the
+// largest with u² b² + v² a² <= a² b² (below 0 when there is none). Kept as the midpoint
+// algorithm keeps it: the equation's value and its steps updated by additions alone as u
+// falls and v grows. Value holds a² b² and more: 64 bits for boxes up to 2^15.
+template <typename Value> class EllipseRows {
+public:
+    EllipseRows(std::int64_t a, std::int64_t b, std::int64_t u, std::int64_t v)
+        : u_(u), a2_(Value(a) * a), b2_(Value(b) * b) {
+        f_ = Value(u) * u * b2_ + Value(v) * v * a2_ - a2_ * b2_;
+        uStep_ = b2_ * (4 - 4 * u); // (u - 2)² - u², times b²
+        vStep_ = a2_ * (4 * v + 4); // (v + 2)² - v², times a²
+    }
+    // The current row's half-span (below 0 when nothing of the row is inside); then the next.
+    std::int64_t Next() {
+        while (u_ >= 0 && f_ > 0) {
+            f_ += uStep_;
+            uStep_ += 8 * b2_;
+            u_ -= 2;
+        }
+        f_ += vStep_;
+        vStep_ += 8 * a2_;
+        return u_;
+    }
+
+private:
+    std::int64_t u_;
+    Value a2_, b2_, f_, uStep_, vStep_;
+};
+
+// An ellipse filling the box, outlined with a pen of width `pen` along the inside of the box's
+// right and bottom edges as the painter's is, computed row by row at every call in doubled
+// integer coordinates (the box's centre at 0) and written as spans of outline and inside.
+// The pen covers the path through the centres of the box's outer pixels by half its width
+// each side: a pixel is inside when its centre is. The brush fills what a wider pen leaves
+// inside; a 1-pixel pen's outline is what has no neighbour inside above, below or beside it,
+// as the painter's thin outline is. A 1 x 1 box, a path of no length, draws nothing, as the
+// painter's does.
+template <typename Value>
+void FillEllipse(const TCanvas::Raster& r, const TRect& box, int pen, std::uint32_t penValue,
+                 std::uint32_t brushValue) {
+    const std::int64_t w = std::int64_t(box.Width()) - 1, h = std::int64_t(box.Height()) - 1;
+    const std::int64_t reach = pen / 2 + 1;
+    if (box.Right + reach <= 0 || box.Bottom + reach <= 0 || box.Left - reach >= r.width ||
+        box.Top - reach >= r.height)
+        return;
+    const bool thin = pen <= 1;
+    if (w == 0 && h == 0)
+        return;
+    const std::int64_t v0 = h & 1; // v has the parity of h, u that of w
+    // The largest half-span of the parity of w not above `limit`.
+    const auto widest = [w](std::int64_t limit) { return limit - ((limit - w) & 1); };
+    EllipseRows<Value> outer(w + pen, h + pen, widest(w + pen), v0);
+    const std::int64_t innerA = std::max<std::int64_t>(w - pen, 0),
+                       innerB = std::max<std::int64_t>(h - pen, 0);
+    EllipseRows<Value> inner(innerA, innerB, widest(innerA), v0);
+    const bool hollow = !thin && (w < pen || h < pen);
+    const std::int64_t lastV = h + pen; // rows beyond have nothing
+    const auto clamp = [&r](std::int64_t x) {
+        return int(std::clamp<std::int64_t>(x, 0, std::int64_t(r.width)));
+    };
+    // The first column of half-span u and the column after its last, clipped.
+    const auto first = [&](std::int64_t u) { return clamp(box.Left - (u - w) / 2); };
+    const auto end = [&](std::int64_t u) { return clamp(box.Left + (u + w) / 2 + 1); };
+    // Columns [from, to) of a row, clipped already: a few pixels stored one by one.
+    const auto store = [](std::uint32_t* row, int from, int to, std::uint32_t value) {
+        if (to - from >= 8)
+            FillBlock(row + from, 0, to - from, 1, value);
+        else
+            for (int x = from; x < to; ++x)
+                row[x] = value;
+    };
+    // Rows v and -v: the outline out to half-span `outside`, the brush within `inside` (none
+    // below 0).
+    const auto rows = [&](std::int64_t v, std::int64_t outside, std::int64_t inside) {
+        const int from = first(outside), to = end(outside);
+        const int in = inside >= 0 ? first(inside) : to, out = inside >= 0 ? end(inside) : to;
+        const auto draw = [&](std::int64_t y) {
+            if (y < 0 || y >= r.height)
+                return;
+            std::uint32_t* row = r.Row(int(y));
+            store(row, from, in, penValue);
+            store(row, in, out, brushValue);
+            store(row, out, to, penValue);
+        };
+        draw(box.Top + (h + v) / 2);
+        if (v != 0)
+            draw(box.Top + (h - v) / 2);
+    };
+    std::int64_t v = v0, outside = outer.Next();
+    std::int64_t inside = thin || hollow ? -1 : inner.Next();
+    while (v <= lastV && outside >= 0) {
+        const std::int64_t nextOutside = v + 2 <= lastV ? outer.Next() : -1;
+        if (thin)
+            inside = std::min(outside - 2, nextOutside);
+        rows(v, outside, inside);
+        v += 2;
+        outside = nextOutside;
+        if (!thin && !hollow)
+            inside = inner.Next();
+    }
+}
 
 } // namespace
 
@@ -229,6 +320,12 @@ void TCanvas::Changed(const TRect& rect) {
         OnChange(ToTRect(clipped));
 }
 
+TRect TCanvas::Outlined(const TRect& box) const {
+    // A wide pen's outline is centred on the path through the box's outer pixels.
+    const int grow = Pen.Width > 1 ? Pen.Width / 2 + 1 : 0;
+    return Rect(box.Left - grow, box.Top - grow, box.Right + grow, box.Bottom + grow);
+}
+
 void TCanvas::MoveTo(int x, int y) {
     penX_ = x;
     penY_ = y;
@@ -268,7 +365,7 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
     if (rect.IsEmpty())
         return;
     {
-        const Drawing drawing(*this, rect);
+        const Drawing drawing(*this, Outlined(rect));
         Raster r;
         // Inside the picture only: the painter leaves out a corner of an outline it clips.
         if (SolidPen() && rect.Width() >= 2 && rect.Height() >= 2 && left >= 0 && top >= 0 &&
@@ -290,49 +387,7 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
             p.drawRect(left, top, rect.Width() - 1, rect.Height() - 1);
         }
     }
-    Changed(rect);
-}
-
-const TCanvas::ShapeRuns& TCanvas::EllipseRuns(int width, int height) {
-    const int penWidth = Pen.Width < 1 ? 1 : Pen.Width;
-    for (auto it = shapes_.begin(); it != shapes_.end(); ++it)
-        if ((*it)->width == width && (*it)->height == height && (*it)->penWidth == penWidth) {
-            std::rotate(it, it + 1, shapes_.end());
-            return *shapes_.back();
-        }
-    // The painter draws the ellipse once, in two marker colours, with room around it for a
-    // wide pen; its rows become runs of outline and inside.
-    const int margin = penWidth + 1;
-    QImage picture(width + 2 * margin, height + 2 * margin, QImage::Format_RGB32);
-    picture.fill(Qt::black);
-    {
-        QPainter p(&picture);
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(QPen(Qt::red, penWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-        p.setBrush(QColor(Qt::green));
-        p.drawEllipse(margin, margin, width - 1, height - 1);
-    }
-    auto shape = std::make_unique<ShapeRuns>();
-    shape->width = width;
-    shape->height = height;
-    shape->penWidth = penWidth;
-    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0);
-    for (int y = 0; y < picture.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        for (int x = 0; x < picture.width();) {
-            const QRgb c = row[x];
-            int end = x + 1;
-            while (end < picture.width() && row[end] == c)
-                ++end;
-            if (c == red || c == green)
-                shape->runs.push_back({y - margin, x - margin, end - margin, c == red});
-            x = end;
-        }
-    }
-    if (shapes_.size() == kShapesKept)
-        shapes_.erase(shapes_.begin());
-    shapes_.push_back(std::move(shape));
-    return *shapes_.back();
+    Changed(Outlined(rect));
 }
 
 void TCanvas::Ellipse(int left, int top, int right, int bottom) {
@@ -340,13 +395,16 @@ void TCanvas::Ellipse(int left, int top, int right, int bottom) {
     if (rect.IsEmpty())
         return;
     {
-        const Drawing drawing(*this, rect);
+        const Drawing drawing(*this, Outlined(rect));
         Raster r;
-        if (Direct(r)) {
-            const ShapeRuns& shape = EllipseRuns(rect.Width(), rect.Height());
-            const std::uint32_t pen = Pixel32(Pen.Color), brush = Pixel32(Brush.Color);
-            for (const ShapeRuns::Run& run : shape.runs)
-                Span(r, top + run.y, left + run.from, left + run.to, run.pen ? pen : brush);
+        // Boxes past a million pixels (never on a screen) are left to the painter.
+        constexpr LONG kLargest = 1 << 20;
+        if (rect.Width() <= kLargest && rect.Height() <= kLargest && Direct(r)) {
+            const int pen = Pen.Width < 1 ? 1 : Pen.Width;
+            const auto fill = std::max<std::int64_t>(rect.Width(), rect.Height()) + pen < (1 << 15)
+                                  ? FillEllipse<std::int64_t>
+                                  : FillEllipse<__int128>;
+            fill(r, rect, pen, Pixel32(Pen.Color), Pixel32(Brush.Color));
         } else {
             QPainter& p = Painter();
             ApplyPen();
@@ -354,7 +412,7 @@ void TCanvas::Ellipse(int left, int top, int right, int bottom) {
             p.drawEllipse(left, top, rect.Width() - 1, rect.Height() - 1);
         }
     }
-    Changed(rect);
+    Changed(Outlined(rect));
 }
 
 void TCanvas::FillRect(const TRect& rect) {

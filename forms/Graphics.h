@@ -84,10 +84,11 @@ struct TBrush {
 
 // Draws on an image with the pen and brush as they are at each call. Coordinates follow the
 // window system: a shape's right and bottom edges lie outside it, a line leaves out its end
-// point. On a 32-bit picture, fills, 1-pixel axis-aligned lines and outlines, ellipses and
-// same-size block transfers write the pixels directly, exactly as the painter would draw them
-// (an ellipse's pixels are the painter's, taken once per size); the rest goes to the painter,
-// which stays open between calls.
+// point. On a 32-bit picture, fills, 1-pixel axis-aligned lines and outlines and same-size
+// block transfers write the pixels directly, exactly as the painter would draw them; ellipses
+// are rasterised at every call from their box and pen, their edges within a pixel of the
+// painter's and the same inside. The rest goes to the painter, which stays open between calls.
+// Nothing drawn is remembered from one call to the next.
 class TCanvas {
 public:
     // The image must outlive the canvas and be a 32-bit RGB image.
@@ -140,9 +141,6 @@ public:
         int height = 0;
         std::uint32_t* Row(int y) const { return bits + y * stride; }
     };
-    // The pixels of every row of an ellipse (or another shape drawn by the painter once),
-    // relative to its rectangle's top left corner.
-    struct ShapeRuns;
 
 private:
     friend BOOL BitBlt(TCanvas&, int, int, int, int, TCanvas&, int, int, DWORD);
@@ -155,12 +153,12 @@ private:
     // False when the picture is not 32-bit RGB; detaching the pixels closes the painter.
     bool Direct(Raster& raster);
     bool SolidPen() const { return Pen.Width <= 1; }
-    const ShapeRuns& EllipseRuns(int width, int height);
+    // The pixels a shape outlined with the pen in the box may change.
+    TRect Outlined(const TRect& box) const;
 
     QImage* image_;
     std::unique_ptr<QPainter> painter_;
     const void* painterBits_ = nullptr;
-    std::vector<std::unique_ptr<ShapeRuns>> shapes_; // newest last
     int penX_ = 0;
     int penY_ = 0;
 };
