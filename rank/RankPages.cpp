@@ -258,16 +258,58 @@ std::string EntryHtml(const RankEntry& e, std::int64_t rank,
 }
 
 std::string StoredHtml(const StoredEntry& stored, std::int32_t overall) {
-    std::string html = Head("ゼルカ ランキング：登録しました");
-    html += stored.duplicate
+    std::string html;
+    if (stored.pending) {
+        html = Head("ゼルカ ランキング：審査待ち");
+        html += stored.duplicate ? "<h1><span>ゼルカ</span> この内容は受付済みです</h1>\n"
+                                 : "<h1><span>ゼルカ</span> 受け付けました（審査待ち）</h1>\n";
+        html += "<p>総合評価 " + std::to_string(overall) +
+                " 点の登録は、スコアが他の登録よりけた外れに高いため、管理者が確認するまで"
+                "ランキングには載りません。</p>\n";
+    } else {
+        html = Head("ゼルカ ランキング：登録しました");
+        html +=
+            stored.duplicate
                 ? "<h1><span>ゼルカ</span> この内容は登録済みです</h1>\n"
                   "<p>同じ内容の送信を受け付けたばかりなので、二重には登録しませんでした。</p>\n"
                 : "<h1><span>ゼルカ</span> 登録しました</h1>\n";
-    html += "<p>総合評価 " + std::to_string(overall) + " 点で、" + std::to_string(stored.total) +
-            " 件中 <b>" + std::to_string(stored.rank) + " 位</b>です。</p>\n<p><a href=\"/entry/" +
-            std::to_string(stored.id) +
-            "\">この登録のページ</a>　<a href=\"/\">ランキングを見る</a></p>\n"
-            "</body></html>\n";
+        html += "<p>総合評価 " + std::to_string(overall) + " 点で、" +
+                std::to_string(stored.total) + " 件中 <b>" + std::to_string(stored.rank) +
+                " 位</b>です。</p>\n";
+    }
+    if (!stored.token.empty())
+        html += "<p class=\"meta\">取り下げたいときは <a id=\"withdraw\" href=\"" +
+                WithdrawalLink(stored.id, stored.token) +
+                "\">この登録を取り下げる</a>（このリンクはここにしか表示されません。"
+                "取り下げる場合に備えて控えておいて下さい）</p>\n";
+    html += "<p>";
+    if (!stored.pending)
+        html += "<a href=\"/entry/" + std::to_string(stored.id) + "\">この登録のページ</a>　";
+    html += "<a href=\"/\">ランキングを見る</a></p>\n</body></html>\n";
+    return html;
+}
+
+std::string WithdrawalLink(std::int64_t id, std::string_view token) {
+    return "/withdraw/" + std::to_string(id) + "?token=" + HtmlEscape(token);
+}
+
+std::string WithdrawConfirmHtml(std::int64_t id, std::string_view token) {
+    std::string html = Head("ゼルカ ランキング：登録の取り下げ");
+    html += "<h1><span>ゼルカ</span> 登録の取り下げ</h1>\n<p>登録番号 " + std::to_string(id) +
+            " をランキングから取り下げます。取り下げた登録は元に戻せません。</p>\n"
+            "<form method=\"post\" action=\"/withdraw/" +
+            std::to_string(id) + "\"><input type=\"hidden\" name=\"token\" value=\"" +
+            HtmlEscape(token) +
+            "\"><input type=\"submit\" id=\"confirm\" value=\"取り下げる\"></form>\n"
+            "<p><a href=\"/\">取り下げずにランキングを見る</a></p>\n</body></html>\n";
+    return html;
+}
+
+std::string WithdrawnHtml(std::int64_t id) {
+    std::string html = Head("ゼルカ ランキング：取り下げました");
+    html += "<h1><span>ゼルカ</span> 取り下げました</h1>\n<p>登録番号 " + std::to_string(id) +
+            " はランキングに表示されなくなりました。</p>\n"
+            "<p><a href=\"/\">ランキングを見る</a></p>\n</body></html>\n";
     return html;
 }
 

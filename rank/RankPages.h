@@ -20,7 +20,12 @@ std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t
 std::string RankingJson(const RankingSlice& slice, RankScore order, std::int64_t page);
 std::string EntryHtml(const RankEntry& entry, std::int64_t rank,
                       const std::array<double, rsCount>& medians);
-// The reply to a stored (or reloaded) post.
+// The reply to a stored (or reloaded) post: its rank, or that it awaits review, and for a new
+// entry the link that withdraws it.
 std::string StoredHtml(const StoredEntry& stored, std::int32_t overall);
+// The withdrawal link's address, the page it opens (a button that confirms) and the reply.
+std::string WithdrawalLink(std::int64_t id, std::string_view token);
+std::string WithdrawConfirmHtml(std::int64_t id, std::string_view token);
+std::string WithdrawnHtml(std::int64_t id);
 // A refusal or an error: status line text and the reason, in Japanese.
 std::string ErrorHtml(int status, std::string_view reason);

@@ -2,260 +2,119 @@
 
 #include "RankCheck.h"
 #include "RankPages.h"
+#include "RequestHead.h"
 #include "Submission.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <httplib.h>
+#include <fcntl.h>
+#include <microhttpd.h>
 #include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <optional>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The most a request line, its headers and its body may take together.
-constexpr std::size_t kRequestBytes = 64 * 1024 + kRankBodyLimit;
-
-// Set on the accepting thread while it turns a connection away.
-thread_local bool turningAway = false;
-
-// A fixed pool of workers and a bounded queue of accepted connections.
-class BoundedPool : public httplib::TaskQueue {
-public:
-    BoundedPool(int workers, int waiting) : limit_(static_cast<std::size_t>(waiting)) {
-        for (int i = 0; i < workers; ++i)
-            threads_.emplace_back([this] { Work(); });
-    }
-
-    void enqueue(std::function<void()> fn) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (jobs_.size() < limit_) {
-                jobs_.push_back(std::move(fn));
-                ready_.notify_one();
-                return;
-            }
-        }
-        // Full: the connection is answered 503 and closed right here.
-        turningAway = true;
-        fn();
-        turningAway = false;
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        for (std::thread& t : threads_)
-            t.join();
-    }
-
-private:
-    void Work() {
-        for (;;) {
-            std::function<void()> fn;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty())
-                    return;
-                fn = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-            fn();
-        }
-    }
-
-    std::size_t limit_;
-    std::vector<std::thread> threads_;
-    std::deque<std::function<void()>> jobs_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    bool stopping_ = false;
-};
-
-// Poll for `events` until `timeout` or the request's deadline, whichever comes first.
-bool Wait(int sock, short events, std::chrono::milliseconds timeout, Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const auto wait = std::min(timeout, left);
-    if (wait.count() <= 0)
-        return false;
-    pollfd p{sock, events, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, static_cast<int>(wait.count()));
-    } while (r < 0 && errno == EINTR);
-    return r > 0 && (p.revents & (events | POLLHUP | POLLERR));
-}
-
-void Address(const sockaddr_storage& a, std::string& ip, int& port) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (a.ss_family == AF_INET) {
-        const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
-        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-        port = ntohs(v4.sin_port);
-    } else if (a.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
-        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        port = ntohs(v6.sin6_port);
-    }
-    ip = text;
-}
-
-// The connection as the library reads and writes it: buffered, every wait bounded by the
-// read or write timeout and by the deadline of the request in progress.
-class DeadlineStream : public httplib::Stream {
-public:
-    DeadlineStream(int sock, std::chrono::milliseconds timeout) : sock_(sock), timeout_(timeout) {}
-
-    void StartRequest(std::chrono::milliseconds allowed) {
-        deadline_ = Clock::now() + allowed;
-        taken_ = 0;
-    }
-    bool Buffered() const { return begin_ < end_; }
-    bool Spent() const { return spent_; }
-
-    bool is_readable() const override {
-        return Buffered() || Wait(sock_, POLLIN, timeout_, deadline_);
-    }
-    bool is_writable() const override { return Wait(sock_, POLLOUT, timeout_, deadline_); }
-
-    ssize_t read(char* ptr, size_t size) override {
-        if (!Buffered()) {
-            if (!Wait(sock_, POLLIN, timeout_, deadline_))
-                return -1;
-            ssize_t n;
-            do {
-                n = ::recv(sock_, buffer_, sizeof buffer_, 0);
-            } while (n < 0 && errno == EINTR);
-            if (n <= 0)
-                return n;
-            begin_ = 0;
-            end_ = static_cast<std::size_t>(n);
-        }
-        const std::size_t n = std::min(size, end_ - begin_);
-        // The library keeps every header line it reads: a request may not grow without end.
-        taken_ += n;
-        if (taken_ > kRequestBytes) {
-            spent_ = true;
-            return -1;
-        }
-        std::memcpy(ptr, buffer_ + begin_, n);
-        begin_ += n;
-        return static_cast<ssize_t>(n);
-    }
-
-    ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable())
-            return -1;
-        ssize_t n;
-        do {
-            n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage a{};
-        socklen_t length = sizeof a;
-        if (::getpeername(sock_, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-            Address(a, ip, port);
-    }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage a{};
-        socklen_t length = sizeof a;
-        if (::getsockname(sock_, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-            Address(a, ip, port);
-    }
-    socket_t socket() const override { return sock_; }
-
-private:
-    int sock_;
-    std::chrono::milliseconds timeout_;
-    Clock::time_point deadline_ = Clock::now();
-    char buffer_[4096];
-    std::size_t begin_ = 0, end_ = 0;
-    std::size_t taken_ = 0; // bytes of the request in progress
-    bool spent_ = false;    // a request went over kRequestBytes: the connection is done
-};
-
 constexpr const char* kHtml = "text/html; charset=utf-8";
+constexpr const char* kJson = "application/json; charset=utf-8";
+// The most a request's head may take (MHD's memory per connection holds it).
+constexpr std::size_t kConnectionMemory = 16 * 1024;
+// Connections beyond the cap get this long to send a head and be told 503.
+constexpr auto kOverloadedDeadline = std::chrono::milliseconds(1000);
+// Connections MHD itself takes beyond the cap: those are answered 503 by us; past these it
+// closes new ones unanswered.
+constexpr int kOverflow = 64;
 
-void Reply(httplib::Response& res, int status, const std::string& reason) {
-    res.status = status;
-    res.set_content(ErrorHtml(status, reason), kHtml);
+// A reply ready to queue: MHD counts its uses, so a cached one is sent again and again.
+struct Answer {
+    unsigned status = 0;
+    std::shared_ptr<MHD_Response> response;
+};
+
+Answer MakeAnswer(unsigned status, const std::string& body, const char* type,
+                  std::initializer_list<std::pair<const char*, std::string>> headers = {},
+                  bool close = false) {
+    MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                                      MHD_RESPMEM_MUST_COPY);
+    MHD_add_response_header(r, "Content-Type", type);
+    MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(
+        r, "Content-Security-Policy",
+        "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
+    MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+    for (const auto& [name, value] : headers)
+        MHD_add_response_header(r, name, value.c_str());
+    if (close)
+        MHD_add_response_header(r, "Connection", "close");
+    return {status, std::shared_ptr<MHD_Response>(r, MHD_destroy_response)};
 }
 
-// A page number: 1 to 999999999.
-std::optional<std::int64_t> PageParam(const httplib::Request& req) {
-    if (!req.has_param("page"))
-        return 1;
-    const std::string text = req.get_param_value("page");
-    if (text.empty() || text.size() > 9 || text[0] == '0')
-        return std::nullopt;
-    std::int64_t page = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        page = page * 10 + (c - '0');
-    }
-    return page;
+Answer ErrorAnswer(unsigned status, const std::string& reason, bool close = false,
+                   std::initializer_list<std::pair<const char*, std::string>> headers = {}) {
+    return MakeAnswer(status, ErrorHtml(static_cast<int>(status), reason), kHtml, headers, close);
 }
 
-std::optional<RankScore> SortParam(const httplib::Request& req) {
-    if (!req.has_param("sort"))
-        return rsOverall;
-    const std::string text = req.get_param_value("sort");
-    for (int i = 0; i < rsCount; ++i)
-        if (text == kRankScoreNames[i])
-            return static_cast<RankScore>(i);
-    return std::nullopt;
-}
+// One connection, from accept to close.
+struct Peer {
+    int fd = -1;
+    std::string address;
+    Clock::time_point since; // the accept, then the end of each reply
+    bool overloaded = false; // accepted beyond the cap: told 503
+    bool cut = false;        // past its deadline: its socket was shut down
+};
 
-// Rendered ranking pages, good until this process stores an entry or, for entries other
-// servers store in the same database, for kFresh.
+// One request on a connection, from its head to the end of its reply.
+struct Exchange {
+    MHD_Connection* connection = nullptr;
+    std::string method, path;
+    bool post = false;
+    bool tooLarge = false;
+    bool working = false;  // suspended, handed to a database worker
+    bool answered = false; // a reply queued
+    std::string body;
+    std::string client; // the address the post limit counts
+    std::function<Answer(RankStore&)> work;
+    Answer answer;
+};
+
+// Rendered ranking pages, good until this process stores an entry or, for changes other
+// servers make in the same database, for kFresh.
 class PageCache {
 public:
     static constexpr auto kFresh = std::chrono::seconds(2);
     static constexpr std::size_t kPages = 512;
 
-    std::shared_ptr<const std::string> Find(const std::string& key, std::uint64_t changes) {
+    std::optional<Answer> Find(const std::string& key, std::uint64_t changes) {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = pages_.find(key);
         if (it == pages_.end() || it->second.changes != changes ||
             Clock::now() - it->second.made > kFresh)
-            return nullptr;
-        return it->second.body;
+            return std::nullopt;
+        return it->second.answer;
     }
 
-    void Keep(const std::string& key, std::uint64_t changes,
-              std::shared_ptr<const std::string> body) {
+    void Keep(const std::string& key, std::uint64_t changes, Answer answer) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (pages_.size() >= kPages)
             pages_.clear();
-        pages_[key] = {std::move(body), changes, Clock::now()};
+        pages_[key] = {std::move(answer), changes, Clock::now()};
     }
 
 private:
     struct Page {
-        std::shared_ptr<const std::string> body;
+        Answer answer;
         std::uint64_t changes;
         Clock::time_point made;
     };
@@ -263,9 +122,31 @@ private:
     std::unordered_map<std::string, Page> pages_;
 };
 
+std::string AddressText(const sockaddr* a) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (a && a->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, text, sizeof text);
+    else if (a && a->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, text,
+                  sizeof text);
+    return text;
+}
+
+// A decimal id of 1 to 18 digits.
+std::optional<std::int64_t> IdOf(std::string_view text) {
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    return std::stoll(std::string(text));
+}
+
+bool IsToken(std::string_view text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 } // namespace
 
-class RankServer::Http : public httplib::Server {
+class RankServer::Http {
 public:
     Http(RankStore& store, RankServerOptions options)
         : store_(store), options_(std::move(options)) {
@@ -275,141 +156,494 @@ public:
                            std::chrono::system_clock::now().time_since_epoch())
                     .count();
             };
-        new_task_queue = [this] { return new BoundedPool(options_.workers, options_.waiting); };
-        set_payload_max_length(kRankBodyLimit);
-        set_default_headers({
-            {"X-Content-Type-Options", "nosniff"},
-            {"Content-Security-Policy",
-             "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'"},
-            {"Referrer-Policy", "no-referrer"},
-        });
-        Get("/", [this](const httplib::Request& req, httplib::Response& res) {
-            Ranking(req, res, false);
-        });
-        Get("/ranking.json", [this](const httplib::Request& req, httplib::Response& res) {
-            Ranking(req, res, true);
-        });
-        Get(R"(/entry/(\d{1,18}))",
-            [this](const httplib::Request& req, httplib::Response& res) { EntryPage(req, res); });
-        Post(kRankActionPath,
-             [this](const httplib::Request& req, httplib::Response& res) { Submit(req, res); });
-        Get(kRankActionPath, [](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Allow", "POST");
-            Reply(res, 405, "登録はランキング登録フォームの「送信」ボタンから行って下さい。");
-        });
-        set_exception_handler(
-            [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-                try {
-                    std::rethrow_exception(ep);
-                } catch (const std::exception& e) {
-                    std::fprintf(stderr, "zelka-rank: %s\n", e.what());
-                }
-                Reply(res, 500, "サーバーの内部エラーです。しばらくしてからもう一度お試し下さい。");
-            });
-        // Statuses the library sets itself (no route, body too large, bad request) get a page.
-        set_error_handler([](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty())
-                return;
-            switch (res.status) {
-            case 404:
-                Reply(res, 404, "このアドレスにページはありません。");
-                break;
-            case 413:
-                Reply(res, 413, "送信された内容が大きすぎます。");
-                break;
-            default:
-                Reply(res, res.status, "リクエストを処理できませんでした。");
-                break;
-            }
-        });
+        if (!options_.steadyClock)
+            options_.steadyClock = [] { return Clock::now(); };
+        options_.trustProxy = CanonicalAddress(options_.trustProxy);
+        busy_ = ErrorAnswer(503, "混み合っています。しばらくしてからもう一度お試し下さい。", true,
+                            {{"Retry-After", "1"}});
     }
+
+    ~Http() { Shutdown(); }
 
     RankServerOptions& Options() { return options_; }
 
-    // The library listens with a backlog of 5: a burst of new connections would wait for SYN
-    // retries. Listening again widens it.
-    void WidenBacklog() { ::listen(svr_sock_, 511); }
-
-private:
-    bool process_and_close_socket(socket_t sock) override {
-        if (turningAway) {
-            static const std::string body =
-                ErrorHtml(503, "混み合っています。しばらくしてからもう一度お試し下さい。");
-            const std::string reply =
-                "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kHtml) +
-                "\r\nRetry-After: 1\r\nConnection: close\r\n"
-                "Content-Length: " +
-                std::to_string(body.size()) + "\r\n\r\n" + body;
-            [[maybe_unused]] const ssize_t sent =
-                ::send(sock, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        } else {
-            // The library writes the head and the body apart: no waiting for the peer's ACK
-            // between.
+    int Bind() {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        const std::string port = std::to_string(options_.port);
+        if (::getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &found) != 0 || !found)
+            return -1;
+        int fd = -1;
+        bool v6 = false;
+        for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+            fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0)
+                continue;
             const int on = 1;
-            ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            DeadlineStream stream(sock, options_.readTimeout);
-            for (int served = 0; served < options_.keepAliveRequests; ++served) {
-                if (served > 0 && !stream.Buffered() &&
-                    !Wait(sock, POLLIN, options_.keepAlive, Clock::now() + options_.keepAlive))
-                    break;
-                stream.StartRequest(options_.requestDeadline);
-                bool closed = false;
-                const bool last = served + 1 == options_.keepAliveRequests || !is_running();
-                if (!process_request(stream, last, closed, nullptr) || closed || stream.Spent())
-                    break;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 511) != 0) {
+                ::close(fd);
+                fd = -1;
+                continue;
             }
+            v6 = a->ai_family == AF_INET6;
         }
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
+        ::freeaddrinfo(found);
+        if (fd < 0)
+            return -1;
+        sockaddr_storage bound{};
+        socklen_t length = sizeof bound;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+        const int boundPort = ntohs(v6 ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
+                                       : reinterpret_cast<sockaddr_in&>(bound).sin_port);
+
+        for (int i = 0; i < std::max(1, options_.workers); ++i)
+            workers_.emplace_back([this] { Work(); });
+        sweeper_ = std::thread([this] { Sweep(); });
+        const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
+                               MHD_ALLOW_SUSPEND_RESUME | (v6 ? MHD_USE_IPv6 : 0);
+        daemon_ = MHD_start_daemon(
+            flags, 0, &Http::Admit, this, &Http::Access, this, MHD_OPTION_LISTEN_SOCKET, fd,
+            MHD_OPTION_CONNECTION_LIMIT,
+            static_cast<unsigned>(std::max(1, options_.maxConnections) + kOverflow),
+            MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options_.keepAlive.count()),
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_NOTIFY_CONNECTION,
+            &Http::Notify, this, MHD_OPTION_NOTIFY_COMPLETED, &Http::Completed, this,
+            MHD_OPTION_END);
+        if (!daemon_) {
+            ::close(fd);
+            Shutdown();
+            return -1;
+        }
+        return boundPort;
+    }
+
+    bool Serve() {
+        if (!daemon_)
+            return false;
+        std::unique_lock<std::mutex> lock(stopMutex_);
+        stopped_.wait(lock, [this] { return stopping_; });
+        lock.unlock();
+        Shutdown();
         return true;
     }
 
-    void Ranking(const httplib::Request& req, httplib::Response& res, bool json) {
-        const auto page = PageParam(req);
-        const auto sort = SortParam(req);
+    void Stop() {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopping_ = true;
+        stopped_.notify_all();
+    }
+
+private:
+    // Stops accepting, answers the requests still waiting for a worker 503, then closes every
+    // connection.
+    void Shutdown() {
+        if (daemon_) {
+            const MHD_socket listener = MHD_quiesce_daemon(daemon_);
+            if (listener != MHD_INVALID_SOCKET)
+                ::close(listener);
+        }
+        {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            workersStopping_ = true;
+        }
+        jobsReady_.notify_all();
+        for (std::thread& t : workers_)
+            t.join();
+        workers_.clear();
+        {
+            std::lock_guard<std::mutex> lock(peersMutex_);
+            sweeping_ = false;
+        }
+        sweep_.notify_all();
+        if (sweeper_.joinable())
+            sweeper_.join();
+        if (daemon_)
+            MHD_stop_daemon(daemon_);
+        daemon_ = nullptr;
+    }
+
+    // --- Connections ---------------------------------------------------------------------
+
+    static MHD_Result Admit(void* self, const sockaddr* address, socklen_t) {
+        return static_cast<Http*>(self)->AdmitAddress(AddressText(address)) ? MHD_YES : MHD_NO;
+    }
+
+    bool AdmitAddress(const std::string& address) {
+        std::lock_guard<std::mutex> lock(peersMutex_);
+        if (address == options_.trustProxy)
+            return true;
+        const auto it = perAddress_.find(address);
+        return it == perAddress_.end() || it->second < options_.perAddress;
+    }
+
+    static void Notify(void* cls, MHD_Connection* connection, void** context,
+                       MHD_ConnectionNotificationCode code) {
+        auto* self = static_cast<Http*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* peer = new Peer;
+            const MHD_ConnectionInfo* fd =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            const MHD_ConnectionInfo* address =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            peer->fd = fd ? fd->connect_fd : -1;
+            peer->address = address ? AddressText(address->client_addr) : "";
+            peer->since = self->options_.steadyClock();
+            std::lock_guard<std::mutex> lock(self->peersMutex_);
+            ++self->perAddress_[peer->address];
+            self->peers_.insert(peer);
+            peer->overloaded =
+                static_cast<int>(self->peers_.size()) > self->options_.maxConnections;
+            *context = peer;
+        } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            auto* peer = static_cast<Peer*>(*context);
+            if (!peer)
+                return;
+            std::lock_guard<std::mutex> lock(self->peersMutex_);
+            self->peers_.erase(peer);
+            if (--self->perAddress_[peer->address] <= 0)
+                self->perAddress_.erase(peer->address);
+            delete peer;
+            *context = nullptr;
+        }
+    }
+
+    static Peer* PeerOf(MHD_Connection* connection) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<Peer*>(info->socket_context) : nullptr;
+    }
+
+    static void Completed(void* cls, MHD_Connection* connection, void** request,
+                          MHD_RequestTerminationCode) {
+        auto* self = static_cast<Http*>(cls);
+        delete static_cast<Exchange*>(*request);
+        *request = nullptr;
+        if (Peer* peer = PeerOf(connection)) {
+            std::lock_guard<std::mutex> lock(self->peersMutex_);
+            peer->since = self->options_.steadyClock();
+        }
+    }
+
+    // Shuts the sockets of connections past their deadline; MHD then finds them closed.
+    // MHD's own timeout counts only silence, so a client trickling bytes is cut here.
+    void Sweep() {
+        std::unique_lock<std::mutex> lock(peersMutex_);
+        while (sweeping_) {
+            sweep_.wait_for(lock, std::chrono::milliseconds(100));
+            const Clock::time_point now = options_.steadyClock();
+            for (Peer* peer : peers_) {
+                const auto allowed =
+                    peer->overloaded
+                        ? std::min<Clock::duration>(kOverloadedDeadline, options_.requestDeadline)
+                        : Clock::duration(options_.requestDeadline);
+                if (!peer->cut && peer->fd >= 0 && now - peer->since > allowed) {
+                    ::shutdown(peer->fd, SHUT_RDWR);
+                    peer->cut = true;
+                }
+            }
+        }
+    }
+
+    // --- Requests ------------------------------------------------------------------------
+
+    static MHD_Result Access(void* cls, MHD_Connection* connection, const char* url,
+                             const char* method, const char*, const char* upload,
+                             size_t* uploadSize, void** request) {
+        auto* self = static_cast<Http*>(cls);
+        auto* exchange = static_cast<Exchange*>(*request);
+        if (!exchange) {
+            exchange = new Exchange;
+            *request = exchange;
+            exchange->connection = connection;
+            exchange->method = method;
+            exchange->path = url;
+            return self->Head(*exchange);
+        }
+        if (exchange->answered)
+            return MHD_YES;
+        if (*uploadSize > 0) {
+            if (exchange->tooLarge || exchange->body.size() + *uploadSize > kRankBodyLimit) {
+                // A chunked body stops here: what remains is not read.
+                exchange->tooLarge = true;
+                *uploadSize = 0;
+                return self->Queue(*exchange,
+                                   ErrorAnswer(413, "送信された内容が大きすぎます。", true))
+                           ? MHD_YES
+                           : MHD_NO;
+            }
+            exchange->body.append(upload, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        if (exchange->working) {
+            if (!exchange->answer.response)
+                return MHD_YES;
+            exchange->working = false;
+            return self->Queue(*exchange, exchange->answer) ? MHD_YES : MHD_NO;
+        }
+        return self->Body(*exchange);
+    }
+
+    bool Queue(Exchange& exchange, const Answer& answer) {
+        const MHD_Result queued =
+            MHD_queue_response(exchange.connection, answer.status, answer.response.get());
+        exchange.answered = queued == MHD_YES;
+        return exchange.answered;
+    }
+
+    MHD_Result Reply(Exchange& exchange, const Answer& answer) {
+        return Queue(exchange, answer) ? MHD_YES : MHD_NO;
+    }
+
+    static MHD_Result Collect(void* list, MHD_ValueKind, const char* key, const char* value) {
+        static_cast<HeaderList*>(list)->emplace_back(key ? key : "", value ? value : "");
+        return MHD_YES;
+    }
+
+    HeaderList Values(MHD_Connection* connection, MHD_ValueKind kind) {
+        HeaderList values;
+        MHD_get_connection_values(connection, kind, &Http::Collect, &values);
+        return values;
+    }
+
+    // The head alone: refused at once, answered from the page cache, handed to a worker, or
+    // (a post) its body read next.
+    MHD_Result Head(Exchange& ex) {
+        Peer* peer = PeerOf(ex.connection);
+        if (peer && peer->overloaded)
+            return Reply(ex, busy_);
+        const bool get = ex.method == "GET" || ex.method == "HEAD";
+        ex.post = ex.method == "POST";
+        const bool formPost =
+            ex.post && (ex.path == kRankActionPath || ex.path.starts_with("/withdraw/"));
+        const HeaderList headers = Values(ex.connection, MHD_HEADER_KIND);
+        if (const auto refusal = CheckRequestHead(headers, formPost, kRankBodyLimit))
+            return Reply(
+                ex, ErrorAnswer(static_cast<unsigned>(refusal->status), refusal->reason, true));
+        if (ex.post) {
+            if (!formPost)
+                return Reply(ex, NotFound(true));
+            std::vector<std::string> forwarded;
+            for (const auto& [name, value] : headers)
+                if (strcasecmp(name.c_str(), "X-Forwarded-For") == 0)
+                    forwarded.push_back(value);
+            ex.client = ClientAddress(peer ? peer->address : "", options_.trustProxy, forwarded);
+            return MHD_YES; // the body next
+        }
+        if (!get)
+            return Reply(ex, ErrorAnswer(405, "この方法（" + ex.method + "）では使えません。", true,
+                                         {{"Allow", "GET, HEAD, POST"}}));
+        // Answered once the request is complete: MHD keeps a connection open only for a reply
+        // queued after the whole request was read.
+        return MHD_YES;
+    }
+
+    Answer NotFound(bool close = false) {
+        return ErrorAnswer(404, "このアドレスにページはありません。", close);
+    }
+
+    std::optional<std::string> Argument(MHD_Connection* connection, const char* name) {
+        for (const auto& [key, value] : Values(connection, MHD_GET_ARGUMENT_KIND))
+            if (key == name)
+                return value;
+        return std::nullopt;
+    }
+
+    MHD_Result Get(Exchange& ex) {
+        if (ex.path == "/" || ex.path == "/ranking.json")
+            return Ranking(ex, ex.path != "/");
+        if (ex.path.starts_with("/entry/")) {
+            const auto id = IdOf(std::string_view(ex.path).substr(7));
+            if (!id)
+                return Reply(ex, NotFound());
+            return Hand(ex, [this, id = *id](RankStore& store) {
+                const auto entry = store.Entry(id);
+                if (!entry)
+                    return ErrorAnswer(404, "この登録はありません。");
+                return MakeAnswer(200,
+                                  EntryHtml(*entry,
+                                            store.RankOf(rsOverall, entry->scores[rsOverall]),
+                                            store.Medians()),
+                                  kHtml);
+            });
+        }
+        if (ex.path.starts_with("/withdraw/")) {
+            const auto id = IdOf(std::string_view(ex.path).substr(10));
+            const std::string token = Argument(ex.connection, "token").value_or("");
+            if (!id || !IsToken(token))
+                return Reply(ex, WithdrawalUnknown());
+            return Hand(ex, [this, id = *id, token](RankStore& store) {
+                return store.WithdrawalValid(id, token)
+                           ? MakeAnswer(200, WithdrawConfirmHtml(id, token), kHtml)
+                           : WithdrawalUnknown();
+            });
+        }
+        if (ex.path == kRankActionPath)
+            return Reply(
+                ex,
+                ErrorAnswer(405, "登録はランキング登録フォームの「送信」ボタンから行って下さい。",
+                            false, {{"Allow", "POST"}}));
+        return Reply(ex, NotFound());
+    }
+
+    static Answer WithdrawalUnknown() {
+        return ErrorAnswer(404, "この取り下げのリンクは使えません（取り下げ済みか、リンクが"
+                                "正しくありません）。");
+    }
+
+    std::optional<std::int64_t> PageArgument(MHD_Connection* connection) {
+        const auto text = Argument(connection, "page");
+        if (!text)
+            return 1;
+        if (text->empty() || text->size() > 9 || (*text)[0] == '0' ||
+            text->find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return std::stoll(*text);
+    }
+
+    std::optional<RankScore> SortArgument(MHD_Connection* connection) {
+        const auto text = Argument(connection, "sort");
+        if (!text)
+            return rsOverall;
+        for (int i = 0; i < rsCount; ++i)
+            if (*text == kRankScoreNames[i])
+                return static_cast<RankScore>(i);
+        return std::nullopt;
+    }
+
+    MHD_Result Ranking(Exchange& ex, bool json) {
+        const auto page = PageArgument(ex.connection);
+        const auto sort = SortArgument(ex.connection);
         if (!page || !sort)
-            return Reply(res, 400, "ページ番号か並び順の指定が正しくありません。");
-        const char* type = json ? "application/json; charset=utf-8" : kHtml;
+            return Reply(ex, ErrorAnswer(400, "ページ番号か並び順の指定が正しくありません。"));
         const std::string key =
             std::string(json ? "j" : "h") + kRankScoreNames[*sort] + std::to_string(*page);
-        const std::uint64_t changes = store_.Changes();
-        auto body = cache_.Find(key, changes);
-        if (!body) {
+        if (auto cached = cache_.Find(key, store_.Changes()))
+            return Reply(ex, *cached);
+        return Hand(ex, [this, json, key, page = *page, sort = *sort](RankStore& store) {
+            const std::uint64_t changes = store.Changes();
             const RankingSlice slice =
-                store_.Ranking(*sort, (*page - 1) * kRankPageSize, kRankPageSize);
-            body = std::make_shared<const std::string>(json ? RankingJson(slice, *sort, *page)
-                                                            : RankingHtml(slice, *sort, *page));
-            cache_.Keep(key, changes, body);
+                store.Ranking(sort, (page - 1) * kRankPageSize, kRankPageSize);
+            Answer answer = MakeAnswer(
+                200, json ? RankingJson(slice, sort, page) : RankingHtml(slice, sort, page),
+                json ? kJson : kHtml);
+            cache_.Keep(key, changes, answer);
+            return answer;
+        });
+    }
+
+    // The whole request is in: a post is checked here, then stored by a worker.
+    MHD_Result Body(Exchange& ex) {
+        if (!ex.post)
+            return Get(ex);
+        if (ex.path == kRankActionPath) {
+            const RankVerdict verdict = VerifySubmission(ex.body);
+            if (!verdict.entry)
+                return Reply(ex, ErrorAnswer(static_cast<unsigned>(verdict.refusal.status),
+                                             verdict.refusal.reason));
+            PostRules rules;
+            rules.address = ex.client;
+            rules.limit = options_.postLimit;
+            rules.ceilings = options_.ceilings;
+            return Hand(ex, [this, entry = *verdict.entry, rules](RankStore& store) {
+                const StoredEntry stored = store.Add(entry, options_.clock(), rules);
+                if (stored.retryAfter > 0)
+                    return ErrorAnswer(429,
+                                       "短い間に登録が多すぎます。" +
+                                           std::to_string((stored.retryAfter + 59) / 60) +
+                                           " 分ほど待ってからもう一度お試し下さい。",
+                                       false, {{"Retry-After", std::to_string(stored.retryAfter)}});
+                return MakeAnswer(200, StoredHtml(stored, entry.scores[rsOverall]), kHtml);
+            });
         }
-        res.set_content(*body, type);
+        // POST /withdraw/ID, the confirmation's button.
+        const auto id = IdOf(std::string_view(ex.path).substr(10));
+        const auto fields = ParseFormBody(ex.body);
+        std::string token;
+        if (fields)
+            for (const auto& [name, value] : *fields)
+                if (name == "token")
+                    token = value;
+        if (!id || !IsToken(token))
+            return Reply(ex, WithdrawalUnknown());
+        return Hand(ex, [id = *id, token](RankStore& store) {
+            return store.Withdraw(id, token) ? MakeAnswer(200, WithdrawnHtml(id), kHtml)
+                                             : WithdrawalUnknown();
+        });
     }
 
-    void EntryPage(const httplib::Request& req, httplib::Response& res) {
-        const auto entry = store_.Entry(std::stoll(req.matches[1].str()));
-        if (!entry)
-            return Reply(res, 404, "この登録はありません。");
-        res.set_content(
-            EntryHtml(*entry, store_.RankOf(rsOverall, entry->scores[rsOverall]), store_.Medians()),
-            kHtml);
+    // --- Database workers ----------------------------------------------------------------
+
+    // Suspends the connection and queues its database work; the worker resumes it with the
+    // answer.
+    MHD_Result Hand(Exchange& ex, std::function<Answer(RankStore&)> work) {
+        ex.work = std::move(work);
+        ex.working = true;
+        MHD_suspend_connection(ex.connection);
+        {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            jobs_.push_back(&ex);
+        }
+        jobsReady_.notify_one();
+        return MHD_YES;
     }
 
-    void Submit(const httplib::Request& req, httplib::Response& res) {
-        std::string type = req.get_header_value("Content-Type");
-        std::transform(type.begin(), type.end(), type.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (!type.starts_with("application/x-www-form-urlencoded"))
-            return Reply(res, 415,
-                         "送信の形式が違います。ランキング登録フォームから送信して下さい。");
-        const RankVerdict verdict = VerifySubmission(req.body);
-        if (!verdict.entry)
-            return Reply(res, verdict.refusal.status, verdict.refusal.reason);
-        const StoredEntry stored = store_.Add(*verdict.entry, options_.clock());
-        res.set_content(StoredHtml(stored, verdict.entry->scores[rsOverall]), kHtml);
+    void Work() {
+        for (;;) {
+            Exchange* ex = nullptr;
+            bool stopping = false;
+            {
+                std::unique_lock<std::mutex> lock(jobsMutex_);
+                jobsReady_.wait(lock, [this] { return workersStopping_ || !jobs_.empty(); });
+                if (jobs_.empty())
+                    return;
+                ex = jobs_.front();
+                jobs_.pop_front();
+                stopping = workersStopping_;
+            }
+            Answer answer;
+            if (stopping) {
+                answer = busy_;
+            } else {
+                try {
+                    answer = ex->work(store_);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "zelka-rank: %s\n", e.what());
+                    answer = ErrorAnswer(
+                        500, "サーバーの内部エラーです。しばらくしてからもう一度お試し下さい。");
+                }
+            }
+            ex->answer = std::move(answer);
+            MHD_resume_connection(ex->connection);
+        }
     }
 
     RankStore& store_;
     RankServerOptions options_;
     PageCache cache_;
+    Answer busy_;
+    MHD_Daemon* daemon_ = nullptr;
+
+    std::mutex peersMutex_;
+    std::unordered_set<Peer*> peers_;
+    std::unordered_map<std::string, int> perAddress_;
+    bool sweeping_ = true;
+    std::condition_variable sweep_;
+    std::thread sweeper_;
+
+    std::mutex jobsMutex_;
+    std::condition_variable jobsReady_;
+    std::deque<Exchange*> jobs_;
+    bool workersStopping_ = false;
+    std::vector<std::thread> workers_;
+
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
 };
 
 RankServer::RankServer(RankStore& store, RankServerOptions options)
@@ -418,19 +652,13 @@ RankServer::RankServer(RankStore& store, RankServerOptions options)
 RankServer::~RankServer() = default;
 
 int RankServer::Bind() {
-    const int wanted = http_->Options().port;
-    const int port = wanted == 0
-                         ? http_->bind_to_any_port(http_->Options().host)
-                         : (http_->bind_to_port(http_->Options().host, wanted) ? wanted : -1);
-    if (port > 0)
-        http_->WidenBacklog();
-    return port;
+    return http_->Bind();
 }
 
 bool RankServer::Serve() {
-    return http_->listen_after_bind();
+    return http_->Serve();
 }
 
 void RankServer::Stop() {
-    http_->stop();
+    http_->Stop();
 }

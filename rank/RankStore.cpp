@@ -10,10 +10,13 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <sys/random.h>
 
 namespace {
 
@@ -46,6 +49,26 @@ std::string Digest(const RankSubmission& s) {
          {&s.text.name, &s.text.cpu, &s.text.video, &s.text.memory, &s.text.hdd, &s.text.comment})
         hash.addData(QByteArray::fromStdString(*t) + '\x1f');
     return hash.result().toHex().toStdString();
+}
+
+// 128 random bits as 32 hex digits.
+std::string NewToken() {
+    unsigned char bytes[16];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno != EINTR)
+            throw std::runtime_error("no random bytes for a withdrawal token");
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes).toHex().toStdString();
+}
+
+// Only this is stored: the token itself is in the reply page alone.
+QString TokenHash(const std::string& token) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromStdString(token), QCryptographicHash::Sha256)
+            .toHex());
 }
 
 } // namespace
@@ -152,13 +175,38 @@ RankStore::RankStore(std::string address)
            ", created_at BIGINT NOT NULL, overall INTEGER NOT NULL, cpu INTEGER NOT NULL, "
            "gdi INTEGER NOT NULL, ddraw INTEGER NOT NULL, d3d INTEGER NOT NULL, "
            "disk INTEGER NOT NULL, name TEXT NOT NULL, machine_cpu TEXT NOT NULL, "
-           "video TEXT NOT NULL, memory TEXT NOT NULL, hdd TEXT NOT NULL, comment TEXT NOT NULL)");
-    for (const char* column : kRankScoreNames)
-        c.Exec(std::string("CREATE INDEX IF NOT EXISTS entries_by_") + column + " ON entries (" +
-               column + " DESC, id)");
+           "video TEXT NOT NULL, memory TEXT NOT NULL, hdd TEXT NOT NULL, comment TEXT NOT NULL, "
+           "state INTEGER NOT NULL DEFAULT 0, withdraw_hash TEXT NOT NULL DEFAULT '')");
+    // A database made before entries had a state and a withdrawal token gets the columns.
+    const char* added[][2] = {{"state", "INTEGER NOT NULL DEFAULT 0"},
+                              {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"}};
+    if (postgres_) {
+        for (const auto& [column, type] : added)
+            c.Exec(std::string("ALTER TABLE entries ADD COLUMN IF NOT EXISTS ") + column + " " +
+                   type);
+    } else {
+        QSqlQuery info(c.Database());
+        info.exec("PRAGMA table_info(entries)");
+        QStringList columns;
+        while (info.next())
+            columns << info.value(1).toString();
+        for (const auto& [column, type] : added)
+            if (!columns.contains(column))
+                c.Exec(std::string("ALTER TABLE entries ADD COLUMN ") + column + " " + type);
+    }
+    // The orders' indexes hold the listed entries only.
+    for (const char* column : kRankScoreNames) {
+        c.Exec(std::string("DROP INDEX IF EXISTS entries_by_") + column);
+        c.Exec(std::string("CREATE INDEX IF NOT EXISTS entries_listed_by_") + column +
+               " ON entries (" + column + " DESC, id) WHERE state = 0");
+    }
     c.Exec("CREATE TABLE IF NOT EXISTS recent_posts (digest TEXT PRIMARY KEY, "
            "entry_id BIGINT NOT NULL, posted_at BIGINT NOT NULL)");
     c.Exec("CREATE INDEX IF NOT EXISTS recent_posts_by_time ON recent_posts (posted_at)");
+    c.Exec("CREATE TABLE IF NOT EXISTS post_log (address TEXT NOT NULL, "
+           "posted_at BIGINT NOT NULL)");
+    c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_address ON post_log (address, posted_at)");
+    c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_time ON post_log (posted_at)");
 }
 
 RankStore::~RankStore() = default;
@@ -180,9 +228,27 @@ RankStore::Connection& RankStore::ThisThread() {
     return *slot;
 }
 
-StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
+std::array<std::int64_t, rsCount> RankStore::Ceilings(const PostRules& rules) {
+    std::array<std::int64_t, rsCount> ceilings{};
+    ceilings.fill(kRankScoreMax);
+    std::lock_guard<std::mutex> lock(mediansMutex_);
+    const MedianSet& m = FreshMedians();
+    for (int i = rsCpu; i < rsCount; ++i)
+        ceilings[i] = rules.ceilings[i] ? *rules.ceilings[i]
+                      : m.runs[i] >= kRankCeilingQuorum
+                          ? static_cast<std::int64_t>(kRankCeilingFactor * m.ran[i])
+                          : kRankCeilingBefore;
+    return ceilings;
+}
+
+StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const PostRules& rules) {
     Connection& c = ThisThread();
     const QString digest = QString::fromStdString(Digest(s));
+    const QString address = QString::fromStdString(rules.address);
+    const std::array<std::int64_t, rsCount> ceilings = Ceilings(rules);
+    bool pending = false;
+    for (int i = rsCpu; i < rsCount; ++i)
+        pending = pending || s.scores[i] > ceilings[i];
     StoredEntry stored;
     std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
     if (!postgres_)
@@ -190,30 +256,54 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
     // Two servers may take the same post at once: the loser's insert of its digest fails on
     // the key, and the retry finds the winner's entry.
     for (int attempt = 0;; ++attempt) {
+        stored = {};
         c.Exec(postgres_ ? "BEGIN" : "BEGIN IMMEDIATE");
         try {
+            // Posts from one address are counted one at a time, also across servers.
+            if (postgres_ && rules.limit > 0)
+                c.Run("SELECT pg_advisory_xact_lock(hashtext(?))", {address}).finish();
             c.Run("DELETE FROM recent_posts WHERE posted_at < ?",
                   {qint64(now - kRankReloadWindow)});
-            QSqlQuery& seen = c.Run("SELECT entry_id FROM recent_posts WHERE digest = ?", {digest});
+            QSqlQuery& seen = c.Run("SELECT r.entry_id, e.state FROM recent_posts r LEFT JOIN "
+                                    "entries e ON e.id = r.entry_id WHERE r.digest = ?",
+                                    {digest});
             if (seen.next()) {
-                stored = {seen.value(0).toLongLong(), true, 0, 0};
+                stored.id = seen.value(0).toLongLong();
+                stored.duplicate = true;
+                stored.pending = seen.value(1).toInt() == int(EntryState::Pending);
                 seen.finish();
                 c.Exec("COMMIT");
                 break;
             }
             seen.finish();
-            QSqlQuery& insert =
-                c.Run("INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
-                      "machine_cpu, video, memory, hdd, comment) "
-                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-                      {qint64(now), s.scores[0], s.scores[1], s.scores[2], s.scores[3], s.scores[4],
-                       s.scores[5], QString::fromStdString(s.text.name),
-                       QString::fromStdString(s.text.cpu), QString::fromStdString(s.text.video),
-                       QString::fromStdString(s.text.memory), QString::fromStdString(s.text.hdd),
-                       QString::fromStdString(s.text.comment)});
+            if (rules.limit > 0) {
+                c.Run("DELETE FROM post_log WHERE posted_at <= ?", {qint64(now - kRankPostWindow)});
+                QSqlQuery& posted = c.Run(
+                    "SELECT COUNT(*), MIN(posted_at) FROM post_log WHERE address = ?", {address});
+                const std::int64_t count = posted.next() ? posted.value(0).toLongLong() : 0;
+                const std::int64_t oldest = count > 0 ? posted.value(1).toLongLong() : now;
+                posted.finish();
+                if (count >= rules.limit) {
+                    c.Exec("COMMIT");
+                    stored.retryAfter = std::max<std::int64_t>(1, oldest + kRankPostWindow - now);
+                    return stored;
+                }
+            }
+            stored.token = NewToken();
+            QSqlQuery& insert = c.Run(
+                "INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
+                "machine_cpu, video, memory, hdd, comment, state, withdraw_hash) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                {qint64(now), s.scores[0], s.scores[1], s.scores[2], s.scores[3], s.scores[4],
+                 s.scores[5], QString::fromStdString(s.text.name),
+                 QString::fromStdString(s.text.cpu), QString::fromStdString(s.text.video),
+                 QString::fromStdString(s.text.memory), QString::fromStdString(s.text.hdd),
+                 QString::fromStdString(s.text.comment),
+                 int(pending ? EntryState::Pending : EntryState::Listed), TokenHash(stored.token)});
             if (!insert.next())
                 throw std::runtime_error("database error: no id for a new entry");
-            stored = {insert.value(0).toLongLong(), false, 0, 0};
+            stored.id = insert.value(0).toLongLong();
+            stored.pending = pending;
             insert.finish();
             if (!c.TryRun("INSERT INTO recent_posts (digest, entry_id, posted_at) VALUES (?, ?, ?)",
                           {digest, qint64(stored.id), qint64(now)})) {
@@ -222,8 +312,11 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
                     continue;
                 throw std::runtime_error("database error: the same post keeps colliding");
             }
+            if (rules.limit > 0)
+                c.Run("INSERT INTO post_log (address, posted_at) VALUES (?, ?)",
+                      {address, qint64(now)});
             c.Exec("COMMIT");
-            changes_.fetch_add(1, std::memory_order_release);
+            Changed();
             break;
         } catch (...) {
             QSqlQuery(c.Database()).exec("ROLLBACK");
@@ -232,9 +325,10 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now) {
     }
     if (lock.owns_lock())
         lock.unlock();
-    // A reload carries the same scores as the entry it repeats.
-    stored.rank = RankOf(rsOverall, s.scores[rsOverall]);
-    QSqlQuery& count = c.Run("SELECT COUNT(*) FROM entries");
+    // A reload carries the same scores as the entry it repeats. A pending entry has no rank.
+    if (!stored.pending)
+        stored.rank = RankOf(rsOverall, s.scores[rsOverall]);
+    QSqlQuery& count = c.Run("SELECT COUNT(*) FROM entries WHERE state = 0");
     stored.total = count.next() ? count.value(0).toLongLong() : 0;
     count.finish();
     return stored;
@@ -259,7 +353,8 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
         }
     }
     if (slice.total == 0) {
-        QSqlQuery& count = c.Run("SELECT COUNT(*), MAX(" + column + ") FROM entries");
+        QSqlQuery& count =
+            c.Run("SELECT COUNT(*), MAX(" + column + ") FROM entries WHERE state = 0");
         if (count.next()) {
             slice.total = count.value(0).toLongLong();
             slice.top = count.value(1).toInt();
@@ -270,9 +365,10 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
     }
     // One row before the page too: when it differs from the first, the first's rank is its place.
     const std::int64_t from = offset > 0 ? offset - 1 : 0;
-    QSqlQuery& rows = c.Run(std::string("SELECT ") + kEntryColumns + " FROM entries ORDER BY " +
-                                column + " DESC, id LIMIT ? OFFSET ?",
-                            {limit + (offset > 0 ? 1 : 0), qint64(from)});
+    QSqlQuery& rows =
+        c.Run(std::string("SELECT ") + kEntryColumns + " FROM entries WHERE state = 0 ORDER BY " +
+                  column + " DESC, id LIMIT ? OFFSET ?",
+              {limit + (offset > 0 ? 1 : 0), qint64(from)});
     std::optional<std::int32_t> before;
     if (offset > 0 && rows.next())
         before = rows.value(2 + order).toInt();
@@ -293,8 +389,9 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
 }
 
 std::optional<RankEntry> RankStore::Entry(std::int64_t id) {
-    QSqlQuery& q = ThisThread().Run(
-        std::string("SELECT ") + kEntryColumns + " FROM entries WHERE id = ?", {qint64(id)});
+    QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
+                                        " FROM entries WHERE id = ? AND state = 0",
+                                    {qint64(id)});
     std::optional<RankEntry> entry;
     if (q.next())
         entry = ReadEntry(q);
@@ -304,26 +401,37 @@ std::optional<RankEntry> RankStore::Entry(std::int64_t id) {
 
 std::int64_t RankStore::RankOf(RankScore order, std::int32_t score) {
     const std::string column = kRankScoreNames[order];
-    QSqlQuery& q =
-        ThisThread().Run("SELECT COUNT(*) FROM entries WHERE " + column + " > ?", {score});
+    QSqlQuery& q = ThisThread().Run(
+        "SELECT COUNT(*) FROM entries WHERE state = 0 AND " + column + " > ?", {score});
     const std::int64_t better = q.next() ? q.value(0).toLongLong() : 0;
     q.finish();
     return better + 1;
 }
 
 std::array<double, rsCount> RankStore::Medians() {
+    std::lock_guard<std::mutex> lock(mediansMutex_);
+    return FreshMedians().listed;
+}
+
+const RankStore::MedianSet& RankStore::FreshMedians() {
+    using namespace std::chrono_literals;
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t changes = Changes();
+    const auto age = now - mediansTaken_;
+    // Taken again after every change while the ranking is small; once reading them costs more,
+    // at most four times a second.
+    const bool small = medians_.listedCount < 1000;
+    if (mediansChanges_ == changes ? age < kSummaryFresh : (!small && age < 250ms))
+        return medians_;
     Connection& c = ThisThread();
-    std::array<double, rsCount> medians{};
-    QSqlQuery& count = c.Run("SELECT COUNT(*) FROM entries");
-    const std::int64_t n = count.next() ? count.value(0).toLongLong() : 0;
-    count.finish();
-    if (n == 0)
-        return medians;
-    for (int i = 0; i < rsCount; ++i) {
-        const std::string column = kRankScoreNames[i];
-        QSqlQuery& q =
-            c.Run("SELECT " + column + " FROM entries ORDER BY " + column + " LIMIT ? OFFSET ?",
-                  {n % 2 == 0 ? 2 : 1, qint64((n - 1) / 2)});
+    // The median of `column` over the listed entries matching `where`: the middle one or two
+    // of them in order.
+    auto median = [&c](const std::string& column, const std::string& where, std::int64_t n) {
+        if (n == 0)
+            return 0.0;
+        QSqlQuery& q = c.Run("SELECT " + column + " FROM entries WHERE state = 0" + where +
+                                 " ORDER BY " + column + " LIMIT ? OFFSET ?",
+                             {n % 2 == 0 ? 2 : 1, qint64((n - 1) / 2)});
         double sum = 0;
         int values = 0;
         while (q.next()) {
@@ -331,7 +439,90 @@ std::array<double, rsCount> RankStore::Medians() {
             ++values;
         }
         q.finish();
-        medians[i] = values > 0 ? sum / values : 0;
+        return values > 0 ? sum / values : 0.0;
+    };
+    auto count = [&c](const std::string& where) {
+        QSqlQuery& q = c.Run("SELECT COUNT(*) FROM entries WHERE state = 0" + where);
+        const std::int64_t n = q.next() ? q.value(0).toLongLong() : 0;
+        q.finish();
+        return n;
+    };
+    MedianSet m;
+    const std::int64_t listed = count("");
+    m.listedCount = listed;
+    for (int i = 0; i < rsCount; ++i) {
+        const std::string column = kRankScoreNames[i];
+        m.listed[i] = median(column, "", listed);
+        m.runs[i] = count(" AND " + column + " > 0");
+        m.ran[i] = median(column, " AND " + column + " > 0", m.runs[i]);
     }
-    return medians;
+    medians_ = m;
+    mediansChanges_ = changes;
+    mediansTaken_ = now;
+    return medians_;
+}
+
+std::vector<RankEntry> RankStore::Pending() {
+    QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
+                                    " FROM entries WHERE state = 1 ORDER BY id");
+    std::vector<RankEntry> entries;
+    while (q.next())
+        entries.push_back(ReadEntry(q));
+    q.finish();
+    return entries;
+}
+
+bool RankStore::SetState(std::int64_t id, EntryState state) {
+    std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
+    if (!postgres_)
+        lock.lock();
+    QSqlQuery& q =
+        ThisThread().Run("UPDATE entries SET state = ? WHERE id = ?", {int(state), qint64(id)});
+    const bool changed = q.numRowsAffected() > 0;
+    q.finish();
+    Changed();
+    return changed;
+}
+
+bool RankStore::Delete(std::int64_t id) {
+    std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
+    if (!postgres_)
+        lock.lock();
+    Connection& c = ThisThread();
+    c.Exec("BEGIN");
+    try {
+        c.Run("DELETE FROM recent_posts WHERE entry_id = ?", {qint64(id)}).finish();
+        QSqlQuery& q = c.Run("DELETE FROM entries WHERE id = ?", {qint64(id)});
+        const bool deleted = q.numRowsAffected() > 0;
+        q.finish();
+        c.Exec("COMMIT");
+        Changed();
+        return deleted;
+    } catch (...) {
+        QSqlQuery(c.Database()).exec("ROLLBACK");
+        throw;
+    }
+}
+
+bool RankStore::WithdrawalValid(std::int64_t id, const std::string& token) {
+    QSqlQuery& q = ThisThread().Run(
+        "SELECT COUNT(*) FROM entries WHERE id = ? AND withdraw_hash = ? AND state <> 2",
+        {qint64(id), TokenHash(token)});
+    const bool valid = q.next() && q.value(0).toLongLong() > 0;
+    q.finish();
+    return valid;
+}
+
+bool RankStore::Withdraw(std::int64_t id, const std::string& token) {
+    std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
+    if (!postgres_)
+        lock.lock();
+    QSqlQuery& q = ThisThread().Run(
+        "UPDATE entries SET state = 2 WHERE id = ? AND withdraw_hash = ? AND state <> 2",
+        {qint64(id), TokenHash(token)});
+    const bool withdrawn = q.numRowsAffected() > 0;
+    q.finish();
+    if (withdrawn)
+        Changed();
+    return withdrawn;
 }

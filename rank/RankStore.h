@@ -32,15 +32,37 @@ struct RankingSlice {
     std::vector<RankedEntry> rows;
 };
 
+// Listed entries are in the ranking; pending ones wait for the operator's review; hidden ones
+// were withdrawn or taken down. Only listed entries are in any page or JSON.
+enum class EntryState { Listed = 0, Pending = 1, Hidden = 2 };
+
+// What a post from the internet is held to beyond its own content.
+struct PostRules {
+    std::string address; // the client's, for the post limit
+    int limit = 0;       // accepted posts per address within kRankPostWindow; 0 for no limit
+    // Fixed ceilings of the five tests (rsCpu..rsDisk; rsOverall unused); unset: the default.
+    std::array<std::optional<std::int64_t>, rsCount> ceilings;
+};
+
 struct StoredEntry {
     std::int64_t id = 0;
-    bool duplicate = false; // the same post within kRankReloadWindow: stored once before
-    std::int64_t rank = 0;  // by overall score
-    std::int64_t total = 0;
+    bool duplicate = false;      // the same post within kRankReloadWindow: stored once before
+    bool pending = false;        // stored, but waits for review (a score above its ceiling)
+    std::int64_t retryAfter = 0; // > 0: not stored, the address is at its limit for this long
+    std::int64_t rank = 0;       // by overall score, among listed entries
+    std::int64_t total = 0;      // listed entries
+    std::string token;           // a new entry's withdrawal token (32 hex digits)
 };
 
 // The same post again within this many seconds (a browser's reload) is not stored again.
 inline constexpr std::int64_t kRankReloadWindow = 600;
+// The window of the per-address post limit, in seconds.
+inline constexpr std::int64_t kRankPostWindow = 600;
+// A test's default ceiling: this many times the median of the listed entries that ran the
+// test, once kRankCeilingQuorum such entries are listed; kRankCeilingBefore until then.
+inline constexpr std::int64_t kRankCeilingFactor = 20;
+inline constexpr std::int64_t kRankCeilingBefore = 1000000000;
+inline constexpr std::int64_t kRankCeilingQuorum = 3;
 
 // Column names of the scores, in RankScore order, also the names of the ranking's orders.
 inline constexpr std::array<const char*, rsCount> kRankScoreNames = {"overall", "cpu", "gdi",
@@ -62,14 +84,27 @@ public:
     // What the address names, for messages (a password is left out).
     std::string Description() const;
 
-    // Stores the entry at `now` unless the same post came within kRankReloadWindow.
-    StoredEntry Add(const RankSubmission& entry, std::int64_t now);
+    // Stores the entry at `now` unless the same post came within kRankReloadWindow or the
+    // address is at its limit; pending when a score is above its test's ceiling.
+    StoredEntry Add(const RankSubmission& entry, std::int64_t now, const PostRules& rules = {});
+    // Each test's ceiling in effect now (rsOverall: none, the largest score).
+    std::array<std::int64_t, rsCount> Ceilings(const PostRules& rules);
     RankingSlice Ranking(RankScore order, std::int64_t offset, int limit);
     std::optional<RankEntry> Entry(std::int64_t id);
     // The rank a score holds in `order`: one more than the entries that beat it.
     std::int64_t RankOf(RankScore order, std::int32_t score);
-    // The median of each score over all entries (0 with none).
+    // The median of each score over the listed entries (0 with none): kept, taken again after
+    // a change (at most a few times a second) or after a moment for other servers' changes.
     std::array<double, rsCount> Medians();
+
+    // The operator's moderation. Entries waiting for review, oldest first.
+    std::vector<RankEntry> Pending();
+    // Lists (approves) or hides an entry; false when there is no such entry.
+    bool SetState(std::int64_t id, EntryState state);
+    bool Delete(std::int64_t id);
+    // Whether `token` withdraws entry `id` (not yet hidden), and withdrawing it.
+    bool WithdrawalValid(std::int64_t id, const std::string& token);
+    bool Withdraw(std::int64_t id, const std::string& token);
 
     class Connection;
 
@@ -91,4 +126,17 @@ private:
     std::mutex summaryMutex_;
     Summary summaries_[rsCount];
     std::mutex sqliteWrites_; // SQLite takes one writer: queue them here, not in its busy loop
+
+    struct MedianSet {
+        std::array<double, rsCount> listed{};     // over all listed entries
+        std::array<double, rsCount> ran{};        // over those with the score above 0
+        std::array<std::int64_t, rsCount> runs{}; // how many those are
+        std::int64_t listedCount = 0;
+    };
+    const MedianSet& FreshMedians(); // under mediansMutex_
+    std::mutex mediansMutex_;
+    MedianSet medians_;
+    std::uint64_t mediansChanges_ = ~std::uint64_t{0};
+    std::chrono::steady_clock::time_point mediansTaken_;
+    void Changed() { changes_.fetch_add(1, std::memory_order_release); }
 };

@@ -4,7 +4,9 @@
 #include "platform/CP932.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -72,17 +74,11 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// Code points of valid UTF-8 (the decoder's output).
+// Code points of text already checked by Utf8CodePoints.
 template <typename Each> void ForEachCodePoint(std::string_view utf8, Each each) {
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        char32_t c = n == 1 ? lead : n == 2 ? lead & 0x1F : n == 3 ? lead & 0x0F : lead & 0x07;
-        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k)
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        each(c);
-        i += n;
-    }
+    if (const auto points = Utf8CodePoints(utf8))
+        for (char32_t c : *points)
+            each(c);
 }
 
 bool IsControl(char32_t c) {
@@ -170,9 +166,16 @@ std::optional<std::int32_t> ParseSigned(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
+// Characters that show nothing: every kind of space, the zero-width ones and the Hangul fillers.
+bool IsInvisible(char32_t c) {
+    return c == ' ' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200D) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x2060 || c == 0x3000 || c == 0x3164 ||
+           c == 0x115F || c == 0x1160 || c == 0xFFA0 || c == 0x180E || c == 0x2800;
+}
+
 bool IsBlank(std::string_view utf8) {
     bool blank = true;
-    ForEachCodePoint(utf8, [&blank](char32_t c) { blank = blank && (c == ' ' || c == 0x3000); });
+    ForEachCodePoint(utf8, [&blank](char32_t c) { blank = blank && IsInvisible(c); });
     return blank;
 }
 
@@ -181,6 +184,42 @@ RankVerdict Refuse(int status, std::string reason) {
 }
 
 } // namespace
+
+std::optional<std::u32string> Utf8CodePoints(std::string_view utf8) {
+    std::u32string points;
+    points.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        // Leads up to F7 (21 bits), so that a code point beyond U+10FFFF is read and named.
+        const std::size_t n = lead < 0x80   ? 1
+                              : lead < 0xC2 ? 0
+                              : lead < 0xE0 ? 2
+                              : lead < 0xF0 ? 3
+                              : lead < 0xF8 ? 4
+                                            : 0;
+        if (n == 0 || i + n > utf8.size())
+            return std::nullopt;
+        char32_t c = n == 1 ? lead : n == 2 ? lead & 0x1F : n == 3 ? lead & 0x0F : lead & 0x07;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (next & 0x3F);
+        }
+        // The shortest form only.
+        if ((n == 3 && c < 0x800) || (n == 4 && c < 0x10000))
+            return std::nullopt;
+        points += c;
+        i += n;
+    }
+    return points;
+}
+
+bool IsRefusedCharacter(char32_t c) {
+    const bool noncharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+    const bool bidi = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || noncharacter || c == 0xFEFF || bidi;
+}
 
 std::size_t Utf8Length(std::string_view utf8) {
     std::size_t n = 0;
@@ -221,7 +260,7 @@ FormCharset DetectFormCharset(const Fields& fields) {
         texts += value;
         texts += ' ';
     }
-    if (IsAscii(texts) || DecodeStrict(texts, "UTF-8"))
+    if (IsAscii(texts) || Utf8CodePoints(texts))
         return FormCharset::Utf8;
     const auto shiftJis = DecodeStrict(texts, "CP932");
     const bool eucJp = DecodeStrict(texts, "EUC-JP").has_value();
@@ -233,7 +272,11 @@ FormCharset DetectFormCharset(const Fields& fields) {
 }
 
 std::optional<std::string> DecodeFormText(std::string_view bytes, FormCharset charset) {
-    auto text = DecodeStrict(bytes, IconvName(charset));
+    // UTF-8 is read here rather than by iconv, so that what no text may hold (surrogates, code
+    // points above U+10FFFF) is kept to be refused by name instead of turned into U+FFFD.
+    auto text = charset == FormCharset::Utf8
+                    ? (Utf8CodePoints(bytes) ? std::optional<std::string>(bytes) : std::nullopt)
+                    : DecodeStrict(bytes, IconvName(charset));
     if (!text)
         return std::nullopt;
     // A form in UTF-8 can hold every character, so a "&#...;" in it is what the user typed.
@@ -328,7 +371,15 @@ RankVerdict VerifySubmission(std::string_view body) {
                 400,
                 std::string("「") + t.label +
                     "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。");
-        if (Utf8Length(*text) > t.limit)
+        const std::u32string points = Utf8CodePoints(*text).value_or(std::u32string());
+        for (char32_t c : points)
+            if (IsRefusedCharacter(c)) {
+                char code[16];
+                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+                return Refuse(400, std::string("「") + t.label + "」に使えない文字（" + code +
+                                       "）が含まれています。");
+            }
+        if (points.size() > t.limit)
             return Refuse(400, std::string("「") + t.label + "」が長すぎます（" +
                                    std::to_string(t.limit) + "文字まで）。");
         entry.text.*t.member = std::move(*text);
@@ -336,4 +387,19 @@ RankVerdict VerifySubmission(std::string_view body) {
     if (IsBlank(entry.text.name))
         return Refuse(400, "名前を入力して下さい。");
     return {entry, {}};
+}
+
+bool IsFormContentType(std::string_view contentType) {
+    std::string_view type = contentType.substr(0, contentType.find(';'));
+    while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
+        type.remove_prefix(1);
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
+        type.remove_suffix(1);
+    constexpr std::string_view kForm = "application/x-www-form-urlencoded";
+    if (type.size() != kForm.size())
+        return false;
+    for (std::size_t i = 0; i < type.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(type[i])) != kForm[i])
+            return false;
+    return true;
 }

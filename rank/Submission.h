@@ -66,3 +66,16 @@ RankVerdict VerifySubmission(std::string_view body);
 
 // Number of characters (code points) of UTF-8 text.
 std::size_t Utf8Length(std::string_view utf8);
+
+// The code points of UTF-8 bytes in their shortest form, surrogates and values up to 0x1FFFFF
+// included so that a caller can name them; nothing for bytes that are no such sequence.
+std::optional<std::u32string> Utf8CodePoints(std::string_view utf8);
+
+// What a stored text may not hold: code points above U+10FFFF, surrogates, noncharacters,
+// U+FEFF and the bidirectional embeddings, overrides and isolates (U+202A-U+202E,
+// U+2066-U+2069), which would reorder the page around the text.
+bool IsRefusedCharacter(char32_t c);
+
+// The media type of a post's Content-Type: exactly application/x-www-form-urlencoded, in any
+// case, with or without parameters such as charset.
+bool IsFormContentType(std::string_view contentType);

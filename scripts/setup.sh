@@ -15,10 +15,10 @@ program_packages=(
   fonts-ipafont-gothic
 )
 rank_packages=(
-  libcpp-httplib-dev libqt6sql6-sqlite libqt6sql6-psql
+  libmicrohttpd-dev libqt6sql6-sqlite libqt6sql6-psql
 )
 test_packages=(
-  chromium chromium-driver postgresql
+  chromium chromium-driver postgresql libcpp-httplib-dev
   libgtest-dev libgmock-dev
   desktop-file-utils appstream clang-format
 )

@@ -125,6 +125,28 @@ TEST(RankForm, VerificationOfEachFieldFamily) {
         {Replace(good, "hdd=", "hdd=%81"), 400, "「HDD」の文字を読み取れません"},
         {Replace(good, "video=", "video=a%0Ab"), 400, "「VIDEO」の文字を読み取れません"},
         {Replace(good, "sc1=100", "sc1=%1"), 400, "形式が正しくありません"},
+        // Text checked as it would be stored: what no text may hold, and what reorders the page.
+        {kScores + "&name=a%F4%90%80%80", 400, "「名前」に使えない文字（U+110000）"},
+        {kScores + "&name=%ED%A0%80", 400, "使えない文字（U+D800）"},
+        {kScores + "&name=%EF%B7%90", 400, "使えない文字（U+FDD0）"},
+        {kScores + "&name=a%EF%BF%BE", 400, "使えない文字（U+FFFE）"},
+        {kScores + "&name=a%F0%9F%BF%BF", 400, "使えない文字（U+1FFFF）"},
+        {kScores + "&name=a&com=x%E2%80%AEy", 400, "「コメント」に使えない文字（U+202E）"},
+        {kScores + "&name=a&cpu=%E2%81%A6x", 400, "「CPU」に使えない文字（U+2066）"},
+        {Replace(good, "name=%8ER%93c%91%BE%98Y%87%40", "name=%26%23xFEFF%3B"), 400,
+         "使えない文字（U+FEFF）"},
+        {kScores + "&B1=%E9%80%81%E4%BF%A1&name=%C0%AF", 400, "「名前」の文字を読み取れません"},
+        {kScores + "&name=%E2%80%8B", 400, "名前を入力して下さい"},
+        {kScores + "&name=%E3%85%A4%E2%80%8D%C2%A0%E3%80%80%E2%81%A0%EF%BE%A0", 400,
+         "名前を入力して下さい"},
+        {kScores + "&name=" +
+             [] {
+                 std::string s;
+                 for (std::size_t i = 0; i <= kRankNameLimit; ++i)
+                     s += "%F0%9F%98%80";
+                 return s;
+             }(),
+         400, "「名前」が長すぎます"},
         {good + "&x=" + std::string(kRankBodyLimit, 'x'), 413, "大きすぎます"},
     };
     for (const auto& c : cases) {
@@ -133,6 +155,29 @@ TEST(RankForm, VerificationOfEachFieldFamily) {
         EXPECT_EQ(v.refusal.status, c.status) << c.body.substr(0, 200);
         EXPECT_NE(v.refusal.reason.find(c.reason), std::string::npos) << v.refusal.reason;
     }
+}
+
+TEST(RankForm, OnlyAFormsMediaType) {
+    const struct {
+        const char* type;
+        bool form;
+    } cases[] = {
+        {"application/x-www-form-urlencoded", true},
+        {"Application/X-WWW-Form-URLEncoded ; charset=Shift_JIS", true},
+        {"application/x-www-form-urlencodedXYZ", false},
+        {"multipart/form-data; boundary=x", false},
+        {"text/plain", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsFormContentType(c.type), c.form) << c.type;
+    // As many characters as allowed, however many bytes each: 32 four-byte emoji are a name.
+    std::string name;
+    for (std::size_t i = 0; i < kRankNameLimit; ++i)
+        name += "%F0%9F%98%80";
+    const RankVerdict emoji = VerifySubmission(kScores + "&name=" + name);
+    ASSERT_TRUE(emoji.entry) << emoji.refusal.reason;
+    EXPECT_EQ(Utf8Length(emoji.entry->text.name), kRankNameLimit);
 }
 
 TEST(RankForm, UserTextEscapedInHtmlAndJson) {
