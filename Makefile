@@ -62,7 +62,7 @@ bench-rank:
 	@scripts/setup.sh program rank bench
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=ON \
 	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS) --target zelka-rank zelka-rank-fill
+	@cmake --build $(BUILD) -j $(JOBS) --target zelka-rank zelka-rank-fill zelka-rank-hostile
 	@bench/rank/bench-rank.sh $(BUILD)
 
 screenshots: build

@@ -23,7 +23,7 @@ test_packages=(
   desktop-file-utils appstream clang-format
 )
 bench_packages=(
-  libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev
+  libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev zlib1g-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
 )
 

@@ -3,8 +3,13 @@
 # server started here in a temporary folder): submissions per second into an empty ranking,
 # then ranking-page requests per second with 10,000 entries stored: the first page (served
 # from the page cache after the first request), a JSON page, and random pages of every order
-# (nearly all read from the database). The anchor is the same
-# server answering a page that needs no database (the 404 page) in the same run.
+# (nearly all read from the database), and entry pages at random. The anchor is the same
+# server answering a page that needs no database (the 404 page) in the same run. wrk is one
+# client address with 16 connections, so the service runs with --per-address 16 and, to take
+# thousands of posts from it, --post-limit 0.
+# Then, with SQLite and the service's defaults, hostile clients: the p99 latency of GET / for a
+# visitor while 200 slow-head and 200 idle keep-alive sockets are open from other addresses,
+# and the service's peak resident memory while 16 clients send compressed and chunked bodies.
 #   bench/rank/bench-rank.sh BUILD_DIR      (RANK_BENCH_SECONDS=N per measurement, default 5)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -39,26 +44,49 @@ anchor() {
   wrk -t2 -c"$connections" -d"${seconds}s" "$1/no-such-page" | awk '/^Requests\/sec:/ {printf "%d", $2}'
 }
 
-run() {
+start() {
   local name=$1 db=$2
-  "$build/rank/zelka-rank" --listen 127.0.0.1:0 --db "$db" >"$work/$name.out" 2>"$work/$name.err" &
+  shift 2
+  "$build/rank/zelka-rank" --listen 127.0.0.1:0 --db "$db" "$@" >"$work/$name.out" 2>"$work/$name.err" &
   service_pid=$!
   for _ in $(seq 100); do grep -q listening "$work/$name.out" && break; sleep 0.1; done
-  local url
   url=$(sed -n 's/^listening on //p' "$work/$name.out")
   [[ -n "$url" ]] || { cat "$work/$name.err" >&2; exit 1; }
+}
+
+stop() {
+  kill "$service_pid"
+  wait "$service_pid" || true
+  service_pid=
+}
+
+run() {
+  local name=$1 db=$2
+  start "$name" "$db" --post-limit 0 --per-address "$connections"
   echo "rank_${name}_anchor_404_requests_per_s: $(anchor "$url")"
   echo "rank_${name}_submissions_per_s: $(measure -s "$here/post.lua" "$url/")"
   echo "rank_${name}_entries: $("$build/bench/rank/zelka-rank-fill" "$db" 10000)"
   echo "rank_${name}_page_requests_per_s: $(measure "$url/")"
   echo "rank_${name}_page_json_requests_per_s: $(measure "$url/ranking.json?sort=cpu&page=7")"
   echo "rank_${name}_page_uncached_requests_per_s: $(measure -s "$here/pages.lua" "$url/")"
-  kill "$service_pid"
-  wait "$service_pid" || true
-  service_pid=
+  echo "rank_${name}_entry_requests_per_s: $(measure -s "$here/entry.lua" "$url/")"
+  stop
+}
+
+hostile() {
+  local db=$1 port
+  start slow "$db"
+  port=${url##*:}
+  echo "rank.get_p99_ms_under_slow_clients: $("$build/bench/rank/zelka-rank-hostile" slow "$port" "$seconds")"
+  stop
+  start bombs "$db"
+  port=${url##*:}
+  echo "rank.peak_mb_under_body_bombs: $("$build/bench/rank/zelka-rank-hostile" bombs "$port" "$seconds" "$service_pid")"
+  stop
 }
 
 run sqlite "$work/ranking.sqlite"
+hostile "$work/ranking.sqlite"
 
 # PostgreSQL refuses to run as root: as root the cluster belongs to the postgres user.
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)

@@ -1,6 +1,7 @@
 // The whole road: a run of the program writes the ranking page, Debian's Chromium (headless,
 // driven over WebDriver) fills in and submits it to a zelka-rank started here, and the
-// ranking then shows the entry with the texts typed and the page's scores.
+// ranking then shows the entry with the texts typed and the page's scores; the reply's
+// withdrawal link, opened and confirmed, takes it out again.
 #include "TestServers.h"
 #include "platform/CP932.h"
 
@@ -70,6 +71,16 @@ private:
     std::string session_;
     int last_ = 0;
 };
+
+// The browser's view as ZELKA_SCREENSHOT_DIR/NAME, when that is set.
+void Screenshot(WebDriver& web, const char* name) {
+    const QByteArray shots = qgetenv("ZELKA_SCREENSHOT_DIR");
+    if (shots.isEmpty())
+        return;
+    QFile shot(QDir(QString::fromLocal8Bit(shots)).filePath(name));
+    if (shot.open(QIODevice::WriteOnly))
+        shot.write(QByteArray::fromBase64(web.Call("GET", "/screenshot").toString().toLatin1()));
+}
 
 QString FirstLine(QProcess& p, int timeoutMs) {
     while (!p.canReadLine() && p.waitForReadyRead(timeoutMs)) {
@@ -145,6 +156,14 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
     }
     EXPECT_EQ(title, "ゼルカ ランキング：登録しました")
         << "page shown in " << charset.toStdString();
+    const QString withdrawal =
+        web.Script("return document.getElementById('withdraw').href").toString();
+    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(base) +
+                                   "/withdraw/\\d+\\?token=[0-9a-f]{32}$")
+                    .match(withdrawal)
+                    .hasMatch())
+        << withdrawal.toStdString();
+    Screenshot(web, "reply.png");
 
     web.Call("POST", "/url", {{"url", base + "/"}});
     const QJsonArray rows = web.Script("return Array.from(document.querySelectorAll('tbody tr'))"
@@ -159,13 +178,24 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
         EXPECT_EQ(cells[2 + i].toString(), scores[i]) << i;
     EXPECT_EQ(cells[8].toString(), "Pentium MMX 233MHz");
     EXPECT_EQ(cells[12].toString(), comment);
-    if (const QByteArray shots = qgetenv("ZELKA_SCREENSHOT_DIR"); !shots.isEmpty()) {
-        const QByteArray png =
-            QByteArray::fromBase64(web.Call("GET", "/screenshot").toString().toLatin1());
-        QFile shot(QDir(shots).filePath("ranking.png"));
-        if (shot.open(QIODevice::WriteOnly))
-            shot.write(png);
+    Screenshot(web, "ranking.png");
+
+    // The reply's link, confirmed, takes the entry out of the ranking.
+    web.Call("POST", "/url", {{"url", withdrawal}});
+    EXPECT_EQ(web.Script("return document.title").toString(), "ゼルカ ランキング：登録の取り下げ");
+    web.Call("POST", "/element/" + web.Element("#confirm") + "/click");
+    for (int i = 0; i < 100 && !title.contains("取り下げました"); ++i) {
+        title = web.Script("return document.title").toString();
+        if (!title.contains("取り下げました"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the reply loading
     }
+    EXPECT_EQ(title, "ゼルカ ランキング：取り下げました");
+    Screenshot(web, "withdrawn.png");
+    web.Call("POST", "/url", {{"url", base + "/"}});
+    EXPECT_EQ(web.Script("return document.querySelectorAll('tbody tr').length").toInt(), 0);
+    EXPECT_TRUE(
+        web.Script("return document.body.textContent").toString().contains("まだ登録はありません"));
+    Screenshot(web, "ranking-after-withdrawal.png");
     web.Close();
     driver.kill();
     driver.waitForFinished();
