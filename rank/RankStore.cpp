@@ -400,12 +400,30 @@ std::optional<RankEntry> RankStore::Entry(std::int64_t id) {
 }
 
 std::int64_t RankStore::RankOf(RankScore order, std::int32_t score) {
-    const std::string column = kRankScoreNames[order];
-    QSqlQuery& q = ThisThread().Run(
-        "SELECT COUNT(*) FROM entries WHERE state = 0 AND " + column + " > ?", {score});
-    const std::int64_t better = q.next() ? q.value(0).toLongLong() : 0;
-    q.finish();
-    return better + 1;
+    using namespace std::chrono_literals;
+    std::lock_guard<std::mutex> lock(ordersMutex_);
+    ScoreOrder& o = orders_[order];
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t changes = Changes();
+    const auto age = now - o.taken;
+    // The same freshness as the medians: after every change while small, at most four times a
+    // second once reading them all costs more.
+    const bool small = o.scores.size() < 1000;
+    if (o.changes == changes ? age >= kSummaryFresh : (small || age >= 250ms)) {
+        const std::string column = kRankScoreNames[order];
+        QSqlQuery& q = ThisThread().Run(
+            "SELECT " + column + " FROM entries WHERE state = 0 ORDER BY " + column + " DESC");
+        o.scores.clear();
+        while (q.next())
+            o.scores.push_back(q.value(0).toInt());
+        q.finish();
+        o.changes = changes;
+        o.taken = now;
+    }
+    // Best first: those before the first score not above this one beat it.
+    const auto better = std::partition_point(o.scores.begin(), o.scores.end(),
+                                             [score](std::int32_t s) { return s > score; });
+    return static_cast<std::int64_t>(better - o.scores.begin()) + 1;
 }
 
 std::array<double, rsCount> RankStore::Medians() {

@@ -91,7 +91,8 @@ public:
     std::array<std::int64_t, rsCount> Ceilings(const PostRules& rules);
     RankingSlice Ranking(RankScore order, std::int64_t offset, int limit);
     std::optional<RankEntry> Entry(std::int64_t id);
-    // The rank a score holds in `order`: one more than the entries that beat it.
+    // The rank a score holds in `order`: one more than the listed entries that beat it, counted
+    // in the order's scores kept in memory (taken again as the medians are).
     std::int64_t RankOf(RankScore order, std::int32_t score);
     // The median of each score over the listed entries (0 with none): kept, taken again after
     // a change (at most a few times a second) or after a moment for other servers' changes.
@@ -139,4 +140,12 @@ private:
     std::uint64_t mediansChanges_ = ~std::uint64_t{0};
     std::chrono::steady_clock::time_point mediansTaken_;
     void Changed() { changes_.fetch_add(1, std::memory_order_release); }
+
+    struct ScoreOrder {
+        std::vector<std::int32_t> scores; // the listed entries' scores, best first
+        std::uint64_t changes = ~std::uint64_t{0};
+        std::chrono::steady_clock::time_point taken;
+    };
+    std::mutex ordersMutex_;
+    ScoreOrder orders_[rsCount];
 };

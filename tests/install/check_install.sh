@@ -22,11 +22,20 @@ for f in bin/zelka share/zelka/Zelka.dat share/zelka/readme.htm \
          share/metainfo/example.orvane.zelka.metainfo.xml share/man/man1/zelka.1.gz; do
   [[ -f $prefix/$f ]] || fail "$f is not installed"
 done
-# The ranking service is installed with its page wherever it was built.
+# The ranking service is installed with its page and its systemd unit wherever it was built;
+# the unit starts the installed service.
 if [[ -x $build/rank/zelka-rank ]]; then
-  for f in bin/zelka-rank share/man/man1/zelka-rank.1.gz; do
+  for f in bin/zelka-rank share/man/man1/zelka-rank.1.gz lib/systemd/system/zelka-rank.service; do
     [[ -f $prefix/$f ]] || fail "$f is not installed"
   done
+  unit=$prefix/lib/systemd/system/zelka-rank.service
+  grep -qF "ExecStart=\"$prefix/bin/zelka-rank\" " "$unit" ||
+    fail "the unit does not start the installed service: $(grep '^ExecStart=' "$unit")"
+  if command -v systemd-analyze >/dev/null; then
+    # Only the unit's own faults count: the manual page is not where man looks in this prefix.
+    problems=$(systemd-analyze verify "$unit" 2>&1 | grep -v "man zelka-rank(1)" || true)
+    [[ -z $problems ]] || fail "systemd-analyze verify: $problems"
+  fi
 fi
 entry=$prefix/share/applications/example.orvane.zelka.desktop
 desktop-file-validate "$entry"
