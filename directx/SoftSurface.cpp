@@ -193,11 +193,12 @@ void SoftSurface::MarkLost() {
     RefreshLive();
 }
 
-std::vector<SoftSurface*> SoftSurface::Chain() {
-    std::vector<SoftSurface*> chain{this};
+const std::vector<SoftSurface*>& SoftSurface::Chain() {
+    chain_.clear();
+    chain_.push_back(this);
     for (SoftSurface* s = chainNext_; s; s = s->chainNext_)
-        chain.push_back(s);
-    return chain;
+        chain_.push_back(s);
+    return chain_;
 }
 
 void SoftSurface::Changed(const RECT& rect) {
@@ -513,7 +514,7 @@ HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) 
         return DDERR_INVALIDPARAMS;
     if (!owner_ || !owner_->FullScreen())
         return DDERR_NOEXCLUSIVEMODE;
-    std::vector<SoftSurface*> chain = Chain();
+    const std::vector<SoftSurface*>& chain = Chain();
     for (SoftSurface* s : chain) {
         if (s->Lost())
             return DDERR_SURFACELOST;

@@ -112,7 +112,9 @@ private:
     void Drawn(const RECT& area); // Changed, for the part of the area on the surface
     RECT Bounds() const { return RECT{0, 0, width_, height_}; }
     bool ClipArea(RECT* area) const;
-    std::vector<SoftSurface*> Chain(); // front first, for a flipping chain
+    // Front first, for a flipping chain; filled anew at each call into memory the surface
+    // keeps, so a flip allocates nothing.
+    const std::vector<SoftSurface*>& Chain();
     ColorKeyRange SourceKey(DWORD flags, const DDBLTFX* fx, HRESULT* error) const;
 
     friend class SoftDirectDraw;
@@ -140,6 +142,7 @@ private:
     SoftClipper* clipper_ = nullptr;
     SoftPalette* palette_ = nullptr;
     std::vector<SoftSurface*> attached_; // explicit attachments (Z-buffers), referenced
+    std::vector<SoftSurface*> chain_;    // what Chain() last listed
     SoftSurface* chainNext_ = nullptr;   // next back buffer of a flipping chain
     SoftSurface* chainFront_ = nullptr;  // the front of the chain this back buffer is in
     DWORD backBufferCount_ = 0;
