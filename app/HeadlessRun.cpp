@@ -79,10 +79,22 @@ QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5
             if (Shown(ticked, i))
                 scores.insert(ScoreNames()[i], run.scores[i] ? QJsonValue(*run.scores[i])
                                                              : QJsonValue(QJsonValue::Null));
+        QJsonObject threads;
+        for (qsizetype i = 0; i < kTestNames.size(); ++i) {
+            const std::optional<ThreadAccount>& t = run.threads[i];
+            if (!t || run.durations.ms[i] <= 0)
+                continue;
+            threads.insert(kTestNames[i],
+                           QJsonObject{{"on_cpu", t->runMs / double(run.durations.ms[i])},
+                                       {"waits", qint64(t->waits)},
+                                       {"preempted", qint64(t->preempted)},
+                                       {"migrations", qint64(t->migrations)}});
+        }
         each.append(QJsonObject{
             {"load_before", run.loadBefore ? QJsonValue(*run.loadBefore) : QJsonValue()},
             {"scores", scores},
-            {"durations_ms", DurationsJson(run.durations)}});
+            {"durations_ms", DurationsJson(run.durations)},
+            {"thread", threads}});
     }
     QJsonObject tests;
     for (qsizetype i = 0; i < ScoreNames().size(); ++i) {
@@ -248,6 +260,8 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
                 record.loadBefore = (*load)[0];
         }
         durations_ = RunDurations{};
+        for (auto& t : threads_)
+            t.reset();
         ok = Application->RunCommand([&form] { form.Button5Click(); });
         if (!ok || options_.repeat == 1)
             break;
@@ -255,6 +269,7 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
             if (Shown(ticked_, i))
                 record.scores[i] = PanelScore(*panels[i]);
         record.durations = durations_;
+        std::copy(std::begin(threads_), std::end(threads_), std::begin(record.threads));
         runs_.push_back(record);
         std::fprintf(stderr, "zelka: run %d of %d ended\n", run + 1, options_.repeat);
         std::fflush(stderr);
@@ -282,6 +297,7 @@ int HeadlessSession::Run(TForm1& form) {
     // A test that writes no score (the chosen drive is missing) leaves its panel as it found
     // it; the panel is emptied at the start to see that, and given its caption back.
     QString captionBefore;
+    std::optional<ThreadAccount> accountBefore;
     form.TestProgress = [&](TBenchTest test, bool ended) {
         const auto index = static_cast<qsizetype>(test);
         const QByteArray name = kTestNames[index].toUtf8();
@@ -291,7 +307,11 @@ int HeadlessSession::Run(TForm1& form) {
             captionBefore = panels[index]->text();
             panels[index]->clear();
             std::fprintf(stderr, "zelka: %s test started\n", name.constData());
+            accountBefore = ReadThreadAccount();
         } else {
+            const std::optional<ThreadAccount> accountAfter = ReadThreadAccount();
+            if (accountBefore && accountAfter)
+                threads_[index] = *accountAfter - *accountBefore;
             current_ = -1;
             (PanelScore(*panels[index]) ? scored_ : missing_)[index] = true;
             if (panels[index]->text().isEmpty())

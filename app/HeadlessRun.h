@@ -55,8 +55,12 @@ struct RepeatedRun {
     std::optional<qint64> scores[6]; // by test in run order, then the overall rating
     std::optional<double> loadBefore;
     RunDurations durations;
+    // What the scheduler did with the thread that ran each test, while it ran.
+    std::optional<ThreadAccount> threads[5];
 };
-// {"count", "runs": [{"load_before", "scores", "durations_ms"}], "tests": {name: {"median",
+// {"count", "runs": [{"load_before", "scores", "durations_ms", "thread": {name: {"on_cpu"
+// (its share of the test's wall-clock time), "waits", "preempted", "migrations"}}}],
+// "tests": {name: {"median",
 // "min", "max", "spread"}}} for the tests ticked and the overall rating.
 QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5]);
 // The table printed after the results: a line per test, with every run's score.
@@ -92,6 +96,7 @@ private:
     HeadlessOptions options_;
     std::FILE* out_;
     RunDurations durations_;
+    std::optional<ThreadAccount> threads_[5];
     int current_ = -1;     // the test started and not yet ended
     bool started_ = false; // the run began: the start's conditions are known
     RunConditions start_;

@@ -161,6 +161,26 @@ MachineState ReadMachineState(const QString& root) {
     return m;
 }
 
+std::optional<ThreadAccount> ReadThreadAccount(const QString& path) {
+    ThreadAccount account;
+    int found = 0;
+    for (const QString& line : ReadAll(path).split('\n')) {
+        const QString name = line.section(':', 0, 0).trimmed();
+        const QString value = line.section(':', 1).trimmed();
+        if (name == "se.sum_exec_runtime")
+            account.runMs = value.toDouble(), ++found;
+        else if (name == "nr_voluntary_switches")
+            account.waits = value.toLong(), ++found;
+        else if (name == "nr_involuntary_switches")
+            account.preempted = value.toLong(), ++found;
+        else if (name == "se.nr_migrations")
+            account.migrations = value.toLong(), ++found;
+    }
+    if (found < 4)
+        return std::nullopt;
+    return account;
+}
+
 QList<RunWarning> RunWarnings(const MachineState& machine) {
     QList<RunWarning> warnings;
     if (machine.power == "battery")

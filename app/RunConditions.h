@@ -36,6 +36,22 @@ QString WarningLine(RunWarning warning, const MachineState& machine);
 // The text of the window's warning box before a run; empty when nothing is to be told.
 QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine);
 
+// The scheduler's account of a thread (/proc/thread-self/sched): its time on a processor, how
+// often it left one to wait (voluntary) or was put off by another thread (involuntary), and
+// its moves between processors.
+struct ThreadAccount {
+    double runMs = 0;
+    long waits = 0;
+    long preempted = 0;
+    long migrations = 0;
+    ThreadAccount operator-(const ThreadAccount& before) const {
+        return {runMs - before.runMs, waits - before.waits, preempted - before.preempted,
+                migrations - before.migrations};
+    }
+};
+// Of the calling thread by default; none where the kernel keeps no such account.
+std::optional<ThreadAccount> ReadThreadAccount(const QString& path = "/proc/thread-self/sched");
+
 struct RunConditions {
     QString version;   // as `zelka --version` tells it
     QString buildType; // "Release", "Debug", ...

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
@@ -327,4 +328,34 @@ TEST(RepeatedRuns, TheProgramWarnsOnStandardErrorBeforeARun) {
     EXPECT_EQ(zelka.exitCode(), 1); // no score
     EXPECT_TRUE(
         QString::fromUtf8(zelka.readAllStandardOutput()).contains("power:            battery"));
+}
+
+TEST(RunConditions, TheThreadsAccountFromTheSchedulersFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sched");
+    const QString full = "zelka (1234, #threads: 3)\n"
+                         "-------------------------------------------------------------------\n"
+                         "se.exec_start                                :      2017747.812256\n"
+                         "se.sum_exec_runtime                          :        10012.500000\n"
+                         "se.nr_migrations                             :                  17\n"
+                         "nr_switches                                  :                 250\n"
+                         "nr_voluntary_switches                        :                 200\n"
+                         "nr_involuntary_switches                      :                  50\n";
+    WriteTree(dir.path(), {{"sched", full}});
+    const std::optional<ThreadAccount> a = ReadThreadAccount(path);
+    ASSERT_TRUE(a.has_value());
+    EXPECT_DOUBLE_EQ(a->runMs, 10012.5);
+    EXPECT_EQ(a->waits, 200);
+    EXPECT_EQ(a->preempted, 50);
+    EXPECT_EQ(a->migrations, 17);
+    const ThreadAccount d = *a - ThreadAccount{12.5, 100, 20, 7};
+    EXPECT_EQ(d.runMs, 10000);
+    EXPECT_EQ(d.waits, 100);
+    EXPECT_EQ(d.preempted, 30);
+    EXPECT_EQ(d.migrations, 10);
+    // A kernel without the scheduler's statistics keeps no such file, or fewer fields.
+    WriteTree(dir.path(),
+              {{"sched", QString(full).remove(QRegularExpression("se.nr_mig[^\n]*\n"))}});
+    EXPECT_FALSE(ReadThreadAccount(path).has_value());
+    EXPECT_FALSE(ReadThreadAccount(dir.filePath("none")).has_value());
 }
