@@ -240,5 +240,16 @@ void BM_GdiTest(benchmark::State& state) {
     state.counters["wait"] = double(marks.back().waitedNs - marks.front().waitedNs) / all;
 }
 BENCHMARK(BM_GdiTest)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
+const bench::RegisterHeadline gdiTestFigures[] = {
+    {"BM_GdiTest/1/iterations:1", {"gdi.score_presented", bench::Figure::Counter, "score"}},
+    {"BM_GdiTest/0/iterations:1", {"gdi.score_not_presented", bench::Figure::Counter, "score"}},
+    {"BM_GdiTest/1/iterations:1", {"gdi.lock_wait", bench::Figure::Counter, "wait"}},
+    {"BM_GdiTest/1/iterations:1", {"gdi.lock_wait_lines", bench::Figure::Counter, "wait_lines"}},
+    {"BM_GdiTest/1/iterations:1", {"gdi.lock_wait_rects", bench::Figure::Counter, "wait_rects"}},
+    {"BM_GdiTest/1/iterations:1",
+     {"gdi.lock_wait_ellipses", bench::Figure::Counter, "wait_ellipses"}},
+    {"BM_GdiTest/1/iterations:1",
+     {"gdi.lock_wait_sprites", bench::Figure::Counter, "wait_sprites"}},
+};
 
 } // namespace

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Figures that need real screens: starts its own Xvfb servers (1024x768 and 3840x2160, depth
-# 24), runs the test frames with the presenter on each, and the GDI test window's shapes
-# beside x11perf's on the small one, then prints one "name: value" line per figure.
+# 24; Xvfb picks free display numbers itself), runs the test frames with the presenter on each,
+# the whole GDI test on both (the share of its time the drawing waits for the presenter's copies,
+# and on the large one its score with the picture handed to the display against one never
+# handed over), and the GDI test window's shapes beside x11perf's on the small one, then prints
+# one "name: value" line per figure.
 #   bench/screens.sh [BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -72,6 +75,37 @@ echo "fps.d3d_phase3_frame_3840x2160: $(best "${d3d_large[@]}")"
 echo "ratio.ddraw_score_4k_vs_1k: $(ratio "$(best "${dd_large[@]}")" "$(best "${dd_small[@]}")")"
 echo "ratio.d3d_score_4k_vs_1k: $(ratio "$(best "${d3d_large[@]}")" "$(best "${d3d_small[@]}")")"
 echo "ratio.present_on_test_thread: $share_large"
+
+# The whole GDI test on a window covering each screen: per phase, the share of the test's time
+# its thread waited for the picture's lock (the presenter's copies); on the large screen also
+# the score with nothing handed to the display, alternating with the presented runs, two each,
+# the best score of each kind kept and the larger wait share.
+gdi_test() { # display, arg, output
+  DISPLAY=$1 QT_QPA_PLATFORM=xcb "$bench" --benchmark_filter="^BM_GdiTest/$2/" \
+    --benchmark_color=false >"$3" 2>/dev/null
+}
+gdi_test "$small" 1 "$tmp/gdi-test-small"
+for phase in lines rects ellipses sprites; do
+  echo "gdi.lock_wait_${phase}_1024x768: $(figure "gdi.lock_wait_$phase" "$tmp/gdi-test-small")"
+done
+echo "gdi.lock_wait_1024x768: $(figure gdi.lock_wait "$tmp/gdi-test-small")"
+presented=() unpresented=() waits=()
+for round in 1 2; do
+  gdi_test "$large" 1 "$tmp/gdi-test-large-1-$round"
+  gdi_test "$large" 0 "$tmp/gdi-test-large-0-$round"
+  presented+=("$(figure gdi.score_presented "$tmp/gdi-test-large-1-$round")")
+  unpresented+=("$(figure gdi.score_not_presented "$tmp/gdi-test-large-0-$round")")
+  waits+=("$(figure gdi.lock_wait "$tmp/gdi-test-large-1-$round")")
+done
+for phase in lines rects ellipses sprites; do
+  values=()
+  for round in 1 2; do values+=("$(figure "gdi.lock_wait_$phase" "$tmp/gdi-test-large-1-$round")"); done
+  echo "gdi.lock_wait_${phase}_3840x2160: $(best "${values[@]}")"
+done
+echo "gdi.score_presented_3840x2160: $(best "${presented[@]}")"
+echo "gdi.score_not_presented_3840x2160: $(best "${unpresented[@]}")"
+echo "ratio.gdi_lock_wait_4k: $(best "${waits[@]}")"
+echo "ratio.gdi_score_presented_vs_not_4k: $(ratio "$(best "${presented[@]}")" "$(best "${unpresented[@]}")")"
 
 # The GDI test's shapes through the test window's canvas on a window covering the small
 # server's screen (the window's picture pushed to the server meanwhile), against x11perf's
