@@ -106,6 +106,10 @@ struct Presenter::Screen {
     // The live picture and sequence shownFull is a copy of: only their changes are copied.
     std::shared_ptr<TLivePicture> copiedFrom;
     std::uint64_t copiedSequence = 0;
+    // The live picture read at this refresh, and how long its writers had waited for its lock
+    // before: what the read made them wait sets when the next refresh may come.
+    std::shared_ptr<TLivePicture> lastRead;
+    std::uint64_t waitedBeforeRead = 0;
     // Rows [first, second) of shownFull copied since the last push, top to bottom.
     std::vector<std::pair<int, int>> pushBands;
     std::vector<Piece> shownPieces;
@@ -355,6 +359,10 @@ void Presenter::Run() {
     // Where the window system scales in software, a push may take a good part of a refresh:
     // the presenter then refreshes less often, keeping to a quarter of one processor.
     constexpr int kIdleShare = 4;
+    // A refresh that made a drawing thread wait for its picture's lock is followed by a hundred
+    // times that wait without one: however much changes between refreshes (a whole large
+    // screen of shapes), the display costs the drawing at most a hundredth of its time.
+    constexpr int kWaitShare = 100;
     steady_clock::time_point notBefore{};
     while (!stop_) {
         const auto pending = [this] {
@@ -395,8 +403,18 @@ void Presenter::Run() {
             // Round trip: the server has shown this refresh before the next is composed.
             free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
         }
+        std::uint64_t waited = 0;
+        for (Screen* screen : taken)
+            if (screen->lastRead) {
+                waited += screen->lastRead->lock.WaitedNs() - screen->waitedBeforeRead;
+                screen->lastRead.reset();
+            }
         shown.unlock();
-        notBefore = pushStart + (steady_clock::now() - pushStart) * kIdleShare;
+        const auto end = steady_clock::now();
+        // Never more than half a second without a refresh, though: the display stays alive.
+        notBefore = std::max(
+            pushStart + (end - pushStart) * kIdleShare,
+            end + std::min<nanoseconds>(nanoseconds(waited) * kWaitShare, milliseconds(500)));
         lock.lock();
     }
 }
@@ -410,6 +428,8 @@ void Presenter::ReadLive(Screen& screen) {
         return;
     TLivePicture& live = *picture;
     TPictureLock& lock = live.lock;
+    screen.lastRead = picture;
+    screen.waitedBeforeRead = lock.WaitedNs();
     lock.ReaderLock();
     live.pending.store(false);
     const auto whole = [&] {
