@@ -61,7 +61,8 @@ public:
     // protocol is TLivePicture's, in Windows.h): it keeps its own copy of the picture and copies
     // into it only the rows the writers reported changed since its last read, everything when
     // the picture's sequence moved, under the picture's lock, band by band, letting a waiting
-    // writer go between bands. On X11 it uploads only those rows to the server too.
+    // writer go between bands; a refresh whose read made a writer wait is followed by a
+    // hundred times that wait without one. On X11 it uploads only those rows to the server.
     void HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture);
     // `source` of the picture shown at `dest` of the client area.
     void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
