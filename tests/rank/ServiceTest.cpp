@@ -58,6 +58,17 @@ TEST_P(RankService, RefusedPostsStoreNothing) {
          413, "大きすぎます"},
         {"{\"sc\":100}", "application/json", 415, "形式が違います"},
         {good, "text/plain", 415, "形式が違います"},
+        {good, "multipart/form-data; boundary=x", 415, "形式が違います"},
+        {good, "application/x-www-form-urlencodedXYZ", 415, "形式が違います"},
+        // Text that would not be stored as sent, or would reorder the page around it.
+        {Form(100, {100, 120, 90, 80, 110}, "&name=a%F4%90%80%80"),
+         "application/x-www-form-urlencoded", 400, "使えない文字（U+110000）"},
+        {Form(100, {100, 120, 90, 80, 110}, "&name=%26%23xFEFF%3B&B1=%91%97%90M"),
+         "application/x-www-form-urlencoded", 400, "使えない文字（U+FEFF）"},
+        {Form(100, {100, 120, 90, 80, 110}, "&name=%E2%80%8B"), "application/x-www-form-urlencoded",
+         400, "名前を入力して下さい"},
+        {Form(100, {100, 120, 90, 80, 110}, "&name=a%E2%80%AEb"),
+         "application/x-www-form-urlencoded", 400, "使えない文字（U+202E）"},
     };
     for (const auto& c : cases) {
         const auto res = Post(c.body, c.type);
