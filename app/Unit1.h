@@ -131,8 +131,9 @@ inline constexpr const char* kHomePageAddress = "http://www.orvane.example/";
 inline constexpr const char* kHelpPageName = "readme.htm";
 
 // Opens a file (a relative name in `directory`, or in the current folder when that is empty)
-// or an address with the desktop, as the shell open does; when the desktop cannot open it,
-// says so in a warning box.
+// or an address with the desktop, as the shell open does. When the desktop cannot open it (no
+// opener, no such file, or the opener failing soon after it started, told later from the event
+// loop) a warning box names the file's full path or the address.
 void OpenWithDesktop(QWidget* owner, const QString& file, const QString& directory = {});
 
 // The program's folder for what it writes and keeps (the user's data folder), with its

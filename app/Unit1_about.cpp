@@ -7,19 +7,28 @@
 #include "platform/ProgramFolders.h"
 #include "platform/Shell.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 void OpenWithDesktop(QWidget* owner, const QString& file, const QString& directory) {
+    // The box names the file by its full path, so the user can find it without the desktop; an
+    // address as it stands.
+    const QString shown =
+        IsShellAddress(file)
+            ? file
+            : QFileInfo(QDir(directory.isEmpty() ? QDir::currentPath() : directory), file)
+                  .absoluteFilePath();
+    auto tell = [shown] { ShowWarning("「" + shown + "」を開けませんでした"); };
+    // The opener's verdict comes later, from the event loop, when it ends.
+    OpenerFailureNotice notice(tell);
     // The directory is handed over whole: an installation's path may be longer than the
     // 79 characters the shell-open buffers hold.
     const int result = directory.isEmpty() ? ExecuteFile(owner, file, "", "", SW_SHOW)
                                            : ShellExecuteA(owner, nullptr, ToCP932(file).c_str(),
                                                            "", ToCP932(directory).c_str(), SW_SHOW);
-    if (result <= 32) {
-        const QString shown = directory.isEmpty() ? file : directory + "/" + file;
-        ShowWarning("「" + shown + "」を開けませんでした");
-    }
+    if (result <= 32)
+        tell();
 }
 
 void TForm1::Button3Click() {

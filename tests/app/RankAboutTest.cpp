@@ -7,6 +7,7 @@
 #include "forms/Dialogs.h"
 #include "platform/CP932.h"
 #include "platform/Shell.h"
+#include "tests/FakeOpener.h"
 #include "tests/QtPrinters.h"
 
 #include <QCoreApplication>
@@ -260,6 +261,44 @@ TEST(AboutBox, AMissingHelpPageOrADesktopThatCannotOpenGivesAWarning) {
         ASSERT_EQ(boxes.boxes.size(), 1u);
         EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
         EXPECT_EQ(boxes.boxes[0].text, c.warning);
+    }
+}
+
+// With the desktop's own opener: the result file, the ranking page, the help page and the home
+// page, each opened by an opener that succeeds, fails soon after, or is missing. A failure is
+// told in one warning box naming the file's full path or the address.
+TEST(AboutBox, EveryFailureToOpenIsToldWithTheFullPathOrTheAddress) {
+    TForm1 form;
+    SetPanels(form, "100", {"100", "120", "90", "80", "110"});
+    QTemporaryDir work;
+    WriteBytes(work.filePath("readme.htm"), "<html></html>");
+    ScopedCurrentDir here(work.path());
+    struct Command {
+        std::function<void()> run;
+        QString shown;
+    } commands[] = {
+        {[&] { form.Button1Click(); }, work.filePath("result.txt")},
+        {[&] { form.Button3Click(); }, work.filePath("intsc.htm")},
+        {[&] { form.Image18Click(); }, work.filePath("readme.htm")},
+        {[&] { form.Image2Click(); }, kHomePageAddress},
+    };
+    for (const std::optional<int> status :
+         {std::optional<int>(0), std::optional<int>(4), std::optional<int>()}) {
+        for (const Command& c : commands) {
+            SCOPED_TRACE(c.shown.toStdString() + " status " +
+                         (status ? std::to_string(*status) : "missing"));
+            FakeOpener opener(status);
+            BoxRecorder boxes;
+            c.run();
+            ASSERT_TRUE(FakeOpener::AllEnded());
+            if (status == 0) {
+                EXPECT_TRUE(boxes.boxes.empty());
+                continue;
+            }
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].kind, BoxKind::Warning);
+            EXPECT_EQ(boxes.boxes[0].text, "「" + c.shown + "」を開けませんでした");
+        }
     }
 }
 

@@ -1,12 +1,16 @@
 #include "platform/Drives.h"
+#include "platform/MMSystem.h"
 #include "platform/ProgramFolders.h"
 #include "platform/Shell.h"
 #include "platform/SysUtils.h"
+#include "tests/FakeOpener.h"
 #include "tests/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -126,6 +130,82 @@ TEST(Shell, AMissingFileIsReportedWithoutOpeningAnything) {
         2);
     EXPECT_EQ(ShellExecuteA(nullptr, nullptr, "", "", "", SW_SHOW), 2);
     EXPECT_LE(ShellExecuteA(nullptr, "print", "x", "", "", SW_SHOW), 32);
+}
+
+namespace {
+
+// Standard error into a file for the scope, to see what reaches it.
+class CapturedStderr {
+public:
+    CapturedStderr() : saved_(dup(2)) {
+        std::fflush(stderr);
+        const int fd = open(QFile::encodeName(dir_.filePath("err")).constData(),
+                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+    ~CapturedStderr() {
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+    }
+    QByteArray Text() const {
+        QFile file(dir_.filePath("err"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir dir_;
+    int saved_;
+};
+
+} // namespace
+
+// The desktop's opener gets the file's full path or the address; a missing opener fails at
+// once, one that fails soon after it started is told later, its output never reaches ours.
+TEST(Shell, TheOpenerGetsTheFullPathAndItsFailureIsToldLater) {
+    QTemporaryDir work;
+    QFile(work.filePath("result.txt")).open(QIODevice::WriteOnly);
+    ScopedCurrentDir here(work.path());
+    const QByteArray fullPath = QFile::encodeName(work.filePath("result.txt"));
+    struct Case {
+        const char* what;
+        std::optional<int> status;
+        const char* extra;
+        const char* file;
+        int result; // above 32: the opener started
+        bool told;
+        std::initializer_list<DWORD> clock; // empty: the real clock
+    } cases[] = {
+        {"opens", 0, "", "result.txt", 42, false, {}},
+        {"exits 4", 4, "", "result.txt", 42, true, {}},
+        {"an address, exits 3", 3, "", "http://www.orvane.example/", 42, true, {}},
+        {"killed", 0, "kill -TERM $$", "result.txt", 42, true, {}},
+        {"exits 4 long after", 4, "", "result.txt", 42, false, {1000, 1000 + kOpenerVerdictMs + 1}},
+        {"exits 4 just in time", 4, "", "result.txt", 42, true, {1000, 1000 + kOpenerVerdictMs}},
+        {"no opener", std::nullopt, "", "result.txt", 31, false, {}},
+        {"no such file", 0, "", "missing.txt", 2, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeOpener opener(c.status, c.extra);
+        std::optional<ScriptedClock> clock;
+        if (c.clock.size() != 0)
+            clock.emplace(c.clock);
+        CapturedStderr err;
+        int told = 0;
+        {
+            OpenerFailureNotice notice([&told] { ++told; });
+            EXPECT_EQ(ExecuteFile(nullptr, c.file, "", "", SW_SHOW), c.result);
+        }
+        ASSERT_TRUE(FakeOpener::AllEnded());
+        EXPECT_EQ(told, c.told ? 1 : 0);
+        EXPECT_EQ(err.Text(), "");
+        const QByteArray expected = c.result <= 32           ? QByteArray()
+                                    : IsShellAddress(c.file) ? QByteArray(c.file) + "\n"
+                                                             : fullPath + "\n";
+        EXPECT_EQ(opener.Arguments(), expected);
+    }
 }
 
 TEST(ProgramFolders, TheDataFolderFollowsXdgDataHomeOrHome) {
