@@ -11,8 +11,10 @@
 #include "platform/SysUtils.h"
 
 #include <QBitmap>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QWindow>
 
@@ -94,6 +96,43 @@ void TForm1::FormCreate() {
     connect(Image15, &TImage::MouseMove, this, &TForm1::Image15MouseMove);
     connect(Image16, &TImage::Click, this, [] { Application->Minimize(); });
     connect(Image17, &TImage::Click, this, [this] { close(); });
+    SetUpKeyboard();
+}
+
+void TForm1::SetUpKeyboard() {
+    // Tab goes through the tests, the options, the four command buttons from top to bottom
+    // (the start button last of them, as on the skin), then the small buttons of the top bar from
+    // left to right. The hidden text buttons and the read-only clock box are left out.
+    for (QWidget* hidden : {static_cast<QWidget*>(Button5), static_cast<QWidget*>(Button1),
+                            static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button3)})
+        hidden->setFocusPolicy(Qt::NoFocus);
+    EditHex2->setFocusPolicy(Qt::ClickFocus);
+    for (TImage* button :
+         {Image3, Image5, Image4, Image6, Image2, Image18, Image19, Image16, Image17})
+        button->SetKeyboardButton(true);
+    const QList<QWidget*> order = {cb1,     cb2,     cb3,     cb4,    cb5,    set_cb1,
+                                   Edit2,   Image3,  Image5,  Image4, Image6, Image2,
+                                   Image18, Image19, Image16, Image17};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    // The start button has the focus when the window opens: Return starts the benchmark.
+    Image6->setFocus();
+    // Return ticks a check box as Space does: this window has no default button to press.
+    for (QCheckBox* box : {cb1, cb2, cb3, cb4, cb5, set_cb1})
+        box->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* box = qobject_cast<QCheckBox*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (box != nullptr && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            if (!key->isAutoRepeat() && box->isEnabled())
+                box->click();
+            return true;
+        }
+    }
+    return TForm::eventFilter(watched, event);
 }
 
 void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook) {

@@ -112,6 +112,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -119,6 +120,8 @@ private:
     void ProbeMemory();
     void ProbeSystem();
     void ConnectEdit2Click();
+    // Tab order, the picture buttons' keyboard, Return on the check boxes.
+    void SetUpKeyboard();
     void RunTestStep(TBenchTest test, const std::function<void()>& step);
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -214,4 +215,12 @@ void TForm4::resizeEvent(QResizeEvent* event) {
 void TForm4::closeEvent(QCloseEvent* event) {
     FormClose();
     TForm::closeEvent(event);
+}
+
+void TForm4::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        Close();
+        return;
+    }
+    TForm::keyPressEvent(event);
 }

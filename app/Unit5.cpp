@@ -3,6 +3,7 @@
 #include "forms/Controls.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -89,4 +90,12 @@ TForm5::TForm5(QWidget* parent) : TForm(parent) {
 
 void TForm5::BitBtn1Click() {
     Close();
+}
+
+void TForm5::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        Close();
+        return;
+    }
+    TForm::keyPressEvent(event);
 }

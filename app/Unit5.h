@@ -20,6 +20,10 @@ public:
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QPushButton* BitBtn1 = nullptr;
+
+protected:
+    // Esc closes the box.
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The program's icon, 32 x 32.

@@ -2,6 +2,7 @@
 
 #include "Graphics.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -39,20 +40,91 @@ TCanvas& TImage::Canvas() {
     return Bitmap().Canvas();
 }
 
+void TImage::SetKeyboardButton(bool on) {
+    setFocusPolicy(on ? Qt::TabFocus : Qt::NoFocus);
+}
+
 void TImage::paintEvent(QPaintEvent* event) {
     if (!bitmap_) {
         QLabel::paintEvent(event);
+        DrawFocusMark();
         return;
     }
+    {
+        QPainter painter(this);
+        const QImage& picture = bitmap_->Image();
+        if (hasScaledContents()) {
+            painter.drawImage(rect(), picture);
+        } else {
+            const QRect part = event->rect() & picture.rect();
+            if (!part.isEmpty())
+                painter.drawImage(part.topLeft(), picture, part);
+        }
+    }
+    DrawFocusMark();
+}
+
+void TImage::DrawFocusMark() {
+    if (!hasFocus())
+        return;
+    // A dotted frame inside the picture, yellow on black, seen on light and dark skins alike.
     QPainter painter(this);
-    const QImage& picture = bitmap_->Image();
-    if (hasScaledContents()) {
-        painter.drawImage(rect(), picture);
+    const QRect frame = rect().adjusted(1, 1, -2, -2);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.drawRect(frame);
+    painter.setPen(QPen(QColor(0xFF, 0xFF, 0x00), 1, Qt::DotLine));
+    painter.drawRect(frame);
+}
+
+void TImage::keyPressEvent(QKeyEvent* event) {
+    const QPoint centre = rect().center();
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (!event->isAutoRepeat() && !spacePressed_) {
+            spacePressed_ = true;
+            emit MouseDown(Qt::LeftButton, centre.x(), centre.y());
+        }
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat()) {
+            emit MouseDown(Qt::LeftButton, centre.x(), centre.y());
+            emit Click();
+            emit MouseUp(Qt::LeftButton, centre.x(), centre.y());
+        }
+        return;
+    default:
+        QLabel::keyPressEvent(event);
+    }
+}
+
+void TImage::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Space) {
+        QLabel::keyReleaseEvent(event);
         return;
     }
-    const QRect part = event->rect() & picture.rect();
-    if (!part.isEmpty())
-        painter.drawImage(part.topLeft(), picture, part);
+    if (event->isAutoRepeat() || !spacePressed_)
+        return;
+    spacePressed_ = false;
+    const QPoint centre = rect().center();
+    emit Click();
+    emit MouseUp(Qt::LeftButton, centre.x(), centre.y());
+}
+
+void TImage::focusInEvent(QFocusEvent* event) {
+    QLabel::focusInEvent(event);
+    update();
+}
+
+void TImage::focusOutEvent(QFocusEvent* event) {
+    // Focus leaving while Space is down takes the press back, as a button does.
+    if (spacePressed_) {
+        spacePressed_ = false;
+        const QPoint centre = rect().center();
+        emit MouseUp(Qt::LeftButton, centre.x(), centre.y());
+    }
+    QLabel::focusOutEvent(event);
+    update();
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

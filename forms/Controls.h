@@ -13,6 +13,9 @@ class TCanvas;
 // so a command started by a click runs while the button still looks pressed. The second press
 // of a double-click is reported as a press and a double-click, and its release is no click.
 // Drawing on its canvas turns the picture into a bitmap, shown from then on.
+// A picture used as a button may take the keyboard focus from Tab (SetKeyboardButton): it then
+// shows a focus mark, and Space (pressed, then clicked on release) or Return (pressed, clicked,
+// released at once) work it as the left mouse button does at its centre.
 class TImage : public QLabel {
     Q_OBJECT
 public:
@@ -29,6 +32,8 @@ public:
     TBitmap& Bitmap();
     TCanvas& Canvas();
 
+    void SetKeyboardButton(bool on);
+
 signals:
     void MouseDown(Qt::MouseButton button, int x, int y);
     void MouseMove(Qt::MouseButtons buttons, int x, int y);
@@ -42,8 +47,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    void DrawFocusMark();
+
     std::unique_ptr<TBitmap> bitmap_;
     bool clickPending_ = false; // a left press began here; its release inside is a click
+    bool spacePressed_ = false; // Space went down here; its release is a click
 };
