@@ -16,6 +16,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
+#include <strings.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
