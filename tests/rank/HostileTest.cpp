@@ -189,24 +189,28 @@ TEST_P(RankHttp, WaitingConnectionsStarveNobody) {
     }
 }
 
-// At most 8 connections from one address; beyond the cap, every new connection is told 503.
+// At most 8 connections from one address (but the trusted proxy's, which carries everyone);
+// beyond the cap, every new connection is told 503.
 TEST_P(RankHttp, ConnectionLimits) {
     RankServerOptions options;
-    options.maxConnections = 12;
+    options.maxConnections = 20;
+    options.trustProxy = "127.0.3.9";
     Start(options);
     std::vector<int> held;
-    for (int i = 0; i < 8; ++i) {
-        held.push_back(Connect(port_, "127.0.3.1"));
-        Send(held.back(), "GET / HTTP/1.1\r\n");
-    }
+    auto hold = [this, &held](const char* from, int count) {
+        for (int i = 0; i < count; ++i) {
+            held.push_back(Connect(port_, from));
+            Send(held.back(), "GET / HTTP/1.1\r\n");
+        }
+    };
+    hold("127.0.3.1", 8);
     // The ninth from that address is closed unanswered; another address is served.
     EXPECT_EQ(Exchange(port_, kGet, "127.0.3.1"), "");
     EXPECT_EQ(Exchange(port_, kGet, "127.0.3.2").substr(0, 15), "HTTP/1.1 200 OK");
-    // Four more make twelve: the thirteenth is told 503 and closed.
-    for (int i = 0; i < 4; ++i) {
-        held.push_back(Connect(port_, "127.0.3.3"));
-        Send(held.back(), "GET / HTTP/1.1\r\n");
-    }
+    hold("127.0.3.9", 8);
+    EXPECT_EQ(Exchange(port_, kGet, "127.0.3.9").substr(0, 15), "HTTP/1.1 200 OK");
+    // Four more make twenty: the twenty-first is told 503 and closed.
+    hold("127.0.3.3", 4);
     const std::string busy = Exchange(port_, kGet, "127.0.3.4");
     EXPECT_EQ(busy.substr(0, 32), "HTTP/1.1 503 Service Unavailable") << busy;
     EXPECT_NE(busy.find("Retry-After: 1"), std::string::npos);
