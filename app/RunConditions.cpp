@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QScreen>
+#include <map>
 
 namespace {
 
@@ -162,23 +163,16 @@ MachineState ReadMachineState(const QString& root) {
 }
 
 std::optional<ThreadAccount> ReadThreadAccount(const QString& path) {
-    ThreadAccount account;
-    int found = 0;
-    for (const QString& line : ReadAll(path).split('\n')) {
-        const QString name = line.section(':', 0, 0).trimmed();
-        const QString value = line.section(':', 1).trimmed();
-        if (name == "se.sum_exec_runtime")
-            account.runMs = value.toDouble(), ++found;
-        else if (name == "nr_voluntary_switches")
-            account.waits = value.toLong(), ++found;
-        else if (name == "nr_involuntary_switches")
-            account.preempted = value.toLong(), ++found;
-        else if (name == "se.nr_migrations")
-            account.migrations = value.toLong(), ++found;
-    }
-    if (found < 4)
-        return std::nullopt;
-    return account;
+    std::map<QString, QString> fields;
+    for (const QString& line : ReadAll(path).split('\n'))
+        fields[line.section(':', 0, 0).trimmed()] = line.section(':', 1).trimmed();
+    const char* const names[] = {"se.sum_exec_runtime", "nr_voluntary_switches",
+                                 "nr_involuntary_switches", "se.nr_migrations"};
+    for (const char* name : names)
+        if (!fields.count(name))
+            return std::nullopt;
+    return ThreadAccount{fields[names[0]].toDouble(), fields[names[1]].toLong(),
+                         fields[names[2]].toLong(), fields[names[3]].toLong()};
 }
 
 QList<RunWarning> RunWarnings(const MachineState& machine) {
