@@ -56,17 +56,24 @@ bool CounterStartedWithSystem(const TCounterSample& cycles, std::uint64_t millis
     return milliseconds > 0 && ClockMHz(cycles, milliseconds) <= 10000.0L;
 }
 
-QString VideoDriverText(const std::string& systemIniValue,
-                        const std::vector<std::string>& kernelDrivers,
+QString VideoDriverText(const std::string& systemIniValue, const std::vector<std::string>& cards,
                         const QString& windowSystem) {
     if (!systemIniValue.empty())
         return QString::fromStdString(systemIniValue);
-    QStringList drivers;
-    for (const std::string& driver : kernelDrivers)
-        drivers << QString::fromStdString(driver);
-    if (drivers.isEmpty())
+    QStringList names;
+    for (const std::string& card : cards)
+        names << QString::fromStdString(card);
+    if (names.isEmpty())
         return windowSystem;
-    return drivers.join(", ") + (windowSystem.isEmpty() ? "" : " / " + windowSystem);
+    return names.join(", ") + (windowSystem.isEmpty() ? "" : " / " + windowSystem);
+}
+
+std::vector<std::string> GraphicsCards(const DisplayAdapterSources& sources) {
+    std::vector<std::string> cards;
+    for (const DisplayAdapter& adapter : DisplayAdapters(sources))
+        cards.push_back(DisplayAdapterName(adapter));
+    // A display device off the PCI bus (a system-on-chip's) still has its DRM driver.
+    return cards.empty() ? DisplayDrivers() : cards;
 }
 
 void TForm1::ProbeMemory() {
@@ -76,13 +83,14 @@ void TForm1::ProbeMemory() {
 }
 
 void TForm1::ProbeSystem() {
-    // Video driver: system.ini in the Windows directory, else what the host reports.
+    // Video driver: system.ini in the Windows directory, else the graphics cards the host
+    // reports and the window system.
     char buffer[300];
     const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
     const std::string windowsDirectory(buffer, length < sizeof buffer ? length : 0);
     SysIni = std::make_unique<TIniFile>(windowsDirectory + "/system.ini");
     Panel14->setText(VideoDriverText(SysIni->ReadString("boot.description", "display.drv", ""),
-                                     DisplayDrivers(), QGuiApplication::platformName()));
+                                     GraphicsCards(), QGuiApplication::platformName()));
 
     Panel18->setText(QString::number(ScreenPixelWidth()) + "x" +
                      QString::number(ScreenPixelHeight()));

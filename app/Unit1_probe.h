@@ -1,6 +1,7 @@
 #pragma once
 // The texts of the system-information probe, as functions of what was measured.
 #include "cpu/PentiumMMX.h"
+#include "platform/DisplayAdapters.h"
 #include "platform/Kernel.h"
 
 #include <QString>
@@ -22,7 +23,11 @@ QString ClockText(const TCounterSample& cycles, std::uint64_t milliseconds);
 // the counter started with the system.
 bool CounterStartedWithSystem(const TCounterSample& cycles, std::uint64_t milliseconds);
 
-// The "display.drv" value of system.ini when it has one; otherwise what the host reports:
-// its kernel display drivers and the window system, e.g. "i915 / xcb".
-QString VideoDriverText(const std::string& systemIniValue,
-                        const std::vector<std::string>& kernelDrivers, const QString& windowSystem);
+// The "display.drv" value of system.ini when it has one; otherwise what the host reports: its
+// graphics cards and the window system, e.g. "Intel Corporation AlderLake-S GT1 (i915) / xcb".
+QString VideoDriverText(const std::string& systemIniValue, const std::vector<std::string>& cards,
+                        const QString& windowSystem);
+
+// The graphics cards by vendor, model and kernel driver (the boot card first); where the PCI
+// bus shows none, the kernel's display drivers by name.
+std::vector<std::string> GraphicsCards(const DisplayAdapterSources& sources = {});

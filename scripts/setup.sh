@@ -12,6 +12,7 @@ set -euo pipefail
 program_packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev libxcb1-dev libxcb-render0-dev
+  libpci-dev
   fonts-ipafont-gothic
 )
 rank_packages=(

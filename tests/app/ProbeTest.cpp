@@ -93,6 +93,12 @@ TEST(Probe, VideoDriverFromSystemIniElseFromTheHost) {
         {"", {"amdgpu", "i915"}, "wayland", "amdgpu, i915 / wayland"},
         {"", {}, "offscreen", "offscreen"},
         {"", {"virtio_gpu"}, "", "virtio_gpu"},
+        {"",
+         {"NVIDIA Corporation GA104 [GeForce RTX 3070] (nvidia)",
+          "Intel Corporation AlderLake-S GT1 (i915)"},
+         "wayland",
+         "NVIDIA Corporation GA104 [GeForce RTX 3070] (nvidia), Intel Corporation AlderLake-S GT1 "
+         "(i915) / wayland"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(VideoDriverText(c.ini, c.drivers, c.windowSystem), c.text);
