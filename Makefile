@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build build-all run install test bench bench-rank rank screenshots skin \
+.PHONY: all setup configure build build-all run install deb test bench bench-rank rank screenshots skin \
         sanitize fuzz format format-check clean
 
 all: build
@@ -78,6 +78,17 @@ install:
 	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package build/zelka_<version>_<arch>.deb: what `make install` installs, under /usr,
+# its library dependencies computed by dpkg-shlibdeps; then lintian's verdict on it.
+deb:
+	@scripts/setup.sh program rank deb
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZELKA_BUILD_TESTS=OFF -DZELKA_BUILD_BENCH=OFF \
+	  -DZELKA_BUILD_RANK=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/zelka_*.deb
+	@lintian --fail-on error $(BUILD)/zelka_*.deb
 
 # Draws the main window's skin pictures again into resources/skin/.
 skin: build

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a part of the project needs.
-#   scripts/setup.sh [program] [rank] [test] [bench]     (no argument: all four)
+#   scripts/setup.sh [program] [rank] [test] [bench] [deb]     (no argument: all five)
 # program: what building and running the benchmark needs (make run, make build);
 # rank:    what zelka-rank, the ranking service, adds (make rank);
 # test:    what the test suite adds (make test, make sanitize, make format-check): with the browser and the
-#          database server the service's tests start;
-# bench:   what the benchmarks add (make bench, make bench-rank).
+#          database server the service's tests start, and what the package check builds the package with;
+# bench:   what the benchmarks add (make bench, make bench-rank);
+# deb:     what building and checking the Debian package adds (make deb).
 # As root it installs what is missing; otherwise it prints the one command to run and fails.
 set -euo pipefail
 
@@ -22,6 +23,11 @@ test_packages=(
   chromium chromium-driver postgresql libcpp-httplib-dev
   libgtest-dev libgmock-dev
   desktop-file-utils appstream clang-format
+  dpkg-dev file
+)
+# dpkg-shlibdeps and file find the package's library dependencies; lintian checks it.
+deb_packages=(
+  dpkg-dev file lintian
 )
 bench_packages=(
   libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev zlib1g-dev
@@ -29,7 +35,7 @@ bench_packages=(
 )
 
 groups=("$@")
-[[ ${#groups[@]} -gt 0 ]] || groups=(program rank test bench)
+[[ ${#groups[@]} -gt 0 ]] || groups=(program rank test bench deb)
 packages=()
 for g in "${groups[@]}"; do
   case "$g" in
@@ -37,7 +43,8 @@ for g in "${groups[@]}"; do
     rank)    packages+=("${rank_packages[@]}") ;;
     test)    packages+=("${test_packages[@]}") ;;
     bench)   packages+=("${bench_packages[@]}") ;;
-    *) echo "setup.sh: unknown group '$g' (program, rank, test, bench)" >&2; exit 2 ;;
+    deb)     packages+=("${deb_packages[@]}") ;;
+    *) echo "setup.sh: unknown group '$g' (program, rank, test, bench, deb)" >&2; exit 2 ;;
   esac
 done
 
