@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -12,12 +13,12 @@ extern "C" {
 
 namespace {
 
-// libpci's error callback may not return; it ends the scan through here instead of ending
-// the program.
-thread_local std::jmp_buf* scanFailed = nullptr;
+// libpci's error callback may not return (a damaged ID database is one); the name lookup ends
+// through here instead of ending the program.
+thread_local std::jmp_buf* lookupFailed = nullptr;
 
-[[noreturn]] void ScanError(char*, ...) {
-    std::longjmp(*scanFailed, 1);
+[[noreturn]] void LookupError(char*, ...) {
+    std::longjmp(*lookupFailed, 1);
 }
 
 void Quiet(char*, ...) {}
@@ -29,81 +30,86 @@ std::string Attribute(const std::filesystem::path& device, const char* name) {
     return value;
 }
 
-std::string Hex(unsigned value) {
+// A sysfs number attribute such as "0x10de"; -1 when it is missing or no number.
+long HexAttribute(const std::filesystem::path& device, const char* name) {
+    const std::string text = Attribute(device, name);
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 16);
+    return text.empty() || *end != '\0' || value < 0 ? -1 : value;
+}
+
+std::string Hex(long value) {
     char text[8];
-    std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
+    std::snprintf(text, sizeof text, "%04lx", value & 0xFFFF);
     return text;
 }
 
-struct Found {
-    std::string slot;
-    unsigned vendorId, deviceId;
-};
-
-// The slots and IDs of the display-class devices, or nothing when the scan fails. Kept apart
-// from anything with a destructor: a failing scan jumps out of it.
-bool ScanDisplayDevices(pci_access* pacc, std::vector<Found>& found) {
+// A name from the ID database, or empty. Kept apart from anything with a destructor: a
+// failing lookup jumps out of it.
+bool LookUp(pci_access* pacc, char* buffer, int size, int flags, int vendor, int device) {
     std::jmp_buf failed;
-    scanFailed = &failed;
+    lookupFailed = &failed;
     if (setjmp(failed) != 0) {
-        scanFailed = nullptr;
+        lookupFailed = nullptr;
+        buffer[0] = '\0';
         return false;
     }
-    pci_init(pacc);
-    pci_scan_bus(pacc);
-    for (pci_dev* dev = pacc->devices; dev != nullptr; dev = dev->next) {
-        pci_fill_info(dev, PCI_FILL_IDENT | PCI_FILL_CLASS);
-        if ((dev->device_class >> 8) != PCI_BASE_CLASS_DISPLAY)
-            continue;
-        char slot[32];
-        std::snprintf(slot, sizeof slot, "%04x:%02x:%02x.%d", dev->domain, dev->bus, dev->dev,
-                      dev->func);
-        found.push_back({slot, dev->vendor_id, dev->device_id});
-    }
-    scanFailed = nullptr;
-    return true;
+    const char* name = pci_lookup_name(pacc, buffer, size, flags, vendor, device);
+    lookupFailed = nullptr;
+    return name != nullptr;
 }
 
 } // namespace
 
 std::vector<DisplayAdapter> DisplayAdapters(const DisplayAdapterSources& sources) {
     namespace fs = std::filesystem;
-    const fs::path bus = fs::path(sources.sysfsRoot) / "bus" / "pci";
+    // The devices are read from sysfs directly: libpci's own scan treats anything unexpected
+    // in the tree as fatal. libpci gives the names.
+    const fs::path devices = fs::path(sources.sysfsRoot) / "bus" / "pci" / "devices";
     std::error_code ec;
-    if (!fs::is_directory(bus / "devices", ec))
+    std::vector<DisplayAdapter> adapters;
+    std::vector<std::pair<long, long>> ids;
+    for (const fs::directory_entry& entry : fs::directory_iterator(devices, ec)) {
+        const long cls = HexAttribute(entry.path(), "class");
+        if (cls < 0 || (cls >> 16) != PCI_BASE_CLASS_DISPLAY)
+            continue;
+        const long vendor = HexAttribute(entry.path(), "vendor");
+        const long device = HexAttribute(entry.path(), "device");
+        if (vendor < 0 || device < 0)
+            continue;
+        std::error_code linkError;
+        const fs::path driver = fs::read_symlink(entry.path() / "driver", linkError);
+        DisplayAdapter adapter;
+        adapter.slot = entry.path().filename().string();
+        adapter.driver = linkError ? std::string() : driver.filename().string();
+        adapter.bootVga = Attribute(entry.path(), "boot_vga") == "1";
+        adapters.push_back(adapter);
+        ids.emplace_back(vendor, device);
+    }
+    if (adapters.empty())
         return {};
 
     pci_access* pacc = pci_alloc();
-    pacc->error = ScanError;
+    pacc->error = LookupError;
     pacc->warning = Quiet;
     pacc->debug = Quiet;
-    pacc->method = PCI_ACCESS_SYS_BUS_PCI;
-    std::string busPath = bus.string();
-    pci_set_param(pacc, const_cast<char*>("sysfs.path"), busPath.data());
     std::string idFile = sources.idFile;
     if (!idFile.empty())
         pci_set_name_list_path(pacc, idFile.data(), 0);
-    std::vector<Found> found;
-    const bool scanned = ScanDisplayDevices(pacc, found);
-
-    std::vector<DisplayAdapter> adapters;
-    for (const Found& f : found) {
-        const int flags = PCI_LOOKUP_NO_NUMBERS | (sources.useHwdb ? 0 : PCI_LOOKUP_NO_HWDB);
-        char vendor[256], device[256];
-        const char* vendorName =
-            pci_lookup_name(pacc, vendor, sizeof vendor, flags | PCI_LOOKUP_VENDOR, f.vendorId);
-        const char* deviceName = pci_lookup_name(pacc, device, sizeof device,
-                                                 flags | PCI_LOOKUP_DEVICE, f.vendorId, f.deviceId);
-        const fs::path dir = bus / "devices" / f.slot;
-        const fs::path driver = fs::read_symlink(dir / "driver", ec);
-        adapters.push_back({f.slot, vendorName ? vendorName : "PCI vendor " + Hex(f.vendorId),
-                            deviceName ? deviceName : "device " + Hex(f.deviceId),
-                            ec ? std::string() : driver.filename().string(),
-                            Attribute(dir, "boot_vga") == "1"});
+    const int flags = PCI_LOOKUP_NO_NUMBERS | (sources.useHwdb ? 0 : PCI_LOOKUP_NO_HWDB);
+    for (std::size_t i = 0; i < adapters.size(); ++i) {
+        const auto [vendor, device] = ids[i];
+        char name[256];
+        adapters[i].vendor =
+            LookUp(pacc, name, sizeof name, flags | PCI_LOOKUP_VENDOR, static_cast<int>(vendor), 0)
+                ? name
+                : "PCI vendor " + Hex(vendor);
+        adapters[i].device = LookUp(pacc, name, sizeof name, flags | PCI_LOOKUP_DEVICE,
+                                    static_cast<int>(vendor), static_cast<int>(device))
+                                 ? name
+                                 : "device " + Hex(device);
     }
     pci_cleanup(pacc);
-    if (!scanned)
-        return {};
     std::stable_sort(adapters.begin(), adapters.end(),
                      [](const DisplayAdapter& a, const DisplayAdapter& b) {
                          if (a.bootVga != b.bootVga)

@@ -21,7 +21,8 @@ struct DisplayAdapterSources {
 };
 
 // The display-class devices (PCI base class 03), the one the firmware booted on first, the
-// others in bus order. Empty where there is no PCI bus or libpci cannot read it.
+// others in bus order; a device whose attributes cannot be read is passed over. Empty where
+// there is no PCI bus.
 std::vector<DisplayAdapter> DisplayAdapters(const DisplayAdapterSources& sources = {});
 
 // "Vendor device (driver)", the driver left out when none is bound.
