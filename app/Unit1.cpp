@@ -34,6 +34,22 @@ QBitmap RoundRectRegion(int width, int height) {
     return mask;
 }
 
+// A test window shows its pictures with no pointer over them. One that covers the screen asks
+// the window system for full screen, as a compositor that places windows itself ignores a
+// program's geometry; it gets the screen's size too where no window system decides (and as the
+// place it returns to).
+void ShowTestWindow(TForm& form, bool coverScreen) {
+    if (coverScreen) {
+        form.SetBounds(0, 0, ScreenWidth(), ScreenHeight());
+        form.setWindowState(form.windowState() | Qt::WindowFullScreen);
+    }
+    form.setCursor(Qt::BlankCursor);
+    form.ShowModal();
+    form.unsetCursor();
+    if (coverScreen)
+        form.setWindowState(form.windowState() & ~Qt::WindowFullScreen);
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : TForm(parent) {
@@ -41,6 +57,12 @@ TForm1::TForm1(QWidget* parent) : TForm(parent) {
     setupUi(this);
     EditHex2->Loaded();
     setWindowFlag(Qt::FramelessWindowHint);
+    // The skin's size: a tiling compositor floats a window of fixed size instead of stretching
+    // it over the spare pictures beside the skin.
+    setFixedSize(size());
+    // Wayland has no window shapes: the corners outside the mask are left transparent.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setAttribute(Qt::WA_TranslucentBackground);
     move((ScreenWidth() - width()) / 2, (ScreenHeight() - height()) / 2);
     FormCreate();
 }
@@ -160,12 +182,8 @@ void TForm1::Button5Click() {
     if (cb2->isChecked()) {
         RunTestStep(TBenchTest::Gdi, [] {
             // The GDI test covers the screen and writes Panel2 before it closes itself.
-            Form2->SetWidth(ScreenWidth());
-            Form2->SetHeight(ScreenHeight());
-            Form2->SetLeft(0);
-            Form2->SetTop(0);
             Form2->Timer->start();
-            Form2->ShowModal();
+            ShowTestWindow(*Form2, true);
         });
     }
     if (cb3->isChecked()) {
@@ -176,7 +194,7 @@ void TForm1::Button5Click() {
             Form3->DDDD1->Use3D = false;
             Form3->DDDD1->OnInit(this, false);
             Form3->Timer->start();
-            Form3->ShowModal();
+            ShowTestWindow(*Form3, false);
         });
     }
     if (cb4->isChecked()) {
@@ -186,12 +204,8 @@ void TForm1::Button5Click() {
             Form3->DDDD1->Use3D = true;
             Form3->DDDD1->OnInit(this, false);
             // The 400 x 400 picture is stretched over this window, so it covers the screen.
-            Form3->SetWidth(ScreenWidth());
-            Form3->SetHeight(ScreenHeight());
-            Form3->SetLeft(0);
-            Form3->SetTop(0);
             Form3->Timer->start();
-            Form3->ShowModal();
+            ShowTestWindow(*Form3, true);
         });
     }
     if (cb5->isChecked())

@@ -111,7 +111,8 @@ TForm4::TForm4(QWidget* parent) : TForm(parent) {
     font.setPixelSize(12);
     setFont(font);
     // An outer size of 710 x 521 with a dialog frame leaves this client area.
-    resize(702, 494);
+    // Fixed, so a tiling compositor floats it at its designed size.
+    setFixedSize(702, 494);
     move((ScreenWidth() - 710) / 2, (ScreenHeight() - 521) / 2);
 
     gd = new QTableWidget(kRowCount, 2, this);

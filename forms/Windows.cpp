@@ -80,6 +80,17 @@ const QScreen* ScreenOf(const QWidget* widget) {
     return widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
 }
 
+// Full screen as the window system gives it (a compositor that places windows itself ignores a
+// program's geometry), and the screen's geometry where no window system decides.
+void KeepCovering(QWidget* widget) {
+    const Qt::WindowStates state = widget->windowState();
+    if (!(state & Qt::WindowFullScreen))
+        widget->setWindowState((state & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
+    const QRect screen = ScreenOf(widget)->geometry();
+    if (widget->geometry() != screen)
+        widget->setGeometry(screen);
+}
+
 // Forwards deactivation and keeps the picture covering the client area on resize.
 class WindowWatcher : public QObject {
 public:
@@ -107,18 +118,23 @@ protected:
             // A full-screen owner keeps covering the real screen whatever size its program
             // gives it in the mode's pixels.
             if (record.covering && !adjusting_) {
-                const QRect screen = ScreenOf(record.widget)->geometry();
-                if (record.widget->geometry() != screen) {
-                    adjusting_ = true;
-                    record.widget->setGeometry(screen);
-                    adjusting_ = false;
-                }
+                adjusting_ = true;
+                KeepCovering(record.widget);
+                adjusting_ = false;
             }
             if (record.view)
                 record.view->Fit();
             // Nothing shown at the old size or place stays on the screen.
             if (event->type() == QEvent::Resize)
                 presenting::Presenter::Instance().Blank(record.widget);
+        } else if (event->type() == QEvent::WindowStateChange) {
+            // Maximising or restoring a full-screen owner leaves it full screen.
+            auto it = Windows().find(handle_);
+            if (it != Windows().end() && it->second.widget && it->second.covering && !adjusting_) {
+                adjusting_ = true;
+                KeepCovering(it->second.widget);
+                adjusting_ = false;
+            }
         } else if (event->type() == QEvent::Hide) {
             presenting::Presenter::Instance().Blank(widget_);
         }
@@ -272,9 +288,10 @@ void CoverScreen(HWND window, bool cover) {
     if (cover) {
         record->coveredFrom = widget->geometry();
         record->covering = true;
-        widget->setGeometry(ScreenOf(widget)->geometry());
+        KeepCovering(widget);
     } else {
         record->covering = false;
+        widget->setWindowState(widget->windowState() & ~Qt::WindowFullScreen);
         widget->setGeometry(record->coveredFrom);
     }
     if (record->view)

@@ -113,7 +113,8 @@ struct TLivePicture {
 void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
 // What the window shows once the presenter has taken everything handed over so far.
 QImage PresentedPicture(HWND window);
-// Makes the window cover the whole screen (remembering where it was), or puts it back.
+// Makes the window cover the whole screen, full screen as the window system gives it (remembering
+// where it was), or puts it back.
 void CoverScreen(HWND window, bool cover);
 
 // Calls the handler whenever the window stops being the active window. Returns an id for

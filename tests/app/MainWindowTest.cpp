@@ -40,6 +40,8 @@ bool SamePicture(const TImage* a, const TImage* b) {
 TEST(MainWindow, ComponentsSitWhereTheFormPutsThem) {
     TForm1 form;
     EXPECT_EQ(form.size(), QSize(595, 442));
+    EXPECT_EQ(form.minimumSize(), QSize(595, 442));
+    EXPECT_EQ(form.maximumSize(), QSize(595, 442));
     EXPECT_EQ(form.windowTitle(), "ゼルカ  Ver2.00");
     EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
     struct Component {

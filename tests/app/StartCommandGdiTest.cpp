@@ -42,7 +42,13 @@ TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
         main.Panel2->setText("7");
         gdi.Timer->setInterval(0); // the second's wait is not what is tested
         QRect shownAt;
-        gdi.StageHook = [&](TGdiStage) { shownAt = gdi.geometry(); };
+        bool fullScreen = false;
+        Qt::CursorShape pointer = Qt::ArrowCursor;
+        gdi.StageHook = [&](TGdiStage) {
+            shownAt = gdi.geometry();
+            fullScreen = gdi.isFullScreen();
+            pointer = gdi.cursor().shape();
+        };
 
         const std::vector<DWORD> readings = OneOfEachReadings();
         ScriptedClock clock([&readings](std::uint64_t i) {
@@ -55,7 +61,12 @@ TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
         EXPECT_FALSE(gdi.isVisible());
         EXPECT_FALSE(gdi.Timer->isActive());
         if (c.gdiTicked) {
+            // Full screen as the window system gives it, no pointer over the picture.
             EXPECT_EQ(shownAt, QRect(0, 0, ScreenWidth(), ScreenHeight()));
+            EXPECT_TRUE(fullScreen);
+            EXPECT_EQ(pointer, Qt::BlankCursor);
+            EXPECT_FALSE(gdi.isFullScreen());
+            EXPECT_EQ(gdi.cursor().shape(), Qt::ArrowCursor);
             EXPECT_EQ(clock.Reads(), readings.size());
         } else {
             EXPECT_EQ(clock.Reads(), 0u);

@@ -92,6 +92,8 @@ TEST_F(SceneWindowTest, StartCommandRunsDirectDrawThenDirect3DOnTheSceneWindow) 
         main.Panel4->setText("7");
         const QRect before = scene.geometry();
         QRect duringDirectDraw, duringDirect3D;
+        bool fullScreenDuring[2] = {false, false};
+        Qt::CursorShape pointerDuring[2] = {Qt::ArrowCursor, Qt::ArrowCursor};
         bool use3DDuringDirect3D = false, autoModeDuringDirectDraw = false;
         int modeWidthDuringDirectDraw = 0;
         // A millisecond a reading (the set-up's windowed present waits for a vertical blank).
@@ -99,6 +101,8 @@ TEST_F(SceneWindowTest, StartCommandRunsDirectDrawThenDirect3DOnTheSceneWindow) 
         ScriptedClock clock([&now](std::uint64_t) { return ++now; });
         // One DirectDraw frame, one Direct3D frame per phase.
         scene.FrameHook = [&](int phase) {
+            fullScreenDuring[phase == 0 ? 0 : 1] = scene.isFullScreen();
+            pointerDuring[phase == 0 ? 0 : 1] = scene.cursor().shape();
             if (phase == 0) {
                 duringDirectDraw = scene.geometry();
                 autoModeDuringDirectDraw = scene.DDDD1->AutoDisplayModeInitialize;
@@ -121,6 +125,14 @@ TEST_F(SceneWindowTest, StartCommandRunsDirectDrawThenDirect3DOnTheSceneWindow) 
         EXPECT_EQ(main.Panel20->text(), c.panel20);
         EXPECT_EQ(main.TestMode, c.testMode);
         EXPECT_FALSE(scene.isVisible());
+        EXPECT_FALSE(scene.isFullScreen());
+        EXPECT_EQ(scene.cursor().shape(), Qt::ArrowCursor);
+        // Each test full screen as the window system gives it, no pointer over the picture.
+        for (int test : {0, 1})
+            if (test == 0 ? c.directDraw : c.direct3D) {
+                EXPECT_TRUE(fullScreenDuring[test]) << test;
+                EXPECT_EQ(pointerDuring[test], Qt::BlankCursor) << test;
+            }
         std::vector<std::pair<TBenchTest, bool>> expected;
         if (c.directDraw) {
             // Full screen at 640 x 480 while it runs, the picture shown over the whole screen.

@@ -529,6 +529,7 @@ TEST_F(InitializeTest, FullScreenKeepsTheFormOverTheWholeScreen) {
     form.showMaximized();
     QApplication::processEvents();
     EXPECT_FALSE(form.isMaximized());
+    EXPECT_TRUE(form.isFullScreen()); // asked of the window system, not only sized
     EXPECT_EQ(form.size(), screen);
     EXPECT_EQ(form.pos(), QPoint(0, 0));
 
@@ -544,6 +545,7 @@ TEST_F(InitializeTest, FullScreenKeepsTheFormOverTheWholeScreen) {
     // Back in a window the form goes where it is put.
     e.SetDisplayMode(dmWin800x600x16);
     QApplication::processEvents();
+    EXPECT_FALSE(form.isFullScreen());
     form.move(30, 40);
     QApplication::processEvents();
     EXPECT_EQ(form.pos(), QPoint(30, 40));
