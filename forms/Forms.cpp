@@ -1,11 +1,15 @@
 #include "Forms.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QThread>
+#include <QWindow>
 #include <cmath>
 
 TForm::TForm(QWidget* parent) : QWidget(parent) {}
@@ -19,6 +23,17 @@ void TForm::ShowModal() {
     modalLoop_ = nullptr;
     hide();
     setWindowModality(Qt::NonModal);
+}
+
+void TForm::WaitUntilOnScreen() {
+    QDeadlineTimer deadline(2000);
+    const auto onScreen = [this] { return !windowHandle() || windowHandle()->isExposed(); };
+    while (isVisible() && !onScreen() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    // The first drawing, at the size the window system gave.
+    QCoreApplication::processEvents();
 }
 
 void TForm::Close() {

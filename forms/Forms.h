@@ -15,6 +15,10 @@ public:
     // (Close, or the user closing it); then hides it and returns.
     void ShowModal();
     bool InModalLoop() const { return modalLoop_ != nullptr; }
+    // Returns once the window system shows the shown form, or after two seconds: a compositor
+    // shows a window only once the form has drawn itself at the size it was given, which a
+    // test that then holds this thread would never let it do.
+    void WaitUntilOnScreen();
 
     // Closes the form: ends a running modal show, otherwise hides it.
     void Close();

@@ -1,5 +1,8 @@
 #include "Presenter.h"
 
+#include "PresenterWayland.h"
+
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QWidget>
@@ -86,6 +89,7 @@ QImage Picture::Image() const {
 }
 
 struct Presenter::Screen {
+    Road road = Road::Cpu;
     QSize client;
     unsigned long parentId = 0; // the top-level's native window (X11)
     unsigned long childParent = 0;
@@ -117,6 +121,7 @@ struct Presenter::Screen {
     QSize shownClient;
     bool pushBlank = false;
     bool pushFull = false;
+    bool owed = false; // the road has not yet committed what is shown
     // Window-system resources (presenter thread).
     std::uint32_t child = 0, childPicture = 0, gc = 0;
     QSize childSize;
@@ -211,28 +216,55 @@ void Presenter::ChooseRoad() {
         return;
     roadChosen_ = true;
     x_ = XConnection::Open();
+    if (!x_) {
+        wayland_ = WaylandRoad::Open();
+        if (wayland_)
+            qAddPostRoutine(&Presenter::Close);
+    }
 }
 
 const char* Presenter::RoadName() {
     std::lock_guard lock(mutex_);
     ChooseRoad();
-    return x_ ? "x11" : "cpu";
+    return x_ ? "x11" : wayland_ ? "wayland" : "cpu";
 }
 
 void Presenter::Start() {
-    if (thread_.joinable())
+    if (thread_.joinable() || closed_)
         return;
     ChooseRoad();
     thread_ = std::thread([this] { Run(); });
 }
 
+void Presenter::Close() {
+    Presenter& presenter = Instance();
+    {
+        std::lock_guard lock(presenter.mutex_);
+        presenter.stop_ = true;
+        presenter.closed_ = true;
+    }
+    presenter.handed_.notify_all();
+    if (presenter.thread_.joinable())
+        presenter.thread_.join();
+    std::lock_guard lock(presenter.mutex_);
+    std::lock_guard shown(shownMutex);
+    for (auto& [window, screen] : presenter.screens_)
+        if (screen->road == Road::Wayland)
+            screen->road = Road::Cpu;
+    presenter.wayland_.reset();
+}
+
 Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
     auto& screen = screens_[window];
-    if (!screen)
+    if (!screen) {
         screen = std::make_unique<Screen>();
+        screen->road = x_ ? Road::X11 : wayland_ ? Road::Wayland : Road::Cpu;
+    }
     screen->client = window->size();
-    if (x_)
+    if (screen->road == Road::X11)
         screen->parentId = window->window()->winId();
+    else if (screen->road == Road::Wayland)
+        wayland_->Follow(window, shownMutex);
     return *screen;
 }
 
@@ -326,6 +358,15 @@ void Presenter::Blank(QWidget* window) {
     handed_.notify_one();
 }
 
+void Presenter::Hidden(QWidget* window) {
+    Blank(window);
+    std::lock_guard lock(mutex_);
+    std::lock_guard shown(shownMutex);
+    auto it = screens_.find(window);
+    if (it != screens_.end() && it->second->road == Road::Wayland)
+        wayland_->Drop(window);
+}
+
 void Presenter::Forget(QWidget* window) {
     std::lock_guard lock(mutex_);
     std::lock_guard shown(shownMutex);
@@ -334,7 +375,9 @@ void Presenter::Forget(QWidget* window) {
         return;
     Screen& screen = *it->second;
     DropLive(screen);
-    if (x_) {
+    if (screen.road == Road::Wayland)
+        wayland_->Drop(window);
+    if (screen.road == Road::X11) {
         for (const Screen::Source* source : {&screen.fullSource, &screen.pieceSource}) {
             if (source->picture)
                 xcb_render_free_picture(x_->c, source->picture);
@@ -364,6 +407,7 @@ void Presenter::Run() {
     // screen of shapes), the display costs the drawing at most a hundredth of its time.
     constexpr int kWaitShare = 100;
     steady_clock::time_point notBefore{};
+    bool owing = false; // a road waits for the compositor: the next refresh tries again
     while (!stop_) {
         const auto pending = [this] {
             for (const auto& [window, screen] : screens_)
@@ -371,7 +415,11 @@ void Presenter::Run() {
                     return true;
             return false;
         };
-        handed_.wait(lock, [&] { return stop_ || pending(); });
+        if (owing)
+            handed_.wait_for(lock, milliseconds(1000 / kRefreshRate),
+                             [&] { return stop_ || pending(); });
+        else
+            handed_.wait(lock, [&] { return stop_ || pending(); });
         if (stop_)
             break;
         // The next refresh of the virtual display: the same grid of sixtieths of a second as
@@ -384,12 +432,17 @@ void Presenter::Run() {
             milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
         lock.lock();
         std::vector<Screen*> taken;
+        std::vector<std::pair<QWidget*, Screen*>> committed; // on the Wayland road
         std::unique_lock shown(shownMutex);
-        for (auto& [window, screen] : screens_)
-            if (screen->handed != screen->taken) {
+        for (auto& [window, screen] : screens_) {
+            const bool handed = screen->handed != screen->taken;
+            if (handed) {
                 Take(*screen);
                 taken.push_back(screen.get());
             }
+            if (screen->road == Road::Wayland && (handed || screen->owed))
+                committed.emplace_back(window, screen.get());
+        }
         // Readers wait for the shown state, which stays locked until the live pictures are read.
         lock.unlock();
         taken_.notify_all();
@@ -399,9 +452,15 @@ void Presenter::Run() {
                 ReadLive(*screen);
         if (x_) {
             for (Screen* screen : taken)
-                Push(*screen);
+                if (screen->road == Road::X11)
+                    Push(*screen);
             // Round trip: the server has shown this refresh before the next is composed.
             free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
+        }
+        owing = false;
+        for (auto& [window, screen] : committed) {
+            PushWayland(window, *screen);
+            owing = owing || screen->owed;
         }
         std::uint64_t waited = 0;
         for (Screen* screen : taken)
@@ -422,7 +481,7 @@ void Presenter::Run() {
 void Presenter::ReadLive(Screen& screen) {
     screen.readLive = false;
     const std::shared_ptr<TLivePicture> picture = std::move(screen.reading);
-    if (!x_)
+    if (screen.road == Road::Cpu)
         screen.pushBands.clear(); // composed from shownFull when painted
     if (!picture)
         return;
@@ -665,6 +724,28 @@ void Presenter::Push(Screen& screen) {
             show(picture, screen.pieceSource, screen.shownPieces[i].dest, 0, picture.height);
             screen.pushed[i] = true;
         }
+}
+
+void Presenter::PushWayland(QWidget* window, Screen& screen) {
+    WaylandRoad::Frame frame;
+    frame.client = screen.shownClient;
+    frame.blank = screen.pushBlank;
+    if (screen.showsFull) {
+        frame.full = &screen.shownFull;
+        if (screen.pushFull)
+            frame.fullChanged = QRect(0, 0, screen.shownFull.width, screen.shownFull.height);
+        else
+            for (const auto& [top, bottom] : screen.pushBands)
+                frame.fullChanged |= QRect(0, top, screen.shownFull.width, bottom - top);
+    }
+    screen.pushBands.clear();
+    for (std::size_t i = 0; i < screen.shownPieces.size(); ++i)
+        if (!screen.pushed[i]) {
+            frame.newPieces.push_back(&screen.shownPieces[i]);
+            screen.pushed[i] = true;
+        }
+    screen.pushBlank = screen.pushFull = false;
+    screen.owed = !wayland_->Show(window, frame);
 }
 
 void Presenter::Compose(const Screen& screen, QImage& target) {

@@ -2,9 +2,11 @@
 // The display hardware: what windows show of the pixels presented to them is composed and
 // pushed to the window system by a presenter on its own thread, at most at the display's
 // refresh rate, always the newest complete picture. Presenting only hands a copy over.
-// On X11 the presenter scales with the window system's own renderer (XRender, from its own
-// connection: the GPU where the server has one); elsewhere nothing can be pushed from a
-// thread of ours, and the picture is composed by the CPU when the window paints.
+// One road per window, chosen when the presenter first sees it: on X11 the presenter scales
+// with the window system's own renderer (XRender, from its own connection: the GPU where the
+// server has one); on Wayland it commits surfaces of its own that the compositor scales
+// (PresenterWayland.h); elsewhere nothing can be pushed from a thread of ours, and the picture
+// is composed by the CPU when the window paints.
 #include "Windows.h"
 
 #include <QImage>
@@ -40,6 +42,8 @@ struct Picture {
     QImage Image() const;
 };
 
+class WaylandRoad;
+
 // A picture shown at `dest` of the client area, stretched when the sizes differ.
 struct Piece {
     QRect dest;
@@ -69,10 +73,13 @@ public:
                        const QRect& source);
     // The window's geometry or mode changed: nothing shown before is shown again.
     void Blank(QWidget* window);
+    // The same, and the window system's window went with it (it is made anew when shown).
+    void Hidden(QWidget* window);
     void Forget(QWidget* window);
 
     // The road pictures take to the screen, chosen once: "x11" (pushed by the presenter through
-    // its own X connection) or "cpu" (composed by the CPU when the window paints).
+    // its own X connection), "wayland" (committed to its own sub-surfaces) or "cpu" (composed by
+    // the CPU when the window paints).
     const char* RoadName();
 
     // What the window shows now, composed into `target` (client-sized): waits until every
@@ -82,7 +89,10 @@ public:
 private:
     struct Screen;
     class XConnection;
+    enum class Road { Cpu, X11, Wayland };
     Presenter();
+    // Before the application closes its connection to the window system.
+    static void Close();
     Screen& ScreenOf(QWidget* window); // under mutex_
     void Start();
     void ChooseRoad(); // under mutex_
@@ -94,6 +104,7 @@ private:
     void Recycle(std::vector<Piece>& pieces);
     void ReadLive(Screen& screen);
     void Push(Screen& screen);
+    void PushWayland(QWidget* window, Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 
     std::mutex mutex_;
@@ -103,7 +114,9 @@ private:
     std::vector<Picture> spare_;
     bool stop_ = false;
     bool roadChosen_ = false;
+    bool closed_ = false;
     std::unique_ptr<XConnection> x_;
+    std::unique_ptr<WaylandRoad> wayland_;
     std::thread thread_;
 };
 

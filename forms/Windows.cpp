@@ -136,7 +136,7 @@ protected:
                 adjusting_ = false;
             }
         } else if (event->type() == QEvent::Hide) {
-            presenting::Presenter::Instance().Blank(widget_);
+            presenting::Presenter::Instance().Hidden(widget_);
         }
         return QObject::eventFilter(object, event);
     }

@@ -70,6 +70,7 @@ TForm2::TForm2(BenchHost& host, QWidget* parent) : TForm(parent), host_(host) {
 
 void TForm2::TimerTimer() {
     Timer->stop();
+    WaitUntilOnScreen();
     DrawProc();
     Close();
 }

@@ -272,6 +272,7 @@ void TForm3::SetupViewport() {
 
 void TForm3::TimerTimer() {
     Timer->stop();
+    WaitUntilOnScreen();
     PrepareMeasurement();
     idleInstalled_ = true;
     Application->SetOnIdle([this](void* sender, bool& done) { IdleRun(sender, done); });

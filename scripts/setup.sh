@@ -3,8 +3,9 @@
 #   scripts/setup.sh [program] [rank] [test] [bench] [deb]     (no argument: all five)
 # program: what building and running the benchmark needs (make run, make build);
 # rank:    what zelka-rank, the ranking service, adds (make rank);
-# test:    what the test suite adds (make test, make sanitize, make format-check): with the browser and the
-#          database server the service's tests start, and what the package check builds the package with;
+# test:    what the test suite adds (make test, make sanitize, make format-check): with the browser, the
+#          database server and the Wayland compositor (and its screenshot tool) the tests start, and
+#          what the package check builds the package with;
 # bench:   what the benchmarks add (make bench, make bench-rank);
 # deb:     what building and checking the Debian package adds (make deb).
 # As root it installs what is missing; otherwise it prints the one command to run and fails.
@@ -14,6 +15,7 @@ program_packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev libxcb1-dev libxcb-render0-dev
   libpci-dev
+  qt6-wayland qt6-base-private-dev libwayland-dev wayland-protocols
   fonts-ipafont-gothic
 )
 rank_packages=(
@@ -23,6 +25,7 @@ test_packages=(
   chromium chromium-driver postgresql libcpp-httplib-dev
   libgtest-dev libgmock-dev
   desktop-file-utils appstream clang-format
+  sway grim
   dpkg-dev file
 )
 # dpkg-shlibdeps and file find the package's library dependencies; lintian checks it.
