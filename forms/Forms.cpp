@@ -26,8 +26,10 @@ void TForm::ShowModal() {
 }
 
 void TForm::WaitUntilOnScreen() {
-    QDeadlineTimer deadline(2000);
     const auto onScreen = [this] { return !windowHandle() || windowHandle()->isExposed(); };
+    if (!isVisible() || onScreen())
+        return;
+    QDeadlineTimer deadline(2000);
     while (isVisible() && !onScreen() && !deadline.hasExpired()) {
         QCoreApplication::processEvents();
         QThread::msleep(5);

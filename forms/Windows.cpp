@@ -83,12 +83,13 @@ const QScreen* ScreenOf(const QWidget* widget) {
 // Full screen as the window system gives it (a compositor that places windows itself ignores a
 // program's geometry), and the screen's geometry where no window system decides.
 void KeepCovering(QWidget* widget) {
-    const Qt::WindowStates state = widget->windowState();
-    if (!(state & Qt::WindowFullScreen))
-        widget->setWindowState((state & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
+    if (widget->windowState() & Qt::WindowFullScreen)
+        return;
+    // The geometry first: setting it leaves full screen.
     const QRect screen = ScreenOf(widget)->geometry();
     if (widget->geometry() != screen)
         widget->setGeometry(screen);
+    widget->setWindowState((widget->windowState() & ~Qt::WindowMaximized) | Qt::WindowFullScreen);
 }
 
 // Forwards deactivation and keeps the picture covering the client area on resize.
