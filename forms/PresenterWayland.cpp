@@ -262,7 +262,16 @@ void WaylandRoad::Destroy(Window& w) {
     w.buffers.clear();
     if (display_)
         wl_display_flush(display_);
-    w = Window{};
+    // What the window shows is kept: surfaces made anew show all of it.
+    w.parent = nullptr;
+    w.offset = QPoint();
+    w.base = w.content = nullptr;
+    w.baseSub = w.contentSub = nullptr;
+    w.baseView = w.contentView = nullptr;
+    w.frame = nullptr;
+    w.clientSent = false;
+    w.damage = QRect(QPoint(0, 0), w.contentSize);
+    w.dirty = true;
 }
 
 void WaylandRoad::Pump() {
@@ -297,10 +306,9 @@ WaylandRoad::Buffer* WaylandRoad::FreeBuffer(Window& w, QSize size) {
 
 bool WaylandRoad::Show(QWidget* window, const Frame& frame) {
     const auto it = windows_.find(window);
-    if (it == windows_.end() || !it->second->base)
+    if (it == windows_.end())
         return true; // not on the screen yet: the window paints what is shown when it is
     Window& w = *it->second;
-    Pump();
     const QSize client = frame.client.expandedTo(QSize(1, 1));
     if (client != w.client) {
         w.client = client;
@@ -345,8 +353,11 @@ bool WaylandRoad::Show(QWidget* window, const Frame& frame) {
         w.dest = w.canvas.rect();
         w.dirty = true;
     }
-    if (!w.dirty)
+    // Without surfaces (the window is not on the screen) it is committed once they are made,
+    // which a hand-over does.
+    if (!w.dirty || !w.base)
         return true;
+    Pump();
     if (w.mode == Window::Mode::Full && !frame.full)
         return true; // the picture went meanwhile; the next hand-over brings one
     return Commit(w, w.mode == Window::Mode::Full ? frame.full->Image() : w.canvas);
