@@ -4,7 +4,8 @@
 # the whole GDI test on both (the share of its time the drawing waits for the presenter's copies,
 # and on the large one its score with the picture handed to the display against one never
 # handed over), and the GDI test window's shapes beside x11perf's on the small one, then prints
-# one "name: value" line per figure.
+# one "name: value" line per figure; where sway is installed, the test frames also on a headless
+# sway of 1024x768 (the Wayland road).
 #   bench/screens.sh [BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -106,6 +107,51 @@ echo "gdi.score_presented_3840x2160: $(best "${presented[@]}")"
 echo "gdi.score_not_presented_3840x2160: $(best "${unpresented[@]}")"
 echo "ratio.gdi_lock_wait_4k: $(best "${waits[@]}")"
 echo "ratio.gdi_score_presented_vs_not_4k: $(ratio "$(best "${presented[@]}")" "$(best "${unpresented[@]}")")"
+
+# The same frames on the Wayland road, on a headless sway of 1024x768 (as the user nobody where
+# this runs as root, as sway refuses root), where sway is installed: three rounds, the best
+# rates and the largest present share kept.
+if command -v sway >/dev/null; then
+  chmod 755 "$tmp"
+  runtime="$tmp/wayland"
+  mkdir -m 700 "$runtime"
+  printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\nxwayland disable\n' >"$tmp/sway.cfg"
+  chmod 644 "$tmp/sway.cfg"
+  as_user=()
+  if [[ $(id -u) -eq 0 ]]; then
+    chown nobody "$runtime"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  fi
+  "${as_user[@]}" env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
+    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$tmp/sway.cfg" >"$tmp/sway.log" 2>&1 &
+  pids+=($!)
+  socket=
+  for _ in $(seq 100); do
+    socket=$(find "$runtime" -maxdepth 1 -type s -name 'wayland-*' -printf '%f\n' | head -n1)
+    [[ -n $socket ]] && break
+    sleep 0.1
+  done
+  if [[ -z $socket ]]; then
+    echo "screens.sh: sway did not start" >&2
+    exit 1
+  fi
+  dd_wl=() d3d_wl=()
+  share_wl=0
+  for round in 1 2 3; do
+    out="$tmp/frames-wayland-$round"
+    env -u DISPLAY XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY="$socket" QT_QPA_PLATFORM=wayland \
+      "$bench" --benchmark_filter="$frames" --benchmark_min_time=2 --benchmark_color=false \
+      >"$out" 2>/dev/null
+    dd_wl+=("$(figure fps.ddraw_frame "$out")") d3d_wl+=("$(figure fps.d3d_phase3_frame "$out")")
+    for s in $(figure share.ddraw_present "$out") $(figure share.d3d_present "$out"); do
+      share_wl=$(awk -v a="$share_wl" -v b="$s" 'BEGIN { print (b > a) ? b : a }')
+    done
+  done
+  echo "fps.ddraw_frame_wayland_1024x768: $(best "${dd_wl[@]}")"
+  echo "fps.d3d_phase3_frame_wayland_1024x768: $(best "${d3d_wl[@]}")"
+  echo "ratio.ddraw_wayland_vs_x11_1024x768: $(ratio "$(best "${dd_wl[@]}")" "$(best "${dd_small[@]}")")"
+  echo "ratio.present_on_test_thread_wayland: $share_wl"
+fi
 
 # The GDI test's shapes through the test window's canvas on a window covering the small
 # server's screen (the window's picture pushed to the server meanwhile), against x11perf's
