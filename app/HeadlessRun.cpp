@@ -84,11 +84,14 @@ QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5
             const std::optional<ThreadAccount>& t = run.threads[i];
             if (!t || run.durations.ms[i] <= 0)
                 continue;
-            threads.insert(kTestNames[i],
-                           QJsonObject{{"on_cpu", t->runMs / double(run.durations.ms[i])},
-                                       {"waits", qint64(t->waits)},
-                                       {"preempted", qint64(t->preempted)},
-                                       {"migrations", qint64(t->migrations)}});
+            const double ms = double(run.durations.ms[i]);
+            QJsonObject thread{{"on_cpu", t->runMs / ms},
+                               {"waits", qint64(t->waits)},
+                               {"preempted", qint64(t->preempted)},
+                               {"migrations", qint64(t->migrations)}};
+            if (run.othersMs[i])
+                thread.insert("others_on_cpu", std::max(0.0, *run.othersMs[i]) / ms);
+            threads.insert(kTestNames[i], thread);
         }
         each.append(QJsonObject{
             {"load_before", run.loadBefore ? QJsonValue(*run.loadBefore) : QJsonValue()},
@@ -262,6 +265,8 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
         durations_ = RunDurations{};
         for (auto& t : threads_)
             t.reset();
+        for (auto& o : othersMs_)
+            o.reset();
         ok = Application->RunCommand([&form] { form.Button5Click(); });
         if (!ok || options_.repeat == 1)
             break;
@@ -270,6 +275,7 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
                 record.scores[i] = PanelScore(*panels[i]);
         record.durations = durations_;
         std::copy(std::begin(threads_), std::end(threads_), std::begin(record.threads));
+        std::copy(std::begin(othersMs_), std::end(othersMs_), std::begin(record.othersMs));
         runs_.push_back(record);
         std::fprintf(stderr, "zelka: run %d of %d ended\n", run + 1, options_.repeat);
         std::fflush(stderr);
@@ -298,6 +304,7 @@ int HeadlessSession::Run(TForm1& form) {
     // it; the panel is emptied at the start to see that, and given its caption back.
     QString captionBefore;
     std::optional<ThreadAccount> accountBefore;
+    std::optional<double> processBefore;
     form.TestProgress = [&](TBenchTest test, bool ended) {
         const auto index = static_cast<qsizetype>(test);
         const QByteArray name = kTestNames[index].toUtf8();
@@ -308,10 +315,15 @@ int HeadlessSession::Run(TForm1& form) {
             panels[index]->clear();
             std::fprintf(stderr, "zelka: %s test started\n", name.constData());
             accountBefore = ReadThreadAccount();
+            processBefore = ReadProcessCpuMs();
         } else {
             const std::optional<ThreadAccount> accountAfter = ReadThreadAccount();
-            if (accountBefore && accountAfter)
+            const std::optional<double> processAfter = ReadProcessCpuMs();
+            if (accountBefore && accountAfter) {
                 threads_[index] = *accountAfter - *accountBefore;
+                if (processBefore && processAfter)
+                    othersMs_[index] = *processAfter - *processBefore - threads_[index]->runMs;
+            }
             current_ = -1;
             (PanelScore(*panels[index]) ? scored_ : missing_)[index] = true;
             if (panels[index]->text().isEmpty())

@@ -57,9 +57,12 @@ struct RepeatedRun {
     RunDurations durations;
     // What the scheduler did with the thread that ran each test, while it ran.
     std::optional<ThreadAccount> threads[5];
+    // The processor time the program's other threads (the presenter's, Qt's) took meanwhile.
+    std::optional<double> othersMs[5];
 };
 // {"count", "runs": [{"load_before", "scores", "durations_ms", "thread": {name: {"on_cpu"
-// (its share of the test's wall-clock time), "waits", "preempted", "migrations"}}}],
+// (its share of the test's wall-clock time), "waits", "preempted", "migrations",
+// "others_on_cpu" (the share the program's other threads took)}}}],
 // "tests": {name: {"median",
 // "min", "max", "spread"}}} for the tests ticked and the overall rating.
 QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5]);
@@ -97,6 +100,7 @@ private:
     std::FILE* out_;
     RunDurations durations_;
     std::optional<ThreadAccount> threads_[5];
+    std::optional<double> othersMs_[5];
     int current_ = -1;     // the test started and not yet ended
     bool started_ = false; // the run began: the start's conditions are known
     RunConditions start_;

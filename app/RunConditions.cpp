@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +174,24 @@ std::optional<ThreadAccount> ReadThreadAccount(const QString& path) {
             return std::nullopt;
     return ThreadAccount{fields[names[0]].toDouble(), fields[names[1]].toLong(),
                          fields[names[2]].toLong(), fields[names[3]].toLong()};
+}
+
+std::optional<double> ReadProcessCpuMs(const QString& path) {
+    // The command name, in parentheses, may hold blanks: fields are counted after its end.
+    const QString stat = FirstLine(path);
+    const qsizetype end = stat.lastIndexOf(')');
+    if (end < 0)
+        return std::nullopt;
+    const QStringList fields = stat.mid(end + 2).split(' ');
+    // Fields 14 and 15 of the line; the state (field 3) is the first after the name.
+    if (fields.size() < 13)
+        return std::nullopt;
+    bool okUser = false, okSystem = false;
+    const double ticks = fields[11].toDouble(&okUser) + fields[12].toDouble(&okSystem);
+    const long perSecond = sysconf(_SC_CLK_TCK);
+    if (!okUser || !okSystem || perSecond <= 0)
+        return std::nullopt;
+    return ticks * 1000.0 / double(perSecond);
 }
 
 QList<RunWarning> RunWarnings(const MachineState& machine) {

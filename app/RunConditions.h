@@ -51,6 +51,9 @@ struct ThreadAccount {
 };
 // Of the calling thread by default; none where the kernel keeps no such account.
 std::optional<ThreadAccount> ReadThreadAccount(const QString& path = "/proc/thread-self/sched");
+// The processor time of all the process's threads so far, in ms (/proc/self/stat's user and
+// system time, in clock ticks); none where it cannot be read.
+std::optional<double> ReadProcessCpuMs(const QString& path = "/proc/self/stat");
 
 struct RunConditions {
     QString version;   // as `zelka --version` tells it

@@ -359,3 +359,23 @@ TEST(RunConditions, TheThreadsAccountFromTheSchedulersFile) {
     EXPECT_FALSE(ReadThreadAccount(path).has_value());
     EXPECT_FALSE(ReadThreadAccount(dir.filePath("none")).has_value());
 }
+
+TEST(RunConditions, TheProcessTimeIsUserAndSystemTicks) {
+    QTemporaryDir dir;
+    const long hz = sysconf(_SC_CLK_TCK);
+    struct Case {
+        QString line;
+        std::optional<double> ms;
+    } cases[] = {
+        // A command name with blanks and a parenthesis; utime 250 and stime 50 ticks.
+        {"42 (zel ka) x) S 1 42 42 0 -1 4194560 100 0 0 0 250 50 0 0 20 0 3 0 1\n",
+         300.0 * 1000 / double(hz)},
+        {"42 (zelka) S 1 42 42 0 -1 4194560 100 0 0 0 0 0 0 0 20 0 3 0 1\n", 0.0},
+        {"42 (zelka) S 1 42 42\n", std::nullopt},
+        {"no name\n", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        WriteTree(dir.path(), {{"stat", c.line}});
+        EXPECT_EQ(ReadProcessCpuMs(dir.filePath("stat")), c.ms) << c.line.toStdString();
+    }
+}
