@@ -10,6 +10,8 @@ add_custom_command(
   DEPENDS ${PROJECT_SOURCE_DIR}/resources/deb/changelog)
 add_custom_target(zelka_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${ZELKA_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/resources/deb/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zelka)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zelka)
