@@ -122,7 +122,7 @@ struct Mismatch {
 };
 
 // Compares every pixel with the reference in the target's own channel units.
-Mismatch Compare(Image& img, reference::Picture& ref, int tolerance) {
+Mismatch Compare(Image& img, const reference::Picture& ref, int tolerance) {
     Mismatch m;
     const PixelFormat& f = img.format;
     for (int y = 0; y < img.height; ++y)
@@ -173,6 +173,25 @@ void FillGradient(Image& img) {
 
 const D3DRECT kEverywhere{0, 0, 1 << 20, 1 << 20};
 
+// The strip v drawn by the reference and by the rasteriser into img, compared pixel by pixel.
+struct Drawn {
+    bool accepted = false;  // what the rasteriser's Draw returned
+    reference::Picture ref; // the reference's picture
+    Mismatch mismatch;      // where the two differ beyond the tolerance
+};
+
+Drawn DrawBoth(Image& img, const RasterStates& s, const std::vector<D3DTLVERTEX>& v,
+               int tolerance = 1, const D3DRECT& clip = kEverywhere) {
+    Drawn d;
+    d.ref = img.Picture();
+    reference::Draw(d.ref, s, clip, D3DPT_TRIANGLESTRIP, v);
+    Rasterizer r;
+    d.accepted = r.Draw(img.Target(), nullptr, s, clip, D3DPT_TRIANGLESTRIP, v.data(),
+                        static_cast<DWORD>(v.size()));
+    d.mismatch = Compare(img, d.ref, tolerance);
+    return d;
+}
+
 } // namespace
 
 TEST(Rasterizer, TexturedSquaresMatchTheReferenceAtEveryAngleFilterAndTargetFormat) {
@@ -207,16 +226,12 @@ TEST(Rasterizer, TexturedSquaresMatchTheReferenceAtEveryAngleFilterAndTargetForm
         s.texture = &texture;
         s.magFilter = s.minFilter = c.filter;
         const auto v = Square(47.3, 41.7, 30, c.degrees, 0xFFFFFFFF);
-        auto ref = img.Picture();
-        reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-        Rasterizer r;
-        ASSERT_TRUE(
-            r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4));
-        const Mismatch m = Compare(img, ref, c.tolerance);
-        EXPECT_EQ(m.count, 0) << m.first;
+        const Drawn d = DrawBoth(img, s, v, c.tolerance);
+        ASSERT_TRUE(d.accepted);
+        EXPECT_EQ(d.mismatch.count, 0) << d.mismatch.first;
         // Something was really drawn: most of a 60x60 square.
         int touched = 0;
-        for (bool t : ref.touched)
+        for (bool t : d.ref.touched)
             touched += t;
         EXPECT_GT(touched, 3000);
     }
@@ -257,11 +272,7 @@ TEST(Rasterizer, ColourModulationDecalAndGouraudMatchTheReference) {
         auto v = Square(32, 32, 24, 0, 0);
         for (int i = 0; i < 4; ++i)
             v[i].color = c.colors[i];
-        auto ref = img.Picture();
-        reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-        Rasterizer r;
-        r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-        const Mismatch m = Compare(img, ref, 1);
+        const Mismatch m = DrawBoth(img, s, v).mismatch;
         EXPECT_EQ(m.count, 0) << m.first;
     }
     // A fully red tint on a white texel leaves pure red.
@@ -307,11 +318,7 @@ TEST(Rasterizer, AdditiveAndAlphaBlendingStayWithinOneUnitPerChannel) {
         s.srcBlend = c.src;
         s.destBlend = c.dst;
         const auto v = Square(40, 35, 28, 0, c.color);
-        auto ref = img.Picture();
-        reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-        Rasterizer r;
-        r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-        const Mismatch m = Compare(img, ref, 1);
+        const Mismatch m = DrawBoth(img, s, v).mismatch;
         EXPECT_EQ(m.count, 0) << m.first;
     }
 }
@@ -328,11 +335,7 @@ TEST(Rasterizer, AlphaTexturesGiveTheirAlphaToModulateAndBlending) {
     s.srcBlend = D3DBLEND_SRCALPHA;
     s.destBlend = D3DBLEND_INVSRCALPHA;
     const auto v = Square(20, 20, 16, 0, 0xFFFFFFFF);
-    auto ref = img.Picture();
-    reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-    Rasterizer r;
-    r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-    const Mismatch m = Compare(img, ref, 1);
+    const Mismatch m = DrawBoth(img, s, v).mismatch;
     EXPECT_EQ(m.count, 0) << m.first;
 }
 
@@ -362,11 +365,7 @@ TEST(Rasterizer, ColourKeyedTexelsAreLeftOutOnlyWhenKeyingIsOn) {
         s.colorKeyEnable = c.keyOn;
         s.magFilter = s.minFilter = c.filter;
         const auto v = Square(32, 32, 32, 0, 0xFFFFFFFF);
-        auto ref = img.Picture();
-        reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-        Rasterizer r;
-        r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-        const Mismatch m = Compare(img, ref, 1);
+        const Mismatch m = DrawBoth(img, s, v).mismatch;
         EXPECT_EQ(m.count, 0) << m.first;
         if (c.filter == D3DFILTER_NEAREST) {
             // 1:1 mapping: pixel (x, y) shows texel (x/4, y/4); keyed texels keep the background.
@@ -469,11 +468,7 @@ TEST(Rasterizer, ClippingKeepsEveryPixelOutsideTheViewportUntouched) {
         RasterStates s;
         s.texture = &texture;
         const auto v = Square(c.cx, c.cy, c.half, c.degrees, 0xFFFFFFFF);
-        auto ref = img.Picture();
-        reference::Draw(ref, s, c.clip, D3DPT_TRIANGLESTRIP, v);
-        Rasterizer r;
-        r.Draw(img.Target(), nullptr, s, c.clip, D3DPT_TRIANGLESTRIP, v.data(), 4);
-        const Mismatch m = Compare(img, ref, 1);
+        const Mismatch m = DrawBoth(img, s, v, 1, c.clip).mismatch;
         EXPECT_EQ(m.count, 0) << m.first;
     }
     // A triangle reaching millions of pixels away is clipped, not wrapped around.
@@ -508,23 +503,16 @@ TEST(Rasterizer, PerspectiveCorrectTexturingFollowsRhw) {
                                   {55, 10, 0.9f, 0.25f, 0xFFFFFFFF, 0, 1, 0},
                                   {5, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 0, 1},
                                   {75, 70, 0.1f, 1.0f, 0xFFFFFFFF, 0, 1, 1}};
-    auto ref = img.Picture();
-    reference::Draw(ref, s, kEverywhere, D3DPT_TRIANGLESTRIP, v);
-    Rasterizer r;
-    r.Draw(img.Target(), nullptr, s, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-    Mismatch m = Compare(img, ref, 1);
-    EXPECT_EQ(m.count, 0) << m.first;
+    const Drawn d = DrawBoth(img, s, v);
+    EXPECT_EQ(d.mismatch.count, 0) << d.mismatch.first;
 
     // The affine picture differs: perspective really changed the texel choice.
     RasterStates affine = s;
     affine.perspective = false;
-    auto flat = Image(kXRGB8888, 80, 80).Picture();
-    reference::Draw(flat, affine, kEverywhere, D3DPT_TRIANGLESTRIP, v);
     Image img2(kXRGB8888, 80, 80);
-    r.Draw(img2.Target(), nullptr, affine, kEverywhere, D3DPT_TRIANGLESTRIP, v.data(), 4);
-    m = Compare(img2, flat, 1);
+    const Mismatch m = DrawBoth(img2, affine, v).mismatch;
     EXPECT_EQ(m.count, 0) << m.first;
-    EXPECT_GT(Compare(img2, ref, 1).count, 200);
+    EXPECT_GT(Compare(img2, d.ref, 1).count, 200);
 }
 
 TEST(Rasterizer, DepthTestAndWriteDecideWhichSurfaceIsSeen) {

@@ -1,0 +1,153 @@
+#include "Rasterizer_stages.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace directx::raster {
+
+namespace {
+
+// Looks texels up for n pixels; keyed texels clear the pixel's live flag.
+template <bool Bilinear, bool FastWrap, KeyKind Key>
+void Sample(const TexelImage& image, const RasterStates& states, int n, Span& span) {
+    const int w = image.source.width, h = image.source.height;
+    const std::uint32_t* texels = image.argb.data();
+    const BYTE* list = image.transparent.data();
+    const int wMask = w - 1, hMask = h - 1;
+    auto column = [&](std::int64_t i) {
+        return FastWrap ? static_cast<int>(i & wMask) : Wrap(i, w, states.addressU);
+    };
+    auto row = [&](std::int64_t i) {
+        return FastWrap ? static_cast<int>(i & hMask) : Wrap(i, h, states.addressV);
+    };
+    auto transparent = [&](std::size_t at) {
+        if constexpr (Key == KeyKind::Marker)
+            return (texels[at] >> 24) == 0;
+        else if constexpr (Key == KeyKind::List)
+            return list[at] != 0;
+        else
+            return false;
+    };
+    for (int i = 0; i < n; ++i) {
+        if (!span.live[i])
+            continue;
+        if constexpr (!Bilinear) {
+            const std::size_t at =
+                static_cast<std::size_t>(row(span.t[i] >> 16)) * w + column(span.s[i] >> 16);
+            if (transparent(at)) {
+                span.live[i] = 0;
+                continue;
+            }
+            span.texel[i] = texels[at];
+        } else {
+            const std::int64_t si = span.s[i] >> 16, ti = span.t[i] >> 16;
+            const std::uint32_t fx = static_cast<std::uint32_t>(span.s[i] >> 8) & 0xFF;
+            const std::uint32_t fy = static_cast<std::uint32_t>(span.t[i] >> 8) & 0xFF;
+            const int x0 = column(si), x1 = column(si + 1);
+            const std::size_t r0 = static_cast<std::size_t>(row(ti)) * w;
+            const std::size_t r1 = static_cast<std::size_t>(row(ti + 1)) * w;
+            const std::size_t at[4] = {r0 + x0, r0 + x1, r1 + x0, r1 + x1};
+#if defined(__SSE2__)
+            // Neighbouring texels of a row sit side by side except where the row wraps.
+            __m128i topPair, bottomPair;
+            if (x1 == x0 + 1) {
+                topPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[0]));
+                bottomPair = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + at[2]));
+            } else {
+                topPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[0]])),
+                                             _mm_cvtsi32_si128(int(texels[at[1]])));
+                bottomPair = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(texels[at[2]])),
+                                                _mm_cvtsi32_si128(int(texels[at[3]])));
+            }
+#else
+            const std::uint32_t c00 = texels[at[0]], c10 = texels[at[1]];
+            const std::uint32_t c01 = texels[at[2]], c11 = texels[at[3]];
+#endif
+            bool anyKeyed = false;
+            if constexpr (Key == KeyKind::Marker) {
+#if defined(__SSE2__)
+                // Every tap opaque: all four alpha bytes are 0xFF.
+                const __m128i both = _mm_and_si128(topPair, bottomPair);
+                anyKeyed = (_mm_movemask_epi8(_mm_cmpeq_epi8(both, _mm_set1_epi8(char(0xFF)))) &
+                            0x88) != 0x88;
+#else
+                anyKeyed = ((c00 & c10 & c01 & c11) >> 24) != 0xFF;
+#endif
+            } else if constexpr (Key == KeyKind::List)
+                anyKeyed = (list[at[0]] | list[at[1]] | list[at[2]] | list[at[3]]) != 0;
+            if (anyKeyed) {
+                // Transparent taps drop out and the rest share their weight; a pixel that is
+                // mostly transparent is left out.
+                const std::uint32_t weight[4] = {(256 - fx) * (256 - fy), fx * (256 - fy),
+                                                 (256 - fx) * fy, fx * fy};
+                std::uint32_t total = 0, sum[4] = {};
+                for (int k = 0; k < 4; ++k) {
+                    if (transparent(at[k]))
+                        continue;
+                    total += weight[k];
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += ((texels[at[k]] >> (8 * c)) & 0xFF) * weight[k];
+                }
+                if (total * 2 < 65536) {
+                    span.live[i] = 0;
+                    continue;
+                }
+                std::uint32_t packed = 0;
+                for (int c = 0; c < 4; ++c)
+                    packed |= ((sum[c] + total / 2) / total) << (8 * c);
+                span.texel[i] = packed;
+                continue;
+            }
+#if defined(__SSE2__)
+            // Four channels of two texels per register, as 16-bit lanes: rows first, then
+            // the two columns.
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i top = _mm_unpacklo_epi8(topPair, zero);
+            const __m128i bottom = _mm_unpacklo_epi8(bottomPair, zero);
+            const __m128i round = _mm_set1_epi16(128);
+            __m128i v = _mm_add_epi16(_mm_mullo_epi16(top, _mm_set1_epi16(short(256 - fy))),
+                                      _mm_mullo_epi16(bottom, _mm_set1_epi16(short(fy))));
+            v = _mm_srli_epi16(_mm_add_epi16(v, round), 8);
+            const short wl = short(256 - fx), wr = short(fx);
+            const __m128i m = _mm_mullo_epi16(v, _mm_set_epi16(wr, wr, wr, wr, wl, wl, wl, wl));
+            __m128i h = _mm_add_epi16(m, _mm_srli_si128(m, 8));
+            h = _mm_srli_epi16(_mm_add_epi16(h, round), 8);
+            span.texel[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(h, h)));
+#else
+            // Two channels at a time: 0x00AA00BB lanes never carry into each other.
+            auto lerp = [](std::uint32_t a, std::uint32_t b, std::uint32_t f) {
+                const std::uint32_t rbA = a & 0x00FF00FF, agA = (a >> 8) & 0x00FF00FF;
+                const std::uint32_t rbB = b & 0x00FF00FF, agB = (b >> 8) & 0x00FF00FF;
+                const std::uint32_t rb =
+                    ((rbA * (256 - f) + rbB * f + 0x00800080) >> 8) & 0x00FF00FF;
+                const std::uint32_t ag =
+                    ((agA * (256 - f) + agB * f + 0x00800080) >> 8) & 0x00FF00FF;
+                return rb | (ag << 8);
+            };
+            span.texel[i] = lerp(lerp(c00, c10, fx), lerp(c01, c11, fx), fy);
+#endif
+        }
+    }
+}
+
+template <bool Bilinear, bool FastWrap> SampleFunction PickSample(KeyKind key) {
+    switch (key) {
+    case KeyKind::None:
+        return &Sample<Bilinear, FastWrap, KeyKind::None>;
+    case KeyKind::Marker:
+        return &Sample<Bilinear, FastWrap, KeyKind::Marker>;
+    default:
+        return &Sample<Bilinear, FastWrap, KeyKind::List>;
+    }
+}
+
+} // namespace
+
+SampleFunction PickSample(bool bilinear, bool fastWrap, KeyKind key) {
+    if (bilinear)
+        return fastWrap ? PickSample<true, true>(key) : PickSample<true, false>(key);
+    return fastWrap ? PickSample<false, true>(key) : PickSample<false, false>(key);
+}
+
+} // namespace directx::raster
