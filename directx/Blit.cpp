@@ -1,5 +1,7 @@
 #include "Blit.h"
 
+#include "PixelFormat.h"
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -12,14 +14,6 @@ namespace directx {
 
 namespace {
 
-struct Pixel24 {
-    BYTE b[3];
-};
-
-DWORD Load24(const BYTE* p) {
-    return p[0] | p[1] << 8 | p[2] << 16;
-}
-
 template <typename T> void FillRows(const PixelPlane& target, const RECT& rect, T value) {
     for (LONG y = rect.top; y < rect.bottom; ++y) {
         T* row = reinterpret_cast<T*>(target.Row(y)) + rect.left;
@@ -30,14 +24,10 @@ template <typename T> void FillRows(const PixelPlane& target, const RECT& rect, 
 }
 
 void Fill24(const PixelPlane& target, const RECT& rect, DWORD value) {
-    const BYTE b0 = value & 0xFF, b1 = (value >> 8) & 0xFF, b2 = (value >> 16) & 0xFF;
     for (LONG y = rect.top; y < rect.bottom; ++y) {
         BYTE* p = target.Row(y) + rect.left * 3;
-        for (LONG i = rect.left; i < rect.right; ++i, p += 3) {
-            p[0] = b0;
-            p[1] = b1;
-            p[2] = b2;
-        }
+        for (LONG i = rect.left; i < rect.right; ++i, p += 3)
+            StorePixel<3>(p, value);
     }
 }
 
@@ -128,7 +118,7 @@ void KeyedRect16(BYTE* target, LONG targetPitch, const BYTE* source, LONG source
 
 void KeyedRow24(BYTE* target, const BYTE* source, LONG count, const ColorKeyRange& key) {
     for (LONG i = 0; i < count; ++i, target += 3, source += 3) {
-        const DWORD value = Load24(source);
+        const DWORD value = LoadPixel<3>(source);
         if (value - key.low > key.high - key.low) {
             target[0] = source[0];
             target[1] = source[1];
@@ -333,7 +323,7 @@ void StretchRows24(const PixelPlane& target, const RECT& full, const RECT& visib
                             mirrorX);
         for (LONG i = 0; i < width; ++i, columns.Next()) {
             const BYTE* p = srow + columns.Position() * 3;
-            if (key.enabled && Load24(p) - key.low <= key.high - key.low)
+            if (key.enabled && LoadPixel<3>(p) - key.low <= key.high - key.low)
                 continue;
             std::memcpy(trow + i * 3, p, 3);
         }

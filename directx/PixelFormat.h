@@ -2,12 +2,14 @@
 // Pixel formats of surfaces and textures: 8-bit palettised, 16-bit (5-6-5, 5-5-5 and the
 // masks with alpha such as 4-4-4-4 and 1-5-5-5), 24-bit and 32-bit RGB, and Z-buffer depths;
 // the one conversion between pixels and colours, the one palette matcher and the 3-3-2
-// colour cube, for the DirectDraw and Direct3D objects, the rasteriser and the engine.
+// colour cube, for the DirectDraw and Direct3D objects, the rasteriser and the engine; and
+// the one way a pixel of 1 to 4 bytes is read from and written to memory.
 #include "ddraw.h"
 
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -145,5 +147,67 @@ constexpr DWORD CubeColor(int index) {
 }
 // The cube as palette entries, each with the given flags.
 std::array<PALETTEENTRY, 256> CubePalette(BYTE flags = 0);
+
+// One pixel of BPP bytes (1 to 4) read from or written to memory, lowest byte first; the
+// value is the raw pixel, its unused high bytes zero.
+template <int BPP> inline std::uint32_t LoadPixel(const BYTE* p) {
+    static_assert(BPP >= 1 && BPP <= 4);
+    if constexpr (BPP == 1) {
+        return p[0];
+    } else if constexpr (BPP == 2) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else if constexpr (BPP == 3) {
+        return p[0] | (p[1] << 8) | (p[2] << 16);
+    } else {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+}
+
+template <int BPP> inline void StorePixel(BYTE* p, std::uint32_t v) {
+    static_assert(BPP >= 1 && BPP <= 4);
+    if constexpr (BPP == 1) {
+        p[0] = static_cast<BYTE>(v);
+    } else if constexpr (BPP == 2) {
+        const std::uint16_t w = static_cast<std::uint16_t>(v);
+        std::memcpy(p, &w, 2);
+    } else if constexpr (BPP == 3) {
+        p[0] = static_cast<BYTE>(v);
+        p[1] = static_cast<BYTE>(v >> 8);
+        p[2] = static_cast<BYTE>(v >> 16);
+    } else {
+        std::memcpy(p, &v, 4);
+    }
+}
+
+// The same with the size known only at run time (anything but 1, 2 or 3 is taken as 4).
+inline std::uint32_t LoadPixel(const BYTE* p, int bytes) {
+    switch (bytes) {
+    case 1:
+        return LoadPixel<1>(p);
+    case 2:
+        return LoadPixel<2>(p);
+    case 3:
+        return LoadPixel<3>(p);
+    default:
+        return LoadPixel<4>(p);
+    }
+}
+
+inline void StorePixel(BYTE* p, int bytes, std::uint32_t v) {
+    switch (bytes) {
+    case 1:
+        return StorePixel<1>(p, v);
+    case 2:
+        return StorePixel<2>(p, v);
+    case 3:
+        return StorePixel<3>(p, v);
+    default:
+        return StorePixel<4>(p, v);
+    }
+}
 
 } // namespace directx

@@ -140,15 +140,15 @@ void Rasterizer::ClearTarget(const RasterTarget& target, const D3DRECT& rect, D3
             break;
         case 2:
             for (LONG x = x1; x < x2; ++x, p += 2)
-                raster::StorePixel<2>(p, value);
+                StorePixel<2>(p, value);
             break;
         case 3:
             for (LONG x = x1; x < x2; ++x, p += 3)
-                raster::StorePixel<3>(p, value);
+                StorePixel<3>(p, value);
             break;
         default:
             for (LONG x = x1; x < x2; ++x, p += 4)
-                raster::StorePixel<4>(p, value);
+                StorePixel<4>(p, value);
             break;
         }
     }
@@ -170,9 +170,9 @@ void Rasterizer::ClearDepth(const RasterDepth& depth, const D3DRECT& rect, D3DVA
         BYTE* p = depth.bits + std::ptrdiff_t{y} * depth.pitch;
         for (LONG x = x1; x < x2; ++x) {
             if (depth.bitsPerCell == 32)
-                raster::StorePixel<4>(p + x * 4, value);
+                StorePixel<4>(p + x * 4, value);
             else
-                raster::StorePixel<2>(p + x * 2, value);
+                StorePixel<2>(p + x * 2, value);
         }
     }
 }

@@ -69,50 +69,6 @@ struct TargetCodec {
     }
 };
 
-template <int BPP> inline std::uint32_t LoadPixel(const BYTE* p) {
-    if constexpr (BPP == 1) {
-        return p[0];
-    } else if constexpr (BPP == 2) {
-        std::uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    } else if constexpr (BPP == 3) {
-        return p[0] | (p[1] << 8) | (p[2] << 16);
-    } else {
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-}
-
-template <int BPP> inline void StorePixel(BYTE* p, std::uint32_t v) {
-    if constexpr (BPP == 1) {
-        p[0] = static_cast<BYTE>(v);
-    } else if constexpr (BPP == 2) {
-        const std::uint16_t w = static_cast<std::uint16_t>(v);
-        std::memcpy(p, &w, 2);
-    } else if constexpr (BPP == 3) {
-        p[0] = static_cast<BYTE>(v);
-        p[1] = static_cast<BYTE>(v >> 8);
-        p[2] = static_cast<BYTE>(v >> 16);
-    } else {
-        std::memcpy(p, &v, 4);
-    }
-}
-
-inline std::uint32_t LoadAny(const BYTE* p, int bytes) {
-    switch (bytes) {
-    case 1:
-        return LoadPixel<1>(p);
-    case 2:
-        return LoadPixel<2>(p);
-    case 3:
-        return LoadPixel<3>(p);
-    default:
-        return LoadPixel<4>(p);
-    }
-}
-
 // A texture converted to 0xAARRGGBB. A texture that carries a version is known changed by
 // it; one without is remembered with a copy of the raw texels it came from, so a change is
 // noticed without the caller saying so.

@@ -47,7 +47,7 @@ void TexelImage::Build(const RasterTexture& t, bool keyOn) {
         if (!raw.empty())
             std::memcpy(raw.data() + y * rowBytes, row, rowBytes);
         for (int x = 0; x < t.width; ++x) {
-            const std::uint32_t pixel = LoadAny(row + x * bytes, bytes);
+            const std::uint32_t pixel = LoadPixel(row + x * bytes, bytes);
             const std::size_t i = static_cast<std::size_t>(y) * t.width + x;
             argb[i] = t.format.Palettized() ? palette[pixel & 0xFF] : codec.ToArgb(pixel);
             if (keyOn) {

@@ -628,8 +628,7 @@ HRESULT SoftSurface::GetDC(HDC* lphDC) {
         for (int y = 0; y < height_; ++y) {
             const BYTE* row = plane.Row(y);
             for (int x = 0; x < width_; ++x) {
-                DWORD pixel = 0;
-                std::memcpy(&pixel, row + x * plane.bytesPerPixel, plane.bytesPerPixel);
+                const DWORD pixel = LoadPixel(row + x * plane.bytesPerPixel, plane.bytesPerPixel);
                 dcCopy_[static_cast<std::size_t>(y) * width_ + x] = converter.ToRGB(pixel, palette);
             }
         }
@@ -663,7 +662,7 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
             for (int x = 0; x < width_; ++x) {
                 const DWORD rgb = dcCopy_[static_cast<std::size_t>(y) * width_ + x] & 0xFFFFFF;
                 const DWORD pixel = matcher ? matcher->Nearest(rgb) : converter.FromRGB(rgb);
-                std::memcpy(row + x * plane.bytesPerPixel, &pixel, plane.bytesPerPixel);
+                StorePixel(row + x * plane.bytesPerPixel, plane.bytesPerPixel, pixel);
             }
         }
         dcCopy_.clear();

@@ -101,3 +101,27 @@ TEST(PixelFormat, PaletteColoursMatchThemselvesOthersTheWeightedNearestOfTheirCe
         EXPECT_EQ(fresh.Nearest(first ^ 0xFF040404u), 11);
     }
 }
+
+TEST(PixelFormat, APixelIsStoredLowestByteFirstInItsOwnBytesOnly) {
+    const struct {
+        int bytes;
+        std::uint32_t value, kept; // value stored, value read back
+    } cases[] = {{1, 0xA1B2C3D4, 0xD4},
+                 {2, 0xA1B2C3D4, 0xC3D4},
+                 {3, 0xA1B2C3D4, 0xB2C3D4},
+                 {4, 0xA1B2C3D4, 0xA1B2C3D4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        BYTE at[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        StorePixel(at + 1, c.bytes, c.value);
+        EXPECT_EQ(at[0], 0xEE);
+        for (int i = 0; i < c.bytes; ++i)
+            EXPECT_EQ(at[1 + i], (c.value >> (8 * i)) & 0xFF) << i;
+        EXPECT_EQ(at[1 + c.bytes], 0xEE); // nothing past the pixel
+        EXPECT_EQ(LoadPixel(at + 1, c.bytes), c.kept);
+    }
+    BYTE three[3];
+    StorePixel<3>(three, 0x123456);
+    EXPECT_EQ(LoadPixel<3>(three), 0x123456u);
+    EXPECT_EQ(three[0], 0x56);
+}
