@@ -97,18 +97,12 @@ __attribute__((target("avx2"))) void KeyedRect16Wide(BYTE* target, LONG targetPi
     }
 }
 
-bool wideAllowed = true;
-
-bool HasWideVectors() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && wideAllowed;
-}
 #endif
 
 void KeyedRect16(BYTE* target, LONG targetPitch, const BYTE* source, LONG sourcePitch, LONG width,
                  LONG height, WORD key) {
 #if defined(__x86_64__)
-    if (HasWideVectors()) {
+    if (WideVectorsInUse()) {
         KeyedRect16Wide(target, targetPitch, source, sourcePitch, width, height, key);
         return;
     }
@@ -167,22 +161,6 @@ bool Overlaps(const PixelPlane& a, const PixelPlane& b) {
 }
 
 } // namespace
-
-void AllowWideVectors(bool allowed) {
-#if defined(__x86_64__)
-    wideAllowed = allowed;
-#else
-    (void)allowed;
-#endif
-}
-
-bool WideVectorsInUse() {
-#if defined(__x86_64__)
-    return HasWideVectors();
-#else
-    return false;
-#endif
-}
 
 void FillRect(const PixelPlane& target, const RECT& rect, DWORD value) {
     switch (target.bytesPerPixel) {

@@ -2,6 +2,7 @@
 // The pixel loops behind Blt and BltFast: one loop per pixel size and operation, chosen once
 // per call. Rectangles arrive already checked and clipped.
 #include "ddraw.h"
+#include "platform/Processor.h" // the AVX2 loops ask WideVectorsInUse
 
 namespace directx {
 
@@ -34,11 +35,5 @@ void CopyRect(const PixelPlane& target, LONG x, LONG y, const PixelPlane& source
 void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& visibleTarget,
                  const PixelPlane& source, const RECT& sourceRect, const ColorKeyRange& key,
                  bool mirrorLeftRight, bool mirrorUpDown);
-
-// Lets the loops use AVX2 where the processor has it (the default); tests turn it off to run
-// the SSE2 loops.
-void AllowWideVectors(bool allowed);
-// Whether the processor has AVX2 and the loops may use it.
-bool WideVectorsInUse();
 
 } // namespace directx

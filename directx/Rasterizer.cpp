@@ -121,60 +121,40 @@ DWORD Rasterizer::PackColor(const RasterTarget& target, D3DCOLOR color) {
     return codec.codec.FromArgb(color);
 }
 
+namespace {
+
+// rect cut to a width x height block; empty where none of it is inside.
+RECT Inside(const D3DRECT& rect, int width, int height) {
+    return RECT{std::max<LONG>(rect.x1, 0), std::max<LONG>(rect.y1, 0),
+                std::min<LONG>(rect.x2, width), std::min<LONG>(rect.y2, height)};
+}
+
+} // namespace
+
 void Rasterizer::ClearTarget(const RasterTarget& target, const D3DRECT& rect, D3DCOLOR color) {
     const int bpp = target.format.bitsPerPixel;
     if (target.bits == nullptr || (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32))
         return;
-    const LONG x1 = std::max<LONG>(rect.x1, 0), y1 = std::max<LONG>(rect.y1, 0);
-    const LONG x2 = std::min<LONG>(rect.x2, target.width),
-               y2 = std::min<LONG>(rect.y2, target.height);
-    if (x1 >= x2 || y1 >= y2)
+    const RECT cut = Inside(rect, target.width, target.height);
+    if (cut.left >= cut.right || cut.top >= cut.bottom)
         return;
-    const DWORD value = PackColor(target, color);
-    const int bytes = target.format.BytesPerPixel();
-    for (LONG y = y1; y < y2; ++y) {
-        BYTE* p = target.bits + std::ptrdiff_t{y} * target.pitch + std::ptrdiff_t{x1} * bytes;
-        switch (bytes) {
-        case 1:
-            std::memset(p, static_cast<int>(value), x2 - x1);
-            break;
-        case 2:
-            for (LONG x = x1; x < x2; ++x, p += 2)
-                StorePixel<2>(p, value);
-            break;
-        case 3:
-            for (LONG x = x1; x < x2; ++x, p += 3)
-                StorePixel<3>(p, value);
-            break;
-        default:
-            for (LONG x = x1; x < x2; ++x, p += 4)
-                StorePixel<4>(p, value);
-            break;
-        }
-    }
+    const PixelPlane plane{target.bits, target.pitch, target.width, target.height,
+                           target.format.BytesPerPixel()};
+    FillRect(plane, cut, PackColor(target, color));
 }
 
 void Rasterizer::ClearDepth(const RasterDepth& depth, const D3DRECT& rect, D3DVALUE z) {
     if (depth.bits == nullptr || (depth.bitsPerCell != 16 && depth.bitsPerCell != 32))
         return;
-    const LONG x1 = std::max<LONG>(rect.x1, 0), y1 = std::max<LONG>(rect.y1, 0);
-    const LONG x2 = std::min<LONG>(rect.x2, depth.width),
-               y2 = std::min<LONG>(rect.y2, depth.height);
-    if (x1 >= x2 || y1 >= y2)
+    const RECT cut = Inside(rect, depth.width, depth.height);
+    if (cut.left >= cut.right || cut.top >= cut.bottom)
         return;
     const double scale =
         depth.depthBits >= 32 ? 4294967295.0 : double((1ull << depth.depthBits) - 1);
     const double zc = std::isfinite(z) ? std::clamp<double>(z, 0.0, 1.0) : 1.0;
-    const std::uint32_t value = static_cast<std::uint32_t>(zc * scale + 0.5);
-    for (LONG y = y1; y < y2; ++y) {
-        BYTE* p = depth.bits + std::ptrdiff_t{y} * depth.pitch;
-        for (LONG x = x1; x < x2; ++x) {
-            if (depth.bitsPerCell == 32)
-                StorePixel<4>(p + x * 4, value);
-            else
-                StorePixel<2>(p + x * 2, value);
-        }
-    }
+    const PixelPlane plane{depth.bits, depth.pitch, depth.width, depth.height,
+                           depth.bitsPerCell / 8};
+    FillRect(plane, cut, static_cast<std::uint32_t>(zc * scale + 0.5));
 }
 
 } // namespace directx

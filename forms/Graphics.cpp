@@ -1,6 +1,7 @@
 #include "Graphics.h"
 
 #include "platform/Classes.h"
+#include "platform/Processor.h"
 #include "platform/SysUtils.h"
 
 #include <QFile>
@@ -76,8 +77,7 @@ __attribute__((target("avx2"))) void FillBlockWide(std::uint32_t* row, std::ptrd
 void FillBlock(std::uint32_t* row, std::ptrdiff_t stride, int count, int rows,
                std::uint32_t value) {
 #if defined(__x86_64__)
-    static const bool wide = __builtin_cpu_supports("avx2");
-    if (wide && count >= 8) {
+    if (count >= 8 && WideVectorsInUse()) {
         FillBlockWide(row, stride, count, rows, value);
         return;
     }
