@@ -462,6 +462,9 @@ void Presenter::Run() {
             PushWayland(window, *screen);
             owing = owing || screen->owed;
         }
+        // The compositor has shown this refresh before the next is composed.
+        if (!committed.empty())
+            wayland_->WaitShown(milliseconds(2 * 1000 / kRefreshRate));
         std::uint64_t waited = 0;
         for (Screen* screen : taken)
             if (screen->lastRead) {

@@ -101,6 +101,7 @@ struct WaylandRoad::Window {
     wl_subsurface* contentSub = nullptr;
     wp_viewport* contentView = nullptr;
     wl_callback* frame = nullptr; // the last commit not yet shown
+    bool committedNow = false;    // in this refresh
     std::chrono::steady_clock::time_point committedAt;
     std::vector<std::unique_ptr<Buffer>> buffers;
     // What the content shows: nothing, the full picture, or pieces composed on `canvas`.
@@ -304,6 +305,33 @@ WaylandRoad::Buffer* WaylandRoad::FreeBuffer(Window& w, QSize size) {
     return w.buffers.back().get();
 }
 
+void WaylandRoad::WaitShown(std::chrono::milliseconds bound) {
+    using namespace std::chrono;
+    const auto until = steady_clock::now() + bound;
+    const auto waiting = [this] {
+        for (const auto& [window, w] : windows_)
+            if (w->committedNow && w->frame)
+                return true;
+        return false;
+    };
+    while (waiting()) {
+        const auto left = duration_cast<milliseconds>(until - steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        while (wl_display_prepare_read_queue(display_, queue_) != 0)
+            wl_display_dispatch_queue_pending(display_, queue_);
+        wl_display_flush(display_);
+        pollfd fd{wl_display_get_fd(display_), POLLIN, 0};
+        if (poll(&fd, 1, int(left)) > 0)
+            wl_display_read_events(display_);
+        else
+            wl_display_cancel_read(display_);
+        wl_display_dispatch_queue_pending(display_, queue_);
+    }
+    for (auto& [window, w] : windows_)
+        w->committedNow = false;
+}
+
 bool WaylandRoad::Show(QWidget* window, const Frame& frame) {
     const auto it = windows_.find(window);
     if (it == windows_.end())
@@ -417,6 +445,7 @@ bool WaylandRoad::Commit(Window& w, const QImage& source) {
     wl_surface_commit(w.base);
     wl_display_flush(display_);
     w.committedAt = now;
+    w.committedNow = true;
     w.damage = QRegion();
     w.dirty = false;
     return true;

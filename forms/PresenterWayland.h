@@ -61,6 +61,10 @@ public:
     // the last commit. Returns false while something waits.
     // Called again with the window's current state until it returns true.
     bool Show(QWidget* window, const Frame& frame);
+    // Waits, at most `bound`, until the compositor has shown what this refresh committed: the
+    // presenter's refresh then costs what the compositor's work costs, as the X11 road's round
+    // trip does, and the presenter keeps its idle share of the processors counting both.
+    void WaitShown(std::chrono::milliseconds bound);
 
 private:
     struct Buffer;
