@@ -1,5 +1,7 @@
 #include "DArc.h"
 
+#include "platform/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -67,15 +69,9 @@ std::optional<std::u32string> CodePoints(const std::string& bytes, const char* e
     if (!utf32)
         return std::nullopt;
     std::u32string result(utf32->size() / 4, U'\0');
-    for (std::size_t i = 0; i < result.size(); ++i) {
-        const auto* b = reinterpret_cast<const unsigned char*>(utf32->data() + 4 * i);
-        result[i] = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<char32_t>(b[3]) << 24);
-    }
+    for (std::size_t i = 0; i < result.size(); ++i)
+        result[i] = ReadLE32(reinterpret_cast<const unsigned char*>(utf32->data() + 4 * i));
     return result;
-}
-
-std::uint32_t ReadU32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 std::string Quoted(const std::string& archiveName) {
@@ -99,8 +95,8 @@ Header ReadHeader(TStream& archive) {
     if (got < kQDAHeaderSize)
         throw EQDAError("QDAファイルのヘッダーが途中で切れています（" + IntToStr(got) +
                         " バイト）");
-    header.Packed = ReadU32(bytes.data()) == kQDAPacked;
-    header.Count = ReadU32(bytes.data() + 8);
+    header.Packed = ReadLE32(bytes.data()) == kQDAPacked;
+    header.Count = ReadLE32(bytes.data() + 8);
     const std::int64_t directoryBytes = std::int64_t{header.Count} * kQDAEntrySize;
     if (directoryBytes > header.FileSize - kQDAHeaderSize)
         throw EQDAError("QDAファイルの目録（" + IntToStr(std::int64_t{header.Count}) +
@@ -122,9 +118,9 @@ std::vector<std::uint8_t> ReadDirectoryBytes(TStream& archive, const Header& hea
 TQDAEntry EntryAt(const std::vector<std::uint8_t>& directory, std::uint32_t index) {
     const std::uint8_t* p = directory.data() + std::size_t{index} * kQDAEntrySize;
     TQDAEntry entry;
-    entry.DataOffset = ReadU32(p);
-    entry.PackedSize = ReadU32(p + 4);
-    entry.Size = ReadU32(p + 8);
+    entry.DataOffset = ReadLE32(p);
+    entry.PackedSize = ReadLE32(p + 4);
+    entry.Size = ReadLE32(p + 8);
     const auto* name = reinterpret_cast<const char*>(p + 12);
     const void* end = std::memchr(name, 0, kQDANameSize);
     if (end == nullptr)
@@ -166,7 +162,7 @@ public:
     std::uint32_t U32() {
         if (Left() < 4)
             Truncated();
-        const std::uint32_t value = ReadU32(data_ + position_);
+        const std::uint32_t value = ReadLE32(data_ + position_);
         position_ += 4;
         return value;
     }

@@ -4,6 +4,7 @@
 #include "dddd.h"
 #include "dddd_private.h"
 #include "forms/Graphics.h"
+#include "platform/BitmapHeader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,14 +28,6 @@ RECT ClipOf(const TDDDDGenSurface& dest) {
     if (dest.UseClipRect)
         return dest.ClipRect;
     return RECT{0, 0, dest.Width, dest.Height};
-}
-
-std::uint16_t Word(const BYTE* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t DWord(const BYTE* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 bool ReadAll(TStream& stream, void* buffer, std::int64_t count) {
@@ -86,26 +79,24 @@ void TDDDDGenSurface::LoadFromStream(TStream& stream) {
 void TDDDDGenSurface::LoadBitmap(TStream& stream) {
     if (IsLost())
         return;
-    BYTE fileHeader[14];
-    if (!ReadAll(stream, fileHeader, sizeof fileHeader)) {
+    BYTE headers[kBitmapHeadersSize];
+    if (!ReadAll(stream, headers, kBitmapFileHeaderSize)) {
         WriteDebugLog("ビットマップの読みこみ中に、エラーが発生しました");
         return;
     }
-    if (Word(fileHeader) != 0x4D42) {
+    if (!IsBitmapFile(headers, kBitmapFileHeaderSize)) {
         WriteDebugLog("おかしなBMPファイルです");
         return;
     }
-    BYTE infoHeader[40];
-    if (!ReadAll(stream, infoHeader, sizeof infoHeader)) {
+    if (!ReadAll(stream, headers + kBitmapFileHeaderSize,
+                 kBitmapHeadersSize - kBitmapFileHeaderSize)) {
         WriteDebugLog("LoadBMP中に、読み込みエラーが発生しました");
         return;
     }
     const int bytesPerPixel = Engine->GetDesktopBitCount() / 8;
-    const std::uint16_t bitCount = Word(infoHeader + 14);
-    if (bitCount == 8 && bytesPerPixel == 1) {
-        LoadDirect8(stream, DWord(fileHeader + 10),
-                    static_cast<std::int32_t>(DWord(infoHeader + 4)),
-                    static_cast<std::int32_t>(DWord(infoHeader + 8)));
+    const std::optional<BitmapHeader> header = ReadBitmapHeader(headers, sizeof headers);
+    if (header && header->bitCount == 8 && bytesPerPixel == 1) {
+        LoadDirect8(stream, header->offBits, header->width, header->height);
         return;
     }
     LoadDecoded(stream);

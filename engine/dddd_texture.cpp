@@ -6,6 +6,7 @@
 #include "directx/PixelFormat.h"
 #include "forms/Graphics.h"
 #include "forms/Halt.h"
+#include "platform/BitmapHeader.h"
 #include "platform/Kernel.h"
 #include "platform/OwnFiles.h"
 
@@ -140,28 +141,12 @@ private:
     OwnFile own_;
 };
 
-// The two headers at the start of a BMP stream; false when the stream is too short for them.
-struct BitmapHeaders {
-    std::uint32_t offBits = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::uint16_t bitCount = 0;
-};
-
-std::uint32_t Little32(const BYTE* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-bool ReadHeaders(TStream& stream, BitmapHeaders& headers) {
-    BYTE bytes[54];
+// The headers at the start of a BMP stream; nothing when the stream is too short for them.
+std::optional<BitmapHeader> ReadHeaders(TStream& stream) {
+    BYTE bytes[kBitmapHeadersSize];
     if (stream.Read(bytes, sizeof bytes) != static_cast<std::int64_t>(sizeof bytes))
-        return false;
-    headers.offBits = Little32(bytes + 10);
-    headers.width = static_cast<std::int32_t>(Little32(bytes + 18));
-    headers.height = static_cast<std::int32_t>(Little32(bytes + 22));
-    headers.bitCount = static_cast<std::uint16_t>(bytes[28] | (bytes[29] << 8));
-    return true;
+        return std::nullopt;
+    return ReadBitmapHeader(bytes, sizeof bytes);
 }
 
 // Whether the stream holds rows × rowBytes bytes from offBits on.
@@ -426,35 +411,36 @@ void TDDDDTexture::LoadPixelMapFromArchive(const std::string& pixelArchiveName,
 
 void TDDDDTexture::LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
                                            TStream& alphaStream, int keyX, int keyY) {
-    BitmapHeaders pixelHeaders, alphaHeaders;
-    if (!ReadHeaders(pixelStream, pixelHeaders) || pixelHeaders.bitCount != 24) {
+    const std::optional<BitmapHeader> pixelHeader = ReadHeaders(pixelStream);
+    if (!pixelHeader || pixelHeader->bitCount != 24) {
         CheckResult(1, "ピクセルマップは、24ビットのビットマップで頼みます");
         return;
     }
-    pixelStream.SetPosition(pixelHeaders.offBits);
-    if (!ReadHeaders(alphaStream, alphaHeaders) || alphaHeaders.bitCount != 8) {
+    pixelStream.SetPosition(pixelHeader->offBits);
+    const std::optional<BitmapHeader> alphaHeader = ReadHeaders(alphaStream);
+    if (!alphaHeader || alphaHeader->bitCount != 8) {
         CheckResult(1, "αチャンネルは、8ビットのビットマップで頼みます");
         return;
     }
-    alphaStream.SetPosition(alphaHeaders.offBits);
-    if (pixelHeaders.width != alphaHeaders.width || pixelHeaders.height != alphaHeaders.height) {
+    alphaStream.SetPosition(alphaHeader->offBits);
+    if (pixelHeader->width != alphaHeader->width || pixelHeader->height != alphaHeader->height) {
         CheckResult(1, "αチャンネルと、ピクセルマップのサイズが違います");
         return;
     }
 
     // A negative height is a top-down file; either way the picture lands upright.
-    const bool topDown = pixelHeaders.height < 0;
-    const std::int64_t width = pixelHeaders.width;
-    const std::int64_t height = topDown ? -std::int64_t{pixelHeaders.height} : pixelHeaders.height;
+    const bool topDown = pixelHeader->height < 0;
+    const std::int64_t width = pixelHeader->width;
+    const std::int64_t height = topDown ? -std::int64_t{pixelHeader->height} : pixelHeader->height;
     const std::int64_t pixelRow = (3 * width + 3) / 4 * 4;
     const std::int64_t alphaRow = (width + 3) / 4 * 4;
     // The surface is sized from the headers, so they must describe pixels that are there.
     if (width <= 0 || height <= 0 ||
-        !HoldsRows(pixelStream, pixelHeaders.offBits, pixelRow, height)) {
+        !HoldsRows(pixelStream, pixelHeader->offBits, pixelRow, height)) {
         CheckResult(1, "ピクセルマップのデータが足りません");
         return;
     }
-    if (!HoldsRows(alphaStream, alphaHeaders.offBits, alphaRow, height)) {
+    if (!HoldsRows(alphaStream, alphaHeader->offBits, alphaRow, height)) {
         CheckResult(1, "αチャンネルのデータが足りません");
         return;
     }

@@ -1,5 +1,6 @@
 #include "Graphics.h"
 
+#include "platform/BitmapHeader.h"
 #include "platform/Classes.h"
 #include "platform/Processor.h"
 #include "platform/SysUtils.h"
@@ -562,42 +563,24 @@ bool TBitmap::LoadFromResource(const std::string& name) {
 
 namespace {
 
-std::uint32_t LittleEndian(const uchar* p, int bytes) {
-    std::uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
-
 // Whether a BMP's header describes a picture its bytes can hold: pixel rows that are there
 // (or, packed with run lengths, at most 255 pixels per two bytes) and no more than 64 M
 // pixels. Anything not a BMP is left to the decoder.
 bool PlausibleBitmap(const uchar* bytes, std::size_t size) {
-    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M')
+    if (!IsBitmapFile(bytes, size))
         return true;
-    if (size < 26)
+    const std::optional<BitmapHeader> header = ReadBitmapHeader(bytes, size);
+    if (!header)
         return false;
-    const std::uint32_t headerSize = LittleEndian(bytes + 14, 4);
-    std::int64_t width = 0, height = 0;
-    std::uint32_t bits = 0, compression = 0;
-    if (headerSize == 12) {
-        width = LittleEndian(bytes + 18, 2);
-        height = LittleEndian(bytes + 20, 2);
-        bits = LittleEndian(bytes + 24, 2);
-    } else {
-        if (size < 34)
-            return false;
-        width = static_cast<std::int32_t>(LittleEndian(bytes + 18, 4));
-        height = static_cast<std::int32_t>(LittleEndian(bytes + 22, 4));
-        bits = LittleEndian(bytes + 28, 2);
-        compression = LittleEndian(bytes + 30, 4);
-    }
-    height = height < 0 ? -height : height;
+    const std::int64_t width = header->width;
+    const std::int64_t height = std::abs(std::int64_t{header->height});
+    const std::int64_t bits = header->bitCount;
+    const std::uint32_t compression = header->compression;
     constexpr std::int64_t kMostPixels = std::int64_t{1} << 26;
     if (width <= 0 || height <= 0 || width > kMostPixels / height)
         return false;
-    const std::uint32_t offBits = LittleEndian(bytes + 10, 4);
-    const auto data = static_cast<std::int64_t>(size) - std::min<std::int64_t>(offBits, size);
+    const auto data =
+        static_cast<std::int64_t>(size) - std::min<std::int64_t>(header->offBits, size);
     if (compression == 1 || compression == 2) // RLE8, RLE4
         return width * height <= 128 * std::max<std::int64_t>(data, 2);
     if (compression != 0 && compression != 3) // JPEG or PNG inside: the decoder's own limits
@@ -616,12 +599,8 @@ bool TBitmap::Decode(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const uchar*>(data);
     int bits = picture.depth();
     // A BMP's own depth: Qt hands 16- and 24-bit files over as 32-bit pictures.
-    if (size >= 30 && bytes[0] == 'B' && bytes[1] == 'M') {
-        const std::uint32_t headerSize = bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) |
-                                         (static_cast<std::uint32_t>(bytes[17]) << 24);
-        const std::size_t at = headerSize == 12 ? 24 : 28;
-        bits = bytes[at] | (bytes[at + 1] << 8);
-    }
+    if (const std::optional<BitmapHeader> header = ReadBitmapHeader(bytes, size))
+        bits = header->bitCount;
     std::vector<DWORD> table;
     for (const QRgb entry : picture.colorTable())
         table.push_back(static_cast<DWORD>(entry) & 0xFFFFFF);
