@@ -500,10 +500,7 @@ private:
         const auto text = Argument(connection, "page");
         if (!text)
             return 1;
-        if (text->empty() || text->size() > 9 || (*text)[0] == '0' ||
-            text->find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        return std::stoll(*text);
+        return ParseDecimal(*text, 1, 999'999'999);
     }
 
     std::optional<RankScore> SortArgument(MHD_Connection* connection) {

@@ -133,39 +133,6 @@ bool HasHalfWidthKana(std::string_view utf8) {
     return found;
 }
 
-// A score: "0" or a decimal integer without sign or leading zero, at most kRankScoreMax.
-std::optional<std::int32_t> ParseScore(std::string_view text) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
-        return std::nullopt;
-    std::int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value > kRankScoreMax)
-        return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
-
-// The check value: a signed 32-bit decimal, as the page writes it.
-std::optional<std::int32_t> ParseSigned(std::string_view text) {
-    const bool negative = !text.empty() && text[0] == '-';
-    const std::string_view digits = negative ? text.substr(1) : text;
-    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0'))
-        return std::nullopt;
-    std::int64_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    value = negative ? -value : value;
-    if (value < INT32_MIN || value > INT32_MAX || (negative && value == 0))
-        return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
-
 // Characters that show nothing: every kind of space, the zero-width ones and the Hangul fillers.
 bool IsInvisible(char32_t c) {
     return c == ' ' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200D) || c == 0x2028 ||
@@ -184,6 +151,26 @@ RankVerdict Refuse(int status, std::string reason) {
 }
 
 } // namespace
+
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t least,
+                                         std::int64_t most) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    // 18 digits cannot overflow; the range then decides.
+    if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits[0] == '0') ||
+        (negative && digits == "0"))
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    value = negative ? -value : value;
+    if (value < least || value > most)
+        return std::nullopt;
+    return value;
+}
 
 std::optional<std::u32string> Utf8CodePoints(std::string_view utf8) {
     std::u32string points;
@@ -337,16 +324,16 @@ RankVerdict VerifySubmission(std::string_view body) {
 
     RankSubmission entry;
     for (int i = 0; i < rsCount; ++i) {
-        const auto score = ParseScore(*find(kHidden[i]));
+        const auto score = ParseDecimal(*find(kHidden[i]), 0, kRankScoreMax);
         if (!score)
             return Refuse(400,
                           std::string("スコア「") + kHidden[i] + "」が正しい整数ではありません。");
-        entry.scores[i] = *score;
+        entry.scores[i] = static_cast<std::int32_t>(*score);
     }
     if (*find("ver") != std::to_string(kRankPageVersion))
         return Refuse(
             400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。");
-    const auto pass = ParseSigned(*find("pass"));
+    const auto pass = ParseDecimal(*find("pass"), INT32_MIN, INT32_MAX);
     if (!pass)
         return Refuse(400, "チェック値（pass）が正しい整数ではありません。");
     if (entry.scores[rsOverall] == 0)

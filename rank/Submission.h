@@ -64,6 +64,11 @@ struct RankVerdict {
 };
 RankVerdict VerifySubmission(std::string_view body);
 
+// A number as the page and the service write it: decimal digits without a leading zero ("0"
+// is one), a '-' before a number other than 0, within least..most; nothing otherwise.
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t least,
+                                         std::int64_t most);
+
 // Number of characters (code points) of UTF-8 text.
 std::size_t Utf8Length(std::string_view utf8);
 

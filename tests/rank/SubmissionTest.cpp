@@ -77,6 +77,36 @@ TEST(RankForm, TextsDecodedAsTheBrowserSentThem) {
         EXPECT_FALSE(DecodeFormText(r.bytes, r.charset)) << r.bytes;
 }
 
+TEST(RankForm, DecimalsAsThePageWritesThem) {
+    const struct {
+        const char* text;
+        std::int64_t least, most;
+        std::optional<std::int64_t> value;
+    } cases[] = {
+        {"0", 0, kRankScoreMax, 0},
+        {"2147483647", 0, kRankScoreMax, 2147483647},
+        {"2147483648", 0, kRankScoreMax, std::nullopt},
+        {"-2147483648", INT32_MIN, INT32_MAX, INT32_MIN},
+        {"-2147483649", INT32_MIN, INT32_MAX, std::nullopt},
+        {"-5639", INT32_MIN, INT32_MAX, -5639},
+        {"-1", 0, kRankScoreMax, std::nullopt},
+        {"0", 1, 999'999'999, std::nullopt},
+        {"999999999", 1, 999'999'999, 999'999'999},
+        {"1000000000", 1, 999'999'999, std::nullopt},
+        {"99999999999999999999", 0, INT64_MAX, std::nullopt},
+        {"", 0, 10, std::nullopt},
+        {"-", -10, 10, std::nullopt},
+        {"-0", -10, 10, std::nullopt},
+        {"007", 0, 10, std::nullopt},
+        {"+7", 0, 10, std::nullopt},
+        {" 7", 0, 10, std::nullopt},
+        {"7a", 0, 10, std::nullopt},
+        {"1e3", 0, 10000, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseDecimal(c.text, c.least, c.most), c.value) << '"' << c.text << '"';
+}
+
 TEST(RankForm, VerificationOfEachFieldFamily) {
     const std::string good = kScores + kTexts;
     const RankVerdict ok = VerifySubmission(good);
