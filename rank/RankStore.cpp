@@ -27,17 +27,47 @@ bool IsPostgresAddress(const std::string& address) {
     return address.starts_with("postgresql://") || address.starts_with("postgres://");
 }
 
-const char* kEntryColumns = "id, created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
-                            "machine_cpu, video, memory, hdd, comment";
+// An entry's columns after its id and time: the scores, named as the orders are, then the
+// user's texts. Table, insert, select, read and digest all go by these lists.
+constexpr int kFirstScoreColumn = 2;
+constexpr struct {
+    const char* column;
+    std::string RankUserText::*field;
+} kTextColumns[] = {
+    {"name", &RankUserText::name},   {"machine_cpu", &RankUserText::cpu},
+    {"video", &RankUserText::video}, {"memory", &RankUserText::memory},
+    {"hdd", &RankUserText::hdd},     {"comment", &RankUserText::comment},
+};
+
+// The columns a submission fills, with each one's SQL type after it when typed.
+std::string SubmissionColumns(bool typed) {
+    std::string columns;
+    for (const char* score : kRankScoreNames)
+        columns += std::string(", ") + score + (typed ? " INTEGER NOT NULL" : "");
+    for (const auto& text : kTextColumns)
+        columns += std::string(", ") + text.column + (typed ? " TEXT NOT NULL" : "");
+    return columns;
+}
+
+const std::string kEntryColumns = "id, created_at" + SubmissionColumns(false);
+
+const std::string kInsertEntry = [] {
+    std::string placeholders = "?";
+    for (std::size_t i = 0; i < rsCount + std::size(kTextColumns) + 2; ++i)
+        placeholders += ", ?";
+    return "INSERT INTO entries (created_at" + SubmissionColumns(false) +
+           ", state, withdraw_hash) VALUES (" + placeholders + ") RETURNING id";
+}();
 
 RankEntry ReadEntry(const QSqlQuery& q) {
     RankEntry e;
     e.id = q.value(0).toLongLong();
     e.createdAt = q.value(1).toLongLong();
     for (int i = 0; i < rsCount; ++i)
-        e.scores[i] = q.value(2 + i).toInt();
-    auto text = [&q](int column) { return q.value(column).toString().toStdString(); };
-    e.text = {text(8), text(9), text(10), text(11), text(12), text(13)};
+        e.scores[i] = q.value(kFirstScoreColumn + i).toInt();
+    int column = kFirstScoreColumn + rsCount;
+    for (const auto& text : kTextColumns)
+        e.text.*text.field = q.value(column++).toString().toStdString();
     return e;
 }
 
@@ -45,9 +75,8 @@ std::string Digest(const RankSubmission& s) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (std::int32_t score : s.scores)
         hash.addData(QByteArray::number(score) + '\x1f');
-    for (const std::string* t :
-         {&s.text.name, &s.text.cpu, &s.text.video, &s.text.memory, &s.text.hdd, &s.text.comment})
-        hash.addData(QByteArray::fromStdString(*t) + '\x1f');
+    for (const auto& text : kTextColumns)
+        hash.addData(QByteArray::fromStdString(s.text.*text.field) + '\x1f');
     return hash.result().toHex().toStdString();
 }
 
@@ -172,11 +201,8 @@ RankStore::RankStore(std::string address)
     const char* id =
         postgres_ ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
     c.Exec(std::string("CREATE TABLE IF NOT EXISTS entries (") + id +
-           ", created_at BIGINT NOT NULL, overall INTEGER NOT NULL, cpu INTEGER NOT NULL, "
-           "gdi INTEGER NOT NULL, ddraw INTEGER NOT NULL, d3d INTEGER NOT NULL, "
-           "disk INTEGER NOT NULL, name TEXT NOT NULL, machine_cpu TEXT NOT NULL, "
-           "video TEXT NOT NULL, memory TEXT NOT NULL, hdd TEXT NOT NULL, comment TEXT NOT NULL, "
-           "state INTEGER NOT NULL DEFAULT 0, withdraw_hash TEXT NOT NULL DEFAULT '')");
+           ", created_at BIGINT NOT NULL" + SubmissionColumns(true) +
+           ", state INTEGER NOT NULL DEFAULT 0, withdraw_hash TEXT NOT NULL DEFAULT '')");
     // A database made before entries had a state and a withdrawal token gets the columns.
     const char* added[][2] = {{"state", "INTEGER NOT NULL DEFAULT 0"},
                               {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"}};
@@ -290,16 +316,14 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
                 }
             }
             stored.token = NewToken();
-            QSqlQuery& insert = c.Run(
-                "INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name, "
-                "machine_cpu, video, memory, hdd, comment, state, withdraw_hash) "
-                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
-                {qint64(now), s.scores[0], s.scores[1], s.scores[2], s.scores[3], s.scores[4],
-                 s.scores[5], QString::fromStdString(s.text.name),
-                 QString::fromStdString(s.text.cpu), QString::fromStdString(s.text.video),
-                 QString::fromStdString(s.text.memory), QString::fromStdString(s.text.hdd),
-                 QString::fromStdString(s.text.comment),
-                 int(pending ? EntryState::Pending : EntryState::Listed), TokenHash(stored.token)});
+            QVariantList values{qint64(now)};
+            for (std::int32_t score : s.scores)
+                values << score;
+            for (const auto& text : kTextColumns)
+                values << QString::fromStdString(s.text.*text.field);
+            values << int(pending ? EntryState::Pending : EntryState::Listed)
+                   << TokenHash(stored.token);
+            QSqlQuery& insert = c.Run(kInsertEntry, values);
             if (!insert.next())
                 throw std::runtime_error("database error: no id for a new entry");
             stored.id = insert.value(0).toLongLong();
@@ -371,7 +395,7 @@ RankingSlice RankStore::Ranking(RankScore order, std::int64_t offset, int limit)
               {limit + (offset > 0 ? 1 : 0), qint64(from)});
     std::optional<std::int32_t> before;
     if (offset > 0 && rows.next())
-        before = rows.value(2 + order).toInt();
+        before = rows.value(kFirstScoreColumn + order).toInt();
     while (rows.next())
         slice.rows.push_back({0, ReadEntry(rows)});
     rows.finish();
