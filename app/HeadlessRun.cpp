@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -51,6 +52,11 @@ std::vector<qint64> ScoresOf(const std::vector<RepeatedRun>& runs, qsizetype i) 
         if (run.scores[i])
             scores.push_back(*run.scores[i]);
     return scores;
+}
+
+// The panel of ScoreNames()'s row i: a test's, or after them the overall rating's.
+QLabel* ScorePanel(const TForm1& form, qsizetype i) {
+    return i < kTestNames.size() ? form.Tests()[static_cast<std::size_t>(i)].panel : form.Panel20;
 }
 
 bool Shown(const bool ticked[5], qsizetype i) {
@@ -149,10 +155,9 @@ QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const bool ticked[
 
 QByteArray ResultJson(TForm1& form, const RunDurations& durations, const RunHalt* halt,
                       const QJsonObject& more) {
-    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5};
     QJsonObject scores;
-    for (qsizetype i = 0; i < kTestNames.size(); ++i)
-        scores.insert(kTestNames[i], ScoreValue(*panels[i]));
+    for (const TForm1::TestRow& row : form.Tests())
+        scores.insert(kTestNames[qsizetype(row.test)], ScoreValue(*row.panel));
     scores.insert("overall", ScoreValue(*form.Panel20));
     const QJsonObject system{
         {"cpu", form.Panel22->text()},     {"clock", form.EditHex2->text()},
@@ -253,8 +258,6 @@ void HeadlessSession::ReportHalt() {
 }
 
 bool HeadlessSession::RepeatRuns(TForm1& form) {
-    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3,
-                              form.Panel4, form.Panel5, form.Panel20};
     bool ok = true;
     for (int run = 0; run < options_.repeat && ok; ++run) {
         RepeatedRun record;
@@ -270,9 +273,9 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
         ok = Application->RunCommand([&form] { form.Button5Click(); });
         if (!ok || options_.repeat == 1)
             break;
-        for (qsizetype i = 0; i < 6; ++i)
+        for (qsizetype i = 0; i < ScoreNames().size(); ++i)
             if (Shown(ticked_, i))
-                record.scores[i] = PanelScore(*panels[i]);
+                record.scores[i] = PanelScore(*ScorePanel(form, i));
         record.durations = durations_;
         std::copy(std::begin(threads_), std::end(threads_), std::begin(record.threads));
         std::copy(std::begin(othersMs_), std::end(othersMs_), std::begin(record.othersMs));
@@ -283,10 +286,10 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
     if (runs_.empty())
         return ok;
     // The medians stand for the run; the rating is computed from them as from any scores.
-    for (qsizetype i = 0; i < 5; ++i) {
+    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
         const std::vector<qint64> scores = ScoresOf(runs_, i);
         if (ticked_[i] && !scores.empty())
-            panels[i]->setText(QString::number(Statistics(scores).median));
+            ScorePanel(form, i)->setText(QString::number(Statistics(scores).median));
     }
     return Application->RunCommand([&form] { form.ComputeOverallRating(); }) && ok;
 }
@@ -299,7 +302,7 @@ int HeadlessSession::Run(TForm1& form) {
         std::fprintf(stderr, "%s\n", WarningLine(warning, start_.machine).toUtf8().constData());
     // Wall-clock time, read apart from the tests' own clock so that it takes none of its readings.
     std::uint64_t startedAt = 0;
-    QLabel* const panels[] = {form.Panel1, form.Panel2, form.Panel3, form.Panel4, form.Panel5};
+    const std::array<TForm1::TestRow, kBenchTestCount> tests = form.Tests();
     // A test that writes no score (the chosen drive is missing) leaves its panel as it found
     // it; the panel is emptied at the start to see that, and given its caption back.
     QString captionBefore;
@@ -311,8 +314,8 @@ int HeadlessSession::Run(TForm1& form) {
         if (!ended) {
             startedAt = GetTickCount64();
             current_ = static_cast<int>(index);
-            captionBefore = panels[index]->text();
-            panels[index]->clear();
+            captionBefore = tests[index].panel->text();
+            tests[index].panel->clear();
             std::fprintf(stderr, "zelka: %s test started\n", name.constData());
             accountBefore = ReadThreadAccount();
             processBefore = ReadProcessCpuMs();
@@ -325,19 +328,19 @@ int HeadlessSession::Run(TForm1& form) {
                     othersMs_[index] = *processAfter - *processBefore - threads_[index]->runMs;
             }
             current_ = -1;
-            (PanelScore(*panels[index]) ? scored_ : missing_)[index] = true;
-            if (panels[index]->text().isEmpty())
-                panels[index]->setText(captionBefore);
+            (PanelScore(*tests[index].panel) ? scored_ : missing_)[index] = true;
+            if (tests[index].panel->text().isEmpty())
+                tests[index].panel->setText(captionBefore);
             durations_.ms[index] = static_cast<qint64>(GetTickCount64() - startedAt);
             std::fprintf(stderr, "zelka: %s test ended after %lld ms\n", name.constData(),
                          static_cast<long long>(durations_.ms[index]));
         }
         std::fflush(stderr);
     };
-    QCheckBox* const boxes[] = {form.cb1, form.cb2, form.cb3, form.cb4, form.cb5};
-    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
+    for (const TForm1::TestRow& row : tests) {
+        const auto i = static_cast<qsizetype>(row.test);
         ticked_[i] = options_.tests.isEmpty() || options_.tests.contains(kTestNames[i]);
-        boxes[i]->setChecked(ticked_[i]);
+        row.box->setChecked(ticked_[i]);
     }
     if (!options_.drive.isEmpty()) {
         // As a user does: click into the box, which empties it, and type the letter.

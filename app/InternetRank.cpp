@@ -17,9 +17,9 @@ std::int32_t PanelValue(const QLabel* panel) {
 void MakeRankPage() {
     const TForm1& form = *Form1;
     const std::int32_t total = PanelValue(form.Panel20);
-    const std::int32_t scores[5] = {PanelValue(form.Panel1), PanelValue(form.Panel2),
-                                    PanelValue(form.Panel3), PanelValue(form.Panel4),
-                                    PanelValue(form.Panel5)};
+    std::int32_t scores[kBenchTestCount];
+    for (const TForm1::TestRow& row : form.Tests())
+        scores[static_cast<std::size_t>(row.test)] = PanelValue(row.panel);
     const std::int32_t pass = RankCheckValue(total, scores);
 
     TextFile file("intsc.htm");

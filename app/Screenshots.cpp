@@ -69,12 +69,12 @@ QImage GrabSpritePhase() {
 std::vector<std::pair<QString, QImage>> GrabScenePhases() {
     constexpr int kFramesBeforeGrab = 40;
     TForm3& form = *Form3;
-    QCheckBox* const boxes[] = {Form1->cb1, Form1->cb2, Form1->cb3, Form1->cb4, Form1->cb5};
+    const std::array<TForm1::TestRow, kBenchTestCount> tests = Form1->Tests();
     QLabel* const panels[] = {Form1->Panel3, Form1->Panel4, Form1->Panel20};
-    bool ticked[5];
+    bool ticked[kBenchTestCount];
     QString captions[3];
-    for (int i = 0; i < 5; ++i)
-        ticked[i] = boxes[i]->isChecked();
+    for (std::size_t i = 0; i < kBenchTestCount; ++i)
+        ticked[i] = tests[i].box->isChecked();
     for (int i = 0; i < 3; ++i)
         captions[i] = panels[i]->text();
     const std::int32_t mode = Form1->TestMode;
@@ -90,16 +90,16 @@ std::vector<std::pair<QString, QImage>> GrabScenePhases() {
             shots.emplace_back(name, GrabWindow(form));
         }
     };
-    for (int i = 0; i < 5; ++i)
-        boxes[i]->setChecked(i == 2 || i == 3);
+    for (const TForm1::TestRow& row : tests)
+        row.box->setChecked(row.test == TBenchTest::DirectDraw || row.test == TBenchTest::Direct3D);
     {
         DWORD now = 0;
         ScriptedClock clock([&now](std::uint64_t) { return now += 20; });
         Application->RunCommand([] { Form1->Button5Click(); });
     }
     form.FrameHook = nullptr;
-    for (int i = 0; i < 5; ++i)
-        boxes[i]->setChecked(ticked[i]);
+    for (std::size_t i = 0; i < kBenchTestCount; ++i)
+        tests[i].box->setChecked(ticked[i]);
     for (int i = 0; i < 3; ++i)
         panels[i]->setText(captions[i]);
     Form1->TestMode = mode;

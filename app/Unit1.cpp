@@ -168,49 +168,53 @@ void TForm1::ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* rel
     });
 }
 
-void TForm1::RunTestStep(TBenchTest test, const std::function<void()>& step) {
+std::array<TForm1::TestRow, kBenchTestCount> TForm1::Tests() const {
+    return {{{TBenchTest::Cpu, cb1, Panel1, &TForm1::Intproc},
+             {TBenchTest::Gdi, cb2, Panel2, &TForm1::RunGdiTest},
+             {TBenchTest::DirectDraw, cb3, Panel3, &TForm1::RunDirectDrawTest},
+             {TBenchTest::Direct3D, cb4, Panel4, &TForm1::RunDirect3DTest},
+             {TBenchTest::Disk, cb5, Panel5, &TForm1::HddaccProc}}};
+}
+
+void TForm1::RunTestStep(const TestRow& row) {
     if (TestProgress)
-        TestProgress(test, false);
-    step();
+        TestProgress(row.test, false);
+    (this->*row.run)();
     if (TestProgress)
-        TestProgress(test, true);
+        TestProgress(row.test, true);
 }
 
 void TForm1::Button5Click() {
-    if (cb1->isChecked())
-        RunTestStep(TBenchTest::Cpu, [this] { Intproc(); });
-    if (cb2->isChecked()) {
-        RunTestStep(TBenchTest::Gdi, [] {
-            // The GDI test covers the screen and writes Panel2 before it closes itself.
-            Form2->Timer->start();
-            ShowTestWindow(*Form2, true);
-        });
-    }
-    if (cb3->isChecked()) {
-        RunTestStep(TBenchTest::DirectDraw, [this] {
-            // The DirectDraw scene goes full screen itself; the window keeps its size here.
-            TestMode = 1;
-            Form3->DDDD1->AutoDisplayModeInitialize = true;
-            Form3->DDDD1->Use3D = false;
-            Form3->DDDD1->OnInit(this, false);
-            Form3->Timer->start();
-            ShowTestWindow(*Form3, false);
-        });
-    }
-    if (cb4->isChecked()) {
-        RunTestStep(TBenchTest::Direct3D, [this] {
-            TestMode = 2;
-            Form3->DDDD1->AutoDisplayModeInitialize = false;
-            Form3->DDDD1->Use3D = true;
-            Form3->DDDD1->OnInit(this, false);
-            // The 400 x 400 picture is stretched over this window, so it covers the screen.
-            Form3->Timer->start();
-            ShowTestWindow(*Form3, true);
-        });
-    }
-    if (cb5->isChecked())
-        RunTestStep(TBenchTest::Disk, [this] { HddaccProc(); });
+    for (const TestRow& row : Tests())
+        if (row.box->isChecked())
+            RunTestStep(row);
     ComputeOverallRating();
+}
+
+void TForm1::RunGdiTest() {
+    // The GDI test covers the screen and writes Panel2 before it closes itself.
+    Form2->Timer->start();
+    ShowTestWindow(*Form2, true);
+}
+
+void TForm1::RunDirectDrawTest() {
+    // The DirectDraw scene goes full screen itself; the window keeps its size here.
+    TestMode = 1;
+    Form3->DDDD1->AutoDisplayModeInitialize = true;
+    Form3->DDDD1->Use3D = false;
+    Form3->DDDD1->OnInit(this, false);
+    Form3->Timer->start();
+    ShowTestWindow(*Form3, false);
+}
+
+void TForm1::RunDirect3DTest() {
+    TestMode = 2;
+    Form3->DDDD1->AutoDisplayModeInitialize = false;
+    Form3->DDDD1->Use3D = true;
+    Form3->DDDD1->OnInit(this, false);
+    // The 400 x 400 picture is stretched over this window, so it covers the screen.
+    Form3->Timer->start();
+    ShowTestWindow(*Form3, true);
 }
 
 bool TForm1::ConfirmRunConditions() {
@@ -234,8 +238,8 @@ void TForm1::Intproc() {
 void TForm1::ComputeOverallRating() {
     // Summed in 64 bits: five large scores must not wrap into a negative rating.
     std::int64_t sum = 0;
-    for (QLabel* panel : {Panel1, Panel2, Panel3, Panel4, Panel5})
-        sum += StrToInt(panel->text().toStdString());
+    for (const TestRow& row : Tests())
+        sum += StrToInt(row.panel->text().toStdString());
     Panel20->setText(QString::fromStdString(IntToStr(static_cast<std::int32_t>(sum / 5))));
 }
 

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,11 +20,23 @@
 
 // The tests of a run, in run order.
 enum class TBenchTest { Cpu, Gdi, DirectDraw, Direct3D, Disk };
+inline constexpr std::size_t kBenchTestCount = 5;
 
 class TForm1 : public TForm, public Ui::TForm1, public BenchHost {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
+
+    // One test of the start command: the box that chooses it, the panel its score goes to and
+    // the step that runs it.
+    struct TestRow {
+        TBenchTest test;
+        QCheckBox* box;
+        QLabel* panel;
+        void (TForm1::*run)();
+    };
+    // The five tests in run order.
+    std::array<TestRow, kBenchTestCount> Tests() const;
 
     // The start command: the selected tests in order, then the overall rating.
     void Button5Click();
@@ -122,7 +135,11 @@ private:
     void ConnectEdit2Click();
     // Tab order, the picture buttons' keyboard, Return on the check boxes.
     void SetUpKeyboard();
-    void RunTestStep(TBenchTest test, const std::function<void()>& step);
+    void RunTestStep(const TestRow& row);
+    // The start command's steps of the three graphics tests, each showing its test window.
+    void RunGdiTest();
+    void RunDirectDrawTest();
+    void RunDirect3DTest();
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
 };
