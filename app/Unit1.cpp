@@ -71,7 +71,7 @@ void TForm1::FormCreate() {
     setMask(RoundRectRegion(width(), height()));
     update();
     ProbeMemory();
-    TestMode = 1;
+    TestMode = kTestModeDirectDraw;
     DriveChosen = false;
     ProbeSystem();
 
@@ -199,7 +199,7 @@ void TForm1::RunGdiTest() {
 
 void TForm1::RunDirectDrawTest() {
     // The DirectDraw scene goes full screen itself; the window keeps its size here.
-    TestMode = 1;
+    TestMode = kTestModeDirectDraw;
     Form3->DDDD1->AutoDisplayModeInitialize = true;
     Form3->DDDD1->Use3D = false;
     Form3->DDDD1->OnInit(this, false);
@@ -208,7 +208,7 @@ void TForm1::RunDirectDrawTest() {
 }
 
 void TForm1::RunDirect3DTest() {
-    TestMode = 2;
+    TestMode = kTestModeDirect3D;
     Form3->DDDD1->AutoDisplayModeInitialize = false;
     Form3->DDDD1->Use3D = true;
     Form3->DDDD1->OnInit(this, false);

@@ -95,8 +95,9 @@ public:
     void Image15MouseDown(Qt::MouseButton button, int x, int y);
     void Image15MouseMove(Qt::MouseButtons buttons, int x, int y);
 
-    // Which test the DirectDraw/Direct3D window runs next: 1 = DirectDraw, 2 = Direct3D.
-    std::int32_t TestMode = 1;
+    // Which test the DirectDraw/Direct3D window runs next: kTestModeDirectDraw or
+    // kTestModeDirect3D.
+    std::int32_t TestMode = kTestModeDirectDraw;
     // The user has clicked or edited the drive box.
     bool DriveChosen = false;
     std::int32_t DragX = 0;

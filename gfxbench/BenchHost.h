@@ -8,6 +8,11 @@
 class QLabel;
 class TImage;
 
+// The main window's test mode, the scene the DirectDraw/Direct3D window runs; any other value
+// sets up no scene.
+inline constexpr std::int32_t kTestModeDirectDraw = 1;
+inline constexpr std::int32_t kTestModeDirect3D = 2;
+
 class BenchHost {
 public:
     // The value panels of the graphics tests; a caption is the score.
@@ -17,7 +22,7 @@ public:
     // The sprite's colour picture and its mask (black opaque, white transparent).
     virtual TImage& SpritePicture() = 0;
     virtual TImage& SpriteMask() = 0;
-    // 1 = DirectDraw, 2 = Direct3D.
+    // kTestModeDirectDraw or kTestModeDirect3D.
     virtual std::int32_t SceneTestMode() const = 0;
 
 protected:

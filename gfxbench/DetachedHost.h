@@ -15,7 +15,7 @@ public:
     TImage& SpriteMask() override { return picture; }
     std::int32_t SceneTestMode() const override { return mode; }
 
-    std::int32_t mode = 1;
+    std::int32_t mode = kTestModeDirectDraw;
     QLabel gdi{"0"}, directDraw{"0"}, direct3D{"0"};
     TImage picture;
 };

@@ -190,10 +190,10 @@ void TForm3::ReleaseScene() {
 
 void TForm3::DDDD1Init(void*, bool) {
     const std::int32_t mode = host_.SceneTestMode();
-    if (mode != 1 && mode != 2)
+    if (mode != kTestModeDirectDraw && mode != kTestModeDirect3D)
         return;
     ReleaseScene();
-    if (mode == 1)
+    if (mode == kTestModeDirectDraw)
         SetUpDirectDraw();
     else
         SetUpDirect3D();
@@ -279,7 +279,7 @@ void TForm3::TimerTimer() {
 }
 
 void TForm3::PrepareMeasurement() {
-    if (host_.SceneTestMode() == 1) {
+    if (host_.SceneTestMode() == kTestModeDirectDraw) {
         DDDD1->InitializeScreen(true, kFullWidth, kFullHeight, 16, 0, "");
         if (Sprites) {
             for (int i = 0; i < kSceneSpriteCount; ++i) {
@@ -295,9 +295,9 @@ void TForm3::PrepareMeasurement() {
 
 void TForm3::IdleRun(void*, bool& done) {
     const std::int32_t mode = host_.SceneTestMode();
-    if (mode == 1)
+    if (mode == kTestModeDirectDraw)
         RunDirectDraw(done);
-    else if (mode == 2)
+    else if (mode == kTestModeDirect3D)
         RunDirect3D(done);
     else
         Finish();
