@@ -105,6 +105,19 @@ void TForm2::ReachedStage(TGdiStage stage) {
         StageHook(stage);
 }
 
+template <class Draw> std::int32_t TForm2::ShapePhase(Draw draw) {
+    Clear();
+    const DWORD start = timeGetTime();
+    std::size_t colour = 0;
+    std::int32_t drawn = 0;
+    while (ElapsedMs(timeGetTime(), start) < kShapePhaseMs) {
+        draw(kColorCycle[colour]);
+        colour = (colour + 1) % kColorCycle.size();
+        ++drawn;
+    }
+    return drawn;
+}
+
 void TForm2::DrawProc() {
     // A hidden window gets no resize events; the panel must fit before its size is read.
     AlignClientControls();
@@ -112,56 +125,34 @@ void TForm2::DrawProc() {
     TGdiRunCounts counts;
 
     Randomize();
-    std::int32_t drawCount = 0;
-    Clear();
-
-    DWORD start = timeGetTime();
-    std::size_t colour = 0;
-    while (ElapsedMs(timeGetTime(), start) < kShapePhaseMs) {
+    counts.Lines = ShapePhase([&](TColor colour) {
         const int y = Random(height());
-        canvas.Pen.Color = kColorCycle[colour];
-        colour = (colour + 1) % kColorCycle.size();
+        canvas.Pen.Color = colour;
         canvas.MoveTo(0, y);
         canvas.LineTo(width(), y);
-        ++drawCount;
-        ++counts.Lines;
-    }
+    });
     ReachedStage(TGdiStage::LinesDone);
-
-    Clear();
-    start = timeGetTime();
-    colour = 0;
-    while (ElapsedMs(timeGetTime(), start) < kShapePhaseMs) {
+    counts.Rectangles = ShapePhase([&](TColor colour) {
         const int x = Random(width());
         const int y = Random(height());
-        canvas.Brush.Color = kColorCycle[colour];
-        colour = (colour + 1) % kColorCycle.size();
+        canvas.Brush.Color = colour;
         canvas.FillRect(Rect(x, y, x + kShapeSize, y + kShapeSize));
-        ++drawCount;
-        ++counts.Rectangles;
-    }
+    });
     ReachedStage(TGdiStage::RectanglesDone);
-
-    Clear();
-    start = timeGetTime();
-    colour = 0;
     // The pen is left as the last line set it.
-    while (ElapsedMs(timeGetTime(), start) < kShapePhaseMs) {
+    counts.Ellipses = ShapePhase([&](TColor colour) {
         const int x = Random(width());
         const int y = Random(height());
-        canvas.Brush.Color = kColorCycle[colour];
-        colour = (colour + 1) % kColorCycle.size();
+        canvas.Brush.Color = colour;
         canvas.Ellipse(x, y, x + kShapeSize, y + kShapeSize);
-        ++drawCount;
-        ++counts.Ellipses;
-    }
+    });
     ReachedStage(TGdiStage::EllipsesDone);
 
     Panel1->show();
     Randomize();
     Clear();
 
-    start = timeGetTime();
+    const DWORD start = timeGetTime();
     const int w = Image1->width();
     const int h = Image1->height();
     TSpriteTable sprites;
@@ -181,14 +172,13 @@ void TForm2::DrawProc() {
         }
         RepaintImage();
         Application->ProcessMessages();
-        drawCount += 1000;
         ++counts.Frames;
         ReachedStage(TGdiStage::FrameShown);
     }
     Panel1->hide();
 
     lastRun_ = counts;
-    host_.GdiScorePanel().setText(QString::fromStdString(IntToStr(drawCount / 10)));
+    host_.GdiScorePanel().setText(QString::fromStdString(IntToStr(counts.Drawn() / 10)));
 }
 
 void TForm2::paintEvent(QPaintEvent* event) {

@@ -45,6 +45,8 @@ struct TGdiRunCounts {
     std::int32_t Rectangles = 0;
     std::int32_t Ellipses = 0;
     std::int32_t Frames = 0;
+    // The score's count: a shape counts one, a sprite frame a thousand.
+    std::int32_t Drawn() const { return Lines + Rectangles + Ellipses + 1000 * Frames; }
     friend bool operator==(const TGdiRunCounts&, const TGdiRunCounts&) = default;
 };
 
@@ -85,6 +87,9 @@ protected:
 private:
     // Brush black, the client area filled.
     void Clear();
+    // One timed shape phase on a cleared window: draw(colour) with the next colour of the cycle
+    // until the phase's time is up; how many shapes it drew.
+    template <class Draw> std::int32_t ShapePhase(Draw draw);
     void AlignClientControls();
     void ReachedStage(TGdiStage stage);
     // The image repaints itself: its picture copied into the window's where it lies.
