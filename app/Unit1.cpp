@@ -198,23 +198,23 @@ void TForm1::RunGdiTest() {
 }
 
 void TForm1::RunDirectDrawTest() {
-    // The DirectDraw scene goes full screen itself; the window keeps its size here.
-    TestMode = kTestModeDirectDraw;
-    Form3->DDDD1->AutoDisplayModeInitialize = true;
-    Form3->DDDD1->Use3D = false;
-    Form3->DDDD1->OnInit(this, false);
-    Form3->Timer->start();
-    ShowTestWindow(*Form3, false);
+    RunSceneTest(kTestModeDirectDraw);
 }
 
 void TForm1::RunDirect3DTest() {
-    TestMode = kTestModeDirect3D;
-    Form3->DDDD1->AutoDisplayModeInitialize = false;
-    Form3->DDDD1->Use3D = true;
+    RunSceneTest(kTestModeDirect3D);
+}
+
+void TForm1::RunSceneTest(std::int32_t mode) {
+    // The DirectDraw scene goes full screen itself, the window keeping its size; the Direct3D
+    // scene's 400 x 400 picture is stretched over the window, so that covers the screen.
+    const bool direct3D = mode == kTestModeDirect3D;
+    TestMode = mode;
+    Form3->DDDD1->AutoDisplayModeInitialize = !direct3D;
+    Form3->DDDD1->Use3D = direct3D;
     Form3->DDDD1->OnInit(this, false);
-    // The 400 x 400 picture is stretched over this window, so it covers the screen.
     Form3->Timer->start();
-    ShowTestWindow(*Form3, true);
+    ShowTestWindow(*Form3, direct3D);
 }
 
 bool TForm1::ConfirmRunConditions() {

@@ -141,6 +141,8 @@ private:
     void RunGdiTest();
     void RunDirectDrawTest();
     void RunDirect3DTest();
+    // The DirectDraw/Direct3D window's test in the given mode.
+    void RunSceneTest(std::int32_t mode);
     // A picture button's look changes at once on press and release.
     void ConnectPressEffect(TImage* button, TImage* pressedLook, TImage* releasedLook);
 };
