@@ -213,7 +213,7 @@ struct Pipeline {
 // One draw call as its triangles see it, made once per call and never changed by them.
 struct DrawDescription {
     const RasterTarget& target;
-    const RasterDepth* depth; // null without a depth test
+    const RasterDepth* depth; // null without a usable depth buffer
     const RasterStates& states;
     D3DRECT clip;            // already cut to the target and the depth buffer
     const TexelImage* image; // null when untextured
