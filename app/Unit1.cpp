@@ -210,9 +210,7 @@ void TForm1::RunSceneTest(std::int32_t mode) {
     // scene's 400 x 400 picture is stretched over the window, so that covers the screen.
     const bool direct3D = mode == kTestModeDirect3D;
     TestMode = mode;
-    Form3->DDDD1->AutoDisplayModeInitialize = !direct3D;
-    Form3->DDDD1->Use3D = direct3D;
-    Form3->DDDD1->OnInit(this, false);
+    Form3->SetUpForTestMode(this);
     Form3->Timer->start();
     ShowTestWindow(*Form3, direct3D);
 }

@@ -29,9 +29,7 @@ struct SceneWindow {
         RandSeed = 1;
         form = std::make_unique<TForm3>(host);
         host.mode = mode;
-        form->DDDD1->AutoDisplayModeInitialize = mode == 1;
-        form->DDDD1->Use3D = mode == 2;
-        form->DDDD1->OnInit(&host, false);
+        form->SetUpForTestMode(&host);
         if (mode == 2)
             form->setGeometry(0, 0, ScreenWidth(), ScreenHeight());
         form->show();

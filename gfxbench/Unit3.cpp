@@ -188,6 +188,13 @@ void TForm3::ReleaseScene() {
     }
 }
 
+void TForm3::SetUpForTestMode(void* sender) {
+    const std::int32_t mode = host_.SceneTestMode();
+    DDDD1->AutoDisplayModeInitialize = mode == kTestModeDirectDraw;
+    DDDD1->Use3D = mode == kTestModeDirect3D;
+    DDDD1->OnInit(sender, false);
+}
+
 void TForm3::DDDD1Init(void*, bool) {
     const std::int32_t mode = host_.SceneTestMode();
     if (mode != kTestModeDirectDraw && mode != kTestModeDirect3D)

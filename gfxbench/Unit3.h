@@ -57,6 +57,10 @@ public:
     QTimer* Timer;
 
     void TimerTimer();
+    // The start command's set-up of this window for the host's test mode: the engine takes its
+    // own full-screen mode for DirectDraw, 3D in the window for Direct3D, and initialises,
+    // which sets up the scene.
+    void SetUpForTestMode(void* sender);
     // The scene set-up for the host's test mode; anything else does nothing.
     void DDDD1Init(void* sender, bool fNeedChange);
     // The application's idle handler while a measurement runs: the whole measurement in one

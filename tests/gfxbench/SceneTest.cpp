@@ -72,9 +72,7 @@ protected:
     // Steps 3 and 4 of the start command, as the main window takes them.
     void Prepare(std::int32_t mode) {
         host.mode = mode;
-        form->DDDD1->AutoDisplayModeInitialize = mode == 1;
-        form->DDDD1->Use3D = mode == 2;
-        form->DDDD1->OnInit(&host, false);
+        form->SetUpForTestMode(&host);
         if (mode == 2)
             form->setGeometry(0, 0, ScreenWidth(), ScreenHeight());
     }
