@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+
+namespace {
+// An unchanged row's span.
+constexpr std::pair<int, int> kNone{INT_MAX, INT_MIN};
+} // namespace
 
 void TPictureLock::lock() {
     if (mutex_.try_lock())
@@ -33,8 +39,9 @@ void TPictureLock::lock() {
 void TChangedRows::Add(int width, int height, int left, int top, int right, int bottom) {
     if (height <= 0 || width <= 0)
         return;
-    if (rows_.size() != std::size_t(height)) {
-        rows_.assign(std::size_t(height), {0, 0});
+    if (left_.size() != std::size_t(height)) {
+        left_.assign(std::size_t(height), kNone.first);
+        right_.assign(std::size_t(height), kNone.second);
         top_ = bottom_ = 0;
     }
     left = std::max(left, 0);
@@ -43,12 +50,11 @@ void TChangedRows::Add(int width, int height, int left, int top, int right, int 
     bottom = std::min(bottom, height);
     if (left >= right || top >= bottom)
         return;
+    int* const lefts = left_.data();
+    int* const rights = right_.data();
     for (int y = top; y < bottom; ++y) {
-        auto& row = rows_[std::size_t(y)];
-        if (row.first >= row.second)
-            row = {left, right};
-        else
-            row = {std::min(row.first, left), std::max(row.second, right)};
+        lefts[y] = std::min(lefts[y], left);
+        rights[y] = std::max(rights[y], right);
     }
     if (top_ >= bottom_) {
         top_ = top;
@@ -61,8 +67,9 @@ void TChangedRows::Add(int width, int height, int left, int top, int right, int 
 
 std::pair<int, int> TChangedRows::TakeRow(int y) {
     if (y < top_ || y >= bottom_)
-        return {0, 0};
-    const auto span = std::exchange(rows_[std::size_t(y)], {0, 0});
+        return kNone;
+    const std::pair<int, int> span{std::exchange(left_[std::size_t(y)], kNone.first),
+                                   std::exchange(right_[std::size_t(y)], kNone.second)};
     if (y == top_)
         ++top_;
     if (top_ >= bottom_)
@@ -71,7 +78,9 @@ std::pair<int, int> TChangedRows::TakeRow(int y) {
 }
 
 void TChangedRows::Clear() {
-    for (int y = top_; y < bottom_; ++y)
-        rows_[std::size_t(y)] = {0, 0};
+    for (int y = top_; y < bottom_; ++y) {
+        left_[std::size_t(y)] = kNone.first;
+        right_[std::size_t(y)] = kNone.second;
+    }
     top_ = bottom_ = 0;
 }

@@ -47,7 +47,9 @@ public:
     void Clear();
 
 private:
-    std::vector<std::pair<int, int>> rows_;
+    // Per row: the changed columns [left, right); an unchanged row holds [INT_MAX, INT_MIN), so
+    // a change widens a row by a minimum and a maximum alone.
+    std::vector<int> left_, right_;
     int top_ = 0;
     int bottom_ = 0;
 };

@@ -46,7 +46,8 @@ TEST(ChangedRows, TakenRowsAndANewHeightStartClean) {
     EXPECT_EQ(changed.TakeRow(0), (std::pair{4, 5}));
     changed.Clear();
     EXPECT_TRUE(changed.Empty());
-    EXPECT_EQ(changed.TakeRow(3).second, 0);
+    const auto none = changed.TakeRow(3);
+    EXPECT_GE(none.first, none.second);
     changed.Add(10, 6, 0, 0, 10, 6);
     changed.Add(10, 8, 1, 7, 2, 8); // another size: the old changes are gone
     EXPECT_EQ(changed.Top(), 7);
