@@ -226,6 +226,10 @@ void BM_GdiTest(benchmark::State& state) {
     form.hide();
     QApplication::processEvents();
     state.counters["score"] = score;
+    state.counters["lines"] = form.LastRun().Lines;
+    state.counters["rects"] = form.LastRun().Rectangles;
+    state.counters["ellipses"] = form.LastRun().Ellipses;
+    state.counters["frames"] = form.LastRun().Frames;
     state.counters["width"] = form.width();
     if (marks.size() != 5)
         return;

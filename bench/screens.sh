@@ -78,9 +78,10 @@ echo "ratio.d3d_score_4k_vs_1k: $(ratio "$(best "${d3d_large[@]}")" "$(best "${d
 echo "ratio.present_on_test_thread: $share_large"
 
 # The whole GDI test on a window covering each screen: per phase, the share of the test's time
-# its thread waited for the picture's lock (the presenter's copies); on the large screen also
-# the score with nothing handed to the display, alternating with the presented runs, two each,
-# the best score of each kind kept and the larger wait share.
+# its thread waited for the picture's lock (the presenter's copies), the larger of two runs on
+# the large screen. There also the score with nothing handed to the display, in the order
+# presented, not, not, presented: the ratio of the sums cancels a load that rises or falls
+# steadily over the four runs (a shared machine's load swings whole runs by half or more).
 gdi_test() { # display, arg, output
   DISPLAY=$1 QT_QPA_PLATFORM=xcb "$bench" --benchmark_filter="^BM_GdiTest/$2/" \
     --benchmark_color=false >"$3" 2>/dev/null
@@ -90,23 +91,21 @@ for phase in lines rects ellipses sprites; do
   echo "gdi.lock_wait_${phase}_1024x768: $(figure "gdi.lock_wait_$phase" "$tmp/gdi-test-small")"
 done
 echo "gdi.lock_wait_1024x768: $(figure gdi.lock_wait "$tmp/gdi-test-small")"
-presented=() unpresented=() waits=()
-for round in 1 2; do
-  gdi_test "$large" 1 "$tmp/gdi-test-large-1-$round"
-  gdi_test "$large" 0 "$tmp/gdi-test-large-0-$round"
-  presented+=("$(figure gdi.score_presented "$tmp/gdi-test-large-1-$round")")
-  unpresented+=("$(figure gdi.score_not_presented "$tmp/gdi-test-large-0-$round")")
-  waits+=("$(figure gdi.lock_wait "$tmp/gdi-test-large-1-$round")")
-done
-for phase in lines rects ellipses sprites; do
+for run in 1-a 0-a 0-b 1-b; do gdi_test "$large" "${run%-*}" "$tmp/gdi-test-large-$run"; done
+sum() { awk '{ s += $1 } END { print s }'; }
+presented=$(for r in a b; do figure gdi.score_presented "$tmp/gdi-test-large-1-$r"; done | sum)
+unpresented=$(for r in a b; do figure gdi.score_not_presented "$tmp/gdi-test-large-0-$r"; done | sum)
+for phase in "" _lines _rects _ellipses _sprites; do
   values=()
-  for round in 1 2; do values+=("$(figure "gdi.lock_wait_$phase" "$tmp/gdi-test-large-1-$round")"); done
-  echo "gdi.lock_wait_${phase}_3840x2160: $(best "${values[@]}")"
+  for r in a b; do values+=("$(figure "gdi.lock_wait$phase" "$tmp/gdi-test-large-1-$r")"); done
+  echo "gdi.lock_wait${phase}_3840x2160: $(best "${values[@]}")"
 done
-echo "gdi.score_presented_3840x2160: $(best "${presented[@]}")"
-echo "gdi.score_not_presented_3840x2160: $(best "${unpresented[@]}")"
-echo "ratio.gdi_lock_wait_4k: $(best "${waits[@]}")"
-echo "ratio.gdi_score_presented_vs_not_4k: $(ratio "$(best "${presented[@]}")" "$(best "${unpresented[@]}")")"
+for r in a b; do
+  echo "gdi.score_presented_3840x2160_$r: $(figure gdi.score_presented "$tmp/gdi-test-large-1-$r")"
+  echo "gdi.score_not_presented_3840x2160_$r: $(figure gdi.score_not_presented "$tmp/gdi-test-large-0-$r")"
+done
+echo "ratio.gdi_lock_wait_4k: $(best $(for r in a b; do figure gdi.lock_wait "$tmp/gdi-test-large-1-$r"; done))"
+echo "ratio.gdi_score_presented_vs_not_4k: $(ratio "$presented" "$unpresented")"
 
 # The same frames on the Wayland road, on a headless sway of 1024x768 (as the user nobody where
 # this runs as root, as sway refuses root), where sway is installed: three rounds, the best
