@@ -104,8 +104,10 @@ struct WaylandRoad::Window {
     bool committedNow = false;    // in this refresh
     std::chrono::steady_clock::time_point committedAt;
     std::vector<std::unique_ptr<Buffer>> buffers;
-    // What the content shows: nothing, the full picture, or pieces composed on `canvas`.
-    enum class Mode { None, Full, Pieces } mode = Mode::None;
+    // What the content shows: nothing, the full picture, one piece over the whole client area
+    // kept at its own size in `canvas` and scaled by the compositor, or pieces composed on
+    // `canvas` at the client's size.
+    enum class Mode { None, Full, Covering, Pieces } mode = Mode::None;
     QImage canvas;
     QSize client;
     bool clientSent = false;
@@ -363,11 +365,33 @@ bool WaylandRoad::Show(QWidget* window, const Frame& frame) {
         w.dest = Fitted(size, w.client);
         w.dirty = true;
     }
-    if (!frame.newPieces.empty()) {
+    const Piece* covering = nullptr;
+    if (!frame.newPieces.empty() && frame.newPieces.back()->dest == QRect(QPoint(0, 0), w.client))
+        covering = frame.newPieces.back(); // hides every piece before it
+    if (covering) {
+        // A window's whole picture stretched over it (a windowed Direct3D target): the
+        // compositor scales it, as it does a full picture, instead of the presenter.
+        const QImage image = covering->picture.Image();
+        if (w.mode != Window::Mode::Covering || w.canvas.size() != image.size()) {
+            w.mode = Window::Mode::Covering;
+            w.canvas = QImage(image.size(), QImage::Format_RGB32);
+            w.buffers.clear();
+            w.contentSize = image.size();
+        }
+        QPainter painter(&w.canvas);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, image);
+        w.damage = w.canvas.rect();
+        w.dest = covering->dest;
+        w.dirty = true;
+    } else if (!frame.newPieces.empty()) {
         if (w.mode != Window::Mode::Pieces || w.canvas.size() != w.client) {
+            QImage canvas(w.client, QImage::Format_RGB32);
+            canvas.fill(Qt::black);
+            if (w.mode == Window::Mode::Covering) // pieces are drawn over what is shown
+                QPainter(&canvas).drawImage(w.dest, w.canvas);
             w.mode = Window::Mode::Pieces;
-            w.canvas = QImage(w.client, QImage::Format_RGB32);
-            w.canvas.fill(Qt::black);
+            w.canvas = std::move(canvas);
             w.buffers.clear();
             w.contentSize = w.client;
             w.damage = w.canvas.rect();
