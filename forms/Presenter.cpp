@@ -400,8 +400,9 @@ void Presenter::Run() {
     using namespace std::chrono;
     std::unique_lock lock(mutex_);
     // Where the window system scales in software, a push may take a good part of a refresh:
-    // the presenter then refreshes less often, keeping to a quarter of one processor.
-    constexpr int kIdleShare = 4;
+    // the presenter then refreshes less often, keeping to an eighth of one processor (its
+    // copies and the server's also take memory bandwidth the drawing thread needs).
+    constexpr int kIdleShare = 8;
     // A refresh that made a drawing thread wait for its picture's lock is followed by a hundred
     // times that wait without one: however much changes between refreshes (a whole large
     // screen of shapes), the display costs the drawing at most a hundredth of its time.
