@@ -29,15 +29,6 @@ std::string Head(std::string_view title) {
            HtmlEscape(title) + "</title>" + kStyle + "</head><body>\n";
 }
 
-std::string LocalTime(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-    return text;
-}
-
 std::string UtcTime(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
@@ -67,6 +58,15 @@ std::string Bar(std::int32_t score, std::int32_t top) {
 }
 
 } // namespace
+
+std::string LocalTime(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
 
 std::string HtmlEscape(std::string_view text) {
     std::string out;

@@ -13,6 +13,9 @@ std::string HtmlEscape(std::string_view text);
 // Text as the inside of a JSON string.
 std::string JsonEscape(std::string_view text);
 
+// A time in seconds since the epoch as local "YYYY-MM-DD HH:MM", as the pages show it.
+std::string LocalTime(std::int64_t seconds);
+
 // The Japanese name of a score's column ("総合評価", "CPU性能", ...).
 const char* ScoreLabel(RankScore score);
 

@@ -1,6 +1,7 @@
 // zelka-rank: the ranking service the program's ranking page posts to, and the operator's
 // moderation of its entries.
 #include "RankCheck.h"
+#include "RankPages.h"
 #include "RankServer.h"
 #include "RankStore.h"
 #include "RequestHead.h"
@@ -47,15 +48,6 @@ std::optional<std::int64_t> Number(const std::string& text, std::int64_t low, st
     if (value < low || value > high)
         return std::nullopt;
     return value;
-}
-
-std::string LocalTime(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-    return text;
 }
 
 // The moderation subcommands: one change (or the list of pending entries) and exit.
