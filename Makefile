@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 CMAKE_FLAGS ?=
 
 .PHONY: all setup configure build build-all run install deb test bench bench-rank rank screenshots skin \
-        sanitize fuzz format format-check clean
+        sanitize tsan fuzz format format-check clean
 
 all: build
 
@@ -97,6 +97,20 @@ skin: build
 sanitize:
 	@$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZELKA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# The tests that drive the presenter, the canvas and the surfaces from two threads, built with
+# ThreadSanitizer in build-tsan/ and run on Qt's offscreen platform. tests/tsan.supp holds only
+# races inside uninstrumented system libraries.
+TSAN_TESTS = forms/forms_tests directx/directx_tests
+tsan:
+	@scripts/setup.sh program test
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELKA_TSAN=ON -DZELKA_BUILD_TESTS=ON \
+	  -DZELKA_BUILD_BENCH=OFF -DZELKA_BUILD_RANK=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))
+	@for t in $(TSAN_TESTS); do \
+	  QT_QPA_PLATFORM=offscreen \
+	  TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	    build-tsan/tests/$$t --gtest_brief=1 || exit 1; done
+
 # The libFuzzer targets for FUZZ_SECONDS each (clang is checked and installed by the script).
 FUZZ_SECONDS ?= 60
 fuzz:
@@ -111,4 +125,4 @@ format-check:
 	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz
