@@ -450,9 +450,7 @@ void SoftDirectDraw::Present(SoftSurface& primary, const RECT& changed) {
 void SoftDirectDraw::PresentLive(SoftSurface& front) {
     if (!exclusive_ || !front.live_ || !IsWindow(window_))
         return;
-    // Once per refresh at most: a front handed over and not yet read is read as it is then.
-    if (!front.live_->pending.exchange(true))
-        PresentLiveToWindow(window_, front.live_);
+    front.live_->HandOver(window_);
 }
 
 bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,

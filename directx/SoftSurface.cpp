@@ -66,7 +66,7 @@ void SoftSurface::Touch() {
 SoftSurface::~SoftSurface() {
     if (live_) {
         std::lock_guard lock(live_->lock);
-        live_->view.bits = nullptr;
+        live_->Hide();
     }
     Adapter().orphans.erase(this);
     // Direct3D devices name textures by handle; none may keep a dangling one.
@@ -133,7 +133,7 @@ void SoftSurface::Orphan() {
         // The presenter may be reading the front's memory.
         const auto write = LiveWrite();
         if (live_)
-            live_->view.bits = nullptr;
+            live_->Hide();
         bits_.clear();
         bits_.shrink_to_fit();
     }
@@ -154,7 +154,6 @@ void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
 }
 
 void SoftSurface::DescribeLive() {
-    live_->sequence.fetch_add(1, std::memory_order_acq_rel);
     TPixelView view;
     const auto layout = format_.DirectLayout();
     const bool written = (locked_ && !lockedReadOnly_) || dc_;
@@ -165,11 +164,9 @@ void SoftSurface::DescribeLive() {
         view.pitch = pitch_;
         view.layout = *layout;
         if (*layout == TPixelLayout::Indexed8)
-            std::memcpy(live_->colors, palette_ ? palette_->Colors() : DesktopColors(),
-                        sizeof live_->colors);
+            view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
     }
-    live_->view = view;
-    live_->sequence.fetch_add(1, std::memory_order_release);
+    live_->Publish(view);
 }
 
 std::unique_lock<TPictureLock> SoftSurface::LiveWrite() {

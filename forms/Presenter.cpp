@@ -91,7 +91,7 @@ QImage Picture::Image() const {
 struct Presenter::Screen {
     Road road = Road::Cpu;
     QSize client;
-    unsigned long parentId = 0; // the top-level's native window (X11)
+    unsigned long parentId = 0; // the top-level's native window (X11), as handed over
     unsigned long childParent = 0;
     // Handed over, not yet taken.
     bool pendingBlank = false;
@@ -104,12 +104,12 @@ struct Presenter::Screen {
     std::vector<Piece> pieces;
     std::uint64_t handed = 0;
     std::uint64_t taken = 0;
-    // Shown (shownMutex_).
+    // Shown (shownMutex).
+    unsigned long shownParentId = 0; // parentId when the presenter last took this screen
     bool showsFull = false;
     Picture shownFull;
-    // The live picture and sequence shownFull is a copy of: only their changes are copied.
+    // The live picture shownFull is a copy of: only its changes are copied.
     std::shared_ptr<TLivePicture> copiedFrom;
-    std::uint64_t copiedSequence = 0;
     // The live picture read at this refresh, and how long its writers had waited for its lock
     // before: what the read made them wait sets when the next refresh may come.
     std::shared_ptr<TLivePicture> lastRead;
@@ -122,7 +122,8 @@ struct Presenter::Screen {
     bool pushBlank = false;
     bool pushFull = false;
     bool owed = false; // the road has not yet committed what is shown
-    // Window-system resources (presenter thread).
+    // Window-system resources, under shownMutex: made and used by the presenter's thread,
+    // freed by Forget on the user-interface thread.
     std::uint32_t child = 0, childPicture = 0, gc = 0;
     QSize childSize;
     // The server's copies of the full picture (kept, so only changes are uploaded) and of the
@@ -437,6 +438,7 @@ void Presenter::Run() {
         std::unique_lock shown(shownMutex);
         for (auto& [window, screen] : screens_) {
             const bool handed = screen->handed != screen->taken;
+            screen->shownParentId = screen->parentId;
             if (handed) {
                 Take(*screen);
                 taken.push_back(screen.get());
@@ -496,6 +498,7 @@ void Presenter::ReadLive(Screen& screen) {
     lock.ReaderLock();
     live.pending.store(false);
     const auto whole = [&] {
+        live.replaced = false;
         TPixelView view = live.view;
         view.colorTable = live.colors;
         screen.copiedFrom.reset();
@@ -504,13 +507,11 @@ void Presenter::ReadLive(Screen& screen) {
         screen.shownFull.Assign(view, QRect(0, 0, view.width, view.height));
         live.changed.Clear();
         screen.copiedFrom = picture;
-        screen.copiedSequence = live.sequence.load(std::memory_order_acquire);
         screen.pushFull = true;
     };
     const auto current = [&] {
         const TPixelView& view = live.view;
-        return screen.copiedFrom == picture && view.bits &&
-               live.sequence.load(std::memory_order_acquire) == screen.copiedSequence &&
+        return screen.copiedFrom == picture && view.bits && !live.replaced &&
                view.width == screen.shownFull.width && view.height == screen.shownFull.height &&
                view.layout == screen.shownFull.layout;
     };
@@ -603,21 +604,21 @@ void Presenter::Take(Screen& screen) {
 void Presenter::Push(Screen& screen) {
     xcb_connection_t* c = x_->c;
     const QSize size = screen.shownClient.expandedTo(QSize(1, 1));
-    if (!screen.parentId)
+    if (!screen.shownParentId)
         return;
-    if (screen.child && screen.childParent != screen.parentId) {
+    if (screen.child && screen.childParent != screen.shownParentId) {
         // The window system window was made anew: ours went with the old one.
         screen.child = screen.childPicture = screen.gc = 0;
         screen.fullSource = screen.pieceSource = Screen::Source{};
         screen.pushFull = screen.showsFull;
     }
     if (!screen.child) {
-        screen.childParent = screen.parentId;
+        screen.childParent = screen.shownParentId;
         screen.child = xcb_generate_id(c);
         const std::uint32_t values[] = {x_->screen->black_pixel, x_->screen->black_pixel, 0,
                                         x_->screen->default_colormap};
         xcb_create_window(
-            c, 24, screen.child, static_cast<xcb_window_t>(screen.parentId), 0, 0,
+            c, 24, screen.child, static_cast<xcb_window_t>(screen.shownParentId), 0, 0,
             std::uint16_t(size.width()), std::uint16_t(size.height()), 0,
             XCB_WINDOW_CLASS_INPUT_OUTPUT, x_->screen->root_visual,
             XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);

@@ -63,8 +63,8 @@ public:
     void HandOverScaled(QWidget* window, const TPixelView& picture);
     // The same, read by the presenter itself from the live picture when it refreshes (the
     // protocol is TLivePicture's, in Windows.h): it keeps its own copy of the picture and copies
-    // into it only the rows the writers reported changed since its last read, everything when
-    // the picture's sequence moved, under the picture's lock, band by band, letting a waiting
+    // into it only the rows the writers reported changed since its last read, everything after
+    // the picture was published anew, under the picture's lock, band by band, letting a waiting
     // writer go between bands; a refresh whose read made a writer wait is followed by a
     // hundred times that wait without one. On X11 it uploads only those rows to the server.
     void HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture);

@@ -13,13 +13,13 @@ TWindowCanvas::TWindowCanvas(QWidget* window) : window_(window) {
 TWindowCanvas::~TWindowCanvas() {
     // The presenter may still hold the live picture: it must not read the memory that goes.
     std::lock_guard lock(live_->lock);
-    live_->view.bits = nullptr;
+    live_->Hide();
 }
 
 void TWindowCanvas::Show() {
     // Once per refresh at most: a picture handed over and not yet read is read with this change.
-    if (handingOver_ && !live_->pending.exchange(true))
-        PresentLiveToWindow(WindowHandle(window_), live_);
+    if (handingOver_)
+        live_->HandOver(WindowHandle(window_));
 }
 
 void TWindowCanvas::Fit() {
@@ -29,13 +29,10 @@ void TWindowCanvas::Fit() {
     canvas_.Release();
     {
         std::lock_guard lock(live_->lock);
-        live_->sequence.fetch_add(1, std::memory_order_acq_rel);
         image_ = QImage(size, QImage::Format_RGB32);
         image_.fill(Qt::black);
-        live_->view =
-            TPixelView{image_.constBits(),         image_.width(),         image_.height(),
-                       int(image_.bytesPerLine()), TPixelLayout::XRGB8888, nullptr};
-        live_->sequence.fetch_add(1, std::memory_order_release);
+        live_->Publish(TPixelView{image_.constBits(), image_.width(), image_.height(),
+                                  int(image_.bytesPerLine()), TPixelLayout::XRGB8888, nullptr});
     }
     // A new size is shown even when nothing is drawn on it yet.
     Show();

@@ -6,6 +6,7 @@
 #include "LivePicture.h"
 #include "platform/WinTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -84,33 +85,60 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
                               const RECT& sourceRect);
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
+struct TLivePicture;
+// Shows the live picture in the window from the presenter's next refresh on. Writers call
+// TLivePicture::HandOver instead, which hands it over once per refresh.
+void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
+
 // A picture the presenter reads itself at its next refresh, so presenting it copies nothing:
-// a full-screen front, a window's canvas. The hand-over:
-// - Whoever writes pixels of `view`'s memory holds `lock` meanwhile (TPictureLock counts how
-//   long it waited), and before letting go reports the rectangle it wrote with Changed.
-// - Whoever changes `view` or `colors`, or moves or frees the memory `view` describes, holds
-//   `lock` and makes `sequence` odd meanwhile (a flip only while it exchanges the addresses); a
-//   view without bits is not read. A new sequence means every pixel changed.
-// - Then it calls PresentLiveToWindow, unless `pending` was already set (exchange(true)): the
-//   presenter clears `pending` as it starts reading, so a change after that is handed over again.
-// - The presenter, at its refresh, takes `lock` with ReaderLock and copies what `changed` holds
-//   (everything when the sequence moved), row band by row band: between bands it lets waiting
-//   writers in, so no writer waits for a whole picture's copy.
-// Never call PresentLiveToWindow or anything of the presenter's with `lock` held.
-struct TLivePicture {
+// a full-screen front, a window's canvas. Its protocol:
+// - A writer holds `lock` while it writes pixels of the view's memory, and before letting go
+//   reports the rectangle it wrote (Changed): TCanvas does so through its DrawLock and OnWrite,
+//   SoftSurface in Changed.
+// - Whoever changes the view or the colour table, or moves or frees the memory the view
+//   describes, holds `lock` and calls Publish (a new view: every pixel counts as changed) or
+//   Hide (nothing to read) before letting go.
+// - After letting go of the lock it calls HandOver, which hands the picture to the presenter
+//   unless a hand-over is still pending: the presenter clears `pending` as it starts reading,
+//   so a change after that is handed over again.
+// - The presenter, at its refresh, takes `lock` with ReaderLock and copies what `changed`
+//   holds (everything after a Publish or Hide), row band by row band: between bands it lets
+//   waiting writers in, so no writer waits for a whole picture's copy.
+// Lock order: the presenter's mutex, then its shown-state mutex, then a picture's `lock`.
+// The writer's rule that follows: no writer calls HandOver, PresentLiveToWindow or anything
+// else of the presenter's while it holds a picture's `lock`.
+struct TLivePicture : std::enable_shared_from_this<TLivePicture> {
     TPictureLock lock;
-    std::atomic<std::uint64_t> sequence{0};
     std::atomic<bool> pending{false};
+    // Under `lock`, all of them.
     TPixelView view;
     DWORD colors[256] = {}; // the colour table of an Indexed8 view
-    TChangedRows changed;   // under `lock`
+    TChangedRows changed;
+    bool replaced = false; // Publish or Hide since the presenter last read the whole picture
+
+    // Under `lock`: the view now describes this memory (a view without bits is not read); an
+    // Indexed8 view's colour table is copied.
+    void Publish(const TPixelView& picture) {
+        view = picture;
+        if (view.layout == TPixelLayout::Indexed8 && view.colorTable)
+            std::copy(view.colorTable, view.colorTable + 256, colors);
+        view.colorTable = nullptr;
+        replaced = true;
+    }
+    // Under `lock`: nothing is read until the next Publish (the memory may go).
+    void Hide() { Publish(TPixelView{}); }
     // Under `lock`, after writing: the rectangle of the view that may have changed.
     void Changed(const RECT& area) {
         if (view.bits)
             changed.Add(view.width, view.height, area.left, area.top, area.right, area.bottom);
     }
+    // Not under `lock`: hands the picture to the window's presenter unless a hand-over is
+    // still pending.
+    void HandOver(HWND window) {
+        if (!pending.exchange(true))
+            PresentLiveToWindow(window, shared_from_this());
+    }
 };
-void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
 // What the window shows once the presenter has taken everything handed over so far.
 QImage PresentedPicture(HWND window);
 // Makes the window cover the whole screen, full screen as the window system gives it (remembering
