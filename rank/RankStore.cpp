@@ -267,6 +267,59 @@ std::array<std::int64_t, rsCount> RankStore::Ceilings(const PostRules& rules) {
     return ceilings;
 }
 
+namespace {
+
+// A post with the same digest within the reload window: the entry it stored.
+bool FindReload(RankStore::Connection& c, const QString& digest, std::int64_t now,
+                StoredEntry& stored) {
+    c.Run("DELETE FROM recent_posts WHERE posted_at < ?", {qint64(now - kRankReloadWindow)});
+    QSqlQuery& seen = c.Run("SELECT r.entry_id, e.state FROM recent_posts r LEFT JOIN "
+                            "entries e ON e.id = r.entry_id WHERE r.digest = ?",
+                            {digest});
+    const bool found = seen.next();
+    if (found) {
+        stored.id = seen.value(0).toLongLong();
+        stored.duplicate = true;
+        stored.pending = seen.value(1).toInt() == int(EntryState::Pending);
+    }
+    seen.finish();
+    return found;
+}
+
+// Seconds until the address may post again, where it posted `limit` times within the window.
+std::optional<std::int64_t> RetryAfter(RankStore::Connection& c, const QString& address, int limit,
+                                       std::int64_t now) {
+    c.Run("DELETE FROM post_log WHERE posted_at <= ?", {qint64(now - kRankPostWindow)});
+    QSqlQuery& posted =
+        c.Run("SELECT COUNT(*), MIN(posted_at) FROM post_log WHERE address = ?", {address});
+    const std::int64_t count = posted.next() ? posted.value(0).toLongLong() : 0;
+    const std::int64_t oldest = count > 0 ? posted.value(1).toLongLong() : now;
+    posted.finish();
+    if (count < limit)
+        return std::nullopt;
+    return std::max<std::int64_t>(1, oldest + kRankPostWindow - now);
+}
+
+// The new entry's row, with a fresh withdrawal token; sets the stored id and token.
+void InsertEntry(RankStore::Connection& c, const RankSubmission& s, bool pending, std::int64_t now,
+                 StoredEntry& stored) {
+    stored.token = NewToken();
+    QVariantList values{qint64(now)};
+    for (std::int32_t score : s.scores)
+        values << score;
+    for (const auto& text : kTextColumns)
+        values << QString::fromStdString(s.text.*text.field);
+    values << int(pending ? EntryState::Pending : EntryState::Listed) << TokenHash(stored.token);
+    QSqlQuery& insert = c.Run(kInsertEntry, values);
+    if (!insert.next())
+        throw std::runtime_error("database error: no id for a new entry");
+    stored.id = insert.value(0).toLongLong();
+    stored.pending = pending;
+    insert.finish();
+}
+
+} // namespace
+
 StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const PostRules& rules) {
     Connection& c = ThisThread();
     const QString digest = QString::fromStdString(Digest(s));
@@ -288,47 +341,18 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
             // Posts from one address are counted one at a time, also across servers.
             if (postgres_ && rules.limit > 0)
                 c.Run("SELECT pg_advisory_xact_lock(hashtext(?))", {address}).finish();
-            c.Run("DELETE FROM recent_posts WHERE posted_at < ?",
-                  {qint64(now - kRankReloadWindow)});
-            QSqlQuery& seen = c.Run("SELECT r.entry_id, e.state FROM recent_posts r LEFT JOIN "
-                                    "entries e ON e.id = r.entry_id WHERE r.digest = ?",
-                                    {digest});
-            if (seen.next()) {
-                stored.id = seen.value(0).toLongLong();
-                stored.duplicate = true;
-                stored.pending = seen.value(1).toInt() == int(EntryState::Pending);
-                seen.finish();
+            if (FindReload(c, digest, now, stored)) {
                 c.Exec("COMMIT");
                 break;
             }
-            seen.finish();
             if (rules.limit > 0) {
-                c.Run("DELETE FROM post_log WHERE posted_at <= ?", {qint64(now - kRankPostWindow)});
-                QSqlQuery& posted = c.Run(
-                    "SELECT COUNT(*), MIN(posted_at) FROM post_log WHERE address = ?", {address});
-                const std::int64_t count = posted.next() ? posted.value(0).toLongLong() : 0;
-                const std::int64_t oldest = count > 0 ? posted.value(1).toLongLong() : now;
-                posted.finish();
-                if (count >= rules.limit) {
+                if (const auto retry = RetryAfter(c, address, rules.limit, now)) {
                     c.Exec("COMMIT");
-                    stored.retryAfter = std::max<std::int64_t>(1, oldest + kRankPostWindow - now);
+                    stored.retryAfter = *retry;
                     return stored;
                 }
             }
-            stored.token = NewToken();
-            QVariantList values{qint64(now)};
-            for (std::int32_t score : s.scores)
-                values << score;
-            for (const auto& text : kTextColumns)
-                values << QString::fromStdString(s.text.*text.field);
-            values << int(pending ? EntryState::Pending : EntryState::Listed)
-                   << TokenHash(stored.token);
-            QSqlQuery& insert = c.Run(kInsertEntry, values);
-            if (!insert.next())
-                throw std::runtime_error("database error: no id for a new entry");
-            stored.id = insert.value(0).toLongLong();
-            stored.pending = pending;
-            insert.finish();
+            InsertEntry(c, s, pending, now, stored);
             if (!c.TryRun("INSERT INTO recent_posts (digest, entry_id, posted_at) VALUES (?, ?, ?)",
                           {digest, qint64(stored.id), qint64(now)})) {
                 c.Exec("ROLLBACK");

@@ -276,68 +276,73 @@ std::optional<std::string> DecodeFormText(std::string_view bytes, FormCharset ch
     return text;
 }
 
-RankVerdict VerifySubmission(std::string_view body) {
-    if (body.size() > kRankBodyLimit)
-        return Refuse(413, "送信された内容が大きすぎます。");
-    const auto fields = ParseFormBody(body);
-    if (!fields)
-        return Refuse(400, "送信された内容の形式が正しくありません。");
+namespace {
 
-    static constexpr std::array<const char*, 8> kHidden = {"sc",  "sc1", "sc2", "sc3",
-                                                           "sc4", "sc5", "ver", "pass"};
-    struct TextField {
-        const char* name;
-        const char* label;
-        std::size_t limit;
-        std::string RankUserText::*member;
-    };
-    static const TextField kTexts[] = {
-        {"name", "名前", kRankNameLimit, &RankUserText::name},
-        {"cpu", "CPU", kRankFieldLimit, &RankUserText::cpu},
-        {"video", "VIDEO", kRankFieldLimit, &RankUserText::video},
-        {"memory", "MEMORY", kRankFieldLimit, &RankUserText::memory},
-        {"hdd", "HDD", kRankFieldLimit, &RankUserText::hdd},
-        {"com", "コメント", kRankCommentLimit, &RankUserText::comment},
-    };
+// The hidden fields the ranking page writes: the six scores in RankScore order, the page's
+// version and its check value.
+constexpr std::array<const char*, 8> kHidden = {"sc",  "sc1", "sc2", "sc3",
+                                                "sc4", "sc5", "ver", "pass"};
 
-    // Each known field at most once; unknown ones are left alone.
-    auto find = [&fields](std::string_view name) -> const std::string* {
-        for (const auto& [n, v] : *fields)
-            if (n == name)
-                return &v;
-        return nullptr;
-    };
-    auto count = [&fields](std::string_view name) {
-        int n = 0;
-        for (const auto& field : *fields)
-            n += field.first == name;
-        return n;
-    };
+// The texts a user types, their labels in refusals and their limits in characters.
+struct TextField {
+    const char* name;
+    const char* label;
+    std::size_t limit;
+    std::string RankUserText::*member;
+};
+const TextField kTexts[] = {
+    {"name", "名前", kRankNameLimit, &RankUserText::name},
+    {"cpu", "CPU", kRankFieldLimit, &RankUserText::cpu},
+    {"video", "VIDEO", kRankFieldLimit, &RankUserText::video},
+    {"memory", "MEMORY", kRankFieldLimit, &RankUserText::memory},
+    {"hdd", "HDD", kRankFieldLimit, &RankUserText::hdd},
+    {"com", "コメント", kRankCommentLimit, &RankUserText::comment},
+};
+
+const std::string* FindField(const Fields& fields, std::string_view name) {
+    for (const auto& [n, v] : fields)
+        if (n == name)
+            return &v;
+    return nullptr;
+}
+
+int CountField(const Fields& fields, std::string_view name) {
+    int n = 0;
+    for (const auto& field : fields)
+        n += field.first == name;
+    return n;
+}
+
+// Each hidden field exactly once and each text at most once; unknown fields are left alone.
+std::optional<RankRefusal> CheckFieldCounts(const Fields& fields) {
     for (const char* name : kHidden)
-        if (count(name) != 1)
-            return Refuse(400,
-                          std::string("項目「") + name +
-                              (count(name) == 0 ? "」がありません。" : "」が重複しています。"));
+        if (const int n = CountField(fields, name); n != 1)
+            return RankRefusal{400, std::string("項目「") + name +
+                                        (n == 0 ? "」がありません。" : "」が重複しています。")};
     for (const TextField& t : kTexts)
-        if (count(t.name) > 1)
-            return Refuse(400, std::string("項目「") + t.name + "」が重複しています。");
+        if (CountField(fields, t.name) > 1)
+            return RankRefusal{400, std::string("項目「") + t.name + "」が重複しています。"};
+    return std::nullopt;
+}
 
-    RankSubmission entry;
+// The six scores, each a decimal integer in range, the page's version, and the check value
+// and the overall rating written by the page for these scores.
+std::optional<RankRefusal> ReadScores(const Fields& fields, RankSubmission& entry) {
     for (int i = 0; i < rsCount; ++i) {
-        const auto score = ParseDecimal(*find(kHidden[i]), 0, kRankScoreMax);
+        const auto score = ParseDecimal(*FindField(fields, kHidden[i]), 0, kRankScoreMax);
         if (!score)
-            return Refuse(400,
-                          std::string("スコア「") + kHidden[i] + "」が正しい整数ではありません。");
+            return RankRefusal{400, std::string("スコア「") + kHidden[i] +
+                                        "」が正しい整数ではありません。"};
         entry.scores[i] = static_cast<std::int32_t>(*score);
     }
-    if (*find("ver") != std::to_string(kRankPageVersion))
-        return Refuse(
-            400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。");
-    const auto pass = ParseDecimal(*find("pass"), INT32_MIN, INT32_MAX);
+    if (*FindField(fields, "ver") != std::to_string(kRankPageVersion))
+        return RankRefusal{
+            400, "ページの版（ver）が違います。このゼルカで作った登録フォームから送信して下さい。"};
+    const auto pass = ParseDecimal(*FindField(fields, "pass"), INT32_MIN, INT32_MAX);
     if (!pass)
-        return Refuse(400, "チェック値（pass）が正しい整数ではありません。");
+        return RankRefusal{400, "チェック値（pass）が正しい整数ではありません。"};
     if (entry.scores[rsOverall] == 0)
-        return Refuse(400, "測定してから申請して下さい");
+        return RankRefusal{400, "測定してから申請して下さい"};
     std::int64_t sum = 0;
     for (int i = rsCpu; i <= rsDisk; ++i)
         sum += entry.scores[i];
@@ -345,32 +350,52 @@ RankVerdict VerifySubmission(std::string_view body) {
                                   entry.scores[rsD3D], entry.scores[rsDisk]};
     if (sum / 5 != entry.scores[rsOverall] ||
         *pass != RankCheckValue(entry.scores[rsOverall], five))
-        return Refuse(403, "スコアが書き換えられているため登録できません。");
+        return RankRefusal{403, "スコアが書き換えられているため登録できません。"};
+    return std::nullopt;
+}
 
+// One typed text decoded from the form's character set, free of refused characters and
+// within its limit.
+std::optional<RankRefusal> ReadText(const TextField& t, const std::string& bytes,
+                                    FormCharset charset, RankSubmission& entry) {
+    auto text = DecodeFormText(bytes, charset);
+    if (!text)
+        return RankRefusal{
+            400, std::string("「") + t.label +
+                     "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。"};
+    const std::u32string points = Utf8CodePoints(*text).value_or(std::u32string());
+    for (char32_t c : points)
+        if (IsRefusedCharacter(c)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            return RankRefusal{400, std::string("「") + t.label + "」に使えない文字（" + code +
+                                        "）が含まれています。"};
+        }
+    if (points.size() > t.limit)
+        return RankRefusal{400, std::string("「") + t.label + "」が長すぎます（" +
+                                    std::to_string(t.limit) + "文字まで）。"};
+    entry.text.*t.member = std::move(*text);
+    return std::nullopt;
+}
+
+} // namespace
+
+RankVerdict VerifySubmission(std::string_view body) {
+    if (body.size() > kRankBodyLimit)
+        return Refuse(413, "送信された内容が大きすぎます。");
+    const auto fields = ParseFormBody(body);
+    if (!fields)
+        return Refuse(400, "送信された内容の形式が正しくありません。");
+    RankSubmission entry;
+    if (auto refusal = CheckFieldCounts(*fields))
+        return {std::nullopt, std::move(*refusal)};
+    if (auto refusal = ReadScores(*fields, entry))
+        return {std::nullopt, std::move(*refusal)};
     const FormCharset charset = DetectFormCharset(*fields);
-    for (const TextField& t : kTexts) {
-        const std::string* bytes = find(t.name);
-        if (!bytes)
-            continue;
-        auto text = DecodeFormText(*bytes, charset);
-        if (!text)
-            return Refuse(
-                400,
-                std::string("「") + t.label +
-                    "」の文字を読み取れません（文字コードが不明か、制御文字を含んでいます）。");
-        const std::u32string points = Utf8CodePoints(*text).value_or(std::u32string());
-        for (char32_t c : points)
-            if (IsRefusedCharacter(c)) {
-                char code[16];
-                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-                return Refuse(400, std::string("「") + t.label + "」に使えない文字（" + code +
-                                       "）が含まれています。");
-            }
-        if (points.size() > t.limit)
-            return Refuse(400, std::string("「") + t.label + "」が長すぎます（" +
-                                   std::to_string(t.limit) + "文字まで）。");
-        entry.text.*t.member = std::move(*text);
-    }
+    for (const TextField& t : kTexts)
+        if (const std::string* bytes = FindField(*fields, t.name))
+            if (auto refusal = ReadText(t, *bytes, charset, entry))
+                return {std::nullopt, std::move(*refusal)};
     if (IsBlank(entry.text.name))
         return Refuse(400, "名前を入力して下さい。");
     return {entry, {}};

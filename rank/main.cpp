@@ -5,6 +5,7 @@
 #include "RankServer.h"
 #include "RankStore.h"
 #include "RequestHead.h"
+#include "Submission.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -39,15 +40,101 @@ std::string DefaultDatabase() {
         .toStdString();
 }
 
-// A decimal number from `low` to `high`.
-std::optional<std::int64_t> Number(const std::string& text, std::int64_t low, std::int64_t high) {
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    const std::int64_t value = std::stoll(text);
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
+// What the command line asks for: the service's options and database, or a moderation
+// command (empty: serve) with the entry it acts on.
+struct Invocation {
+    RankServerOptions options;
+    std::string database;
+    std::string command;
+    std::int64_t id = 0;
+};
+
+// The options that take a value.
+bool TakesValue(const std::string& arg) {
+    return arg == "--listen" || arg == "--db" || arg == "--post-limit" || arg == "--trust-proxy" ||
+           arg == "--ceiling" || arg == "--per-address" || arg == "--max-connections";
+}
+
+// A moderation command and its entry's ID at the start of the line. Sets `first` to the
+// first option after them; returns what is wrong, or nothing.
+std::string ReadCommand(int argc, char** argv, Invocation& run, int& first) {
+    first = 1;
+    if (argc < 2)
+        return {};
+    const std::string word = argv[1];
+    if (word != "pending" && word != "approve" && word != "hide" && word != "delete")
+        return {};
+    run.command = word;
+    first = 2;
+    if (word == "pending")
+        return {};
+    const auto id = argc > 2 ? ParseDecimal(argv[2], 1, INT64_MAX) : std::nullopt;
+    if (!id)
+        return word + " takes the ID of an entry";
+    run.id = *id;
+    first = 3;
+    return {};
+}
+
+// ADDRESS:PORT, the address also in brackets ("[::1]:8932").
+std::string ReadListen(const std::string& value, RankServerOptions& options) {
+    const std::size_t colon = value.rfind(':');
+    const auto port = colon == std::string::npos || colon == 0
+                          ? std::nullopt
+                          : ParseDecimal(value.substr(colon + 1), 0, 65535);
+    if (!port)
+        return "--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8932 (port 0 picks one)";
+    options.host = value.substr(0, colon);
+    if (options.host.size() > 2 && options.host.front() == '[' && options.host.back() == ']')
+        options.host = options.host.substr(1, options.host.size() - 2);
+    options.port = static_cast<int>(*port);
+    return {};
+}
+
+// TEST=N: a fixed ceiling for one test's scores.
+std::string ReadCeiling(const std::string& value, RankServerOptions& options) {
+    const std::size_t eq = value.find('=');
+    int test = -1;
+    for (int t = rsCpu; t < rsCount && eq != std::string::npos; ++t)
+        if (value.substr(0, eq) == kRankScoreNames[t])
+            test = t;
+    const auto n = test < 0 ? std::nullopt : ParseDecimal(value.substr(eq + 1), 0, kRankScoreMax);
+    if (!n)
+        return "--ceiling takes TEST=N, TEST one of cpu, gdi, ddraw, d3d, disk";
+    options.ceilings[test] = *n;
+    return {};
+}
+
+// One option of the service (or --db) with its value; returns what is wrong, or nothing.
+// Numbers are written as the ranking's own form writes them: no sign, no leading zero.
+std::string ReadOption(const std::string& arg, const std::string& value, Invocation& run) {
+    RankServerOptions& options = run.options;
+    if (arg == "--listen")
+        return ReadListen(value, options);
+    if (arg == "--ceiling")
+        return ReadCeiling(value, options);
+    if (arg == "--db") {
+        run.database = value;
+        return value.empty() ? "--db takes a file or a postgresql:// address" : "";
+    }
+    if (arg == "--trust-proxy") {
+        options.trustProxy = CanonicalAddress(value);
+        return options.trustProxy.empty()
+                   ? "--trust-proxy takes the proxy's IP address, e.g. 127.0.0.1"
+                   : "";
+    }
+    if (arg == "--post-limit") {
+        const auto k = ParseDecimal(value, 0, 1000000);
+        if (!k)
+            return "--post-limit takes a number of posts (0 for no limit)";
+        options.postLimit = static_cast<int>(*k);
+        return {};
+    }
+    const auto n = ParseDecimal(value, 1, 100000);
+    if (!n)
+        return arg + " takes a number of connections";
+    (arg == "--per-address" ? options.perAddress : options.maxConnections) = static_cast<int>(*n);
+    return {};
 }
 
 // The moderation subcommands: one change (or the list of pending entries) and exit.
@@ -80,123 +167,24 @@ int Moderate(RankStore& store, const std::string& command, std::int64_t id) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    RankServerOptions options;
-    options.host = kRankDefaultHost;
-    options.port = kRankDefaultPort;
-    std::string database;
-    std::string command; // empty: serve
-    std::int64_t id = 0;
-    int first = 1;
-    if (argc > 1) {
-        const std::string word = argv[1];
-        if (word == "pending" || word == "approve" || word == "hide" || word == "delete") {
-            command = word;
-            first = 2;
-            if (word != "pending") {
-                const auto parsed = argc > 2 ? Number(argv[2], 1, INT64_MAX) : std::nullopt;
-                if (!parsed)
-                    return Usage(word + " takes the ID of an entry");
-                id = *parsed;
-                first = 3;
-            }
-        }
-    }
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::printf("%s\n", kUsage);
-            return 0;
-        }
-        const bool takesValue = arg == "--listen" || arg == "--db" || arg == "--post-limit" ||
-                                arg == "--trust-proxy" || arg == "--ceiling" ||
-                                arg == "--per-address" || arg == "--max-connections";
-        if (takesValue && i + 1 >= argc)
-            return Usage("missing value after " + arg);
-        if (takesValue && !command.empty() && arg != "--db")
-            return Usage(arg + " is an option of the service, not of " + command);
-        if (arg == "--listen") {
-            const std::string value = argv[++i];
-            const std::size_t colon = value.rfind(':');
-            const std::string port = colon == std::string::npos ? "" : value.substr(colon + 1);
-            if (colon == 0 || colon == std::string::npos || !Number(port, 0, 65535))
-                return Usage("--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8932 (port 0 picks one)");
-            options.host = value.substr(0, colon);
-            if (options.host.size() > 2 && options.host.front() == '[' &&
-                options.host.back() == ']')
-                options.host = options.host.substr(1, options.host.size() - 2);
-            options.port = std::stoi(port);
-        } else if (arg == "--db") {
-            database = argv[++i];
-            if (database.empty())
-                return Usage("--db takes a file or a postgresql:// address");
-        } else if (arg == "--post-limit") {
-            const auto k = Number(argv[++i], 0, 1000000);
-            if (!k)
-                return Usage("--post-limit takes a number of posts (0 for no limit)");
-            options.postLimit = static_cast<int>(*k);
-        } else if (arg == "--trust-proxy") {
-            options.trustProxy = CanonicalAddress(argv[++i]);
-            if (options.trustProxy.empty())
-                return Usage("--trust-proxy takes the proxy's IP address, e.g. 127.0.0.1");
-        } else if (arg == "--per-address" || arg == "--max-connections") {
-            const auto n = Number(argv[++i], 1, 100000);
-            if (!n)
-                return Usage(arg + " takes a number of connections");
-            (arg == "--per-address" ? options.perAddress : options.maxConnections) =
-                static_cast<int>(*n);
-        } else if (arg == "--ceiling") {
-            const std::string value = argv[++i];
-            const std::size_t eq = value.find('=');
-            int test = -1;
-            for (int t = rsCpu; t < rsCount && eq != std::string::npos; ++t)
-                if (value.substr(0, eq) == kRankScoreNames[t])
-                    test = t;
-            const auto n = test < 0 ? std::nullopt : Number(value.substr(eq + 1), 0, kRankScoreMax);
-            if (!n)
-                return Usage("--ceiling takes TEST=N, TEST one of cpu, gdi, ddraw, d3d, disk");
-            options.ceilings[test] = *n;
-        } else {
-            return Usage("unknown option " + arg);
-        }
-    }
-
-    // Termination signals are taken by one thread, which stops the server; every other thread
-    // (they start later and inherit this mask) leaves them alone.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    QCoreApplication application(argc, argv); // Qt SQL loads its drivers through it
-    if (database.empty())
-        database = DefaultDatabase();
-    std::unique_ptr<RankStore> store;
-    try {
-        store = std::make_unique<RankStore>(database);
-        if (!command.empty())
-            return Moderate(*store, command, id);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zelka-rank: %s\n", e.what());
-        return 1;
-    }
-
-    // Every connection is a descriptor: as many as the connection cap allows, if the system
-    // lets this process have them.
+// Every connection is a descriptor: as many as the connection cap allows, if the system
+// lets this process have them.
+void RaiseDescriptorLimit(int maxConnections) {
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        const rlim_t wanted = static_cast<rlim_t>(options.maxConnections) + 256;
-        if (files.rlim_cur < wanted) {
-            files.rlim_cur = std::min(wanted, files.rlim_max);
-            ::setrlimit(RLIMIT_NOFILE, &files);
-        }
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return;
+    const rlim_t wanted = static_cast<rlim_t>(maxConnections) + 256;
+    if (files.rlim_cur < wanted) {
+        files.rlim_cur = std::min(wanted, files.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &files);
     }
+}
 
-    RankServer server(*store, options);
+// Serves until SIGINT or SIGTERM, which the caller has blocked in every thread: one thread
+// waits for them and stops the server.
+int Serve(RankStore& store, const RankServerOptions& options, const sigset_t& stopSignals) {
+    RaiseDescriptorLimit(options.maxConnections);
+    RankServer server(store, options);
     const int port = server.Bind();
     if (port < 0) {
         std::fprintf(stderr, "zelka-rank: cannot listen on %s:%d\n", options.host.c_str(),
@@ -206,7 +194,7 @@ int main(int argc, char** argv) {
     const bool v6 = options.host.find(':') != std::string::npos;
     std::printf("listening on http://%s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(),
                 v6 ? "]" : "", port);
-    std::fprintf(stderr, "zelka-rank: entries in %s\n", store->Description().c_str());
+    std::fprintf(stderr, "zelka-rank: entries in %s\n", store.Description().c_str());
     std::fflush(stdout);
 
     std::thread stopper([&server, stopSignals] {
@@ -219,4 +207,52 @@ int main(int argc, char** argv) {
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return served ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Invocation run;
+    run.options.host = kRankDefaultHost;
+    run.options.port = kRankDefaultPort;
+    int first = 1;
+    if (const std::string problem = ReadCommand(argc, argv, run, first); !problem.empty())
+        return Usage(problem);
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s\n", kUsage);
+            return 0;
+        }
+        if (!TakesValue(arg))
+            return Usage("unknown option " + arg);
+        if (i + 1 >= argc)
+            return Usage("missing value after " + arg);
+        if (!run.command.empty() && arg != "--db")
+            return Usage(arg + " is an option of the service, not of " + run.command);
+        if (const std::string problem = ReadOption(arg, argv[++i], run); !problem.empty())
+            return Usage(problem);
+    }
+
+    // Termination signals are taken by one thread, which stops the server; every other thread
+    // (they start later and inherit this mask) leaves them alone.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication application(argc, argv); // Qt SQL loads its drivers through it
+    if (run.database.empty())
+        run.database = DefaultDatabase();
+    try {
+        RankStore store(run.database);
+        if (!run.command.empty())
+            return Moderate(store, run.command, run.id);
+        return Serve(store, run.options, stopSignals);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zelka-rank: %s\n", e.what());
+        return 1;
+    }
 }

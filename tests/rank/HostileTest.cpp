@@ -480,3 +480,44 @@ TEST(RankProcess, StopsWithinTwoSecondsWhateverIsConnected) {
 
 INSTANTIATE_TEST_SUITE_P(SQLite, RankHttp, ::testing::Values(Backend::SQLite),
                          [](const auto&) { return "SQLite"; });
+
+// The options' numbers are read as the form's are: no sign, no leading zero, within range. A
+// line the service takes goes on to open the database (here a folder, which cannot be: exit 1); a
+// refused one stops at the usage (exit 2) with what is wrong.
+TEST(RankProcess, OptionNumbers) {
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"--post-limit", "5"}, 1, "cannot open the database"},
+        {{"--post-limit", "0"}, 1, "cannot open the database"},
+        {{"--post-limit", "05"}, 2, "--post-limit takes a number of posts"},
+        {{"--post-limit", "-1"}, 2, "--post-limit takes a number of posts"},
+        {{"--post-limit", "1000001"}, 2, "--post-limit takes a number of posts"},
+        {{"--listen", "127.0.0.1:8932"}, 1, "cannot open the database"},
+        {{"--listen", "[::1]:0"}, 1, "cannot open the database"},
+        {{"--listen", "127.0.0.1:65536"}, 2, "--listen takes ADDRESS:PORT"},
+        {{"--listen", "127.0.0.1:08932"}, 2, "--listen takes ADDRESS:PORT"},
+        {{"--listen", ":8932"}, 2, "--listen takes ADDRESS:PORT"},
+        {{"--per-address", "0"}, 2, "--per-address takes a number of connections"},
+        {{"--max-connections", "100000"}, 1, "cannot open the database"},
+        {{"--max-connections", "100001"}, 2, "--max-connections takes a number of connections"},
+        {{"--ceiling", "disk=500"}, 1, "cannot open the database"},
+        {{"--ceiling", "disk=+5"}, 2, "--ceiling takes TEST=N"},
+        {{"--ceiling", "gpu=5"}, 2, "--ceiling takes TEST=N"},
+        {{"approve", "7"}, 1, "cannot open the database"},
+        {{"approve", "007"}, 2, "approve takes the ID of an entry"},
+        {{"hide", "0"}, 2, "hide takes the ID of an entry"},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(ZELKA_RANK_BINARY, c.arguments + QStringList{"--db", dir.path()});
+        ASSERT_TRUE(p.waitForFinished(20000)) << c.arguments.join(' ').toStdString();
+        const QString said = QString::fromLocal8Bit(p.readAll());
+        EXPECT_EQ(p.exitCode(), c.exitCode) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
+    }
+}
