@@ -33,34 +33,61 @@ QJsonValue ScoreValue(const QLabel& panel) {
 
 QJsonObject DurationsJson(const RunDurations& durations) {
     QJsonObject taken;
-    for (qsizetype i = 0; i < kTestNames.size(); ++i)
-        if (durations.ms[i] >= 0)
-            taken.insert(kTestNames[i], durations.ms[i]);
+    for (std::size_t i = 0; i < kBenchTestCount; ++i)
+        if (durations.tests[i].ms >= 0)
+            taken.insert(kTestNames[qsizetype(i)], durations.tests[i].ms);
     return taken;
 }
 
-// The five tests and the overall rating, by their JSON names, in run order.
-const QStringList& ScoreNames() {
-    static const QStringList names = kTestNames + QStringList{"overall"};
-    return names;
+// A row of the repeat table and JSON: its place in RepeatedRun::scores and its JSON name.
+struct ScoreRow {
+    std::size_t index;
+    QString name;
+};
+
+// The ticked tests in run order, then the overall rating.
+std::vector<ScoreRow> ShownRows(const TickedTests& ticked) {
+    std::vector<ScoreRow> rows;
+    for (std::size_t i = 0; i < kBenchTestCount; ++i)
+        if (ticked[i])
+            rows.push_back({i, kTestNames[qsizetype(i)]});
+    rows.push_back({kBenchTestCount, "overall"});
+    return rows;
 }
 
-// The scores of row `i` over the runs, where they were taken.
-std::vector<qint64> ScoresOf(const std::vector<RepeatedRun>& runs, qsizetype i) {
+// The scores of a row over the runs, where they were taken.
+std::vector<qint64> ScoresOf(const std::vector<RepeatedRun>& runs, std::size_t row) {
     std::vector<qint64> scores;
     for (const RepeatedRun& run : runs)
-        if (run.scores[i])
-            scores.push_back(*run.scores[i]);
+        if (run.scores[row])
+            scores.push_back(*run.scores[row]);
     return scores;
 }
 
-// The panel of ScoreNames()'s row i: a test's, or after them the overall rating's.
-QLabel* ScorePanel(const TForm1& form, qsizetype i) {
-    return i < kTestNames.size() ? form.Tests()[static_cast<std::size_t>(i)].panel : form.Panel20;
+// The panel of a row: a test's, or after them the overall rating's.
+QLabel* ScorePanel(const TForm1& form, std::size_t row) {
+    return row < kBenchTestCount ? form.Tests()[row].panel : form.Panel20;
 }
 
-bool Shown(const bool ticked[5], qsizetype i) {
-    return i == 5 || ticked[i];
+// {name: {"on_cpu", "waits", "preempted", "migrations", "others_on_cpu"}} for the tests whose
+// thread was accounted.
+QJsonObject ThreadsJson(const RunDurations& durations) {
+    QJsonObject threads;
+    for (std::size_t i = 0; i < kBenchTestCount; ++i) {
+        const TestTaken& taken = durations.tests[i];
+        if (!taken.thread || taken.ms <= 0)
+            continue;
+        const double ms = double(taken.ms);
+        const ThreadAccount& t = *taken.thread;
+        QJsonObject thread{{"on_cpu", t.runMs / ms},
+                           {"waits", qint64(t.waits)},
+                           {"preempted", qint64(t.preempted)},
+                           {"migrations", qint64(t.migrations)}};
+        if (taken.othersMs)
+            thread.insert("others_on_cpu", std::max(0.0, *taken.othersMs) / ms);
+        threads.insert(kTestNames[qsizetype(i)], thread);
+    }
+    return threads;
 }
 
 } // namespace
@@ -77,41 +104,26 @@ ScoreStatistics Statistics(std::vector<qint64> scores) {
     return s;
 }
 
-QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5]) {
+QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const TickedTests& ticked) {
     QJsonArray each;
     for (const RepeatedRun& run : runs) {
         QJsonObject scores;
-        for (qsizetype i = 0; i < ScoreNames().size(); ++i)
-            if (Shown(ticked, i))
-                scores.insert(ScoreNames()[i], run.scores[i] ? QJsonValue(*run.scores[i])
-                                                             : QJsonValue(QJsonValue::Null));
-        QJsonObject threads;
-        for (qsizetype i = 0; i < kTestNames.size(); ++i) {
-            const std::optional<ThreadAccount>& t = run.threads[i];
-            if (!t || run.durations.ms[i] <= 0)
-                continue;
-            const double ms = double(run.durations.ms[i]);
-            QJsonObject thread{{"on_cpu", t->runMs / ms},
-                               {"waits", qint64(t->waits)},
-                               {"preempted", qint64(t->preempted)},
-                               {"migrations", qint64(t->migrations)}};
-            if (run.othersMs[i])
-                thread.insert("others_on_cpu", std::max(0.0, *run.othersMs[i]) / ms);
-            threads.insert(kTestNames[i], thread);
-        }
+        for (const ScoreRow& row : ShownRows(ticked))
+            scores.insert(row.name, run.scores[row.index] ? QJsonValue(*run.scores[row.index])
+                                                          : QJsonValue(QJsonValue::Null));
         each.append(QJsonObject{
             {"load_before", run.loadBefore ? QJsonValue(*run.loadBefore) : QJsonValue()},
             {"scores", scores},
             {"durations_ms", DurationsJson(run.durations)},
-            {"thread", threads}});
+            {"thread", ThreadsJson(run.durations)}});
     }
     QJsonObject tests;
-    for (qsizetype i = 0; i < ScoreNames().size(); ++i) {
-        const std::vector<qint64> scores = ScoresOf(runs, i);
-        if (!Shown(ticked, i) || scores.empty())
+    for (const ScoreRow& row : ShownRows(ticked)) {
+        const std::vector<qint64> scores = ScoresOf(runs, row.index);
+        if (scores.empty())
             continue;
         const ScoreStatistics s = Statistics(scores);
-        tests.insert(ScoreNames()[i],
+        tests.insert(row.name,
                      QJsonObject{{"median", s.median},
                                  {"min", s.min},
                                  {"max", s.max},
@@ -121,7 +133,7 @@ QJsonObject RepeatJson(const std::vector<RepeatedRun>& runs, const bool ticked[5
         {"count", static_cast<qint64>(runs.size())}, {"runs", each}, {"tests", tests}};
 }
 
-QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const bool ticked[5]) {
+QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const TickedTests& ticked) {
     QStringList lines{QString("Runs: %1; spread = (max - min) / median").arg(runs.size()),
                       QString("  %1 %2 %3 %4 %5  %6")
                           .arg("test", -8)
@@ -130,16 +142,17 @@ QStringList RepeatLines(const std::vector<RepeatedRun>& runs, const bool ticked[
                           .arg("max", 10)
                           .arg("spread", 7)
                           .arg("each run")};
-    for (qsizetype i = 0; i < ScoreNames().size(); ++i) {
-        const std::vector<qint64> scores = ScoresOf(runs, i);
-        if (!Shown(ticked, i) || scores.empty())
+    for (const ScoreRow& row : ShownRows(ticked)) {
+        const std::vector<qint64> scores = ScoresOf(runs, row.index);
+        if (scores.empty())
             continue;
         const ScoreStatistics s = Statistics(scores);
         QStringList each;
         for (const RepeatedRun& run : runs)
-            each << (run.scores[i] ? QString::number(*run.scores[i]) : QString("-"));
+            each << (run.scores[row.index] ? QString::number(*run.scores[row.index])
+                                           : QString("-"));
         lines << QString("  %1 %2 %3 %4 %5  %6")
-                     .arg(ScoreNames()[i], -8)
+                     .arg(row.name, -8)
                      .arg(s.median, 10)
                      .arg(s.min, 10)
                      .arg(s.max, 10)
@@ -212,14 +225,14 @@ QJsonObject HeadlessSession::MoreJson(const RunConditions& end) const {
     QJsonObject more{{"conditions", QJsonObject{{"start", ConditionsJson(start_)},
                                                 {"end", ConditionsJson(end)}}}};
     if (options_.repeat > 1)
-        more.insert("repeat", RepeatJson(runs_, ticked_));
+        more.insert("repeat", RepeatJson(runs_, Ticked()));
     return more;
 }
 
 void HeadlessSession::PrintConditions(const RunConditions& end) {
     std::fprintf(out_, "\n");
     if (options_.repeat > 1) {
-        for (const QString& line : RepeatLines(runs_, ticked_))
+        for (const QString& line : RepeatLines(runs_, Ticked()))
             std::fprintf(out_, "%s\n", line.toUtf8().constData());
         std::fprintf(out_, "\n");
     }
@@ -266,19 +279,12 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
                 record.loadBefore = (*load)[0];
         }
         durations_ = RunDurations{};
-        for (auto& t : threads_)
-            t.reset();
-        for (auto& o : othersMs_)
-            o.reset();
         ok = Application->RunCommand([&form] { form.Button5Click(); });
         if (!ok || options_.repeat == 1)
             break;
-        for (qsizetype i = 0; i < ScoreNames().size(); ++i)
-            if (Shown(ticked_, i))
-                record.scores[i] = PanelScore(*ScorePanel(form, i));
+        for (const ScoreRow& row : ShownRows(Ticked()))
+            record.scores[row.index] = PanelScore(*ScorePanel(form, row.index));
         record.durations = durations_;
-        std::copy(std::begin(threads_), std::end(threads_), std::begin(record.threads));
-        std::copy(std::begin(othersMs_), std::end(othersMs_), std::begin(record.othersMs));
         runs_.push_back(record);
         std::fprintf(stderr, "zelka: run %d of %d ended\n", run + 1, options_.repeat);
         std::fflush(stderr);
@@ -286,12 +292,80 @@ bool HeadlessSession::RepeatRuns(TForm1& form) {
     if (runs_.empty())
         return ok;
     // The medians stand for the run; the rating is computed from them as from any scores.
-    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
+    for (std::size_t i = 0; i < kBenchTestCount; ++i) {
         const std::vector<qint64> scores = ScoresOf(runs_, i);
-        if (ticked_[i] && !scores.empty())
+        if (outcomes_[i].ticked && !scores.empty())
             ScorePanel(form, i)->setText(QString::number(Statistics(scores).median));
     }
     return Application->RunCommand([&form] { form.ComputeOverallRating(); }) && ok;
+}
+
+TickedTests HeadlessSession::Ticked() const {
+    TickedTests ticked{};
+    for (std::size_t i = 0; i < kBenchTestCount; ++i)
+        ticked[i] = outcomes_[i].ticked;
+    return ticked;
+}
+
+void HeadlessSession::TestStarted(std::size_t index, QLabel& panel) {
+    watch_.startedAt = GetTickCount64();
+    current_ = static_cast<int>(index);
+    // A test that writes no score (the chosen drive is missing) leaves its panel as it found
+    // it; the panel is emptied at the start to see that, and given its caption back.
+    watch_.captionBefore = panel.text();
+    panel.clear();
+    std::fprintf(stderr, "zelka: %s test started\n",
+                 kTestNames[qsizetype(index)].toUtf8().constData());
+    watch_.account = ReadThreadAccount();
+    watch_.processMs = ReadProcessCpuMs();
+}
+
+void HeadlessSession::TestEnded(std::size_t index, QLabel& panel) {
+    TestTaken& taken = durations_.tests[index];
+    const std::optional<ThreadAccount> accountAfter = ReadThreadAccount();
+    const std::optional<double> processAfter = ReadProcessCpuMs();
+    if (watch_.account && accountAfter) {
+        taken.thread = *accountAfter - *watch_.account;
+        if (watch_.processMs && processAfter)
+            taken.othersMs = *processAfter - *watch_.processMs - taken.thread->runMs;
+    }
+    current_ = -1;
+    TestOutcome& outcome = outcomes_[index];
+    (PanelScore(panel) ? outcome.scored : outcome.missing) = true;
+    if (panel.text().isEmpty())
+        panel.setText(watch_.captionBefore);
+    taken.ms = static_cast<qint64>(GetTickCount64() - watch_.startedAt);
+    std::fprintf(stderr, "zelka: %s test ended after %lld ms\n",
+                 kTestNames[qsizetype(index)].toUtf8().constData(),
+                 static_cast<long long>(taken.ms));
+}
+
+void HeadlessSession::ChooseTests(TForm1& form) {
+    for (const TForm1::TestRow& row : form.Tests()) {
+        const auto i = static_cast<std::size_t>(row.test);
+        outcomes_[i].ticked =
+            options_.tests.isEmpty() || options_.tests.contains(kTestNames[qsizetype(i)]);
+        row.box->setChecked(outcomes_[i].ticked);
+    }
+    if (!options_.drive.isEmpty()) {
+        // As a user does: click into the box, which empties it, and type the letter.
+        form.Edit2Click();
+        form.Edit2->insert(options_.drive);
+    }
+}
+
+bool HeadlessSession::EveryTickedTestScored() const {
+    bool ok = true;
+    for (std::size_t i = 0; i < kBenchTestCount; ++i) {
+        const TestOutcome& o = outcomes_[i];
+        if (o.ticked && (o.missing || !o.scored)) {
+            std::fprintf(stderr, "zelka: the %s test produced no score\n",
+                         kTestNames[qsizetype(i)].toUtf8().constData());
+            ok = false;
+        }
+    }
+    std::fflush(stderr);
+    return ok;
 }
 
 int HeadlessSession::Run(TForm1& form) {
@@ -300,53 +374,16 @@ int HeadlessSession::Run(TForm1& form) {
     started_ = true;
     for (RunWarning warning : RunWarnings(start_.machine))
         std::fprintf(stderr, "%s\n", WarningLine(warning, start_.machine).toUtf8().constData());
-    // Wall-clock time, read apart from the tests' own clock so that it takes none of its readings.
-    std::uint64_t startedAt = 0;
-    const std::array<TForm1::TestRow, kBenchTestCount> tests = form.Tests();
-    // A test that writes no score (the chosen drive is missing) leaves its panel as it found
-    // it; the panel is emptied at the start to see that, and given its caption back.
-    QString captionBefore;
-    std::optional<ThreadAccount> accountBefore;
-    std::optional<double> processBefore;
-    form.TestProgress = [&](TBenchTest test, bool ended) {
-        const auto index = static_cast<qsizetype>(test);
-        const QByteArray name = kTestNames[index].toUtf8();
-        if (!ended) {
-            startedAt = GetTickCount64();
-            current_ = static_cast<int>(index);
-            captionBefore = tests[index].panel->text();
-            tests[index].panel->clear();
-            std::fprintf(stderr, "zelka: %s test started\n", name.constData());
-            accountBefore = ReadThreadAccount();
-            processBefore = ReadProcessCpuMs();
-        } else {
-            const std::optional<ThreadAccount> accountAfter = ReadThreadAccount();
-            const std::optional<double> processAfter = ReadProcessCpuMs();
-            if (accountBefore && accountAfter) {
-                threads_[index] = *accountAfter - *accountBefore;
-                if (processBefore && processAfter)
-                    othersMs_[index] = *processAfter - *processBefore - threads_[index]->runMs;
-            }
-            current_ = -1;
-            (PanelScore(*tests[index].panel) ? scored_ : missing_)[index] = true;
-            if (tests[index].panel->text().isEmpty())
-                tests[index].panel->setText(captionBefore);
-            durations_.ms[index] = static_cast<qint64>(GetTickCount64() - startedAt);
-            std::fprintf(stderr, "zelka: %s test ended after %lld ms\n", name.constData(),
-                         static_cast<long long>(durations_.ms[index]));
-        }
+    form.TestProgress = [this, &form](TBenchTest test, bool ended) {
+        const auto index = static_cast<std::size_t>(test);
+        QLabel& panel = *form.Tests()[index].panel;
+        if (ended)
+            TestEnded(index, panel);
+        else
+            TestStarted(index, panel);
         std::fflush(stderr);
     };
-    for (const TForm1::TestRow& row : tests) {
-        const auto i = static_cast<qsizetype>(row.test);
-        ticked_[i] = options_.tests.isEmpty() || options_.tests.contains(kTestNames[i]);
-        row.box->setChecked(ticked_[i]);
-    }
-    if (!options_.drive.isEmpty()) {
-        // As a user does: click into the box, which empties it, and type the letter.
-        form.Edit2Click();
-        form.Edit2->insert(options_.drive);
-    }
+    ChooseTests(form);
     bool ok = RepeatRuns(form);
     const bool written = Application->RunCommand([&form] { form.makeRes(); });
     // Printed from the panels, so the results are there even where the file could not be.
@@ -354,15 +391,7 @@ int HeadlessSession::Run(TForm1& form) {
     form.TestProgress = nullptr;
     const RunConditions end = ProbeRunConditions();
     PrintConditions(end);
-    ok = ok && written;
-    for (qsizetype i = 0; i < kTestNames.size(); ++i) {
-        if (ticked_[i] && (missing_[i] || !scored_[i])) {
-            std::fprintf(stderr, "zelka: the %s test produced no score\n",
-                         kTestNames[i].toUtf8().constData());
-            ok = false;
-        }
-    }
-    std::fflush(stderr);
+    ok = EveryTickedTestScored() && ok && written;
     if (!options_.jsonFile.isEmpty())
         ok = WriteOutputFile(options_.jsonFile,
                              ResultJson(form, durations_, nullptr, MoreJson(end))) &&

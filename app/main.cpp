@@ -19,11 +19,15 @@
 #include <new>
 #include <optional>
 
-int main(int argc, char** argv) {
+namespace {
+
+// The command line, its file names made absolute; an exit code where the line is answered at
+// once (a mistake in it, --help, --version).
+std::optional<int> ReadCommandLine(int argc, char** argv, CommandLine& line) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    CommandLine line = ParseCommandLine(arguments);
+    line = ParseCommandLine(arguments);
     if (!line.error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(line.error));
         return 2;
@@ -42,25 +46,21 @@ int main(int argc, char** argv) {
         line.jsonFile = QFileInfo(line.jsonFile).absoluteFilePath();
     if (!line.screenshotFolder.isEmpty())
         line.screenshotFolder = QFileInfo(line.screenshotFolder).absoluteFilePath();
+    return std::nullopt;
+}
 
-    KeepQtMessagesOffStandardError();
-    if (!CreateProgramDataFolder())
-        std::fprintf(stderr, "zelka: cannot create the folder %s\n", ProgramDataFolder().c_str());
-
+// Whether nothing is shown on a screen: asked for, without a display, or for the screenshots
+// and the report.
+bool RunsHeadless(const CommandLine& line) {
     const bool noDisplay =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    const bool headless = line.headless || noDisplay ||
-                          line.mode == CommandLine::Mode::Screenshots ||
-                          line.mode == CommandLine::Mode::Report;
-    if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    InstallFontAliases();
+    return line.headless || noDisplay || line.mode == CommandLine::Mode::Screenshots ||
+           line.mode == CommandLine::Mode::Report;
+}
 
-    InstallCleanupOnSignals();
-    QApplication qapp(argc, argv);
-    QGuiApplication::setDesktopFileName("example.orvane.zelka");
-    TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
-
+// What the line asks for, once the application exists: the report, a run, the screenshots or
+// the window.
+int RunMode(const CommandLine& line, TApplication& application, bool headless) {
     if (line.mode == CommandLine::Mode::Report) {
         // The report needs the main window's probe and the report window only.
         application.SetTitle(kApplicationTitle);
@@ -103,4 +103,27 @@ int main(int argc, char** argv) {
     }
     Form1->show();
     return application.Run();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    if (const std::optional<int> answered = ReadCommandLine(argc, argv, line))
+        return *answered;
+
+    KeepQtMessagesOffStandardError();
+    if (!CreateProgramDataFolder())
+        std::fprintf(stderr, "zelka: cannot create the folder %s\n", ProgramDataFolder().c_str());
+
+    const bool headless = RunsHeadless(line);
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    InstallFontAliases();
+
+    InstallCleanupOnSignals();
+    QApplication qapp(argc, argv);
+    QGuiApplication::setDesktopFileName("example.orvane.zelka");
+    TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
+    return RunMode(line, application, headless);
 }

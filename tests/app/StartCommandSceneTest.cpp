@@ -184,8 +184,8 @@ TEST(HeadlessRunJson, HoldsScoresSystemAndDurations) {
         panels[i]->setText(QString::fromUtf8(scores[i]));
     form.Panel20->setText("264");
     RunDurations durations;
-    durations.ms[0] = 10001;
-    durations.ms[4] = 10003;
+    durations.tests[0].ms = 10001;
+    durations.tests[4].ms = 10003;
     const QJsonObject root = QJsonDocument::fromJson(ResultJson(form, durations)).object();
     const QJsonObject s = root["scores"].toObject();
     EXPECT_EQ(s["cpu"].toInt(), 120);
