@@ -152,165 +152,86 @@ void TPentiumMMX::Interval64(const TCounterSample& now, const TCounterSample& be
 }
 
 #ifdef ZELKA_CPU_X86
+namespace {
+
+// One MMX instruction on two quadwords.
+using MmxInstruction = std::uint64_t (*)(std::uint64_t a, std::uint64_t b);
+
 // Clears the MMX state, loads a into mm0 and b into mm1, runs "insn mm1, mm0" (mm0 is the
 // destination), stores mm0 and clears the MMX state again. The x87 registers share storage
 // with the MMX ones, so they are declared clobbered too.
-#define ZELKA_MMX_RUN(insn)                                                                        \
-    asm volatile("emms\n\t"                                                                        \
-                 "movq %1, %%mm0\n\t"                                                              \
-                 "movq %2, %%mm1\n\t" insn " %%mm1, %%mm0\n\t"                                     \
-                 "movq %%mm0, %0\n\t"                                                              \
-                 "emms"                                                                            \
-                 : "=m"(out)                                                                       \
-                 : "m"(a), "m"(b)                                                                  \
-                 : "mm0", "mm1", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
-                   "st(7)")
+#define ZELKA_MMX_OP(insn)                                                                         \
+    [](std::uint64_t a, std::uint64_t b) {                                                         \
+        std::uint64_t out = 0;                                                                     \
+        asm volatile("emms\n\t"                                                                    \
+                     "movq %1, %%mm0\n\t"                                                          \
+                     "movq %2, %%mm1\n\t" insn " %%mm1, %%mm0\n\t"                                 \
+                     "movq %%mm0, %0\n\t"                                                          \
+                     "emms"                                                                        \
+                     : "=m"(out)                                                                   \
+                     : "m"(a), "m"(b)                                                              \
+                     : "mm0", "mm1", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",   \
+                       "st(7)");                                                                   \
+        return out;                                                                                \
+    }
+
+// The operations by number.
+const MmxInstruction kMmxOperations[] = {
+    ZELKA_MMX_OP("pand"),      // 1
+    ZELKA_MMX_OP("pandn"),     // 2
+    ZELKA_MMX_OP("por"),       // 3
+    ZELKA_MMX_OP("pxor"),      // 4
+    ZELKA_MMX_OP("psrlw"),     // 5
+    ZELKA_MMX_OP("psrld"),     // 6
+    ZELKA_MMX_OP("psrlq"),     // 7
+    ZELKA_MMX_OP("psraw"),     // 8
+    ZELKA_MMX_OP("psrad"),     // 9
+    ZELKA_MMX_OP("psllw"),     // 10
+    ZELKA_MMX_OP("pslld"),     // 11
+    ZELKA_MMX_OP("psllq"),     // 12
+    ZELKA_MMX_OP("pcmpgtb"),   // 13
+    ZELKA_MMX_OP("pcmpgtw"),   // 14
+    ZELKA_MMX_OP("pcmpgtd"),   // 15
+    ZELKA_MMX_OP("pcmpeqb"),   // 16
+    ZELKA_MMX_OP("pcmpeqw"),   // 17
+    ZELKA_MMX_OP("pcmpeqd"),   // 18
+    ZELKA_MMX_OP("packsswb"),  // 19
+    ZELKA_MMX_OP("packssdw"),  // 20
+    ZELKA_MMX_OP("packuswb"),  // 21
+    ZELKA_MMX_OP("punpcklbw"), // 22
+    ZELKA_MMX_OP("punpcklwd"), // 23
+    ZELKA_MMX_OP("punpckldq"), // 24
+    ZELKA_MMX_OP("punpckhbw"), // 25
+    ZELKA_MMX_OP("punpckhwd"), // 26
+    ZELKA_MMX_OP("punpckhdq"), // 27
+    ZELKA_MMX_OP("paddusb"),   // 28
+    ZELKA_MMX_OP("paddusw"),   // 29
+    ZELKA_MMX_OP("paddsb"),    // 30
+    ZELKA_MMX_OP("paddsw"),    // 31
+    ZELKA_MMX_OP("paddb"),     // 32
+    ZELKA_MMX_OP("paddw"),     // 33
+    ZELKA_MMX_OP("paddd"),     // 34
+    ZELKA_MMX_OP("psubusb"),   // 35
+    ZELKA_MMX_OP("psubusw"),   // 36
+    ZELKA_MMX_OP("psubsb"),    // 37
+    ZELKA_MMX_OP("psubsw"),    // 38
+    ZELKA_MMX_OP("psubb"),     // 39
+    ZELKA_MMX_OP("psubw"),     // 40
+    ZELKA_MMX_OP("psubd"),     // 41
+    ZELKA_MMX_OP("pmullw"),    // 42
+    ZELKA_MMX_OP("pmulhw"),    // 43
+    ZELKA_MMX_OP("pmaddwd"),   // 44
+};
+#undef ZELKA_MMX_OP
+
+} // namespace
 
 void TPentiumMMX::MmxOperate(BYTE op, const std::uint64_t& first, const std::uint64_t& second,
                              std::uint64_t& result) const {
-    // Copies first, so result may be the same variable as an operand.
-    const std::uint64_t a = first;
-    const std::uint64_t b = second;
-    std::uint64_t out = 0;
-    switch (op) {
-    case 1:
-        ZELKA_MMX_RUN("pand");
-        break;
-    case 2:
-        ZELKA_MMX_RUN("pandn");
-        break;
-    case 3:
-        ZELKA_MMX_RUN("por");
-        break;
-    case 4:
-        ZELKA_MMX_RUN("pxor");
-        break;
-    case 5:
-        ZELKA_MMX_RUN("psrlw");
-        break;
-    case 6:
-        ZELKA_MMX_RUN("psrld");
-        break;
-    case 7:
-        ZELKA_MMX_RUN("psrlq");
-        break;
-    case 8:
-        ZELKA_MMX_RUN("psraw");
-        break;
-    case 9:
-        ZELKA_MMX_RUN("psrad");
-        break;
-    case 10:
-        ZELKA_MMX_RUN("psllw");
-        break;
-    case 11:
-        ZELKA_MMX_RUN("pslld");
-        break;
-    case 12:
-        ZELKA_MMX_RUN("psllq");
-        break;
-    case 13:
-        ZELKA_MMX_RUN("pcmpgtb");
-        break;
-    case 14:
-        ZELKA_MMX_RUN("pcmpgtw");
-        break;
-    case 15:
-        ZELKA_MMX_RUN("pcmpgtd");
-        break;
-    case 16:
-        ZELKA_MMX_RUN("pcmpeqb");
-        break;
-    case 17:
-        ZELKA_MMX_RUN("pcmpeqw");
-        break;
-    case 18:
-        ZELKA_MMX_RUN("pcmpeqd");
-        break;
-    case 19:
-        ZELKA_MMX_RUN("packsswb");
-        break;
-    case 20:
-        ZELKA_MMX_RUN("packssdw");
-        break;
-    case 21:
-        ZELKA_MMX_RUN("packuswb");
-        break;
-    case 22:
-        ZELKA_MMX_RUN("punpcklbw");
-        break;
-    case 23:
-        ZELKA_MMX_RUN("punpcklwd");
-        break;
-    case 24:
-        ZELKA_MMX_RUN("punpckldq");
-        break;
-    case 25:
-        ZELKA_MMX_RUN("punpckhbw");
-        break;
-    case 26:
-        ZELKA_MMX_RUN("punpckhwd");
-        break;
-    case 27:
-        ZELKA_MMX_RUN("punpckhdq");
-        break;
-    case 28:
-        ZELKA_MMX_RUN("paddusb");
-        break;
-    case 29:
-        ZELKA_MMX_RUN("paddusw");
-        break;
-    case 30:
-        ZELKA_MMX_RUN("paddsb");
-        break;
-    case 31:
-        ZELKA_MMX_RUN("paddsw");
-        break;
-    case 32:
-        ZELKA_MMX_RUN("paddb");
-        break;
-    case 33:
-        ZELKA_MMX_RUN("paddw");
-        break;
-    case 34:
-        ZELKA_MMX_RUN("paddd");
-        break;
-    case 35:
-        ZELKA_MMX_RUN("psubusb");
-        break;
-    case 36:
-        ZELKA_MMX_RUN("psubusw");
-        break;
-    case 37:
-        ZELKA_MMX_RUN("psubsb");
-        break;
-    case 38:
-        ZELKA_MMX_RUN("psubsw");
-        break;
-    case 39:
-        ZELKA_MMX_RUN("psubb");
-        break;
-    case 40:
-        ZELKA_MMX_RUN("psubw");
-        break;
-    case 41:
-        ZELKA_MMX_RUN("psubd");
-        break;
-    case 42:
-        ZELKA_MMX_RUN("pmullw");
-        break;
-    case 43:
-        ZELKA_MMX_RUN("pmulhw");
-        break;
-    case 44:
-        ZELKA_MMX_RUN("pmaddwd");
-        break;
-    default:
-        break; // no such operation: the result is 0
-    }
-    result = out;
+    // No such operation: the result is 0. The operands are read before result is written, so
+    // result may be the same variable as one of them.
+    result = op >= 1 && op <= std::size(kMmxOperations) ? kMmxOperations[op - 1](first, second) : 0;
 }
-#undef ZELKA_MMX_RUN
 #else
 void TPentiumMMX::MmxOperate(BYTE, const std::uint64_t&, const std::uint64_t&,
                              std::uint64_t& result) const {
