@@ -4,6 +4,7 @@
 #include "QuadScene.h"
 #include "directx/Rasterizer.h"
 #include "directx/d3d.h"
+#include "tests/directx/SurfaceDesc.h"
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -195,23 +196,10 @@ public:
 
 private:
     IDirectDrawSurface* Create(int width, int height, DWORD caps, bool depth) {
-        DDSURFACEDESC desc{};
-        desc.dwSize = sizeof desc;
-        desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-        desc.dwWidth = width;
-        desc.dwHeight = height;
-        desc.ddsCaps.dwCaps = caps;
+        DDSURFACEDESC desc = SurfaceDesc(width, height, caps, depth ? 0 : 16);
         if (depth) {
             desc.dwFlags |= DDSD_ZBUFFERBITDEPTH;
             desc.dwZBufferBitDepth = 16;
-        } else {
-            desc.dwFlags |= DDSD_PIXELFORMAT;
-            desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-            desc.ddpfPixelFormat.dwFlags = DDPF_RGB;
-            desc.ddpfPixelFormat.dwRGBBitCount = 16;
-            desc.ddpfPixelFormat.dwRBitMask = 0xF800;
-            desc.ddpfPixelFormat.dwGBitMask = 0x07E0;
-            desc.ddpfPixelFormat.dwBBitMask = 0x001F;
         }
         IDirectDrawSurface* surface = nullptr;
         return dd_->CreateSurface(&desc, &surface, nullptr) == DD_OK ? surface : nullptr;

@@ -4,6 +4,7 @@
 #include "Headline.h"
 #include "directx/ddraw.h"
 #include "forms/Forms.h"
+#include "tests/directx/SurfaceDesc.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -74,18 +75,7 @@ struct Scene {
         dd1->Release();
     }
     IDirectDrawSurface* Create(int w, int h) {
-        DDSURFACEDESC desc{};
-        desc.dwSize = sizeof desc;
-        desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-        desc.dwWidth = w;
-        desc.dwHeight = h;
-        desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
-        desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-        desc.ddpfPixelFormat.dwFlags = DDPF_RGB;
-        desc.ddpfPixelFormat.dwRGBBitCount = 16;
-        desc.ddpfPixelFormat.dwRBitMask = 0xF800;
-        desc.ddpfPixelFormat.dwGBitMask = 0x07E0;
-        desc.ddpfPixelFormat.dwBBitMask = 0x001F;
+        DDSURFACEDESC desc = SurfaceDesc(w, h, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, 16);
         IDirectDrawSurface* s = nullptr;
         dd->CreateSurface(&desc, &s, nullptr);
         return s;

@@ -10,6 +10,7 @@
 #include "gfxbench/DetachedHost.h"
 #include "gfxbench/Unit3.h"
 #include "platform/Random.h"
+#include "tests/gfxbench/SceneWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,21 +21,12 @@
 
 namespace {
 
-// The test window created as at the program's start, then prepared for one test as the start
-// command prepares it, shown, and its measurement's set-up taken.
+// The test window as a test finds it when it starts.
 struct SceneWindow {
     explicit SceneWindow(std::int32_t mode) {
         // The scene loads "Zelka.dat" from the current folder.
         QDir::setCurrent(QFileInfo(ZELKA_DAT_PATH).absolutePath());
-        RandSeed = 1;
-        form = std::make_unique<TForm3>(host);
-        host.mode = mode;
-        form->SetUpForTestMode(&host);
-        if (mode == 2)
-            form->setGeometry(0, 0, ScreenWidth(), ScreenHeight());
-        form->show();
-        QApplication::processEvents();
-        form->PrepareMeasurement();
+        form = PreparedSceneWindow(host, mode);
     }
     ~SceneWindow() {
         form->hide();

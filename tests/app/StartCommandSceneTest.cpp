@@ -16,6 +16,7 @@
 #include "platform/SysUtils.h"
 #include "tests/QtPrinters.h"
 #include "tests/ScopedEnv.h"
+#include "tests/gfxbench/SceneFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,33 +29,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using directx::Adapter;
-
 namespace {
 
-struct Halted {};
-
-// The engine's surroundings for a test: a fresh virtual display, the log in a folder of the
-// test's own, halts that throw, and the scene's archive in the current folder.
-class SceneWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Adapter().Reset();
-        Adapter().SetDesktopBitCount(16);
-        ASSERT_TRUE(dir.isValid());
-        SetDebugLogFolderForTests(dir.path().toStdString());
-        ASSERT_TRUE(QFile::copy(QString(ZELKA_APP_DIR) + "/Zelka.dat", dir.filePath("Zelka.dat")));
-        cwd = std::make_unique<ScopedCurrentDir>(dir.path());
-    }
-    void TearDown() override {
-        cwd.reset();
-        SetDebugLogFolderForTests("");
-        Adapter().Reset();
-    }
-    QTemporaryDir dir;
-    std::unique_ptr<ScopedCurrentDir> cwd;
-    ScopedHaltAction halt{[] { throw Halted{}; }};
-};
+using SceneWindowTest = SceneFolderTest;
 
 QString Printed(const std::function<int(std::FILE*)>& run, int* exitCode) {
     QTemporaryFile out;

@@ -1,5 +1,7 @@
 #include "DirectDrawTestSupport.h"
 
+#include "SurfaceDesc.h"
+
 #include <cstring>
 
 using namespace directx;
@@ -25,16 +27,7 @@ void DirectDrawTest::CreateDirectDraw() {
 
 IDirectDrawSurface* DirectDrawTest::CreatePlain(int width, int height, DWORD memory,
                                                 int bitsPerPixel) {
-    DDSURFACEDESC desc{};
-    desc.dwSize = sizeof desc;
-    desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-    desc.dwWidth = width;
-    desc.dwHeight = height;
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
-    if (bitsPerPixel) {
-        desc.dwFlags |= DDSD_PIXELFORMAT;
-        desc.ddpfPixelFormat = PixelFormat::ForDisplay(bitsPerPixel).ToDD();
-    }
+    DDSURFACEDESC desc = SurfaceDesc(width, height, DDSCAPS_OFFSCREENPLAIN | memory, bitsPerPixel);
     IDirectDrawSurface* surface = nullptr;
     EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
     return surface;

@@ -5,7 +5,9 @@
 #include "directx/PixelFormat.h"
 #include "engine/dddd.h"
 #include "engine/dddd_log.h"
+#include "forms/Forms.h"
 #include "forms/Halt.h"
+#include "tests/directx/SurfaceDesc.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -76,16 +78,7 @@ protected:
     }
     IDirectDrawSurface* Plain(int width, int height, DWORD memory = DDSCAPS_SYSTEMMEMORY,
                               int bits = 0) {
-        DDSURFACEDESC desc{};
-        desc.dwSize = sizeof desc;
-        desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
-        desc.dwWidth = width;
-        desc.dwHeight = height;
-        desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
-        if (bits) {
-            desc.dwFlags |= DDSD_PIXELFORMAT;
-            desc.ddpfPixelFormat = directx::PixelFormat::ForDisplay(bits).ToDD();
-        }
+        DDSURFACEDESC desc = SurfaceDesc(width, height, DDSCAPS_OFFSCREENPLAIN | memory, bits);
         IDirectDrawSurface* surface = nullptr;
         EXPECT_EQ(engine.DirectDraw2->CreateSurface(&desc, &surface, nullptr), DD_OK);
         return surface;
@@ -109,4 +102,44 @@ protected:
     IDirectDrawSurface* back = nullptr;
     std::filesystem::path folder;
     ScopedHaltAction halt{[] { throw Halted{}; }};
+};
+
+// A second engine on a 400 x 400 window, drawing with its Direct3D device into a 400 x 400,
+// 16-bit target through one viewport over the whole of it, as the scene's Direct3D test draws.
+class Direct3DEngineTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        form.resize(400, 400);
+        engine3 = std::make_unique<TDDDD>(&form);
+        engine3->Use3D = true;
+        engine3->D3DOptions = DontUseMMX;
+        engine3->AutoDisplayModeInitialize = false;
+        form.CreationEnded();
+        engine3->InitializeScreen(false, 400, 400, 16, 0, "");
+        ASSERT_NE(engine3->D3DDevice, nullptr);
+        ASSERT_EQ(engine3->Direct3D->CreateViewport(&viewport, nullptr), D3D_OK);
+        engine3->D3DDevice->AddViewport(viewport);
+        engine3->D3DDevice->SetCurrentViewport(viewport);
+        D3DVIEWPORT2 vp{44, 0, 0, 400, 400, 0, 0, 400, 400, 0, 1};
+        ASSERT_EQ(viewport->SetViewport2(&vp), D3D_OK);
+    }
+    void TearDown() override {
+        if (viewport)
+            viewport->Release();
+        viewport = nullptr;
+        if (engine3)
+            engine3->Destroying = true;
+        engine3.reset();
+        EngineTest::TearDown();
+    }
+    // The target and its depth cleared.
+    void Clear() {
+        D3DRECT all{0, 0, 400, 400};
+        viewport->Clear(1, &all, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+    }
+
+    TForm form;
+    std::unique_ptr<TDDDD> engine3;
+    IDirect3DViewport2* viewport = nullptr;
 };

@@ -48,38 +48,16 @@ public:
     std::vector<int> flagsSeen;
 };
 
-class PrimitivesTest : public EngineTest {
+class PrimitivesTest : public Direct3DEngineTest {
 protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        form.resize(400, 400);
-        engine3 = std::make_unique<TDDDD>(&form);
-        engine3->Use3D = true;
-        engine3->D3DOptions = DontUseMMX;
-        engine3->AutoDisplayModeInitialize = false;
-        form.CreationEnded();
-        engine3->InitializeScreen(false, 400, 400, 16, 0, "");
-        ASSERT_NE(engine3->D3DDevice, nullptr);
-        ASSERT_EQ(engine3->Direct3D->CreateViewport(&viewport, nullptr), D3D_OK);
-        engine3->D3DDevice->AddViewport(viewport);
-        engine3->D3DDevice->SetCurrentViewport(viewport);
-        D3DVIEWPORT2 vp{44, 0, 0, 400, 400, 0, 0, 400, 400, 0, 1};
-        ASSERT_EQ(viewport->SetViewport2(&vp), D3D_OK);
-        Clear();
+        Direct3DEngineTest::SetUp();
+        if (!HasFatalFailure())
+            Clear();
     }
     void TearDown() override {
         textures.clear();
-        if (viewport)
-            viewport->Release();
-        viewport = nullptr;
-        if (engine3)
-            engine3->Destroying = true;
-        engine3.reset();
-        EngineTest::TearDown();
-    }
-    void Clear() {
-        D3DRECT all{0, 0, 400, 400};
-        viewport->Clear(1, &all, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+        Direct3DEngineTest::TearDown();
     }
     TDDDDTexture* Texture(int width, int height, D3DTEXTUREHANDLE handle) {
         textures.push_back(std::make_unique<TDDDDTexture>(engine3.get()));
@@ -113,9 +91,6 @@ protected:
 
     static constexpr const char* kLevelStates = "1=0 7=0 14=0 17=2 18=2 33=0 26=0 27=0 41=1";
 
-    TForm form;
-    std::unique_ptr<TDDDD> engine3;
-    IDirect3DViewport2* viewport = nullptr;
     std::vector<std::unique_ptr<TDDDDTexture>> textures;
 };
 

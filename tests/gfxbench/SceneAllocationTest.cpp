@@ -9,6 +9,8 @@
 #include "platform/Random.h"
 #include "tests/AllocationCounter.h"
 #include "tests/ScopedEnv.h"
+#include "tests/gfxbench/SceneFixture.h"
+#include "tests/gfxbench/SceneWindow.h"
 
 #include <QFile>
 #include <QLabel>
@@ -17,49 +19,23 @@
 
 namespace {
 
-class SceneAllocationTest : public ::testing::Test {
+class SceneAllocationTest : public SceneFolderTest {
 protected:
-    void SetUp() override {
-        directx::Adapter().Reset();
-        directx::Adapter().SetDesktopBitCount(16);
-        ASSERT_TRUE(dir.isValid());
-        SetDebugLogFolderForTests(dir.path().toStdString());
-        ASSERT_TRUE(QFile::copy(ZELKA_DAT_PATH, dir.filePath("Zelka.dat")));
-        cwd = std::make_unique<ScopedCurrentDir>(dir.path());
-    }
     void TearDown() override {
         form.reset();
-        cwd.reset();
-        SetDebugLogFolderForTests("");
-        directx::Adapter().Reset();
+        SceneFolderTest::TearDown();
     }
-    // Created as at the program's start, prepared and shown as the start command does.
     TForm3& Window(std::int32_t mode) {
-        RandSeed = 1;
-        form = std::make_unique<TForm3>(host);
-        host.mode = mode;
-        form->SetUpForTestMode(&host);
-        form->show();
-        form->PrepareMeasurement();
+        form = PreparedSceneWindow(host, mode);
         return *form;
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<ScopedCurrentDir> cwd;
     DetachedHost host;
     std::unique_ptr<TForm3> form;
 };
 
 TEST_F(SceneAllocationTest, CounterSeesAllocations) {
-    long seen = 0;
-    {
-        AllocationCounter counter;
-        LogWarning("x"); // a log line builds its text
-        seen = counter.Count();
-    }
-    EXPECT_GT(seen, 0);
-    AllocationCounter counter;
-    EXPECT_EQ(counter.Count(), 0);
+    ExpectCounterSees([] { LogWarning("x"); }); // a log line builds its text
 }
 
 TEST_F(SceneAllocationTest, DirectDrawScenesOfEverySpeedDrawWithoutAllocating) {

@@ -12,6 +12,7 @@
 #include "platform/MMSystem.h"
 #include "platform/Random.h"
 #include "tests/ScopedEnv.h"
+#include "tests/gfxbench/SceneFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,8 +30,6 @@ using directx::Adapter;
 
 namespace {
 
-struct Halted {};
-
 // Whether every item of `wanted` turns up in `calls`, in that order.
 bool InOrder(const std::vector<std::string>& calls, const std::vector<std::string>& wanted) {
     auto at = calls.begin();
@@ -47,21 +46,11 @@ long Count(const std::vector<std::string>& calls, const std::string& name) {
     return std::count(calls.begin(), calls.end(), name);
 }
 
-class SceneTest : public ::testing::Test {
+class SceneTest : public SceneFolderTest {
 protected:
-    void SetUp() override {
-        Adapter().Reset();
-        Adapter().SetDesktopBitCount(16);
-        ASSERT_TRUE(dir.isValid());
-        SetDebugLogFolderForTests(dir.path().toStdString());
-        ASSERT_TRUE(QFile::copy(ZELKA_DAT_PATH, dir.filePath("Zelka.dat")));
-        cwd = std::make_unique<ScopedCurrentDir>(dir.path());
-    }
     void TearDown() override {
         form.reset();
-        cwd.reset();
-        SetDebugLogFolderForTests("");
-        Adapter().Reset();
+        SceneFolderTest::TearDown();
     }
     TForm3& Make(std::int32_t mode = 1) {
         host.mode = mode;
@@ -85,9 +74,6 @@ protected:
         return log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : std::string();
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<ScopedCurrentDir> cwd;
-    ScopedHaltAction halt{[] { throw Halted{}; }};
     DetachedHost host;
     std::unique_ptr<TForm3> form;
 };
