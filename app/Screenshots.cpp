@@ -33,13 +33,51 @@ QImage GrabWindow(QWidget& window) {
 
 namespace {
 
+// The score panels: the tests' in run order, then the overall rating's.
+std::vector<QLabel*> ScorePanels() {
+    std::vector<QLabel*> panels;
+    for (const TForm1::TestRow& row : Form1->Tests())
+        panels.push_back(row.panel);
+    panels.push_back(Form1->Panel20);
+    return panels;
+}
+
+// The main window's test boxes, score panels, processor and clock texts and test mode as they
+// are now, put back as they were when this ends.
+class KeptMainWindow {
+public:
+    KeptMainWindow() : clock_(Form1->EditHex2->text()), mode_(Form1->TestMode) {
+        for (const TForm1::TestRow& row : Form1->Tests())
+            boxes_.emplace_back(row.box, row.box->isChecked());
+        for (QLabel* label : ScorePanels())
+            labels_.emplace_back(label, label->text());
+        labels_.emplace_back(Form1->Panel22, Form1->Panel22->text());
+    }
+    ~KeptMainWindow() {
+        for (const auto& [box, checked] : boxes_)
+            box->setChecked(checked);
+        for (const auto& [label, text] : labels_)
+            label->setText(text);
+        Form1->EditHex2->setText(clock_);
+        Form1->TestMode = mode_;
+    }
+    KeptMainWindow(const KeptMainWindow&) = delete;
+    KeptMainWindow& operator=(const KeptMainWindow&) = delete;
+
+private:
+    std::vector<std::pair<QCheckBox*, bool>> boxes_;
+    std::vector<std::pair<QLabel*, QString>> labels_;
+    QString clock_;
+    std::int32_t mode_;
+};
+
 // The GDI test window in its sprite phase. The test runs on a scripted clock that moves 100 ms
 // a reading, so each phase ends after a few dozen shapes or frames; the window is grabbed once
 // the sprites have spread over it. The main window's score panel is left as it was.
 QImage GrabSpritePhase() {
     constexpr int kFramesBeforeGrab = 90;
     TForm2& form = *Form2;
-    const QString score = Form1->Panel2->text();
+    const KeptMainWindow kept;
     form.SetWidth(ScreenWidth());
     form.SetHeight(ScreenHeight());
     form.SetLeft(0);
@@ -58,26 +96,17 @@ QImage GrabSpritePhase() {
     }
     form.StageHook = nullptr;
     form.hide();
-    Form1->Panel2->setText(score);
     return shot;
 }
 
 // The DirectDraw/Direct3D window during both tests, run by the start command with only their
 // boxes ticked, on a scripted clock that moves 20 ms a reading: the DirectDraw picture once the
 // layers and sprites have moved for a while, then one picture in the middle of each Direct3D
-// phase. The main window's boxes, panels and test mode are left as they were.
+// phase. The main window is left as it was.
 std::vector<std::pair<QString, QImage>> GrabScenePhases() {
     constexpr int kFramesBeforeGrab = 40;
     TForm3& form = *Form3;
-    const std::array<TForm1::TestRow, kBenchTestCount> tests = Form1->Tests();
-    QLabel* const panels[] = {Form1->Panel3, Form1->Panel4, Form1->Panel20};
-    bool ticked[kBenchTestCount];
-    QString captions[3];
-    for (std::size_t i = 0; i < kBenchTestCount; ++i)
-        ticked[i] = tests[i].box->isChecked();
-    for (int i = 0; i < 3; ++i)
-        captions[i] = panels[i]->text();
-    const std::int32_t mode = Form1->TestMode;
+    const KeptMainWindow kept;
 
     std::vector<std::pair<QString, QImage>> shots;
     int frames = 0, lastPhase = -1;
@@ -90,7 +119,7 @@ std::vector<std::pair<QString, QImage>> GrabScenePhases() {
             shots.emplace_back(name, GrabWindow(form));
         }
     };
-    for (const TForm1::TestRow& row : tests)
+    for (const TForm1::TestRow& row : Form1->Tests())
         row.box->setChecked(row.test == TBenchTest::DirectDraw || row.test == TBenchTest::Direct3D);
     {
         DWORD now = 0;
@@ -98,11 +127,6 @@ std::vector<std::pair<QString, QImage>> GrabScenePhases() {
         Application->RunCommand([] { Form1->Button5Click(); });
     }
     form.FrameHook = nullptr;
-    for (std::size_t i = 0; i < kBenchTestCount; ++i)
-        tests[i].box->setChecked(ticked[i]);
-    for (int i = 0; i < 3; ++i)
-        panels[i]->setText(captions[i]);
-    Form1->TestMode = mode;
     return shots;
 }
 
@@ -124,26 +148,21 @@ bool FillReportWithTwoStoredFiles(const QString& folder) {
          "300.6120MHz",
          {"1010", "602", "540", "488", "131", "554"}},
     };
-    QLabel* const panels[] = {Form1->Panel1, Form1->Panel2, Form1->Panel3,
-                              Form1->Panel4, Form1->Panel5, Form1->Panel20};
-    QString saved[6];
-    for (int i = 0; i < 6; ++i)
-        saved[i] = panels[i]->text();
-    const QString savedCpu = Form1->Panel22->text(), savedClock = Form1->EditHex2->text();
+    const std::vector<QLabel*> panels = ScorePanels();
     const QString cwd = QDir::currentPath();
-    bool ok = QDir::setCurrent(folder);
-    for (const Sample& sample : samples) {
-        for (int i = 0; ok && i < 6; ++i)
-            panels[i]->setText(sample.scores[i]);
-        Form1->Panel22->setText(sample.cpu);
-        Form1->EditHex2->setText(sample.clock);
-        ok = ok && Application->RunCommand([] { Form1->makeRes(); }) &&
-             QFile::rename("result.txt", sample.file);
+    bool ok = true;
+    {
+        const KeptMainWindow kept;
+        ok = QDir::setCurrent(folder);
+        for (const Sample& sample : samples) {
+            for (std::size_t i = 0; ok && i < panels.size(); ++i)
+                panels[i]->setText(sample.scores[i]);
+            Form1->Panel22->setText(sample.cpu);
+            Form1->EditHex2->setText(sample.clock);
+            ok = ok && Application->RunCommand([] { Form1->makeRes(); }) &&
+                 QFile::rename("result.txt", sample.file);
+        }
     }
-    for (int i = 0; i < 6; ++i)
-        panels[i]->setText(saved[i]);
-    Form1->Panel22->setText(savedCpu);
-    Form1->EditHex2->setText(savedClock);
     QDir::setCurrent(cwd);
     return ok && Application->RunCommand([&folder] { Form1->FillReport(folder + "/"); });
 }

@@ -132,15 +132,20 @@ void TForm1::SetUpKeyboard() {
     for (TImage* button :
          {Image3, Image5, Image4, Image6, Image2, Image18, Image19, Image16, Image17})
         button->SetKeyboardButton(true);
-    const QList<QWidget*> order = {cb1,     cb2,     cb3,     cb4,    cb5,    set_cb1,
-                                   Edit2,   Image3,  Image5,  Image4, Image6, Image2,
-                                   Image18, Image19, Image16, Image17};
+    // The tests' boxes in run order, the HAL option, the drive, then the picture buttons.
+    QList<QCheckBox*> boxes;
+    for (const TestRow& row : Tests())
+        boxes << row.box;
+    boxes << set_cb1;
+    QList<QWidget*> order(boxes.begin(), boxes.end());
+    order << Edit2 << Image3 << Image5 << Image4 << Image6 << Image2 << Image18 << Image19
+          << Image16 << Image17;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     // The start button has the focus when the window opens: Return starts the benchmark.
     Image6->setFocus();
     // Return ticks a check box as Space does: this window has no default button to press.
-    for (QCheckBox* box : {cb1, cb2, cb3, cb4, cb5, set_cb1})
+    for (QCheckBox* box : boxes)
         box->installEventFilter(this);
 }
 
