@@ -355,4 +355,21 @@ void StretchRect(const PixelPlane& target, const RECT& fullTarget, const RECT& v
     }
 }
 
+void BlitRect(const PixelPlane& target, const RECT& fullTarget, const RECT& visibleTarget,
+              const PixelPlane& source, const RECT& sourceRect, const ColorKeyRange& key,
+              bool mirrorLeftRight, bool mirrorUpDown) {
+    const bool sameSize =
+        fullTarget.right - fullTarget.left == sourceRect.right - sourceRect.left &&
+        fullTarget.bottom - fullTarget.top == sourceRect.bottom - sourceRect.top;
+    if (!sameSize || mirrorLeftRight || mirrorUpDown) {
+        StretchRect(target, fullTarget, visibleTarget, source, sourceRect, key, mirrorLeftRight,
+                    mirrorUpDown);
+        return;
+    }
+    const LONG dx = sourceRect.left - fullTarget.left, dy = sourceRect.top - fullTarget.top;
+    const RECT part{visibleTarget.left + dx, visibleTarget.top + dy, visibleTarget.right + dx,
+                    visibleTarget.bottom + dy};
+    CopyRect(target, visibleTarget.left, visibleTarget.top, source, part, key);
+}
+
 } // namespace directx

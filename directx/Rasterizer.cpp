@@ -138,8 +138,7 @@ void Rasterizer::ClearTarget(const RasterTarget& target, const D3DRECT& rect, D3
     const RECT cut = Inside(rect, target.width, target.height);
     if (cut.left >= cut.right || cut.top >= cut.bottom)
         return;
-    const PixelPlane plane{target.bits, target.pitch, target.width, target.height,
-                           target.format.BytesPerPixel()};
+    const PixelPlane plane{target, target.format.BytesPerPixel()};
     FillRect(plane, cut, PackColor(target, color));
 }
 
@@ -152,8 +151,7 @@ void Rasterizer::ClearDepth(const RasterDepth& depth, const D3DRECT& rect, D3DVA
     const double scale =
         depth.depthBits >= 32 ? 4294967295.0 : double((1ull << depth.depthBits) - 1);
     const double zc = std::isfinite(z) ? std::clamp<double>(z, 0.0, 1.0) : 1.0;
-    const PixelPlane plane{depth.bits, depth.pitch, depth.width, depth.height,
-                           depth.bitsPerCell / 8};
+    const PixelPlane plane{depth, depth.bitsPerCell / 8};
     FillRect(plane, cut, static_cast<std::uint32_t>(zc * scale + 0.5));
 }
 

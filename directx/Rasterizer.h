@@ -9,37 +9,29 @@
 // the top-left rule, so triangles sharing an edge neither leave gaps nor overlap.
 #include "PixelFormat.h"
 #include "d3dtypes.h"
+#include "platform/PixelBlock.h"
 
 #include <cstdint>
 #include <memory>
 
 namespace directx {
 
-struct RasterTarget {
-    BYTE* bits = nullptr;
-    LONG pitch = 0;
-    int width = 0;
-    int height = 0;
+// The pixels drawn into, and their format.
+struct RasterTarget : PixelBlock {
     PixelFormat format;
     // 256 colours as 0x00RRGGBB for an 8-bit target; without one the indices are read as a
     // 3-3-2 colour cube.
     const DWORD* palette = nullptr;
 };
 
-struct RasterDepth {
-    BYTE* bits = nullptr;
-    LONG pitch = 0;
-    int width = 0;
-    int height = 0;
+// A depth buffer: a block of cells.
+struct RasterDepth : PixelBlock {
     int bitsPerCell = 16; // 16 or 32
     int depthBits = 16;   // 16, 24 or 32 significant bits
 };
 
-struct RasterTexture {
-    const BYTE* bits = nullptr;
-    LONG pitch = 0;
-    int width = 0;
-    int height = 0;
+// The texels sampled, read only, and their format.
+struct RasterTexture : ConstPixelBlock {
     PixelFormat format;
     const DWORD* palette = nullptr; // as for targets
     // The source colour key: raw texel values in keyLow..keyHigh are transparent.

@@ -250,26 +250,34 @@ SoftSurface* SoftDevice::DepthBuffer() const {
     return nullptr;
 }
 
+namespace {
+
+// A palettised surface's colours; none for other formats, or without a palette (the
+// rasteriser then reads indices as a colour cube).
+const DWORD* Colors(const SoftSurface& surface) {
+    return surface.Palette() ? surface.Palette()->Colors() : nullptr;
+}
+
+} // namespace
+
 RasterTarget SoftDevice::DescribeTarget(SoftSurface& surface) {
-    const PixelPlane plane = surface.Plane();
-    RasterTarget target;
-    target.bits = plane.bits;
-    target.pitch = plane.pitch;
-    target.width = plane.width;
-    target.height = plane.height;
-    target.format = surface.Format();
-    target.palette = surface.Palette() ? surface.Palette()->Colors() : nullptr;
-    return target;
+    return RasterTarget{surface.Block(), surface.Format(), Colors(surface)};
 }
 
 RasterDepth SoftDevice::DescribeDepth(SoftSurface& surface) {
-    const PixelPlane plane = surface.Plane();
-    return RasterDepth{plane.bits,
-                       plane.pitch,
-                       plane.width,
-                       plane.height,
-                       plane.bytesPerPixel * 8,
+    return RasterDepth{surface.Block(), surface.Format().BytesPerPixel() * 8,
                        surface.Format().depthBits};
+}
+
+RasterTexture SoftDevice::DescribeTexture(SoftSurface& surface) {
+    RasterTexture texture{surface.Block(), surface.Format(), Colors(surface)};
+    texture.version = surface.Version();
+    if (const DDCOLORKEY* key = surface.SourceColorKey()) {
+        texture.hasColorKey = true;
+        texture.keyLow = key->dwColorSpaceLowValue;
+        texture.keyHigh = key->dwColorSpaceHighValue;
+    }
+    return texture;
 }
 
 HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexType, LPVOID vertices,
@@ -301,19 +309,7 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
         SoftSurface* surface = found->second;
         if (HRESULT r = SoftDevice::Usable(surface))
             return r;
-        const PixelPlane plane = surface->Plane();
-        texture.bits = plane.bits;
-        texture.pitch = plane.pitch;
-        texture.width = plane.width;
-        texture.height = plane.height;
-        texture.format = surface->Format();
-        texture.palette = surface->Palette() ? surface->Palette()->Colors() : nullptr;
-        texture.version = surface->Version();
-        if (const DDCOLORKEY* key = surface->SourceColorKey()) {
-            texture.hasColorKey = true;
-            texture.keyLow = key->dwColorSpaceLowValue;
-            texture.keyHigh = key->dwColorSpaceHighValue;
-        }
+        texture = DescribeTexture(*surface);
         rs.texture = &texture;
     }
     rs.magFilter = static_cast<D3DTEXTUREFILTER>(states_[D3DRENDERSTATE_TEXTUREMAG]);

@@ -45,8 +45,10 @@ public:
     D3DTEXTUREHANDLE HandleFor(SoftSurface* surface);
     // The target's attached Z-buffer, if it has a usable one.
     SoftSurface* DepthBuffer() const;
+    // A surface's memory as the rasteriser draws into it or samples it.
     static RasterTarget DescribeTarget(SoftSurface& surface);
     static RasterDepth DescribeDepth(SoftSurface& surface);
+    static RasterTexture DescribeTexture(SoftSurface& surface);
     // DDERR_SURFACELOST or DDERR_SURFACEBUSY for a surface that cannot be drawn from or into
     // now; DD_OK otherwise.
     static HRESULT Usable(SoftSurface* surface);

@@ -1,5 +1,5 @@
-// Surfaces: memory, locks, device contexts, colour keys, attachments, flipping, blits and
-// surface loss.
+// Surfaces: memory, locks, device contexts, colour keys, attachments, flipping and surface
+// loss. The blits are in SoftSurface_blt.cpp.
 #include "SoftSurface.h"
 
 #include "SoftClipper.h"
@@ -16,24 +16,6 @@
 namespace directx {
 
 namespace {
-
-bool Empty(const RECT& r) {
-    return r.right <= r.left || r.bottom <= r.top;
-}
-
-bool Inside(const RECT& inner, const RECT& outer) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
-}
-
-RECT Intersect(const RECT& a, const RECT& b) {
-    return RECT{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                std::min(a.bottom, b.bottom)};
-}
-
-SoftSurface* Ours(IDirectDrawSurface* surface) {
-    return static_cast<SoftSurface*>(surface);
-}
 
 // The desktop's colours, for a palettised surface without a palette of its own.
 const DWORD* DesktopColors() {
@@ -250,217 +232,6 @@ TPixelView SoftSurface::View() {
     return view;
 }
 
-PixelPlane SoftSurface::Deferred::Plane() const {
-    return PixelPlane{const_cast<BYTE*>(bits.data()), width * bytesPerPixel, width, height,
-                      bytesPerPixel};
-}
-
-bool SoftSurface::Defer(const RECT& dest, const RECT& visible, SoftSurface& source,
-                        const RECT& from) {
-    if (!VisiblePrimary() || !owner_ || owner_->FullScreen() || bits_.empty())
-        return false;
-    const TPixelView view = source.View();
-    if (!view.bits || !owner_->PresentStretched(*this, view, from, dest))
-        return false;
-    if (deferred_.size() >= 16)
-        Settle();
-    // Earlier copies that this one covers are never seen: drop them, keeping one's memory.
-    Deferred entry;
-    for (auto it = deferred_.begin(); it != deferred_.end();) {
-        if (Inside(it->visible, visible)) {
-            if (entry.bits.capacity() < it->bits.capacity())
-                entry.bits = std::move(it->bits);
-            it = deferred_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    entry.dest = dest;
-    entry.visible = visible;
-    entry.width = from.right - from.left;
-    entry.height = from.bottom - from.top;
-    entry.bytesPerPixel = source.format_.BytesPerPixel();
-    const std::size_t row = static_cast<std::size_t>(entry.width) * entry.bytesPerPixel;
-    entry.bits.resize(row * entry.height);
-    const PixelPlane plane = source.Plane();
-    for (int y = 0; y < entry.height; ++y)
-        std::memcpy(entry.bits.data() + row * y,
-                    plane.Row(from.top + y) + from.left * plane.bytesPerPixel, row);
-    deferred_.push_back(std::move(entry));
-    return true;
-}
-
-void SoftSurface::Settle() {
-    if (deferred_.empty())
-        return;
-    std::vector<Deferred> pending;
-    pending.swap(deferred_);
-    if (bits_.empty())
-        return;
-    const PixelPlane target = Plane();
-    for (const Deferred& d : pending) {
-        const RECT from{0, 0, d.width, d.height};
-        if (d.dest.right - d.dest.left == d.width && d.dest.bottom - d.dest.top == d.height) {
-            const RECT part{d.visible.left - d.dest.left, d.visible.top - d.dest.top,
-                            d.visible.right - d.dest.left, d.visible.bottom - d.dest.top};
-            CopyRect(target, d.visible.left, d.visible.top, d.Plane(), part, ColorKeyRange{});
-        } else {
-            StretchRect(target, d.dest, d.visible, d.Plane(), from, ColorKeyRange{}, false, false);
-        }
-    }
-    Touch();
-}
-
-bool SoftSurface::ClipArea(RECT* area) const {
-    if (!clipper_)
-        return false;
-    *area = Intersect(clipper_->ClipArea(), Bounds());
-    return true;
-}
-
-ColorKeyRange SoftSurface::SourceKey(DWORD flags, const DDBLTFX* fx, HRESULT* error) const {
-    ColorKeyRange key;
-    key.colorBits = format_.ColorBits();
-    if (flags & DDBLT_KEYSRCOVERRIDE) {
-        key.enabled = true;
-        key.low = fx->ddckSrcColorkey.dwColorSpaceLowValue;
-        key.high = fx->ddckSrcColorkey.dwColorSpaceHighValue;
-    } else if (flags & DDBLT_KEYSRC) {
-        if (!hasSourceKey_) {
-            *error = DDERR_NOCOLORKEY;
-            return key;
-        }
-        key.enabled = true;
-        key.low = sourceKey_.dwColorSpaceLowValue;
-        key.high = sourceKey_.dwColorSpaceHighValue;
-    }
-    key.low &= key.colorBits;
-    key.high &= key.colorBits;
-    if (key.high < key.low)
-        key.high = key.low;
-    return key;
-}
-
-HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, LPRECT lpSrcRect,
-                         DWORD dwFlags, LPDDBLTFX lpDDBltFx) {
-    if (HRESULT f = Fault("IDirectDrawSurface::Blt"))
-        return f;
-    const DWORD needsFx =
-        DDBLT_COLORFILL | DDBLT_DEPTHFILL | DDBLT_DDFX | DDBLT_KEYSRCOVERRIDE | DDBLT_ROP;
-    if ((dwFlags & needsFx) && (!lpDDBltFx || lpDDBltFx->dwSize != sizeof(DDBLTFX)))
-        return DDERR_INVALIDPARAMS;
-    if (dwFlags & (DDBLT_ROP | DDBLT_KEYDEST))
-        return DDERR_UNSUPPORTED;
-    if (Lost())
-        return DDERR_SURFACELOST;
-    if (Busy())
-        return DDERR_SURFACEBUSY;
-    const RECT dest = lpDestRect ? *lpDestRect : Bounds();
-    if (Empty(dest))
-        return DDERR_INVALIDRECT;
-    RECT clip;
-    if (!ClipArea(&clip)) {
-        if (!Inside(dest, Bounds()))
-            return DDERR_INVALIDRECT;
-        clip = Bounds();
-    }
-    const RECT visible = Intersect(dest, clip);
-    PixelPlane target = Plane();
-
-    if (dwFlags & (DDBLT_COLORFILL | DDBLT_DEPTHFILL)) {
-        if ((dwFlags & DDBLT_DEPTHFILL) && !format_.IsZBuffer())
-            return DDERR_INVALIDPARAMS;
-        Settle();
-        if (!Empty(visible)) {
-            const auto write = LiveWrite();
-            FillRect(target, visible, lpDDBltFx->dwFillColor & format_.ColorBits());
-        }
-        Changed(visible);
-        return DD_OK;
-    }
-    if (!lpDDSrcSurface)
-        return DDERR_INVALIDPARAMS;
-    SoftSurface* source = Ours(lpDDSrcSurface);
-    if (source->Lost())
-        return DDERR_SURFACELOST;
-    if (source->Busy())
-        return DDERR_SURFACEBUSY;
-    const RECT from = lpSrcRect ? *lpSrcRect : source->Bounds();
-    if (Empty(from) || !Inside(from, source->Bounds()))
-        return DDERR_INVALIDRECT;
-    if (source->format_.BytesPerPixel() != format_.BytesPerPixel())
-        return DDERR_INVALIDPIXELFORMAT;
-    HRESULT keyError = DD_OK;
-    ColorKeyRange key = source->SourceKey(dwFlags, lpDDBltFx, &keyError);
-    if (keyError)
-        return keyError;
-    const DWORD fx = (dwFlags & DDBLT_DDFX) ? lpDDBltFx->dwDDFX : 0;
-    const bool mirrorX = (fx & DDBLTFX_MIRRORLEFTRIGHT) != 0;
-    const bool mirrorY = (fx & DDBLTFX_MIRRORUPDOWN) != 0;
-    if (Empty(visible))
-        return DD_OK;
-    source->Settle();
-    if (!key.enabled && !mirrorX && !mirrorY && Defer(dest, visible, *source, from))
-        return DD_OK;
-    Settle();
-    const bool sameSize = dest.right - dest.left == from.right - from.left &&
-                          dest.bottom - dest.top == from.bottom - from.top;
-    {
-        const auto write = LiveWrite();
-        if (sameSize && !mirrorX && !mirrorY) {
-            const RECT part{
-                from.left + (visible.left - dest.left), from.top + (visible.top - dest.top),
-                from.left + (visible.right - dest.left), from.top + (visible.bottom - dest.top)};
-            CopyRect(target, visible.left, visible.top, source->Plane(), part, key);
-        } else {
-            StretchRect(target, dest, visible, source->Plane(), from, key, mirrorX, mirrorY);
-        }
-    }
-    Changed(visible);
-    return DD_OK;
-}
-
-HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSurface,
-                             LPRECT lpSrcRect, DWORD dwTrans) {
-    if (HRESULT f = Fault("IDirectDrawSurface::BltFast"))
-        return f;
-    if (!lpDDSrcSurface ||
-        (dwTrans & ~(DDBLTFAST_SRCCOLORKEY | DDBLTFAST_DESTCOLORKEY | DDBLTFAST_WAIT)))
-        return DDERR_INVALIDPARAMS;
-    if (dwTrans & DDBLTFAST_DESTCOLORKEY)
-        return DDERR_UNSUPPORTED;
-    if (clipper_)
-        return DDERR_BLTFASTCANTCLIP;
-    SoftSurface* source = Ours(lpDDSrcSurface);
-    if (Lost() || source->Lost())
-        return DDERR_SURFACELOST;
-    if (Busy() || source->Busy())
-        return DDERR_SURFACEBUSY;
-    const RECT from = lpSrcRect ? *lpSrcRect : source->Bounds();
-    if (Empty(from) || !Inside(from, source->Bounds()))
-        return DDERR_INVALIDRECT;
-    const std::int64_t x = dwX, y = dwY;
-    if (x + (from.right - from.left) > width_ || y + (from.bottom - from.top) > height_)
-        return DDERR_INVALIDRECT;
-    if (source->format_.BytesPerPixel() != format_.BytesPerPixel())
-        return DDERR_INVALIDPIXELFORMAT;
-    HRESULT keyError = DD_OK;
-    const ColorKeyRange key =
-        source->SourceKey((dwTrans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0, nullptr, &keyError);
-    if (keyError)
-        return keyError;
-    source->Settle();
-    Settle();
-    {
-        const auto write = LiveWrite();
-        CopyRect(Plane(), static_cast<LONG>(x), static_cast<LONG>(y), source->Plane(), from, key);
-    }
-    Changed(RECT{static_cast<LONG>(x), static_cast<LONG>(y),
-                 static_cast<LONG>(x + from.right - from.left),
-                 static_cast<LONG>(y + from.bottom - from.top)});
-    return DD_OK;
-}
-
 HRESULT SoftSurface::AddAttachedSurface(IDirectDrawSurface* attached) {
     if (HRESULT f = Fault("IDirectDrawSurface::AddAttachedSurface"))
         return f;
@@ -667,7 +438,7 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
     } else if (format_.bitsPerPixel == 32) {
         // The painter sets the unused top byte; the surface keeps it clear.
         for (int y = 0; y < height_; ++y) {
-            auto* row = reinterpret_cast<DWORD*>(plane.Row(y));
+            DWORD* row = plane.Pixels<DWORD>(y);
             for (int x = 0; x < width_; ++x)
                 row[x] &= 0xFFFFFF;
         }
@@ -750,8 +521,7 @@ HRESULT SoftSurface::Lock(LPRECT lpDestRect, LPDDSURFACEDESC desc, DWORD dwFlags
     Settle();
     GetSurfaceDesc(desc);
     desc->dwFlags |= DDSD_LPSURFACE;
-    desc->lpSurface = bits_.data() + static_cast<std::ptrdiff_t>(area.top) * pitch_ +
-                      area.left * format_.BytesPerPixel();
+    desc->lpSurface = Plane().At(area.left, area.top);
     locked_ = true;
     lockedReadOnly_ = (dwFlags & DDLOCK_READONLY) != 0;
     lockedRect_ = area;

@@ -63,9 +63,9 @@ public:
     int Height() const { return height_; }
     const PixelFormat& Format() const { return format_; }
     DWORD Caps() const { return caps_; }
-    PixelPlane Plane() {
-        return PixelPlane{bits_.data(), pitch_, width_, height_, format_.BytesPerPixel()};
-    }
+    // The surface's memory as a block of pixels; no bits once it is orphaned.
+    PixelBlock Block() { return PixelBlock{bits_.data(), pitch_, width_, height_}; }
+    PixelPlane Plane() { return PixelPlane{Block(), format_.BytesPerPixel()}; }
     const std::vector<SoftSurface*>& Attached() const { return attached_; }
     SoftPalette* Palette() const { return palette_; }
     bool Lost() const { return lost_ || !owner_; }
@@ -149,14 +149,16 @@ private:
     // A plain copy onto a windowed primary: the presenter shows it at once; the primary's own
     // memory takes it only when something reads or changes that memory (Settle). A later one
     // covering an earlier one replaces it.
+    // Moved, never copied, so the plane keeps describing the memory the entry owns.
     struct Deferred {
         RECT dest{};
         RECT visible{};
-        std::vector<BYTE> bits; // the source rectangle, rows packed
-        PixelPlane Plane() const;
-        int width = 0;
-        int height = 0;
-        int bytesPerPixel = 0;
+        std::vector<BYTE> memory; // the source rectangle, rows packed
+        PixelPlane plane;         // over memory
+
+        Deferred() = default;
+        Deferred(Deferred&&) = default;
+        Deferred& operator=(Deferred&&) = default;
     };
     std::vector<Deferred> deferred_;
     // The front of a full-screen flipping chain as the presenter reads it at its refreshes.
@@ -173,6 +175,9 @@ private:
     void RefreshLive();
     // The front changed: the presenter reads it at its next refresh.
     void ShowLive();
+    static SoftSurface* Ours(IDirectDrawSurface* surface) {
+        return static_cast<SoftSurface*>(surface);
+    }
     bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
     std::uint64_t version_ = 0;
 };

@@ -5,8 +5,6 @@
 #include "SoftPalette.h"
 #include "SoftSurface.h"
 
-#include <cstring>
-
 namespace directx {
 
 HRESULT QueryTexture(SoftSurface& surface, REFIID riid, LPVOID* out) {
@@ -62,11 +60,11 @@ HRESULT SoftTexture::Load(IDirect3DTexture2* lpSource) {
     if (source->Width() != surface_->Width() || source->Height() != surface_->Height() ||
         !(source->Format() == surface_->Format()))
         return D3DERR_TEXTURE_LOAD_FAILED;
-    const PixelPlane from = source->Plane(), to = surface_->Plane();
-    const std::size_t rowBytes = static_cast<std::size_t>(from.width) * from.bytesPerPixel;
-    for (int y = 0; y < from.height; ++y)
-        std::memcpy(to.Row(y), from.Row(y), rowBytes);
-    surface_->Touch();
+    // The source's memory as it reads, written as any other write to the target is.
+    source->Settle();
+    const RECT all{0, 0, source->Width(), source->Height()};
+    surface_->Write(
+        all, [&] { CopyRect(surface_->Plane(), 0, 0, source->Plane(), all, ColorKeyRange{}); });
     // A palettised texture brings its colours along.
     if (SoftPalette* palette = source->Palette()) {
         if (SoftPalette* own = surface_->Palette(); own && own != palette) {

@@ -3,6 +3,7 @@
 
 #include "DirectDrawTestSupport.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -197,8 +198,8 @@ TEST(KeyedRows16, EveryWidthMatchesTheReference) {
                 for (std::size_t i = 0; i < target.size(); ++i)
                     target[i] = WORD(0xF000 | i);
                 expected = target;
-                PixelPlane to{reinterpret_cast<BYTE*>(target.data()), Pitch, 48, 3, 2};
-                PixelPlane from{reinterpret_cast<BYTE*>(source.data()), Pitch, 48, 3, 2};
+                const PixelPlane to{{reinterpret_cast<BYTE*>(target.data()), Pitch, 48, 3}, 2};
+                const PixelPlane from{{reinterpret_cast<BYTE*>(source.data()), Pitch, 48, 3}, 2};
                 ColorKeyRange key{true, 0x1234, 0x1234, 0xFFFF};
                 CopyRect(to, x, 0, from, RECT{2, 1, 2 + width, 3}, key);
                 for (LONG r = 0; r < 2; ++r)
@@ -211,6 +212,48 @@ TEST(KeyedRows16, EveryWidthMatchesTheReference) {
             }
     }
     AllowWideVectors(true);
+}
+
+// A blit cut to part of its destination (a clipper, or the part of a windowed primary's copy
+// still to land) draws exactly that part of the whole picture, copied or stretched.
+TEST(BlitRect, DrawsOnlyTheVisiblePartOfTheWholePicture) {
+    struct Case {
+        const char* what;
+        RECT full, visible, src;
+        bool mirrorX;
+    };
+    const std::vector<Case> cases = {
+        {"copy, left and top cut", {-3, -2, 7, 6}, {0, 0, 7, 6}, {4, 1, 14, 9}, false},
+        {"copy, middle part", {2, 1, 12, 9}, {5, 3, 9, 6}, {0, 0, 10, 8}, false},
+        {"stretch, right part", {0, 0, 20, 10}, {12, 2, 20, 10}, {1, 1, 11, 6}, false},
+        {"mirrored copy, cut", {1, 1, 11, 9}, {4, 1, 11, 5}, {2, 0, 12, 8}, true},
+    };
+    constexpr int W = 20, H = 10, Pitch = 2 * W + 6;
+    std::vector<BYTE> sourceBits(Pitch * H), targetBits(Pitch * H);
+    const PixelPlane source{{sourceBits.data(), Pitch, W, H}, 2};
+    const PixelPlane target{{targetBits.data(), Pitch, W, H}, 2};
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            source.Pixels<WORD>(y)[x] = static_cast<WORD>(y << 8 | x);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::fill(targetBits.begin(), targetBits.end(), BYTE{0xEE});
+        BlitRect(target, c.full, c.visible, source, c.src, ColorKeyRange{}, c.mirrorX, false);
+        const int dw = c.full.right - c.full.left, dh = c.full.bottom - c.full.top;
+        const int sw = c.src.right - c.src.left, sh = c.src.bottom - c.src.top;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const bool shown = x >= c.visible.left && x < c.visible.right &&
+                                   y >= c.visible.top && y < c.visible.bottom;
+                int sx = (x - c.full.left) * sw / dw;
+                if (c.mirrorX)
+                    sx = sw - 1 - sx;
+                const int sy = (y - c.full.top) * sh / dh;
+                const WORD expected =
+                    shown ? static_cast<WORD>((c.src.top + sy) << 8 | (c.src.left + sx)) : 0xEEEE;
+                ASSERT_EQ(target.Pixels<WORD>(y)[x], expected) << x << "," << y;
+            }
+    }
 }
 
 TEST_F(DirectDrawTest, DifferentPixelSizesDoNotBlit) {
