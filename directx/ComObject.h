@@ -42,6 +42,19 @@ HRESULT AnswerQuery(std::type_identity_t<Interface>* self, REFIID own, REFIID ri
         ppvObj, [&] { return OfferOwnInterface<Interface>(self, own, riid, ppvObj); }, others);
 }
 
+// A getter's answer with an object the caller then holds a reference to: a null result
+// pointer is refused; without an object the result is null and the answer is `none`.
+template <class Interface, class Object>
+HRESULT HandOut(Object* object, Interface** out, HRESULT none) {
+    if (!out)
+        return DDERR_INVALIDPARAMS;
+    *out = object;
+    if (!object)
+        return none;
+    object->AddRef();
+    return DD_OK;
+}
+
 // An object is created with one reference. The release that takes the count to zero runs
 // LastRelease (by default the object deletes itself) and answers 0; a release of an object
 // already at zero answers 0 and does nothing.

@@ -190,13 +190,7 @@ HRESULT SoftDevice::SetCurrentViewport(IDirect3DViewport2* lpViewport) {
 }
 
 HRESULT SoftDevice::GetCurrentViewport(IDirect3DViewport2** out) {
-    if (!out)
-        return DDERR_INVALIDPARAMS;
-    *out = current_;
-    if (!current_)
-        return D3DERR_NOCURRENTVIEWPORT;
-    current_->AddRef();
-    return D3D_OK;
+    return HandOut(current_, out, D3DERR_NOCURRENTVIEWPORT);
 }
 
 HRESULT SoftDevice::GetRenderTarget(LPDIRECTDRAWSURFACE* out) {

@@ -328,13 +328,7 @@ HRESULT SoftSurface::GetCaps(LPDDSCAPS lpDDSCaps) {
 }
 
 HRESULT SoftSurface::GetClipper(IDirectDrawClipper** out) {
-    if (!out)
-        return DDERR_INVALIDPARAMS;
-    *out = clipper_;
-    if (!clipper_)
-        return DDERR_NOCLIPPERATTACHED;
-    clipper_->AddRef();
-    return DD_OK;
+    return HandOut(clipper_, out, DDERR_NOCLIPPERATTACHED);
 }
 
 HRESULT SoftSurface::GetColorKey(DWORD dwFlags, LPDDCOLORKEY lpDDColorKey) {
@@ -449,13 +443,7 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
 }
 
 HRESULT SoftSurface::GetPalette(IDirectDrawPalette** out) {
-    if (!out)
-        return DDERR_INVALIDPARAMS;
-    *out = palette_;
-    if (!palette_)
-        return DDERR_NOPALETTEATTACHED;
-    palette_->AddRef();
-    return DD_OK;
+    return HandOut(palette_, out, DDERR_NOPALETTEATTACHED);
 }
 
 HRESULT SoftSurface::GetPixelFormat(LPDDPIXELFORMAT lpDDPixelFormat) {

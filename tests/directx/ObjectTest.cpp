@@ -441,6 +441,52 @@ TEST_F(DirectDrawTest, PalettesOnlyOnPalettisedSurfaces) {
     EXPECT_EQ(palette->Release(), 0u);
 }
 
+// A surface hands out its clipper and palette with one more reference, and says when none is
+// set, leaving the result null.
+TEST_F(DirectDrawTest, AttachedClipperAndPaletteAreHandedOutWithAReference) {
+    CreateDirectDraw();
+    IDirectDrawSurface* s8 = CreatePlain(4, 4, DDSCAPS_SYSTEMMEMORY, 8);
+    IDirectDrawClipper* clipper = nullptr;
+    ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
+    PALETTEENTRY entries[256] = {};
+    IDirectDrawPalette* palette = nullptr;
+    ASSERT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &palette, nullptr), DD_OK);
+    struct Case {
+        const char* what;
+        IUnknown* object;
+        std::function<HRESULT(IUnknown**)> get;
+        std::function<HRESULT()> attach;
+        HRESULT none;
+    };
+    const std::vector<Case> cases = {
+        {"clipper", clipper,
+         [&](IUnknown** out) {
+             return s8->GetClipper(reinterpret_cast<IDirectDrawClipper**>(out));
+         },
+         [&] { return s8->SetClipper(clipper); }, DDERR_NOCLIPPERATTACHED},
+        {"palette", palette,
+         [&](IUnknown** out) {
+             return s8->GetPalette(reinterpret_cast<IDirectDrawPalette**>(out));
+         },
+         [&] { return s8->SetPalette(palette); }, DDERR_NOPALETTEATTACHED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        IUnknown* got = c.object; // must be cleared
+        EXPECT_EQ(c.get(&got), c.none);
+        EXPECT_EQ(got, nullptr);
+        EXPECT_EQ(c.get(nullptr), DDERR_INVALIDPARAMS);
+        ASSERT_EQ(c.attach(), DD_OK);
+        ASSERT_EQ(c.get(&got), DD_OK);
+        EXPECT_EQ(got, c.object);
+        // Ours, the surface's and the one handed out.
+        EXPECT_EQ(got->Release(), 2u);
+    }
+    s8->Release();
+    EXPECT_EQ(clipper->Release(), 0u);
+    EXPECT_EQ(palette->Release(), 0u);
+}
+
 HRESULT CountMode(LPDDSURFACEDESC desc, LPVOID context) {
     auto* seen = static_cast<std::vector<std::string>*>(context);
     seen->push_back(std::to_string(desc->dwWidth) + "x" + std::to_string(desc->dwHeight) + "x" +
