@@ -66,12 +66,16 @@ TDDDD::TDDDD(TFormBase* owner) : Owner(owner) {
 }
 
 TDDDD::~TDDDD() {
-    Destroying = true;
+    // Before the first set-up the release does nothing: what a cut-short one made goes with
+    // the fields that hold it.
+    const bool setUp = state_ != TDDDDState::PendingFirstInit;
+    Enter(TDDDDState::Destroying);
     Drivers.clear();
     SetDisableScreenSaver(!screenSaverWasActive_);
     if (OnDestroy)
         OnDestroy(this);
-    ReleaseAll();
+    if (setUp)
+        ReleaseAll();
     if (Owner) {
         if (windowProcInstalled_)
             Owner->WindowProc = previousWindowProc_;
@@ -128,8 +132,8 @@ void TDDDD::FormCreateHook(void* sender) {
     InitializeScreen(false, 128, 128, GetDesktopBitCount(), 0, "");
     if (AutoDisplayModeInitialize)
         SetDisplayMode(displayMode_);
-    if (PendingFirstInit) {
-        PendingFirstInit = false;
+    if (state_ == TDDDDState::PendingFirstInit) {
+        Enter(TDDDDState::FirstInit);
         bool needChange = true;
         if (AutoDisplayModeInitialize) {
             needChange =
@@ -141,9 +145,14 @@ void TDDDD::FormCreateHook(void* sender) {
             previousOnCreate_(Owner);
         if (OnInit)
             OnInit(sender, needChange);
-        Initialized = true;
+        Enter(TDDDDState::Initialized);
         InstallWindowProc();
     }
+}
+
+void TDDDD::Enter(TDDDDState next) {
+    if (next > state_)
+        state_ = next;
 }
 
 void TDDDD::FormPaintHook(void*) {
@@ -220,7 +229,7 @@ void TDDDD::SetDisplayMode(TDDDDDispMode mode) {
         ScreenHeight = entry.height;
         BitCount = entry.bitCount;
     }
-    if (!PendingFirstInit)
+    if (state_ != TDDDDState::PendingFirstInit)
         InitializeScreen(FullScreen, ScreenWidth, ScreenHeight, BitCount, 0, "");
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 class TDDDD;
@@ -66,6 +67,19 @@ using TD3DOptions = std::uint8_t;
 // The Direct3D device the engine draws with, in the order it tries them.
 enum class TD3DDeviceKind { None, HAL, MMX, RGBEmulation, Ramp };
 
+// Where the engine is in its life. It only moves forward: a form's creation takes it through
+// the first two steps, its destructor to the last.
+enum class TDDDDState : std::uint8_t {
+    // No set-up made for the form yet; mode changes are only recorded.
+    PendingFirstInit,
+    // The first set-up is being made and the application's OnInit runs: nothing to rebuild.
+    FirstInit,
+    // Running: a new set-up forgets and rebuilds the surfaces and textures kept.
+    Initialized,
+    // The engine is going: nothing is rebuilt or cleaned up, everything is released.
+    Destroying
+};
+
 enum TDDDDSurfaceMemoryType {
     smtDefault,
     smtCompatible,
@@ -74,6 +88,34 @@ enum TDDDDSurfaceMemoryType {
     smtNonLocalVideoMemory
 };
 enum TDDDDBackBufferMemoryType { bmtDefault, bmtCompatible, bmtSystemMemory, bmtVideoMemory };
+
+// Where a picture was read from: a file (for a texture, a resource of the program of that name
+// first), or an entry of an archive.
+struct TPictureFile {
+    std::string FileName;
+    bool operator==(const TPictureFile&) const = default;
+};
+struct TArchiveEntry {
+    std::string ArchiveName;
+    std::string EntryName;
+    bool operator==(const TArchiveEntry&) const = default;
+};
+// A 24-bit pixel map and its 8-bit alpha map, both files or both archive entries.
+struct TPixelMapFiles {
+    TPictureFile Pixels;
+    TPictureFile Alpha;
+    bool operator==(const TPixelMapFiles&) const = default;
+};
+struct TPixelMapEntries {
+    TArchiveEntry Pixels;
+    TArchiveEntry Alpha;
+    bool operator==(const TPixelMapEntries&) const = default;
+};
+// What an off-screen surface loads again after loss or a new set-up; nothing until a load.
+using TSurfaceOrigin = std::variant<std::monostate, TPictureFile, TArchiveEntry>;
+// What a texture loads again after a new set-up; nothing until a load succeeded.
+using TTextureOrigin =
+    std::variant<std::monostate, TPictureFile, TArchiveEntry, TPixelMapFiles, TPixelMapEntries>;
 
 using TNotifyEvent = std::function<void(void* sender)>;
 using TDDDDInitEvent = std::function<void(void* sender, bool fNeedChange)>;
@@ -134,10 +176,8 @@ public:
     TDDDDSurface(TDDDD* engine, int width, int height, DWORD colorKey);
     ~TDDDDSurface() override;
 
-    bool FromArchive = false;
-    std::string FileName;
-    std::string ArchiveName;
-    std::string EntryName;
+    // The picture last asked for, kept even when its load failed, so a reload tries again.
+    TSurfaceOrigin Origin;
 
     void Init(TDDDD* engine, int width, int height, DWORD colorKey,
               TDDDDSurfaceMemoryType memoryType);
@@ -187,14 +227,8 @@ public:
     bool OwnsSurfaces = false;
     int KeyX = 0;
     int KeyY = 0;
-    bool FromArchive = false;
-    bool WithAlpha = false;
-    std::string FileName;
-    std::string AlphaFileName;
-    std::string ArchiveName;
-    std::string AlphaArchiveName;
-    std::string EntryName;
-    std::string AlphaEntryName;
+    // The image the texture holds, set by a load only once the image is in.
+    TTextureOrigin Origin;
     int Width = 0;
     int Height = 0;
 
@@ -209,10 +243,10 @@ public:
                                  const std::string& alphaArchiveName,
                                  const std::string& pixelEntryName,
                                  const std::string& alphaEntryName, int keyX, int keyY);
-    // Both streams start at a BMP file header. `name` is the file loaded instead when the
-    // device offers no format with alpha.
-    void LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
-                                 TStream& alphaStream, int keyX, int keyY);
+    // Loads the image of `origin`; the four loaders above are this with their origin.
+    void Load(TTextureOrigin origin, int keyX, int keyY);
+    // Loads the image it holds again, with its key pixel; nothing when none was loaded.
+    void Reload();
     void RestoreTexture();
     void Transfer();
 
@@ -222,10 +256,26 @@ public:
     DDPIXELFORMAT ChooseAlphaTextureFormat();
 
 private:
+    // One loader an origin; each answers whether the image is in.
+    bool LoadFrom(std::monostate, int keyX, int keyY);
+    bool LoadFrom(const TPictureFile& file, int keyX, int keyY);
+    bool LoadFrom(const TArchiveEntry& entry, int keyX, int keyY);
+    bool LoadFrom(const TPixelMapFiles& files, int keyX, int keyY);
+    bool LoadFrom(const TPixelMapEntries& entries, int keyX, int keyY);
+    // Both streams start at a BMP file header. `name` is the file loaded instead when the
+    // device offers no format with alpha.
+    bool LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
+                                 TStream& alphaStream, int keyX, int keyY);
     // Drops the surfaces of the previous load, releasing them only while they are ours.
     void DropSurfaces();
     DDSURFACEDESC TextureDesc(const DDPIXELFORMAT& format, int width, int height) const;
-    void CreateSurfaces(DDSURFACEDESC& desc);
+    // The work and device surfaces of the format and size, with their wrappers.
+    void CreateSurfaces(const DDPIXELFORMAT& format, int width, int height);
+    // The palette of an 8-bit texture from the bitmap's colour table.
+    void CreatePalette(const std::vector<DWORD>& table);
+    // The steps every load ends with once the image is in the work surface; `transferAgain`
+    // moves the image into the device surface a second time after the restore has.
+    void FinishLoad(int width, int height, int keyX, int keyY, bool transferAgain);
     void SetKeyFromPixel(int keyX, int keyY);
     void TakeHandle();
     // Moves the work surface's image into the device surface.
@@ -374,12 +424,16 @@ public:
     int OwnerClientWidth = 0;
     int OwnerClientHeight = 0;
 
-    bool PendingFirstInit = true;
-    bool Initialized = false;
+    TDDDDState State() const { return state_; }
+    // Set while the DirectDraw objects are being released or made, and left set when they
+    // were released without a new set-up or a set-up stopped half-way: painting then restores
+    // nothing. It is no step of the life cycle: each of the first three states sees it come
+    // and go with every set-up.
     bool Busy = false;
-    bool Destroying = false;
 
 private:
+    // The one place the state changes; a step back is ignored.
+    void Enter(TDDDDState next);
     // The steps of InitializeScreen, in the order it takes them.
     void LeaveWindowPlace(bool fullScreen);
     void ReturnToWindowPlace(bool fullScreen);
@@ -421,4 +475,5 @@ private:
     bool screenSaverWasActive_ = true;
     bool disableScreenSaver_ = true;
     TDDDDDispMode displayMode_ = dmWin640x480x8;
+    TDDDDState state_ = TDDDDState::PendingFirstInit;
 };

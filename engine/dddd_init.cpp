@@ -117,7 +117,7 @@ void TDDDD::InitializeScreen(bool fullScreen, int width, int height, int bitCoun
         Initialize3D(surfaces.back, width, height);
 
     Busy = false;
-    if (Initialized) {
+    if (state_ == TDDDDState::Initialized) {
         RebuildKeptObjects();
         if (OnChangeDisplayMode)
             OnChangeDisplayMode(this);
@@ -402,10 +402,10 @@ void TDDDD::CreateDevice(IDirectDrawSurface* back, bool hal) {
 
 void TDDDD::ReleaseAll() {
     Busy = true;
-    if (PendingFirstInit)
+    if (state_ == TDDDDState::PendingFirstInit)
         return;
     Trace("リソースを全て解放します");
-    if (!Destroying && Initialized) {
+    if (state_ == TDDDDState::Initialized) {
         InvalidateTextures();
         if (OnCleanUp)
             OnCleanUp(this);
@@ -415,7 +415,7 @@ void TDDDD::ReleaseAll() {
     ReleaseChecked(D3DRMDevice, "Direct3DRMデバイスの解放に失敗しました");
     ReleaseChecked(D3DDevice, "Direct3Dデバイスの解放に失敗しました");
     Palette.Reset();
-    if (Destroying)
+    if (state_ == TDDDDState::Destroying)
         ReleaseChecked(Direct3DRM, "Direct3DRMオブジェクトの解放に失敗しました");
     Direct3D.Reset();
     Clipper.Reset();

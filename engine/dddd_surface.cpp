@@ -275,7 +275,7 @@ void TDDDDSurface::Init(TDDDD* engine, int width, int height, DWORD colorKey,
                         TDDDDSurfaceMemoryType memoryType) {
     Engine = engine;
     Surface = nullptr;
-    FileName.clear();
+    Origin = std::monostate{};
     Desc = FreshDesc();
     Desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
     Desc.dwWidth = static_cast<DWORD>(width);
@@ -323,23 +323,23 @@ void TDDDDSurface::Init(TDDDD* engine, int width, int height, DWORD colorKey,
 }
 
 void TDDDDSurface::LoadFromFile(const std::string& fileName) {
-    FileName = fileName;
-    FromArchive = false;
+    Origin = TPictureFile{fileName};
     TDDDDGenSurface::LoadFromFile(fileName);
 }
 
 void TDDDDSurface::LoadFromArchive(const std::string& archiveName, const std::string& entryName) {
-    ArchiveName = archiveName;
-    EntryName = entryName;
-    FromArchive = true;
+    Origin = TArchiveEntry{archiveName, entryName};
     TDDDDGenSurface::LoadFromArchive(archiveName, entryName);
 }
 
 void TDDDDSurface::Reload() {
-    if (FromArchive && !ArchiveName.empty())
-        LoadFromArchive(ArchiveName, EntryName);
-    else if (!FromArchive && !FileName.empty())
-        LoadFromFile(FileName);
+    // A copy: each loader stores its arguments into the origin.
+    const TSurfaceOrigin origin = Origin;
+    if (const auto* entry = std::get_if<TArchiveEntry>(&origin);
+        entry && !entry->ArchiveName.empty())
+        LoadFromArchive(entry->ArchiveName, entry->EntryName);
+    else if (const auto* file = std::get_if<TPictureFile>(&origin); file && !file->FileName.empty())
+        LoadFromFile(file->FileName);
 }
 
 // ---- TDDDDCanvas ----

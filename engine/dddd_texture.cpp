@@ -14,7 +14,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <set>
+#include <variant>
 #include <vector>
 
 using dddd::Format;
@@ -154,6 +157,130 @@ bool HoldsRows(TStream& stream, std::uint32_t offBits, std::int64_t rowBytes, st
     return stream.Size() - std::int64_t{offBits} >= rowBytes * rows;
 }
 
+// The shape of a pixel map and its alpha map, both checked against their streams.
+struct PixelMapLayout {
+    int width = 0;
+    int height = 0;
+    bool topDown = false;
+    std::int64_t pixelRow = 0;
+    std::int64_t alphaRow = 0;
+};
+
+// Reads both headers and leaves each stream at its first row; nothing (after the halt that
+// names the fault) when the maps are not a 24-bit picture and an 8-bit alpha map of its size
+// with all their rows.
+std::optional<PixelMapLayout> ReadPixelMapLayout(TStream& pixelStream, TStream& alphaStream) {
+    const std::optional<BitmapHeader> pixelHeader = ReadHeaders(pixelStream);
+    if (!pixelHeader || pixelHeader->bitCount != 24) {
+        CheckResult(1, "ピクセルマップは、24ビットのビットマップで頼みます");
+        return std::nullopt;
+    }
+    pixelStream.SetPosition(pixelHeader->offBits);
+    const std::optional<BitmapHeader> alphaHeader = ReadHeaders(alphaStream);
+    if (!alphaHeader || alphaHeader->bitCount != 8) {
+        CheckResult(1, "αチャンネルは、8ビットのビットマップで頼みます");
+        return std::nullopt;
+    }
+    alphaStream.SetPosition(alphaHeader->offBits);
+    if (pixelHeader->width != alphaHeader->width || pixelHeader->height != alphaHeader->height) {
+        CheckResult(1, "αチャンネルと、ピクセルマップのサイズが違います");
+        return std::nullopt;
+    }
+    // A negative height is a top-down file; either way the picture lands upright.
+    const bool topDown = pixelHeader->height < 0;
+    const std::int64_t width = pixelHeader->width;
+    const std::int64_t height = topDown ? -std::int64_t{pixelHeader->height} : pixelHeader->height;
+    const std::int64_t pixelRow = (3 * width + 3) / 4 * 4;
+    const std::int64_t alphaRow = (width + 3) / 4 * 4;
+    // The surface is sized from the headers, so they must describe pixels that are there.
+    if (width <= 0 || height <= 0 ||
+        !HoldsRows(pixelStream, pixelHeader->offBits, pixelRow, height)) {
+        CheckResult(1, "ピクセルマップのデータが足りません");
+        return std::nullopt;
+    }
+    if (!HoldsRows(alphaStream, alphaHeader->offBits, alphaRow, height)) {
+        CheckResult(1, "αチャンネルのデータが足りません");
+        return std::nullopt;
+    }
+    return PixelMapLayout{static_cast<int>(width), static_cast<int>(height), topDown, pixelRow,
+                          alphaRow};
+}
+
+// Each 8-bit value goes into its channel with its top bits (a channel of more than eight bits
+// gets it in its top eight): pixel maps are cut, not rounded as the layer's colour conversion
+// does, so an alpha of 0x90 stays 9 of 15 in a 4-bit channel.
+class ChannelPlacer {
+public:
+    explicit ChannelPlacer(DWORD mask) : channel_(directx::MaskChannel::Of(mask).TopEight()) {}
+    DWORD operator()(BYTE value) const {
+        return channel_.bits ? DWORD{value} >> (8 - channel_.bits) << channel_.shift : 0;
+    }
+
+private:
+    directx::MaskChannel channel_;
+};
+
+// Writes the rows of the pixel map and its alpha map, from the streams' positions on, into
+// the surface in the format's channels.
+void FillFromPixelMap(TDDDDGenSurface& surface, const DDPIXELFORMAT& format,
+                      const PixelMapLayout& layout, TStream& pixelStream, TStream& alphaStream) {
+    const ChannelPlacer a(format.dwRGBAlphaBitMask), r(format.dwRBitMask), g(format.dwGBitMask),
+        b(format.dwBBitMask);
+    DDSURFACEDESC locked{};
+    surface.Lock(locked);
+    std::vector<BYTE> pixelBytes(static_cast<std::size_t>(layout.pixelRow));
+    std::vector<BYTE> alphaBytes(static_cast<std::size_t>(layout.alphaRow));
+    for (int k = 0; k < layout.height; ++k) {
+        pixelStream.Read(pixelBytes.data(), layout.pixelRow);
+        alphaStream.Read(alphaBytes.data(), layout.alphaRow);
+        const int y = layout.topDown ? k : layout.height - 1 - k;
+        for (int x = 0; x < layout.width; ++x) {
+            const BYTE* bgr = pixelBytes.data() + 3 * x;
+            surface.SetPixel(x, y, a(alphaBytes[x]) | r(bgr[2]) | g(bgr[1]) | b(bgr[0]));
+        }
+    }
+    surface.Unlock();
+}
+
+// Clears the bits outside the format's colour channels, which drawing through the device
+// context may have set.
+void KeepChannelBits(TDDDDGenSurface& surface, const DDPIXELFORMAT& format, int width, int height) {
+    const DWORD keep = format.dwRBitMask | format.dwGBitMask | format.dwBBitMask;
+    DDSURFACEDESC locked{};
+    surface.Lock(locked);
+    const int lockedWidth = std::min<int>(static_cast<int>(locked.dwWidth), width);
+    const int lockedHeight = std::min<int>(static_cast<int>(locked.dwHeight), height);
+    for (int y = 0; y < lockedHeight; ++y)
+        for (int x = 0; x < lockedWidth; ++x)
+            surface.SetPixel(x, y, surface.GetPixel(x, y) & keep);
+    surface.Unlock();
+}
+
+// One half of a pixel map in memory; null after the halt that names the one that failed.
+std::unique_ptr<TMemoryStream> ReadPixelMapPart(const TPictureFile& part) {
+    try {
+        TFileStream file(part.FileName, TFileStream::fmOpenRead);
+        if (file.Size() > kLargestPictureFile)
+            throw Exception(part.FileName + " is too large for a picture");
+        auto stream = std::make_unique<TMemoryStream>();
+        stream->LoadFromStream(file);
+        return stream;
+    } catch (const Exception&) {
+        CheckResult(1, part.FileName + "が、開けません");
+        return nullptr;
+    }
+}
+
+std::unique_ptr<TMemoryStream> ReadPixelMapPart(const TArchiveEntry& part) {
+    try {
+        return OpenArchiveEntry(part.ArchiveName, part.EntryName);
+    } catch (const Exception&) {
+        CheckResult(1, Format("%sからの%sの展開に失敗しました", part.ArchiveName.c_str(),
+                              part.EntryName.c_str()));
+        return nullptr;
+    }
+}
+
 } // namespace
 
 TDDDDTexture::TDDDDTexture(TDDDD* engine) : Engine(engine) {
@@ -222,7 +349,8 @@ DDSURFACEDESC TDDDDTexture::TextureDesc(const DDPIXELFORMAT& format, int width, 
     return desc;
 }
 
-void TDDDDTexture::CreateSurfaces(DDSURFACEDESC& desc) {
+void TDDDDTexture::CreateSurfaces(const DDPIXELFORMAT& format, int width, int height) {
+    DDSURFACEDESC desc = TextureDesc(format, width, height);
     // Loading before the engine's first set-up has nothing to create surfaces with.
     CheckResult(Engine->DirectDraw2
                     ? Engine->DirectDraw2->CreateSurface(&desc, &DeviceSurface, nullptr)
@@ -238,6 +366,36 @@ void TDDDDTexture::CreateSurfaces(DDSURFACEDESC& desc) {
         WorkSurface = DeviceSurface;
         WorkSurface->AddRef();
     }
+    WorkGenSurface = new TDDDDGenSurface(Engine, WorkSurface, width, height);
+    DeviceGenSurface = new TDDDDGenSurface(Engine, DeviceSurface, width, height);
+}
+
+void TDDDDTexture::CreatePalette(const std::vector<DWORD>& table) {
+    std::array<PALETTEENTRY, 256> entries{};
+    // No colours of its own: a 3-3-2 cube lets the nearest-colour mapping keep the picture
+    // recognisable.
+    if (table.empty())
+        entries = directx::CubePalette();
+    for (std::size_t i = 0; i < std::min<std::size_t>(table.size(), 256); ++i)
+        entries[i] = PALETTEENTRY{static_cast<BYTE>(table[i] >> 16),
+                                  static_cast<BYTE>(table[i] >> 8), static_cast<BYTE>(table[i]), 0};
+    CheckResult(Engine->DirectDraw2->CreatePalette(DDPCAPS_8BIT, entries.data(), &Palette, nullptr),
+                "テクスチャ用パレットの作成に失敗しました");
+    WorkSurface->SetPalette(Palette);
+    DeviceSurface->SetPalette(Palette);
+}
+
+void TDDDDTexture::FinishLoad(int width, int height, int keyX, int keyY, bool transferAgain) {
+    SetKeyFromPixel(keyX, keyY);
+    RestoreTexture();
+    if (transferAgain)
+        Transfer();
+    TakeHandle();
+    Loaded = true;
+    Width = width;
+    Height = height;
+    KeyX = keyX;
+    KeyY = keyY;
 }
 
 void TDDDDTexture::SetKeyFromPixel(int keyX, int keyY) {
@@ -259,6 +417,44 @@ void TDDDDTexture::TakeHandle() {
 }
 
 void TDDDDTexture::LoadFromFile(const std::string& fileName, int keyX, int keyY) {
+    Load(TPictureFile{fileName}, keyX, keyY);
+}
+
+void TDDDDTexture::LoadFromArchive(const std::string& archiveName, const std::string& entryName,
+                                   int keyX, int keyY) {
+    Load(TArchiveEntry{archiveName, entryName}, keyX, keyY);
+}
+
+void TDDDDTexture::LoadPixelMap(const std::string& pixelFileName, const std::string& alphaFileName,
+                                int keyX, int keyY) {
+    Load(TPixelMapFiles{{pixelFileName}, {alphaFileName}}, keyX, keyY);
+}
+
+void TDDDDTexture::LoadPixelMapFromArchive(const std::string& pixelArchiveName,
+                                           const std::string& alphaArchiveName,
+                                           const std::string& pixelEntryName,
+                                           const std::string& alphaEntryName, int keyX, int keyY) {
+    Load(TPixelMapEntries{{pixelArchiveName, pixelEntryName}, {alphaArchiveName, alphaEntryName}},
+         keyX, keyY);
+}
+
+void TDDDDTexture::Load(TTextureOrigin origin, int keyX, int keyY) {
+    const bool loaded =
+        std::visit([&](const auto& from) { return LoadFrom(from, keyX, keyY); }, origin);
+    if (loaded)
+        Origin = std::move(origin);
+}
+
+void TDDDDTexture::Reload() {
+    Load(Origin, KeyX, KeyY);
+}
+
+bool TDDDDTexture::LoadFrom(std::monostate, int, int) {
+    return false;
+}
+
+bool TDDDDTexture::LoadFrom(const TPictureFile& file, int keyX, int keyY) {
+    const std::string& fileName = file.FileName;
     DropSurfaces();
     TBitmap bitmap;
     if (!bitmap.LoadFromResource(fileName)) {
@@ -268,33 +464,16 @@ void TDDDDTexture::LoadFromFile(const std::string& fileName, int keyX, int keyY)
             WriteDebugLog(fileName + "がビットマップファイルとして開けません");
             if (HaltOnError)
                 Halt(fileName + "がビットマップファイルとして開けません");
-            return;
+            return false;
         }
     }
     const int width = bitmap.Width();
     const int height = bitmap.Height();
     const DDPIXELFORMAT format = ChooseTextureFormat(bitmap.BitsPerPixel());
     Trace(DescribeFormat("テクスチャフォーマットが決定されました...", format));
-    DDSURFACEDESC desc = TextureDesc(format, width, height);
-    CreateSurfaces(desc);
-
-    if (format.dwRGBBitCount <= 8) {
-        std::array<PALETTEENTRY, 256> entries{};
-        const std::vector<DWORD>& table = bitmap.ColorTable();
-        // No colours of its own: a 3-3-2 cube lets the nearest-colour mapping keep the
-        // picture recognisable.
-        if (table.empty())
-            entries = directx::CubePalette();
-        for (std::size_t i = 0; i < std::min<std::size_t>(table.size(), 256); ++i)
-            entries[i] =
-                PALETTEENTRY{static_cast<BYTE>(table[i] >> 16), static_cast<BYTE>(table[i] >> 8),
-                             static_cast<BYTE>(table[i]), 0};
-        CheckResult(
-            Engine->DirectDraw2->CreatePalette(DDPCAPS_8BIT, entries.data(), &Palette, nullptr),
-            "テクスチャ用パレットの作成に失敗しました");
-        WorkSurface->SetPalette(Palette);
-        DeviceSurface->SetPalette(Palette);
-    }
+    CreateSurfaces(format, width, height);
+    if (format.dwRGBBitCount <= 8)
+        CreatePalette(bitmap.ColorTable());
 
     HDC dc = nullptr;
     CheckResult(WorkSurface->GetDC(&dc),
@@ -304,199 +483,68 @@ void TDDDDTexture::LoadFromFile(const std::string& fileName, int keyX, int keyY)
         BitBlt(canvas, 0, 0, width, height, bitmap.Canvas(), 0, 0, SRCCOPY);
     }
     WorkSurface->ReleaseDC(dc);
-
-    WorkGenSurface = new TDDDDGenSurface(Engine, WorkSurface, width, height);
-    DeviceGenSurface = new TDDDDGenSurface(Engine, DeviceSurface, width, height);
-
-    if (format.dwRGBBitCount > 8) {
-        const DWORD keep = format.dwRBitMask | format.dwGBitMask | format.dwBBitMask;
-        DDSURFACEDESC locked{};
-        WorkGenSurface->Lock(locked);
-        const int lockedWidth = std::min<int>(static_cast<int>(locked.dwWidth), width);
-        const int lockedHeight = std::min<int>(static_cast<int>(locked.dwHeight), height);
-        for (int y = 0; y < lockedHeight; ++y)
-            for (int x = 0; x < lockedWidth; ++x)
-                WorkGenSurface->SetPixel(x, y, WorkGenSurface->GetPixel(x, y) & keep);
-        WorkGenSurface->Unlock();
-    }
-
-    SetKeyFromPixel(keyX, keyY);
-    RestoreTexture();
-    TakeHandle();
-
-    Loaded = true;
-    OwnsSurfaces = true;
-    Width = width;
-    Height = height;
-    KeyX = keyX;
-    KeyY = keyY;
-    WithAlpha = false;
-    FromArchive = false;
-    FileName = fileName;
+    if (format.dwRGBBitCount > 8)
+        KeepChannelBits(*WorkGenSurface, format, width, height);
+    FinishLoad(width, height, keyX, keyY, false);
+    return true;
 }
 
-void TDDDDTexture::LoadFromArchive(const std::string& archiveName, const std::string& entryName,
-                                   int keyX, int keyY) {
+bool TDDDDTexture::LoadFrom(const TArchiveEntry& entry, int keyX, int keyY) {
     std::unique_ptr<TMemoryStream> stream;
     try {
-        stream = OpenArchiveEntry(archiveName, entryName);
+        stream = OpenArchiveEntry(entry.ArchiveName, entry.EntryName);
     } catch (const Exception&) {
         WriteDebugLog(Format("アーカイブファイル %s からの %s のオープンに失敗しました",
-                             archiveName.c_str(), entryName.c_str()));
-        return;
+                             entry.ArchiveName.c_str(), entry.EntryName.c_str()));
+        return false;
     }
     TemporaryFile temporary;
     if (!temporary.Create(stream->Bytes())) {
         WriteDebugLog("テクスチャデータの展開に失敗しました");
-        return;
+        return false;
     }
     stream.reset();
-    LoadFromFile(temporary.Name(), keyX, keyY);
-    WithAlpha = false;
-    FromArchive = true;
-    ArchiveName = archiveName;
-    EntryName = entryName;
+    return LoadFrom(TPictureFile{temporary.Name()}, keyX, keyY);
 }
 
-void TDDDDTexture::LoadPixelMap(const std::string& pixelFileName, const std::string& alphaFileName,
-                                int keyX, int keyY) {
-    TMemoryStream pixels, alpha;
-    for (auto [stream, name] : {std::pair{&pixels, &pixelFileName}, {&alpha, &alphaFileName}}) {
-        try {
-            TFileStream file(*name, TFileStream::fmOpenRead);
-            if (file.Size() > kLargestPictureFile)
-                throw Exception(*name + " is too large for a picture");
-            stream->LoadFromStream(file);
-        } catch (const Exception&) {
-            CheckResult(1, *name + "が、開けません");
-            return;
-        }
-    }
-    LoadPixelMapFromStreams(pixelFileName, pixels, alpha, keyX, keyY);
-    WithAlpha = true;
-    FromArchive = false;
-    FileName = pixelFileName;
-    AlphaFileName = alphaFileName;
+bool TDDDDTexture::LoadFrom(const TPixelMapFiles& files, int keyX, int keyY) {
+    const std::unique_ptr<TMemoryStream> pixels = ReadPixelMapPart(files.Pixels);
+    const std::unique_ptr<TMemoryStream> alpha = pixels ? ReadPixelMapPart(files.Alpha) : nullptr;
+    return alpha && LoadPixelMapFromStreams(files.Pixels.FileName, *pixels, *alpha, keyX, keyY);
 }
 
-void TDDDDTexture::LoadPixelMapFromArchive(const std::string& pixelArchiveName,
-                                           const std::string& alphaArchiveName,
-                                           const std::string& pixelEntryName,
-                                           const std::string& alphaEntryName, int keyX, int keyY) {
-    std::unique_ptr<TMemoryStream> pixels, alpha;
-    for (auto [stream, archive, entry] : {std::tuple{&pixels, &pixelArchiveName, &pixelEntryName},
-                                          {&alpha, &alphaArchiveName, &alphaEntryName}}) {
-        try {
-            *stream = OpenArchiveEntry(*archive, *entry);
-        } catch (const Exception&) {
-            CheckResult(1,
-                        Format("%sからの%sの展開に失敗しました", archive->c_str(), entry->c_str()));
-            return;
-        }
-    }
+bool TDDDDTexture::LoadFrom(const TPixelMapEntries& entries, int keyX, int keyY) {
+    const std::unique_ptr<TMemoryStream> pixels = ReadPixelMapPart(entries.Pixels);
+    const std::unique_ptr<TMemoryStream> alpha = pixels ? ReadPixelMapPart(entries.Alpha) : nullptr;
+    if (!alpha)
+        return false;
+    // Without a format with alpha the pixels are loaded as a bitmap file by name.
     TemporaryFile temporary;
     if (!temporary.Create(pixels->Bytes())) {
         WriteDebugLog("テンポラリファイルの作成に失敗しました");
-        return;
+        return false;
     }
     pixels->SetPosition(0);
-    LoadPixelMapFromStreams(temporary.Name(), *pixels, *alpha, keyX, keyY);
-    WithAlpha = true;
-    FromArchive = true;
-    ArchiveName = pixelArchiveName;
-    EntryName = pixelEntryName;
-    AlphaArchiveName = alphaArchiveName;
-    AlphaEntryName = alphaEntryName;
+    return LoadPixelMapFromStreams(temporary.Name(), *pixels, *alpha, keyX, keyY);
 }
 
-void TDDDDTexture::LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
+bool TDDDDTexture::LoadPixelMapFromStreams(const std::string& name, TStream& pixelStream,
                                            TStream& alphaStream, int keyX, int keyY) {
-    const std::optional<BitmapHeader> pixelHeader = ReadHeaders(pixelStream);
-    if (!pixelHeader || pixelHeader->bitCount != 24) {
-        CheckResult(1, "ピクセルマップは、24ビットのビットマップで頼みます");
-        return;
-    }
-    pixelStream.SetPosition(pixelHeader->offBits);
-    const std::optional<BitmapHeader> alphaHeader = ReadHeaders(alphaStream);
-    if (!alphaHeader || alphaHeader->bitCount != 8) {
-        CheckResult(1, "αチャンネルは、8ビットのビットマップで頼みます");
-        return;
-    }
-    alphaStream.SetPosition(alphaHeader->offBits);
-    if (pixelHeader->width != alphaHeader->width || pixelHeader->height != alphaHeader->height) {
-        CheckResult(1, "αチャンネルと、ピクセルマップのサイズが違います");
-        return;
-    }
-
-    // A negative height is a top-down file; either way the picture lands upright.
-    const bool topDown = pixelHeader->height < 0;
-    const std::int64_t width = pixelHeader->width;
-    const std::int64_t height = topDown ? -std::int64_t{pixelHeader->height} : pixelHeader->height;
-    const std::int64_t pixelRow = (3 * width + 3) / 4 * 4;
-    const std::int64_t alphaRow = (width + 3) / 4 * 4;
-    // The surface is sized from the headers, so they must describe pixels that are there.
-    if (width <= 0 || height <= 0 ||
-        !HoldsRows(pixelStream, pixelHeader->offBits, pixelRow, height)) {
-        CheckResult(1, "ピクセルマップのデータが足りません");
-        return;
-    }
-    if (!HoldsRows(alphaStream, alphaHeader->offBits, alphaRow, height)) {
-        CheckResult(1, "αチャンネルのデータが足りません");
-        return;
-    }
-
+    const std::optional<PixelMapLayout> layout = ReadPixelMapLayout(pixelStream, alphaStream);
+    if (!layout)
+        return false;
     DropSurfaces();
     const DDPIXELFORMAT format = ChooseAlphaTextureFormat();
     Trace(DescribeFormat("テクスチャフォーマットを決定しました...", format));
     if (format.dwRGBBitCount == 0) {
         Trace("αをサポートしたテクスチャフォーマットが見つからないので、α無しで読みこみます");
-        LoadFromFile(name, keyX, keyY);
-        return;
+        return LoadFrom(TPictureFile{name}, keyX, keyY);
     }
-    const int w = static_cast<int>(width);
-    const int h = static_cast<int>(height);
-    DDSURFACEDESC desc = TextureDesc(format, w, h);
-    CreateSurfaces(desc);
-
-    // Each 8-bit value goes into its channel with its top bits (a channel of more than eight
-    // bits gets it in its top eight): pixel maps are cut, not rounded as the layer's colour
-    // conversion does, so an alpha of 0x90 stays 9 of 15 in a 4-bit channel.
-    const auto place = [](DWORD mask) {
-        const directx::MaskChannel channel = directx::MaskChannel::Of(mask).TopEight();
-        return [channel](BYTE value) -> DWORD {
-            return channel.bits ? DWORD{value} >> (8 - channel.bits) << channel.shift : 0;
-        };
-    };
-    const auto a = place(format.dwRGBAlphaBitMask), r = place(format.dwRBitMask),
-               g = place(format.dwGBitMask), b = place(format.dwBBitMask);
-
-    WorkGenSurface = new TDDDDGenSurface(Engine, WorkSurface, w, h);
-    DeviceGenSurface = new TDDDDGenSurface(Engine, DeviceSurface, w, h);
-    DDSURFACEDESC locked{};
-    WorkGenSurface->Lock(locked);
-    std::vector<BYTE> pixelBytes(static_cast<std::size_t>(pixelRow));
-    std::vector<BYTE> alphaBytes(static_cast<std::size_t>(alphaRow));
-    for (int k = 0; k < h; ++k) {
-        pixelStream.Read(pixelBytes.data(), pixelRow);
-        alphaStream.Read(alphaBytes.data(), alphaRow);
-        const int y = topDown ? k : h - 1 - k;
-        for (int x = 0; x < w; ++x) {
-            const BYTE* bgr = pixelBytes.data() + 3 * x;
-            WorkGenSurface->SetPixel(x, y, a(alphaBytes[x]) | r(bgr[2]) | g(bgr[1]) | b(bgr[0]));
-        }
-    }
-    WorkGenSurface->Unlock();
-    SetKeyFromPixel(keyX, keyY);
-    RestoreTexture();
-    Transfer();
-    TakeHandle();
-
-    Loaded = true;
-    OwnsSurfaces = true;
-    Width = w;
-    Height = h;
-    KeyX = keyX;
-    KeyY = keyY;
+    CreateSurfaces(format, layout->width, layout->height);
+    FillFromPixelMap(*WorkGenSurface, format, *layout, pixelStream, alphaStream);
+    // A pixel map ends with a transfer of its own after the one the restore made.
+    FinishLoad(layout->width, layout->height, keyX, keyY, true);
+    return true;
 }
 
 void TDDDDTexture::RestoreTexture() {
@@ -549,19 +597,7 @@ void TDDDDTextureKeeper::RestoreObject() {
 void TDDDDTextureKeeper::RebuildObject() {
     if (!Texture->Loaded)
         return;
-    // Copies: each loader stores its arguments into these very fields.
-    const std::string archive = Texture->ArchiveName, alphaArchive = Texture->AlphaArchiveName;
-    const std::string entry = Texture->EntryName, alphaEntry = Texture->AlphaEntryName;
-    const std::string file = Texture->FileName, alphaFile = Texture->AlphaFileName;
-    const int keyX = Texture->KeyX, keyY = Texture->KeyY;
-    if (Texture->FromArchive && Texture->WithAlpha)
-        Texture->LoadPixelMapFromArchive(archive, alphaArchive, entry, alphaEntry, keyX, keyY);
-    else if (Texture->FromArchive)
-        Texture->LoadFromArchive(archive, entry, keyX, keyY);
-    else if (Texture->WithAlpha)
-        Texture->LoadPixelMap(file, alphaFile, keyX, keyY);
-    else
-        Texture->LoadFromFile(file, keyX, keyY);
+    Texture->Reload();
     Texture->Transfer();
 }
 

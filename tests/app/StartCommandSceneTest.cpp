@@ -207,7 +207,7 @@ TEST_F(SceneWindowTest, WholeRunOnAFastClockFillsEveryPanel) {
         TApplication application(/*headless=*/true);
         CreateProgramForms(application);
         ASSERT_NE(Form3, nullptr);
-        ASSERT_TRUE(Form3->DDDD1->Initialized);
+        ASSERT_EQ(Form3->DDDD1->State(), TDDDDState::Initialized);
         ASSERT_TRUE(Form3->Sprites); // the DirectDraw scene of the first activation
         TimeScaledClock clock(100);
         printed = Printed(

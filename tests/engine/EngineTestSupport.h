@@ -26,7 +26,7 @@ struct Halted {};
 // program instead. Dropped here without checks, in the order a release takes, so that the leak
 // checker reports real leaks only. Surfaces never put in a field go with the DirectDraw object.
 inline void DropCutShortSetUp(TDDDD& e) {
-    if (!e.PendingFirstInit)
+    if (e.State() != TDDDDState::PendingFirstInit)
         return;
     e.D3DRMDevice.Reset();
     e.D3DDevice.Reset();
@@ -128,8 +128,6 @@ protected:
         if (viewport)
             viewport->Release();
         viewport = nullptr;
-        if (engine3)
-            engine3->Destroying = true;
         engine3.reset();
         EngineTest::TearDown();
     }

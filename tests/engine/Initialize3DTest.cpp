@@ -96,7 +96,6 @@ TEST_F(Initialize3DTest, ZBufferDepthsFallBackInOrder) {
             EXPECT_THROW(form.CreationEnded(), Halted);
             EXPECT_EQ(Log(),
                       "debug#00001 ... Zバッファの作成に失敗しました(Error Code(80004005))\r\n");
-            e.Destroying = true;
         } else {
             form.CreationEnded();
             DDSURFACEDESC desc{};
@@ -122,13 +121,12 @@ TEST_F(Initialize3DTest, CheckedThreeDStepsHalt) {
          "Diret3DRMデバイスの作成に失敗しました(Error Code(80004005))"},
     };
     for (const Case& c : cases) {
-        TDDDD& e = Make(c.line ? 0 : DontUseHAL | DontUseMMX | DontUseRGBEmulation);
+        Make(c.line ? 0 : DontUseHAL | DontUseMMX | DontUseRGBEmulation);
         Adapter().FailNext(c.method, 1, DDERR_GENERIC);
         EXPECT_THROW(form.CreationEnded(), Halted) << c.method;
         const std::string line =
             c.line ? c.line : "Diret3Dデバイスの作成に失敗しました(Error Code(80004005))";
         EXPECT_EQ(Log(), "debug#00001 ... " + line + "\r\n");
-        e.Destroying = true;
         TearDown();
         SetUp();
     }
@@ -162,7 +160,6 @@ TEST_F(Initialize3DTest, InterfaceQueriesAndZBufferAttachHalt) {
         EXPECT_EQ(e.D3DDevice, nullptr) << c.line;
         EXPECT_EQ(e.D3DRMDevice, nullptr) << c.line;
         onTrace = nullptr;
-        e.Destroying = true;
         TearDown();
         SetUp();
     }

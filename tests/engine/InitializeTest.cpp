@@ -61,8 +61,7 @@ TEST_F(InitializeTest, FirstActivationSetsUpTheWantedWindowedMode) {
     EXPECT_EQ(e.DirectDraw, nullptr); // nothing initialised while the form loads
     form.CreationEnded();
     EXPECT_EQ(inits, std::vector<bool>{false});
-    EXPECT_TRUE(e.Initialized);
-    EXPECT_FALSE(e.PendingFirstInit);
+    EXPECT_EQ(e.State(), TDDDDState::Initialized);
     EXPECT_EQ(e.ScreenWidth, 800);
     ASSERT_NE(e.BackBuffer, nullptr);
     EXPECT_EQ(e.BackBuffer->Width, 800);
@@ -128,7 +127,6 @@ TEST_F(InitializeTest, DesktopDepthIsCheckedAtTheFirstActivation) {
             EXPECT_EQ(boxes.boxes[0].text.toStdString(), c.warning);
             EXPECT_FALSE(form.isVisible()); // hidden before the box
             EXPECT_TRUE(inits.empty());     // the program ends before OnInit
-            e.Destroying = true;
         } else {
             form.CreationEnded();
             EXPECT_TRUE(boxes.boxes.empty()) << int(c.mode);
@@ -200,10 +198,35 @@ TEST_F(InitializeTest, CheckedStepsLogTheirLineAndHalt) {
         Adapter().FailNext(c.method, 1, DDERR_GENERIC);
         EXPECT_THROW(form.CreationEnded(), Halted) << c.method;
         EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.line + "\r\n") << c.method;
-        e.Destroying = true;
         TearDown();
         SetUp();
     }
+}
+
+TEST_F(InitializeTest, LifeCycleOnlyMovesForward) {
+    TDDDD& e = Make();
+    e.AutoDisplayModeInitialize = false;
+    std::vector<TDDDDState> seen{e.State()};
+    int rebuiltTextures = 0;
+    e.OnInit = [&](void*, bool) {
+        seen.push_back(e.State());
+        // A mode set while OnInit runs is made, without cleaning up or rebuilding.
+        e.SetDisplayMode(dmWin640x480x16);
+    };
+    e.OnChangeDisplayMode = [&](void*) { ++rebuiltTextures; };
+    e.OnDestroy = [&](void*) { seen.push_back(e.State()); };
+    form.CreationEnded();
+    seen.push_back(e.State());
+    EXPECT_EQ(std::make_pair(cleanUps, rebuiltTextures), std::make_pair(0, 0));
+    EXPECT_EQ(e.ScreenWidth, 640);
+    // A window made again is no first set-up: no OnInit, but a clean-up and a rebuild.
+    form.CreationEnded();
+    seen.push_back(e.State());
+    EXPECT_EQ(std::make_pair(cleanUps, rebuiltTextures), std::make_pair(1, 1));
+    engine2.reset();
+    using S = TDDDDState;
+    EXPECT_EQ(seen, (std::vector<S>{S::PendingFirstInit, S::FirstInit, S::Initialized,
+                                    S::Initialized, S::Destroying}));
 }
 
 TEST_F(InitializeTest, UnlistedFullScreenModeLeavesTheChoiceToOnInit) {
@@ -237,7 +260,6 @@ TEST_F(InitializeTest, FullScreenChecksLogTheirLine) {
         Adapter().FailNext(c.method, 1, DDERR_GENERIC);
         EXPECT_THROW(e.InitializeScreen(true, 640, 480, 16, 0, ""), Halted) << c.method;
         EXPECT_EQ(Log(), std::string("debug#00001 ... ") + c.line + "\r\n");
-        e.Destroying = true;
         TearDown();
         SetUp();
     }
@@ -427,7 +449,6 @@ TEST_F(InitializeTest, BackBufferRefusedInBothMemoriesHalts) {
         EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirectDraw2::CreateSurface"), 3);
         EXPECT_EQ(std::count(calls.begin(), calls.end(), "IDirectDraw2::CreateClipper"), 0);
         EXPECT_EQ(e.ScreenWidth, 128); // the mode was never recorded
-        e.Destroying = true;
         TearDown();
         SetUp();
     }
@@ -655,7 +676,6 @@ TEST_F(InitializeTest, PaletteUpdatesInBothScreens) {
     Adapter().FailNext("IDirectDrawPalette::SetEntries", 1, DDERR_GENERIC);
     EXPECT_THROW(e.UpdatePalette(), Halted);
     EXPECT_EQ(Log(), "debug#00001 ... パレットが更新できませんでした(Error Code(80004005))\r\n");
-    e.Destroying = true;
 }
 
 } // namespace
@@ -676,7 +696,6 @@ TEST_F(InitializeTest, AnObjectStillHeldAtItsLastReleaseHalts) {
         EXPECT_THROW(e.InitializeScreen(false, 320, 240, 16, 0, ""), Halted);
         EXPECT_EQ(Log(),
                   "debug#00001 ... DirectDrawオブジェクトの解放に失敗しました(Error Code(1))\r\n");
-        e.Destroying = true;
         TearDown();
         SetUp();
     }

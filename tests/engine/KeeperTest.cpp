@@ -1,6 +1,7 @@
 // Keepers: surfaces and textures come back by themselves after surface loss and after a
 // re-initialisation, in their orders, and the scene's texture draws the same afterwards.
 #include "TextureTestSupport.h"
+#include "tools/ArchivePacker.h"
 
 #include <QDir>
 
@@ -136,7 +137,7 @@ TEST_F(KeeperTest, ReinitialisationRebuildsEverythingWithTheSamePixels) {
         DDCOLORKEY key{};
         ASSERT_EQ(fromFile.DeviceSurface->GetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
         EXPECT_EQ(key.dwColorSpaceLowValue, filePixels[4]);
-        EXPECT_TRUE(pair.WithAlpha);
+        EXPECT_TRUE(std::holds_alternative<TPixelMapFiles>(pair.Origin));
         EXPECT_EQ(pair.DeviceGenSurface->GetPixel(2, 1) >> 12, 0x9u); // alpha 0x90 of 0xFF
         // Textures are rebuilt before surfaces.
         const std::size_t surfaceRebuilt = TraceIndex("サーフェスを再構築します");
@@ -150,6 +151,86 @@ TEST_F(KeeperTest, ReinitialisationRebuildsEverythingWithTheSamePixels) {
         EXPECT_EQ(TempFiles(), std::vector<std::string>{});
     }
     engine3.OnCleanUp = nullptr;
+}
+
+TEST_F(KeeperTest, EveryTextureOriginIsLoadedAgainByANewSetUp) {
+    TDDDD& engine3 = Start();
+    Offer({F565(), F4444()});
+    const auto rgb = [](int x, int y) { return 0x302010u * DWORD(x + 2 * y + 1); };
+    const auto a = [](int x, int y) { return DWORD(0x30 * x + 0x50 * y); };
+    const std::vector<std::uint32_t> grey = [] {
+        std::vector<std::uint32_t> table;
+        for (std::uint32_t i = 0; i < 256; ++i)
+            table.push_back(i * 0x010101);
+        return table;
+    }();
+    const Bytes pixelBytes = Bmp(3, 2, 24, rgb), alphaBytes = Bmp(3, 2, 8, a, grey);
+    const std::string pixels = Write("p.bmp", pixelBytes), alpha = Write("a.bmp", alphaBytes);
+    const std::string archive =
+        Write("pair.dat", BuildArchive({{"p.bmp", pixelBytes}, {"a.bmp", alphaBytes}}, true));
+    const TTextureOrigin origins[] = {
+        TPictureFile{pixels},
+        TArchiveEntry{archive, "p.bmp"},
+        TPixelMapFiles{{pixels}, {alpha}},
+        TPixelMapEntries{{archive, "p.bmp"}, {archive, "a.bmp"}},
+    };
+    for (const TTextureOrigin& origin : origins) {
+        TDDDDTexture texture(&engine3);
+        texture.Load(origin, 2, 1);
+        ASSERT_EQ(texture.Origin, origin) << origin.index();
+        const auto before = Pixels(*texture.DeviceGenSurface, 3, 2);
+        DDCOLORKEY keyBefore{};
+        texture.DeviceSurface->GetColorKey(DDCKEY_SRCBLT, &keyBefore);
+        Scribble(*texture.DeviceGenSurface);
+        engine3.InitializeScreen(false, 200 + int(origin.index()), 150, 16, 0, "");
+        EXPECT_EQ(Log(), "") << origin.index();
+        EXPECT_EQ(texture.Origin, origin) << origin.index();
+        EXPECT_EQ(Pixels(*texture.DeviceGenSurface, 3, 2), before) << origin.index();
+        // A format with alpha only where a pixel map was loaded.
+        DDSURFACEDESC desc{};
+        texture.DeviceGenSurface->GetSurfaceDesc(desc);
+        EXPECT_EQ((desc.ddpfPixelFormat.dwFlags & DDPF_ALPHAPIXELS) != 0, origin.index() >= 3)
+            << origin.index();
+        DDCOLORKEY keyAfter{};
+        texture.DeviceSurface->GetColorKey(DDCKEY_SRCBLT, &keyAfter);
+        EXPECT_EQ(keyAfter.dwColorSpaceLowValue, keyBefore.dwColorSpaceLowValue);
+        EXPECT_EQ(keyAfter.dwColorSpaceLowValue, before[5]);
+        EXPECT_EQ(TempFiles(), std::vector<std::string>{});
+    }
+    // A load that fails keeps the origin of the image still held.
+    TDDDDTexture texture(&engine3);
+    texture.LoadFromFile(pixels, -1, -1);
+    texture.LoadFromArchive(archive, "missing.bmp", -1, -1);
+    EXPECT_EQ(texture.Origin, TTextureOrigin(TPictureFile{pixels}));
+    FreshLog();
+}
+
+TEST_F(KeeperTest, EverySurfaceOriginIsLoadedAgainByANewSetUp) {
+    TDDDD& engine3 = Start();
+    const std::string file = Write(
+        "b.bmp", Bmp(4, 4, 24, [](int x, int y) { return 0x081020u * DWORD(x + 4 * y + 1); }));
+    using Load = std::function<void(TDDDDSurface&)>;
+    const std::pair<Load, TSurfaceOrigin> cases[] = {
+        {[&](TDDDDSurface& s) { s.LoadFromFile(file); }, TPictureFile{file}},
+        {[](TDDDDSurface& s) { s.LoadFromArchive(ZELKA_DAT_PATH, "samp4.bmp"); },
+         TArchiveEntry{ZELKA_DAT_PATH, "samp4.bmp"}},
+        {[](TDDDDSurface&) {}, std::monostate{}},
+    };
+    for (const auto& [load, origin] : cases) {
+        TDDDDSurface surface(&engine3, 4, 4, 0);
+        load(surface);
+        EXPECT_EQ(surface.Origin, origin);
+        const auto before = Colours(surface);
+        Scribble(surface);
+        engine3.InitializeScreen(false, 160, 120, 32, 0, "");
+        EXPECT_EQ(surface.Origin, origin);
+        // The picture comes back; a surface never loaded has none to load.
+        if (origin.index() != 0) {
+            EXPECT_EQ(Colours(surface), before) << origin.index();
+        }
+        engine3.InitializeScreen(false, 128, 128, 16, 0, "");
+    }
+    EXPECT_EQ(Log(), "");
 }
 
 TEST_F(KeeperTest, RebuildFallsBackToSystemMemory) {

@@ -364,8 +364,7 @@ TEST_F(SurfaceTest, FrontEndsRememberTheSourceAndLogFailures) {
     Open(64, 64);
     TDDDDSurface s(&engine, 100, 100, 0);
     s.LoadFromArchive(ZELKA_DAT_PATH, "samp4.bmp");
-    EXPECT_TRUE(s.FromArchive);
-    EXPECT_EQ(s.EntryName, "samp4.bmp");
+    EXPECT_EQ(s.Origin, TSurfaceOrigin(TArchiveEntry{ZELKA_DAT_PATH, "samp4.bmp"}));
     EXPECT_EQ(Log(), "");
     bool anyColour = false;
     for (int x = 0; x < 100 && !anyColour; x += 7)
@@ -375,8 +374,7 @@ TEST_F(SurfaceTest, FrontEndsRememberTheSourceAndLogFailures) {
 
     s.LoadFromArchive(ZELKA_DAT_PATH, "missing.bmp");
     s.LoadFromFile("/nonexistent/a.bmp");
-    EXPECT_FALSE(s.FromArchive);
-    EXPECT_EQ(s.FileName, "/nonexistent/a.bmp");
+    EXPECT_EQ(s.Origin, TSurfaceOrigin(TPictureFile{"/nonexistent/a.bmp"}));
     EXPECT_EQ(Log(), "debug#00001 ... アーカイブからのビットマップの読み取りに失敗しました\r\n"
                      "debug#00002 ... /nonexistent/a.bmpが、見つかりません\r\n");
 }

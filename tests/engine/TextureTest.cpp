@@ -186,9 +186,7 @@ TEST_F(TextureTest, OrdinaryBitmapLandsInTheChosenFormatWithSpareBitsCleared) {
                 EXPECT_EQ(texture.WorkGenSurface->GetPixel(x, y), c.pack(colour(x, y) & 0xFFFFFF))
                     << c.format.dwRGBBitCount << " " << x << "," << y;
         EXPECT_NE(texture.Handle, 0u);
-        EXPECT_FALSE(texture.WithAlpha);
-        EXPECT_FALSE(texture.FromArchive);
-        EXPECT_EQ(texture.FileName, file);
+        EXPECT_EQ(texture.Origin, TTextureOrigin(TPictureFile{file}));
     }
     EXPECT_EQ(Log(), "");
 }
@@ -212,9 +210,7 @@ TEST_F(TextureTest, PixelMapChannelsAreShiftedIntoTheFormat) {
         TDDDDTexture texture(&engine3);
         texture.LoadPixelMap(pixels, alpha, -1, -1);
         EXPECT_EQ(texture.WorkGenSurface->GetPixel(0, 0), c.expected) << std::hex << c.expected;
-        EXPECT_TRUE(texture.WithAlpha);
-        EXPECT_EQ(texture.FileName, pixels);
-        EXPECT_EQ(texture.AlphaFileName, alpha);
+        EXPECT_EQ(texture.Origin, TTextureOrigin(TPixelMapFiles{{pixels}, {alpha}}));
     }
     EXPECT_EQ(Log(), "");
 }
@@ -340,8 +336,7 @@ TEST_F(TextureTest, ArchiveFailuresAreLoggedAndLeaveTheTexture) {
             c.load(texture);
             EXPECT_EQ(Log(), "debug#00001 ... " + c.line + "\r\n") << c.what;
             EXPECT_EQ(texture.DeviceSurface, before) << c.what;
-            EXPECT_EQ(texture.FileName, good) << c.what;
-            EXPECT_FALSE(texture.FromArchive) << c.what;
+            EXPECT_EQ(texture.Origin, TTextureOrigin(TPictureFile{good})) << c.what;
             EXPECT_EQ(TempFiles(), std::vector<std::string>{}) << c.what;
         }
         FreshLog();
@@ -481,10 +476,8 @@ TEST_F(TextureTest, NoAlphaFormatLoadsThePixelMapWithoutAlpha) {
     EXPECT_LT(
         TraceIndex("αをサポートしたテクスチャフォーマットが見つからないので、α無しで読みこみます"),
         traces.size());
-    EXPECT_TRUE(texture.WithAlpha);
-    EXPECT_TRUE(texture.FromArchive);
-    EXPECT_EQ(texture.EntryName, "p.bmp");
-    EXPECT_EQ(texture.AlphaEntryName, "a.bmp");
+    const TTextureOrigin pair = TPixelMapEntries{{archive, "p.bmp"}, {archive, "a.bmp"}};
+    EXPECT_EQ(texture.Origin, pair);
     DDSURFACEDESC desc{};
     texture.DeviceGenSurface->GetSurfaceDesc(desc);
     EXPECT_EQ(desc.ddpfPixelFormat.dwFlags & DDPF_ALPHAPIXELS, 0u);
@@ -500,7 +493,7 @@ TEST_F(TextureTest, NoAlphaFormatLoadsThePixelMapWithoutAlpha) {
     EXPECT_LT(
         TraceIndex("αをサポートしたテクスチャフォーマットが見つからないので、α無しで読みこみます"),
         traces.size());
-    EXPECT_TRUE(texture.WithAlpha);
+    EXPECT_EQ(texture.Origin, pair);
     EXPECT_TRUE(texture.OwnsSurfaces);
     EXPECT_EQ(texture.WorkGenSurface->GetPixel(0, 0), 0xFF0000u);
     EXPECT_EQ(texture.WorkGenSurface->GetPixel(1, 0), 0x0000FFu);
@@ -512,16 +505,19 @@ TEST_F(TextureTest, TemporaryCopyIsRemovedAfterEveryLoad) {
     Offer({F565()});
     {
         TDDDDTexture texture(&engine3);
+        // The file loaded was a fresh "tmp" file in the temporary folder (seen while the
+        // format is chosen), gone now.
+        std::vector<std::string> during;
+        SetTraceSinkForTests([&](const std::string& t) {
+            if (t.rfind("テクスチャフォーマットが決定されました", 0) == 0)
+                during = TempFiles();
+        });
         texture.LoadFromArchive(ZELKA_DAT_PATH, "boss2.bmp", 0, 0);
+        SetTraceSinkForTests([this](const std::string& t) { traces.push_back(t); });
         EXPECT_EQ(Log(), "");
-        // The file loaded was a fresh "tmp" file in the temporary folder, gone now.
-        const std::filesystem::path used = texture.FileName;
-        EXPECT_EQ(used.parent_path(), std::filesystem::path(TempFolder()));
-        EXPECT_EQ(used.filename().string().substr(0, 3), "tmp");
-        EXPECT_FALSE(std::filesystem::exists(used));
-        EXPECT_TRUE(texture.FromArchive);
-        EXPECT_EQ(texture.ArchiveName, ZELKA_DAT_PATH);
-        EXPECT_EQ(texture.EntryName, "boss2.bmp");
+        ASSERT_EQ(during.size(), 1u);
+        EXPECT_EQ(during[0].substr(0, 3), "tmp");
+        EXPECT_EQ(texture.Origin, TTextureOrigin(TArchiveEntry{ZELKA_DAT_PATH, "boss2.bmp"}));
         EXPECT_EQ(texture.Width, 256);
         EXPECT_EQ(TempFiles(), std::vector<std::string>{});
     }

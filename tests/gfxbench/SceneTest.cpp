@@ -160,7 +160,7 @@ TEST(ScenePieces, WobbleCornersCircleAtTheirOwnSpeeds) {
 
 TEST_F(SceneTest, CreationEndsWithTheFirstActivationAndTheDirectDrawScene) {
     TForm3& f = Make(1);
-    EXPECT_TRUE(f.DDDD1->Initialized);
+    EXPECT_EQ(f.DDDD1->State(), TDDDDState::Initialized);
     EXPECT_FALSE(f.DDDD1->FullScreen);
     EXPECT_EQ(f.DDDD1->ScreenWidth, 800);
     EXPECT_EQ(f.DDDD1->ScreenHeight, 600);
@@ -206,7 +206,7 @@ TEST_F(SceneTest, CreationEndsWithTheFirstActivationAndTheDirectDrawScene) {
 TEST_F(SceneTest, OtherTestModesSetUpNothing) {
     for (std::int32_t mode : {0, 3, -1}) {
         TForm3& f = Make(mode);
-        EXPECT_TRUE(f.DDDD1->Initialized);
+        EXPECT_EQ(f.DDDD1->State(), TDDDDState::Initialized);
         EXPECT_FALSE(f.Samp4Surface || f.Sprites || f.Layer1 || f.Texture || f.Renderer);
         EXPECT_EQ(f.SceneViewport, nullptr);
         EXPECT_TRUE(f.DDDD1->SurfaceKeepers.empty());
