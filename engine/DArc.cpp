@@ -179,6 +179,93 @@ private:
 
 constexpr int kStackDepth = 256;
 
+// The stated size of an expansion as a limit; refused when negative or above the largest entry.
+std::size_t ExpansionLimit(std::int32_t expandedSize) {
+    if (expandedSize < 0)
+        throw EQDAError("展開後のサイズが負の値です（" + IntToStr(expandedSize) + "）");
+    if (static_cast<std::uint32_t>(expandedSize) > kQDALargestEntry)
+        throw EQDAError("展開後のサイズ（" + IntToStr(expandedSize) +
+                        " バイト）が大きすぎます（上限 " +
+                        IntToStr(std::int64_t{kQDALargestEntry}) + " バイト）");
+    return static_cast<std::size_t>(expandedSize);
+}
+
+// The pairs of one block: a code whose left is itself is a literal byte, any other stands for
+// the two codes left and right.
+struct PairTable {
+    std::array<std::uint8_t, 256> left{};
+    std::array<std::uint8_t, 256> right{};
+};
+
+// Reads the table at the start of a block: a count byte above 127 skips that many minus 127
+// codes (which stay literal), otherwise count + 1 codes follow, each with its left byte and,
+// unless that is the code itself, its right byte.
+void ReadPairTable(PackedReader& in, PairTable& table) {
+    std::array<std::uint8_t, 256>& left = table.left;
+    for (int i = 0; i < 256; ++i)
+        left[i] = static_cast<std::uint8_t>(i);
+    int count = in.Byte();
+    int code = 0;
+    for (;;) {
+        if (count > 127) {
+            code += count - 127;
+            count = 0;
+        }
+        if (code > 256)
+            throw EQDAError("圧縮データの対応表がコード255を越えています");
+        if (code == 256)
+            return;
+        for (int i = 0; i <= count; ++i) {
+            if (code > 255)
+                throw EQDAError("圧縮データの対応表がコード255を越えています");
+            left[code] = in.Byte();
+            if (left[code] != code) {
+                table.right[code] = in.Byte();
+                if (table.right[code] == code)
+                    throw EQDAError("圧縮データの対応表でコード " + IntToStr(code) +
+                                    " が自分自身を参照しています");
+            }
+            ++code;
+        }
+        if (code == 256)
+            return;
+        count = in.Byte();
+    }
+}
+
+// Expands the codes next .. end onto output from `written` on, growing it as bytes really
+// come but never past limit; answers the new end. Pairs unfold through a stack, right below
+// left.
+std::size_t ExpandBlock(const std::uint8_t* next, const std::uint8_t* end, const PairTable& table,
+                        std::vector<std::uint8_t>& output, std::size_t written, std::size_t limit) {
+    std::array<std::uint8_t, kStackDepth> stack{};
+    int depth = 0;
+    for (;;) {
+        std::uint8_t b;
+        if (depth > 0)
+            b = stack[--depth];
+        else if (next < end)
+            b = *next++;
+        else
+            return written;
+        if (table.left[b] == b) {
+            if (written == output.size()) {
+                if (written == limit)
+                    throw EQDAError("圧縮データの展開結果が指定のサイズ（" +
+                                    IntToStr(static_cast<std::int64_t>(limit)) +
+                                    " バイト）を越えました");
+                output.resize(std::min(limit, written * 2));
+            }
+            output[written++] = b;
+        } else {
+            if (depth + 2 > kStackDepth)
+                throw EQDAError("圧縮データの展開が " + IntToStr(kStackDepth) + " 段を越えました");
+            stack[depth++] = table.right[b];
+            stack[depth++] = table.left[b];
+        }
+    }
+}
+
 } // namespace
 
 std::optional<std::string> EncodeArchiveName(const std::string& text) {
@@ -197,90 +284,23 @@ bool ArchiveNamesMatch(const std::string& a, const std::string& b) {
 }
 
 std::unique_ptr<TMemoryStream> ExpandBytePairs(TMemoryStream& packed, std::int32_t expandedSize) {
-    if (expandedSize < 0)
-        throw EQDAError("展開後のサイズが負の値です（" + IntToStr(expandedSize) + "）");
-    if (static_cast<std::uint32_t>(expandedSize) > kQDALargestEntry)
-        throw EQDAError("展開後のサイズ（" + IntToStr(expandedSize) +
-                        " バイト）が大きすぎます（上限 " +
-                        IntToStr(std::int64_t{kQDALargestEntry}) + " バイト）");
+    const std::size_t limit = ExpansionLimit(expandedSize);
     const std::vector<std::uint8_t>& input = packed.Bytes();
     PackedReader in(input.data(), input.size(),
                     static_cast<std::size_t>(std::clamp<std::int64_t>(
                         packed.Position(), 0, static_cast<std::int64_t>(input.size()))));
-    const auto limit = static_cast<std::size_t>(expandedSize);
-    auto tooLong = [&]() {
-        return EQDAError("圧縮データの展開結果が指定のサイズ（" + IntToStr(expandedSize) +
-                         " バイト）を越えました");
-    };
-
     // Grown as bytes are really produced: the stated size alone never decides an allocation.
     std::vector<std::uint8_t> output(std::min(limit, input.size() * 4 + 4096));
     std::size_t written = 0;
-
-    std::array<std::uint8_t, 256> left{};
-    std::array<std::uint8_t, 256> right{};
-    std::array<std::uint8_t, kStackDepth> stack{};
+    PairTable table;
     while (!in.AtEnd()) {
-        for (int i = 0; i < 256; ++i)
-            left[i] = static_cast<std::uint8_t>(i);
-        int count = in.Byte();
-        int code = 0;
-        for (;;) {
-            if (count > 127) {
-                code += count - 127;
-                count = 0;
-            }
-            if (code > 256)
-                throw EQDAError("圧縮データの対応表がコード255を越えています");
-            if (code == 256)
-                break;
-            for (int i = 0; i <= count; ++i) {
-                if (code > 255)
-                    throw EQDAError("圧縮データの対応表がコード255を越えています");
-                left[code] = in.Byte();
-                if (left[code] != code) {
-                    right[code] = in.Byte();
-                    if (right[code] == code)
-                        throw EQDAError("圧縮データの対応表でコード " + IntToStr(code) +
-                                        " が自分自身を参照しています");
-                }
-                ++code;
-            }
-            if (code == 256)
-                break;
-            count = in.Byte();
-        }
-
+        ReadPairTable(in, table);
         const std::uint32_t blockLength = in.U32();
         if (blockLength > in.Left())
             PackedReader::Truncated();
-        const std::uint8_t* next = in.Here();
-        const std::uint8_t* end = next + blockLength;
+        const std::uint8_t* block = in.Here();
         in.Skip(blockLength);
-        int depth = 0;
-        for (;;) {
-            std::uint8_t b;
-            if (depth > 0)
-                b = stack[--depth];
-            else if (next < end)
-                b = *next++;
-            else
-                break;
-            if (left[b] == b) {
-                if (written == output.size()) {
-                    if (written == limit)
-                        throw tooLong();
-                    output.resize(std::min(limit, written * 2));
-                }
-                output[written++] = b;
-            } else {
-                if (depth + 2 > kStackDepth)
-                    throw EQDAError("圧縮データの展開が " + IntToStr(kStackDepth) +
-                                    " 段を越えました");
-                stack[depth++] = right[b];
-                stack[depth++] = left[b];
-            }
-        }
+        written = ExpandBlock(block, block + blockLength, table, output, written, limit);
     }
     if (written != limit)
         throw EQDAError("圧縮データの展開結果（" + IntToStr(std::int64_t(written)) +
