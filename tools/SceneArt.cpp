@@ -336,21 +336,22 @@ Picture CloudTile() {
 
 // --- "boss2.bmp": the boss --------------------------------------------------------------------
 
-Picture Boss() {
-    constexpr int kSize = 256;
-    constexpr double kMid = 128;
-    Picture picture(kSize, kSize);
+// The boss ship is drawn about the vertical line x = kBossMid of a kBossSize square, back to
+// front: wings, engine pods, hull, guns, core.
+constexpr int kBossSize = 256;
+constexpr double kBossMid = 128;
+
+// Wings, swept back from the hull, with lights at their tips.
+void BossWings(Picture& picture) {
     // Mirror image about the vertical centre line: shapes are given for the right half.
     auto mirrored = [](std::function<double(double, double)> half) {
-        return [half](double x, double y) { return half(std::abs(x - kMid), y); };
+        return [half](double x, double y) { return half(std::abs(x - kBossMid), y); };
     };
-
-    // Wings, swept back from the hull.
     const std::vector<Point> wing{{26, 88},   {116, 62},  {124, 74},
                                   {122, 122}, {104, 140}, {26, 182}};
     Fill(picture, mirrored([&](double ax, double y) { return PolygonDist(ax, y, wing); }),
          [&](double x, double y, double depth) {
-             const double ax = std::abs(x - kMid);
+             const double ax = std::abs(x - kBossMid);
              Col c = Mix(Col{92, 34, 96}, Col{150, 62, 140}, Clamp01((150 - y) / 110));
              if (depth < 3)
                  c = c * 1.45; // rim light on the armour plate
@@ -362,12 +363,15 @@ Picture Boss() {
     // Wing-tip lights.
     for (double side : {-1.0, 1.0})
         Fill(
-            picture, [&](double x, double y) { return CircleDist(x, y, kMid + side * 118, 98, 3); },
-            Ball(kMid + side * 118, 98, 3, Col{170, 120, 20}, Col{255, 240, 120}));
+            picture,
+            [&](double x, double y) { return CircleDist(x, y, kBossMid + side * 118, 98, 3); },
+            Ball(kBossMid + side * 118, 98, 3, Col{170, 120, 20}, Col{255, 240, 120}));
+}
 
-    // Engine pods with flames at the rear.
+// Engine pods with flames at the rear.
+void BossEnginePods(Picture& picture) {
     for (double side : {-1.0, 1.0}) {
-        const double cx = kMid + side * 54;
+        const double cx = kBossMid + side * 54;
         Fill(
             picture,
             [&](double x, double y) {
@@ -392,8 +396,10 @@ Picture Boss() {
             picture, [&](double x, double y) { return BoxDist(x, y, cx - 8, 26, cx + 8, 34, 2); },
             Flat(Col{40, 40, 60}));
     }
+}
 
-    // The hull: widest behind the core, narrowing to a nose that points at the player.
+// The hull: widest behind the core, narrowing to a nose that points at the player.
+void BossHull(Picture& picture) {
     auto halfWidth = [](double y) {
         if (y < 22 || y > 236)
             return -1.0;
@@ -402,34 +408,36 @@ Picture Boss() {
         return 36 * (1 - std::pow((y - 120) / 116, 1.5));
     };
     Fill(
-        picture, [&](double x, double y) { return std::abs(x - kMid) - halfWidth(y); },
+        picture, [&](double x, double y) { return std::abs(x - kBossMid) - halfWidth(y); },
         [&](double x, double y, double) {
             const double w = std::max(1.0, halfWidth(y));
-            const double across = (x - kMid) / w;
+            const double across = (x - kBossMid) / w;
             const double lit = std::sqrt(std::max(0.0, 1 - across * across));
             Col c = Mix(Col{58, 56, 92}, Col{190, 188, 218}, lit * Clamp01(0.85 - across * 0.35));
-            if (std::abs(x - kMid) < 1.2 && (y < 90 || y > 146))
+            if (std::abs(x - kBossMid) < 1.2 && (y < 90 || y > 146))
                 c = c * 0.55; // the spine
             if (std::fmod(y, 26.0) < 1.2 && std::abs(across) < 0.9)
                 c = c * 0.7; // hull plate seams
             return c;
         });
+}
 
-    // Nose cannons.
+// The guns: nose cannons, and turrets on the wings.
+void BossGuns(Picture& picture) {
     for (double side : {-1.0, 1.0})
         Fill(
             picture,
             [&](double x, double y) {
-                return SegmentDist(x, y, kMid + side * 17, 176, kMid + side * 17, 214, 3.2);
+                return SegmentDist(x, y, kBossMid + side * 17, 176, kBossMid + side * 17, 214, 3.2);
             },
             [&](double x, double, double) {
-                const double across = (x - (kMid + side * 17)) / 3.2;
+                const double across = (x - (kBossMid + side * 17)) / 3.2;
                 return Mix(Col{120, 124, 146}, Col{40, 40, 60}, Clamp01(0.5 + across * 0.5));
             });
 
     // Turrets on the wings.
     for (double side : {-1.0, 1.0}) {
-        const double cx = kMid + side * 88, cy = 120;
+        const double cx = kBossMid + side * 88, cy = 120;
         Fill(
             picture,
             [&](double x, double y) { return SegmentDist(x, y, cx, cy, cx, cy + 20, 2.4); },
@@ -438,17 +446,20 @@ Picture Boss() {
             picture, [&](double x, double y) { return CircleDist(x, y, cx, cy, 10); },
             Ball(cx, cy, 10, Col{20, 76, 90}, Col{110, 230, 220}));
     }
+}
 
-    // The core: a red eye in a gold ring, the weak spot.
+// The core: a red eye in a gold ring, the weak spot; and small lights along the leading
+// edges.
+void BossCore(Picture& picture) {
     Fill(
-        picture, [&](double x, double y) { return CircleDist(x, y, kMid, 118, 25); },
-        Ball(kMid, 118, 25, Col{110, 76, 18}, Col{250, 214, 110}));
+        picture, [&](double x, double y) { return CircleDist(x, y, kBossMid, 118, 25); },
+        Ball(kBossMid, 118, 25, Col{110, 76, 18}, Col{250, 214, 110}));
     Fill(
-        picture, [&](double x, double y) { return CircleDist(x, y, kMid, 118, 19); },
+        picture, [&](double x, double y) { return CircleDist(x, y, kBossMid, 118, 19); },
         [&](double x, double y, double) {
-            const double r = std::hypot(x - kMid, y - 118) / 19;
+            const double r = std::hypot(x - kBossMid, y - 118) / 19;
             Col c = Mix(Col{255, 230, 200}, Col{140, 8, 30}, Smooth(0.0, 1.0, r));
-            const double fromGlint = std::hypot(x - (kMid - 6), y - 111);
+            const double fromGlint = std::hypot(x - (kBossMid - 6), y - 111);
             if (fromGlint < 4)
                 c = Mix(Col{255, 255, 255}, c, fromGlint / 4);
             return c;
@@ -456,13 +467,21 @@ Picture Boss() {
     // Small lights along the leading edges.
     for (int i = 0; i < 5; ++i)
         for (double side : {-1.0, 1.0}) {
-            const double cx = kMid + side * (40 + i * 16), cy = 178 - i * 8.6;
+            const double cx = kBossMid + side * (40 + i * 16), cy = 178 - i * 8.6;
             Fill(
                 picture, [&](double x, double y) { return CircleDist(x, y, cx, cy, 1.8); },
                 Flat(i % 2 ? Col{255, 90, 90} : Col{255, 220, 90}));
         }
+}
 
-    Outline(picture, Col{34, 18, 50}, kSize);
+Picture Boss() {
+    Picture picture(kBossSize, kBossSize);
+    BossWings(picture);
+    BossEnginePods(picture);
+    BossHull(picture);
+    BossGuns(picture);
+    BossCore(picture);
+    Outline(picture, Col{34, 18, 50}, kBossSize);
     return picture;
 }
 
