@@ -64,23 +64,22 @@ HRESULT SoftViewport::Clear(DWORD count, LPD3DRECT rects, DWORD flags) {
     if (depthSurface)
         depth = SoftDevice::DescribeDepth(*depthSurface);
     const D3DRECT area = Rect();
-    const auto clear = [&] {
-        for (DWORD i = 0; i < count; ++i) {
-            // Only the part inside the viewport is cleared.
-            const D3DRECT r{std::max(rects[i].x1, area.x1), std::max(rects[i].y1, area.y1),
-                            std::min(rects[i].x2, area.x2), std::min(rects[i].y2, area.y2)};
-            if (flags & D3DCLEAR_TARGET)
-                device->Raster().ClearTarget(target, r, 0); // the background: black
-            if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
-                Rasterizer::ClearDepth(depth, r, 1.0f);
-        }
+    const RECT written{area.x1, area.y1, area.x2, area.y2};
+    // Only the part of each rectangle inside the viewport is cleared.
+    const auto cut = [&](const D3DRECT& r) {
+        return D3DRECT{std::max(r.x1, area.x1), std::max(r.y1, area.y1), std::min(r.x2, area.x2),
+                       std::min(r.y2, area.y2)};
     };
     if (flags & D3DCLEAR_TARGET)
-        targetSurface->Write(RECT{area.x1, area.y1, area.x2, area.y2}, clear);
-    else
-        clear();
+        targetSurface->Write(written, [&] {
+            for (DWORD i = 0; i < count; ++i)
+                device->Raster().ClearTarget(target, cut(rects[i]), 0); // the background: black
+        });
     if ((flags & D3DCLEAR_ZBUFFER) && depthSurface)
-        depthSurface->Touch();
+        depthSurface->Write(written, [&] {
+            for (DWORD i = 0; i < count; ++i)
+                Rasterizer::ClearDepth(depth, cut(rects[i]), 1.0f);
+        });
     return D3D_OK;
 }
 

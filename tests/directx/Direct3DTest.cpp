@@ -286,6 +286,7 @@ TEST_F(Direct3DTest, ViewportClearFillsTargetAndDepthInsideTheViewportOnly) {
     } cases[] = {
         {"target only", D3DCLEAR_TARGET, {0, 0, 40, 30}, 0},
         {"both", D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, {2, 2, 100, 100}, 0},
+        {"depth only", D3DCLEAR_ZBUFFER, {0, 0, 40, 30}, 0xFFFF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,7 +304,8 @@ TEST_F(Direct3DTest, ViewportClearFillsTargetAndDepthInsideTheViewportOnly) {
             for (int x = 0; x < 40; ++x) {
                 const bool inside = x >= std::max<LONG>(4, rect.x1) && x < 24 &&
                                     y >= std::max<LONG>(3, rect.y1) && y < 18;
-                ASSERT_EQ(ReadPixel(target, x, y), inside ? 0u : 0xFFFFu) << x << "," << y;
+                ASSERT_EQ(ReadPixel(target, x, y), inside ? c.expectedInside : 0xFFFFu)
+                    << x << "," << y;
                 const bool zCleared = inside && (c.flags & D3DCLEAR_ZBUFFER);
                 ASSERT_EQ(ReadPixel(depth, x, y), zCleared ? 0xFFFFu : 0x1111u) << x << "," << y;
             }
