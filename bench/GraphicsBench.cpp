@@ -24,16 +24,23 @@ BENCHMARK(BM_CanvasLine);
 bench::RegisterHeadline lineHeadline("BM_CanvasLine", {"canvas.line_800_ns",
                                                        bench::Figure::NanosecondsPerIteration, ""});
 
-void BM_CanvasFillRect(benchmark::State& state) {
+// 100 x 100 shapes at places spread over the target, in two colours by turns.
+template <class Draw> void CanvasShapes(benchmark::State& state, Draw draw) {
     TBitmap target(kWidth, kHeight);
     TCanvas& canvas = target.Canvas();
     int i = 0;
     for (auto _ : state) {
         const int x = (i * 37) % kWidth, y = (i * 53) % kHeight;
         canvas.Brush.Color = (i & 1) ? clBlue : clLime;
-        canvas.FillRect(Rect(x, y, x + 100, y + 100));
+        draw(canvas, x, y);
         ++i;
     }
+}
+
+void BM_CanvasFillRect(benchmark::State& state) {
+    CanvasShapes(state, [](TCanvas& canvas, int x, int y) {
+        canvas.FillRect(Rect(x, y, x + 100, y + 100));
+    });
 }
 BENCHMARK(BM_CanvasFillRect);
 bench::RegisterHeadline fillHeadline("BM_CanvasFillRect",
@@ -41,15 +48,8 @@ bench::RegisterHeadline fillHeadline("BM_CanvasFillRect",
                                       bench::Figure::NanosecondsPerIteration, ""});
 
 void BM_CanvasEllipse(benchmark::State& state) {
-    TBitmap target(kWidth, kHeight);
-    TCanvas& canvas = target.Canvas();
-    int i = 0;
-    for (auto _ : state) {
-        const int x = (i * 37) % kWidth, y = (i * 53) % kHeight;
-        canvas.Brush.Color = (i & 1) ? clBlue : clLime;
-        canvas.Ellipse(x, y, x + 100, y + 100);
-        ++i;
-    }
+    CanvasShapes(state,
+                 [](TCanvas& canvas, int x, int y) { canvas.Ellipse(x, y, x + 100, y + 100); });
 }
 BENCHMARK(BM_CanvasEllipse);
 bench::RegisterHeadline ellipseHeadline("BM_CanvasEllipse",

@@ -89,6 +89,21 @@ protected:
         r.AddRect(0, SingleRect(left, top, left + size, top + size), z, blend, colour);
     }
 
+    // Two opaque squares drawn by `render` through `probe` in place of the engine's device,
+    // which is put back after; the floating-point environment is reset after the draw.
+    template <class Render> void ThroughProbe(ProbeDevice& probe, Render render) {
+        IDirect3DDevice2* real = engine3->D3DDevice.Detach();
+        engine3->D3DDevice.Attach(&probe);
+        TPrimitiveRenderer r(engine3.get(), 4, 1);
+        r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
+        Square(r, 0, 0, 4, 0, pbOpaque, 0);
+        Square(r, 0, 0, 4, 0, pbOpaque, 0);
+        render(r);
+        std::fesetenv(FE_DFL_ENV);
+        engine3->D3DDevice.Detach();
+        engine3->D3DDevice.Attach(real);
+    }
+
     static constexpr const char* kLevelStates = "1=0 7=0 14=0 17=2 18=2 33=0 26=0 27=0 41=1";
 
     std::vector<std::unique_ptr<TDDDDTexture>> textures;
@@ -332,39 +347,24 @@ TEST_F(PrimitivesTest, WithoutADeviceTheListIsLoggedAndDropped) {
 
 TEST_F(PrimitivesTest, EachDrawStartsFromTheDefaultFloatingPointState) {
     ProbeDevice probe;
-    IDirect3DDevice2* real = engine3->D3DDevice.Detach();
-    engine3->D3DDevice.Attach(&probe);
-    TPrimitiveRenderer r(engine3.get(), 4, 1);
-    r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
-    Square(r, 0, 0, 4, 0, pbOpaque, 0);
-    Square(r, 0, 0, 4, 0, pbOpaque, 0);
-    std::fesetround(FE_UPWARD);
-    std::feraiseexcept(FE_OVERFLOW);
-    r.RenderAll();
-    const int roundingAfter = std::fegetround();
-    const int flagsAfter = std::fetestexcept(FE_ALL_EXCEPT);
-    std::fesetenv(FE_DFL_ENV);
+    int roundingAfter = 0, flagsAfter = 0;
+    ThroughProbe(probe, [&](TPrimitiveRenderer& r) {
+        std::fesetround(FE_UPWARD);
+        std::feraiseexcept(FE_OVERFLOW);
+        r.RenderAll();
+        roundingAfter = std::fegetround();
+        flagsAfter = std::fetestexcept(FE_ALL_EXCEPT);
+    });
     EXPECT_EQ(probe.roundings, (std::vector<int>{FE_TONEAREST, FE_TONEAREST}));
     EXPECT_EQ(probe.flagsSeen, (std::vector<int>{0, 0}));
     EXPECT_EQ(roundingAfter, FE_TONEAREST);
     EXPECT_EQ(flagsAfter, 0);
-    engine3->D3DDevice.Detach();
-    engine3->D3DDevice.Attach(real);
 }
 
 TEST_F(PrimitivesTest, RaisingDrawLogsFpFaultAndHalts) {
     ProbeDevice probe;
     probe.raise = true;
-    IDirect3DDevice2* real = engine3->D3DDevice.Detach();
-    engine3->D3DDevice.Attach(&probe);
-    TPrimitiveRenderer r(engine3.get(), 4, 1);
-    r.SetTextureSlot(0, nullptr, RECT{0, 0, 1, 1});
-    Square(r, 0, 0, 4, 0, pbOpaque, 0);
-    Square(r, 0, 0, 4, 0, pbOpaque, 0);
-    EXPECT_THROW(r.RenderAll(), Halted);
-    std::fesetenv(FE_DFL_ENV);
-    engine3->D3DDevice.Detach();
-    engine3->D3DDevice.Attach(real);
+    ThroughProbe(probe, [](TPrimitiveRenderer& r) { EXPECT_THROW(r.RenderAll(), Halted); });
     EXPECT_EQ(probe.roundings.size(), 1u); // nothing drawn after the fault
     EXPECT_EQ(Log(), "debug#00001 ... FP Fault\r\n");
 }
