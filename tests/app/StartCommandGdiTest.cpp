@@ -1,28 +1,10 @@
 #include "app/Unit1.h"
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
+#include "tests/gfxbench/GdiRunScript.h"
 
 #include <gtest/gtest.h>
 #include <vector>
-
-namespace {
-
-// The readings of a GDI run with one shape per phase and one frame: a draw count of 1003.
-std::vector<DWORD> OneOfEachReadings() {
-    std::vector<DWORD> r{42};
-    DWORD t = 500;
-    for (DWORD limit : {4000u, 4000u, 4000u, 0u, 10000u}) {
-        if (limit == 0) {
-            r.push_back(43); // the second seed
-            continue;
-        }
-        r.insert(r.end(), {t, t, t + limit});
-        t += limit + 1;
-    }
-    return r;
-}
-
-} // namespace
 
 TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
     struct Case {
@@ -50,10 +32,8 @@ TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
             pointer = gdi.cursor().shape();
         };
 
-        const std::vector<DWORD> readings = OneOfEachReadings();
-        ScriptedClock clock([&readings](std::uint64_t i) {
-            return i < readings.size() ? readings[i] : readings.back() + 0x40000000u;
-        });
+        // One shape per phase and one frame: a draw count of 1003.
+        ScriptedGdiRun run({.lines = 1, .rectangles = 1, .ellipses = 1, .frames = 1});
         main.Button5Click();
 
         EXPECT_EQ(main.Panel2->text(), c.panel2);
@@ -67,9 +47,9 @@ TEST(StartCommand, GdiStepStretchesTheTestOverTheScreenAndWritesPanel2) {
             EXPECT_EQ(pointer, Qt::BlankCursor);
             EXPECT_FALSE(gdi.isFullScreen());
             EXPECT_EQ(gdi.cursor().shape(), Qt::ArrowCursor);
-            EXPECT_EQ(clock.Reads(), readings.size());
+            EXPECT_EQ(run.clock.Reads(), run.readings.size());
         } else {
-            EXPECT_EQ(clock.Reads(), 0u);
+            EXPECT_EQ(run.clock.Reads(), 0u);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
 #include "tests/AllocationCounter.h"
+#include "tests/gfxbench/GdiRunScript.h"
 
 #include <QLabel>
 #include <gtest/gtest.h>
@@ -29,30 +30,9 @@ public:
     TImage sprite, mask;
 };
 
-// The clock of a run: each shape phase lets `shapes` through, the sprite phase `frames`.
-std::vector<DWORD> Readings(int shapes, int frames) {
-    std::vector<DWORD> r{1};
-    DWORD t = 1000;
-    const auto phase = [&](int count, DWORD limit) {
-        r.push_back(t);
-        for (int i = 0; i < count; ++i)
-            r.push_back(t);
-        t += limit;
-        r.push_back(t);
-    };
-    phase(shapes, 5500);
-    phase(shapes, 5500);
-    phase(shapes, 5500);
-    r.push_back(2);
-    phase(frames, 5500);
-    return r;
-}
-
 long AllocationsOfARun(TForm2& form, int shapes, int frames) {
-    const std::vector<DWORD> readings = Readings(shapes, frames);
-    ScriptedClock clock([&](std::uint64_t i) {
-        return i < readings.size() ? readings[i] : readings.back() + 0x40000000u;
-    });
+    const ScriptedGdiRun run(
+        {.lines = shapes, .rectangles = shapes, .ellipses = shapes, .frames = frames});
     AllocationCounter counter;
     form.DrawProc();
     return counter.Count();

@@ -1,6 +1,7 @@
 #include "gfxbench/Unit2.h"
 #include "platform/MMSystem.h"
 #include "platform/Random.h"
+#include "tests/gfxbench/GdiRunScript.h"
 
 #include <QLabel>
 #include <gtest/gtest.h>
@@ -34,45 +35,6 @@ public:
     TImage maskImage;
 };
 
-// How many shapes or frames each phase gets from the clock, and the seeds it hands out.
-struct Plan {
-    std::int32_t lines = 0, rectangles = 0, ellipses = 0, frames = 0;
-    DWORD base = 1000;
-    DWORD seed1 = 12345;
-    DWORD seed2 = 777;
-};
-
-// The clock readings of one run: the seed, then per phase its start, one reading per loop
-// test that lets a shape or frame through (the first at the start, the last 1 ms before the
-// limit), and a reading exactly at the limit that ends it.
-std::vector<DWORD> Readings(const Plan& plan) {
-    std::vector<DWORD> r{plan.seed1};
-    DWORD t = plan.base;
-    auto phase = [&](std::int32_t count, DWORD limit) {
-        const DWORD start = t;
-        r.push_back(start);
-        for (std::int32_t i = 0; i < count; ++i)
-            r.push_back(count == 1 ? start : start + DWORD(i) * (limit - 1) / DWORD(count - 1));
-        r.push_back(start + limit);
-        t = start + limit + 3;
-    };
-    phase(plan.lines, 4000);
-    phase(plan.rectangles, 4000);
-    phase(plan.ellipses, 4000);
-    r.push_back(plan.seed2);
-    phase(plan.frames, 10000);
-    return r;
-}
-
-struct ScriptedRun {
-    explicit ScriptedRun(const Plan& plan)
-        : readings(Readings(plan)), clock([this](std::uint64_t i) {
-              return i < readings.size() ? readings[i] : readings.back() + 0x40000000u;
-          }) {}
-    std::vector<DWORD> readings;
-    ScriptedClock clock;
-};
-
 std::unique_ptr<TForm2> ShownForm(BenchHost& host, int width, int height) {
     auto form = std::make_unique<TForm2>(host);
     form->resize(width, height);
@@ -84,7 +46,7 @@ std::unique_ptr<TForm2> ShownForm(BenchHost& host, int width, int height) {
 
 TEST(GdiTest, CountsEachPhaseAndWritesTheTruncatedScore) {
     struct Case {
-        Plan plan;
+        GdiPlan plan;
         const char* score;
     } cases[] = {
         {{.lines = 3, .rectangles = 2, .ellipses = 1, .frames = 2}, "200"},
@@ -97,7 +59,7 @@ TEST(GdiTest, CountsEachPhaseAndWritesTheTruncatedScore) {
     for (const Case& c : cases) {
         FakeHost host;
         auto form = ShownForm(host, 160, 120);
-        ScriptedRun run(c.plan);
+        ScriptedGdiRun run(c.plan);
         form->DrawProc();
         EXPECT_EQ(form->LastRun(),
                   (TGdiRunCounts{c.plan.lines, c.plan.rectangles, c.plan.ellipses, c.plan.frames}))
@@ -118,9 +80,9 @@ TEST(GdiTest, ShapesCycleTheColoursFromTheStartOfEachPhaseAndEllipsesKeepTheLine
         if (stage != TGdiStage::FrameShown)
             afterPhase.push_back(form->Canvas().Image().copy());
     };
-    const Plan plan{.lines = lines, .rectangles = rectangles, .ellipses = ellipses, .seed1 = 4};
+    const GdiPlan plan{.lines = lines, .rectangles = rectangles, .ellipses = ellipses, .seed1 = 4};
     {
-        ScriptedRun run(plan);
+        ScriptedGdiRun run(plan);
         form->DrawProc();
     }
     ASSERT_EQ(afterPhase.size(), 3u);
@@ -200,9 +162,9 @@ TEST(GdiTest, SpriteFramesDrawTheBandsThenTheMaskedSpritesWhereTheyMoved) {
             panelShown &= form->Panel1->isVisible() && form->Image1->size() == QSize(w, h);
         }
     };
-    const Plan plan{.frames = 2, .seed2 = 99};
+    const GdiPlan plan{.frames = 2, .seed2 = 99};
     {
-        ScriptedRun run(plan);
+        ScriptedGdiRun run(plan);
         form->DrawProc();
     }
     ASSERT_EQ(frames.size(), 2u);
@@ -259,7 +221,7 @@ TEST(GdiTest, TheWindowShowsEachPhaseAndEachSpriteFrameOnceTheDisplayRefreshed) 
             for (int x = 0; x < w; ++x)
                 differing += shown.pixel(x, y) != drawn.pixel(x, y);
     };
-    ScriptedRun run({.lines = 9, .rectangles = 5, .ellipses = 4, .frames = 3});
+    ScriptedGdiRun run({.lines = 9, .rectangles = 5, .ellipses = 4, .frames = 3});
     form->DrawProc();
     EXPECT_EQ(stages, 6);
     EXPECT_EQ(differing, 0);
@@ -342,7 +304,7 @@ TEST(GdiTest, TheTimerFiresOnceRunsTheTestAndClosesTheWindow) {
 
     form.resize(200, 150);
     form.Timer->setInterval(0); // the second's wait is not what is tested
-    ScriptedRun run({.lines = 2, .rectangles = 1, .ellipses = 1, .frames = 1});
+    ScriptedGdiRun run({.lines = 2, .rectangles = 1, .ellipses = 1, .frames = 1});
     form.Timer->start();
     form.ShowModal();
     EXPECT_FALSE(form.isVisible());
