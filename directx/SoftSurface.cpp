@@ -46,10 +46,8 @@ void SoftSurface::Touch() {
 }
 
 SoftSurface::~SoftSurface() {
-    if (live_) {
-        std::lock_guard lock(live_->lock);
+    if (live_)
         live_->Hide();
-    }
     Adapter().orphans.erase(this);
     // Direct3D devices name textures by handle; none may keep a dangling one.
     ForgetTexture(*this);
@@ -111,14 +109,16 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
-    {
-        // The presenter may be reading the front's memory.
-        const auto write = LiveWrite();
-        if (live_)
-            live_->Hide();
+    const auto release = [this] {
         bits_.clear();
         bits_.shrink_to_fit();
-    }
+        return TPixelView{};
+    };
+    // The presenter may be reading the front's memory.
+    if (live_)
+        live_->Replace(release);
+    else
+        release();
     live_.reset();
     deferred_.clear();
     locked_ = false;
@@ -126,40 +126,41 @@ void SoftSurface::Orphan() {
 
 void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
     // The front takes the first back buffer's memory, each back buffer the next one's, and
-    // the last the old front's: addresses change places, no pixel moves. Under the lock, so
-    // the presenter never reads the old front once the test may draw into it.
-    const auto write = LiveWrite();
-    for (std::size_t k = 0; k + 1 < chain.size(); ++k)
-        chain[k]->bits_.swap(chain[k + 1]->bits_);
+    // the last the old front's: addresses change places, no pixel moves. As the live picture's
+    // new memory, so the presenter never reads the old front once the test may draw into it.
+    const auto rotate = [&] {
+        for (std::size_t k = 0; k + 1 < chain.size(); ++k)
+            chain[k]->bits_.swap(chain[k + 1]->bits_);
+    };
     if (live_)
-        DescribeLive();
+        live_->Replace([&] {
+            rotate();
+            return LiveView();
+        });
+    else
+        rotate();
 }
 
-void SoftSurface::DescribeLive() {
+TPixelView SoftSurface::LiveView() const {
+    const bool written = (locked_ && !lockedReadOnly_) || dc_;
+    return Lost() || written ? TPixelView{} : MemoryView();
+}
+
+TPixelView SoftSurface::MemoryView() const {
     TPixelView view;
     const auto layout = format_.DirectLayout();
-    const bool written = (locked_ && !lockedReadOnly_) || dc_;
-    if (layout && !bits_.empty() && !Lost() && !written) {
-        view.bits = bits_.data();
-        view.width = width_;
-        view.height = height_;
-        view.pitch = pitch_;
-        view.layout = *layout;
-        if (*layout == TPixelLayout::Indexed8)
-            view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
-    }
-    live_->Publish(view);
-}
-
-std::unique_lock<TPictureLock> SoftSurface::LiveWrite() {
-    return live_ ? std::unique_lock(live_->lock) : std::unique_lock<TPictureLock>();
+    if (!layout || bits_.empty())
+        return view;
+    static_cast<ConstPixelBlock&>(view) = ConstPixelBlock{bits_.data(), pitch_, width_, height_};
+    view.layout = *layout;
+    if (*layout == TPixelLayout::Indexed8)
+        view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
+    return view;
 }
 
 void SoftSurface::RefreshLive() {
-    if (!live_)
-        return;
-    std::lock_guard lock(live_->lock);
-    DescribeLive();
+    if (live_)
+        live_->Publish(LiveView());
 }
 
 void SoftSurface::ShowLive() {
@@ -180,25 +181,18 @@ const std::vector<SoftSurface*>& SoftSurface::Chain() {
     return chain_;
 }
 
-void SoftSurface::Changed(const RECT& rect) {
+void SoftSurface::Shown(const RECT& visible) {
     Touch();
-    if (live_ && owner_ && owner_->FullScreen()) {
-        {
-            // The presenter copies what the live picture was told changed.
-            std::lock_guard lock(live_->lock);
-            live_->Changed(rect);
-        }
-        ShowLive();
-    } else if (owner_ && VisiblePrimary())
-        owner_->Present(*this, rect);
+    if (!owner_ || Empty(visible))
+        return;
+    if (live_ && owner_->FullScreen())
+        ShowLive(); // the write told the live picture what changed
+    else if (VisiblePrimary())
+        owner_->Present(*this, visible);
 }
 
-void SoftSurface::Drawn(const RECT& area) {
-    const RECT visible = Intersect(area, Bounds());
-    if (Empty(visible))
-        Touch();
-    else
-        Changed(visible);
+RECT SoftSurface::Visible(const RECT& area) const {
+    return Intersect(area, Bounds());
 }
 
 bool SoftSurface::WindowedPrimary() const {
@@ -217,19 +211,7 @@ void SoftSurface::PaletteChanged() {
 
 TPixelView SoftSurface::View() {
     Settle();
-    TPixelView view;
-    const auto layout = format_.DirectLayout();
-    if (!layout || bits_.empty())
-        return view;
-    view.bits = bits_.data();
-    view.width = width_;
-    view.height = height_;
-    view.pitch = pitch_;
-    view.layout = *layout;
-    if (*layout == TPixelLayout::Indexed8) {
-        view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
-    }
-    return view;
+    return MemoryView();
 }
 
 HRESULT SoftSurface::AddAttachedSurface(IDirectDrawSurface* attached) {

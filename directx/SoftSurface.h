@@ -92,24 +92,32 @@ public:
     // content of any surface, so a converted copy (a texture's) knows when it is stale.
     std::uint64_t Version() const { return version_; }
     void Touch();
-    // Direct3D drawing into the pixels: the memory is brought up to date first, a full-screen
-    // front is not read by the presenter while the drawing runs, and the area drawn in then
-    // shows as any other write does.
+    // `draw` writes the pixels of `area`: the memory is brought up to date first, a full-screen
+    // front is written as its live picture's write (the presenter reads between writes), and
+    // the part of the area on the surface then shows.
     template <typename Draw> void Write(const RECT& area, Draw&& draw) {
         Settle();
-        {
-            const auto write = LiveWrite();
-            draw();
-        }
-        Drawn(area);
+        Guarded(Visible(area), draw);
     }
 
 private:
     ~SoftSurface() override;
     void LastRelease() override;
     void Destroy();
-    void Changed(const RECT& rect);
-    void Drawn(const RECT& area); // Changed, for the part of the area on the surface
+    template <typename Draw> void Guarded(const RECT& visible, Draw&& draw) {
+        if (live_)
+            live_->Write(visible, draw);
+        else
+            draw();
+        Shown(visible);
+    }
+    // The pixels of `rect` were written outside the live picture (its view was hidden then).
+    void Changed(const RECT& rect) {
+        Guarded(rect, [] {});
+    }
+    // A write of `visible` ends: a new version, shown on the screen where the surface is.
+    void Shown(const RECT& visible);
+    RECT Visible(const RECT& area) const; // the part of the area on the surface
     RECT Bounds() const { return RECT{0, 0, width_, height_}; }
     bool ClipArea(RECT* area) const;
     // Front first, for a flipping chain; filled anew at each call into memory the surface
@@ -164,14 +172,14 @@ private:
     // The front of a full-screen flipping chain as the presenter reads it at its refreshes.
     // Only the front's memory is ever its view: the back buffers are the test's alone.
     std::shared_ptr<TLivePicture> live_;
-    // The chain's memory moves one place on (a flip), under the live picture's lock.
+    // The chain's memory moves one place on (a flip), replacing the live picture's memory.
     void RotateChain(const std::vector<SoftSurface*>& chain);
-    // The live picture's view set from the front as it is now: no bits while the front is lost
-    // or written outside the lock (a lock for writing, a device context). Under live_->lock.
-    void DescribeLive();
-    // Takes the live picture's lock, when there is one, for a write to the front's memory.
-    std::unique_lock<TPictureLock> LiveWrite();
-    // DescribeLive under the lock; nothing without a live picture.
+    // The front as the live picture shows it now: no bits while it is lost or written outside
+    // the live picture (a lock for writing, a device context).
+    TPixelView LiveView() const;
+    // The memory as a window takes it; no bits for a format no window shows.
+    TPixelView MemoryView() const;
+    // Publishes LiveView; nothing without a live picture.
     void RefreshLive();
     // The front changed: the presenter reads it at its next refresh.
     void ShowLive();

@@ -1,5 +1,6 @@
 #include "Graphics.h"
 
+#include "Windows.h"
 #include "platform/BitmapHeader.h"
 #include "platform/Classes.h"
 #include "platform/Processor.h"
@@ -102,7 +103,7 @@ void Fill(const TCanvas::Raster& r, const TRect& rect, std::uint32_t value) {
     const int top = std::max<int>(rect.Top, 0), bottom = std::min<int>(rect.Bottom, r.height);
     const int left = std::max<int>(rect.Left, 0), right = std::min<int>(rect.Right, r.width);
     if (top < bottom && left < right)
-        FillBlock(r.Row(top) + left, r.stride, right - left, bottom - top, value);
+        FillBlock(r.Row(top) + left, r.pitch / 4, right - left, bottom - top, value);
 }
 
 // Rows of a block combined by a raster operation: the rows may not overlap.
@@ -266,34 +267,31 @@ void TCanvas::Release() {
     painter_.reset();
 }
 
-class TCanvas::Drawing {
-public:
-    Drawing(TCanvas& canvas, const TRect& area)
-        : canvas_(canvas), area_(area), hold_(canvas.DrawLock ? std::unique_lock(*canvas.DrawLock)
-                                                              : std::unique_lock<TPictureLock>()) {}
-    ~Drawing() {
-        if (!canvas_.OnWrite)
-            return;
-        const QRect clipped = ToQRect(area_) & canvas_.image_->rect();
-        if (!clipped.isEmpty())
-            canvas_.OnWrite(ToTRect(clipped));
-    }
-    Drawing(const Drawing&) = delete;
-    Drawing& operator=(const Drawing&) = delete;
-
-private:
-    TCanvas& canvas_;
-    TRect area_;
-    std::unique_lock<TPictureLock> hold_;
-};
+template <typename WriteDirect, typename Paint>
+void TCanvas::Draw(const TRect& area, WriteDirect&& direct, Paint&& paint) {
+    const QRect clipped = ToQRect(area) & image_->rect();
+    const auto write = [&] {
+        Raster r;
+        if (!Direct(r) || !direct(static_cast<const Raster&>(r)))
+            paint(Painter());
+    };
+    if (Live)
+        Live->Write(RECT{clipped.left(), clipped.top(), clipped.left() + clipped.width(),
+                         clipped.top() + clipped.height()},
+                    write);
+    else
+        write();
+    if (OnChange && !clipped.isEmpty())
+        OnChange(ToTRect(clipped));
+}
 
 bool TCanvas::Direct(Raster& raster) {
     if (image_->format() != QImage::Format_RGB32 || image_->isNull())
         return false;
-    raster.bits = reinterpret_cast<std::uint32_t*>(image_->bits()); // detaches a shared picture
+    raster.bits = image_->bits(); // detaches a shared picture
     if (painter_ && painterBits_ != raster.bits)
         painter_.reset();
-    raster.stride = image_->bytesPerLine() / 4;
+    raster.pitch = image_->bytesPerLine();
     raster.width = image_->width();
     raster.height = image_->height();
     return true;
@@ -313,14 +311,6 @@ void TCanvas::ApplyBrush() {
         painter_->setBrush(colour);
 }
 
-void TCanvas::Changed(const TRect& rect) {
-    if (!OnChange)
-        return;
-    const QRect clipped = ToQRect(rect) & image_->rect();
-    if (!clipped.isEmpty())
-        OnChange(ToTRect(clipped));
-}
-
 TRect TCanvas::Outlined(const TRect& box) const {
     // A wide pen's outline is centred on the path through the box's outer pixels.
     const int grow = Pen.Width > 1 ? Pen.Width / 2 + 1 : 0;
@@ -336,10 +326,12 @@ void TCanvas::LineTo(int x, int y) {
     const int reach = (Pen.Width < 1 ? 1 : Pen.Width) / 2 + 1;
     const TRect area = Rect(std::min(penX_, x) - reach, std::min(penY_, y) - reach,
                             std::max(penX_, x) + reach + 1, std::max(penY_, y) + reach + 1);
-    {
-        const Drawing drawing(*this, area);
-        Raster r;
-        if (SolidPen() && (y == penY_) != (x == penX_) && Direct(r)) {
+    const bool straight = SolidPen() && (y == penY_) != (x == penX_);
+    Draw(
+        area,
+        [&](const Raster& r) {
+            if (!straight)
+                return false;
             // The painter's pixels: from the lower coordinate up to the higher, which is left
             // out whichever way the line runs.
             const std::uint32_t value = Pixel32(Pen.Color);
@@ -350,13 +342,12 @@ void TCanvas::LineTo(int x, int y) {
                 for (int row = std::max(from, 0); row < std::min(to, r.height); ++row)
                     r.Row(row)[x] = value;
             }
-        } else {
-            QPainter& p = Painter();
+            return true;
+        },
+        [&](QPainter& p) {
             ApplyPen();
             p.drawLine(penX_, penY_, x, y);
-        }
-    }
-    Changed(area);
+        });
     penX_ = x;
     penY_ = y;
 }
@@ -365,12 +356,13 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
     const TRect rect = Rect(left, top, right, bottom);
     if (rect.IsEmpty())
         return;
-    {
-        const Drawing drawing(*this, Outlined(rect));
-        Raster r;
-        // Inside the picture only: the painter leaves out a corner of an outline it clips.
-        if (SolidPen() && rect.Width() >= 2 && rect.Height() >= 2 && left >= 0 && top >= 0 &&
-            Direct(r) && right <= r.width && bottom <= r.height) {
+    Draw(
+        Outlined(rect),
+        [&](const Raster& r) {
+            // Inside the picture only: the painter leaves out a corner of an outline it clips.
+            if (!SolidPen() || rect.Width() < 2 || rect.Height() < 2 || left < 0 || top < 0 ||
+                right > r.width || bottom > r.height)
+                return false;
             // The outline on the rectangle's outermost pixels, the brush inside.
             const std::uint32_t pen = Pixel32(Pen.Color);
             Span(r, top, left, right, pen);
@@ -380,83 +372,75 @@ void TCanvas::Rectangle(int left, int top, int right, int bottom) {
                 Span(r, y, left + 1, right - 1, Pixel32(Brush.Color));
                 Span(r, y, right - 1, right, pen);
             }
-        } else {
-            QPainter& p = Painter();
+            return true;
+        },
+        [&](QPainter& p) {
             ApplyPen();
             ApplyBrush();
             // The pen's outline runs along the inside of the right and bottom edges.
             p.drawRect(left, top, rect.Width() - 1, rect.Height() - 1);
-        }
-    }
-    Changed(Outlined(rect));
+        });
 }
 
 void TCanvas::Ellipse(int left, int top, int right, int bottom) {
     const TRect rect = Rect(left, top, right, bottom);
     if (rect.IsEmpty())
         return;
-    {
-        const Drawing drawing(*this, Outlined(rect));
-        Raster r;
-        // Boxes past a million pixels (never on a screen) are left to the painter.
-        constexpr LONG kLargest = 1 << 20;
-        if (rect.Width() <= kLargest && rect.Height() <= kLargest && Direct(r)) {
+    Draw(
+        Outlined(rect),
+        [&](const Raster& r) {
+            // Boxes past a million pixels (never on a screen) are left to the painter.
+            constexpr LONG kLargest = 1 << 20;
+            if (rect.Width() > kLargest || rect.Height() > kLargest)
+                return false;
             const int pen = Pen.Width < 1 ? 1 : Pen.Width;
             const auto fill = std::max<std::int64_t>(rect.Width(), rect.Height()) + pen < (1 << 15)
                                   ? FillEllipse<std::int64_t>
                                   : FillEllipse<__int128>;
             fill(r, rect, pen, Pixel32(Pen.Color), Pixel32(Brush.Color));
-        } else {
-            QPainter& p = Painter();
+            return true;
+        },
+        [&](QPainter& p) {
             ApplyPen();
             ApplyBrush();
             p.drawEllipse(left, top, rect.Width() - 1, rect.Height() - 1);
-        }
-    }
-    Changed(Outlined(rect));
+        });
 }
 
 void TCanvas::FillRect(const TRect& rect) {
     if (rect.IsEmpty())
         return;
-    {
-        const Drawing drawing(*this, rect);
-        Raster r;
-        if (Direct(r))
+    Draw(
+        rect,
+        [&](const Raster& r) {
             Fill(r, rect, Pixel32(Brush.Color));
-        else
-            Painter().fillRect(ToQRect(rect), ToQColor(Brush.Color));
-    }
-    Changed(rect);
+            return true;
+        },
+        [&](QPainter& p) { p.fillRect(ToQRect(rect), ToQColor(Brush.Color)); });
 }
 
 void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
     QPainter::CompositionMode mode;
     if (dest.IsEmpty() || sourceRect.IsEmpty() || !CompositionFor(CopyMode, mode))
         return;
-    {
-        const Drawing drawing(*this, dest);
-        Raster to, from;
-        QPoint at(dest.Left, dest.Top);
-        QRect block = ToQRect(sourceRect);
-        if (&source != this && dest.Width() == sourceRect.Width() &&
-            dest.Height() == sourceRect.Height() && source.image_->rect().contains(block) &&
-            Direct(to) && source.Direct(from)) {
-            if (ClipToDestination(to, at, block))
-                CombineRows(to, at, from, block, CopyMode);
-        } else {
+    if (dest.Width() == sourceRect.Width() && dest.Height() == sourceRect.Height()) {
+        BitBlt(*this, dest.Left, dest.Top, dest.Width(), dest.Height(), source, sourceRect.Left,
+               sourceRect.Top, CopyMode);
+        return;
+    }
+    // Stretched: the painter's.
+    Draw(
+        dest, [](const Raster&) { return false; },
+        [&](QPainter& p) {
             // Drawing an image onto itself needs a copy of the part read.
             const QImage picture = &source == this ? image_->copy(ToQRect(sourceRect)) : QImage();
-            QPainter& p = Painter();
             p.setCompositionMode(mode);
             if (picture.isNull())
                 p.drawImage(ToQRect(dest), *source.image_, ToQRect(sourceRect));
             else
                 p.drawImage(ToQRect(dest), picture);
             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        }
-    }
-    Changed(dest);
+        });
 }
 
 int TCanvas::Width() const {
@@ -477,15 +461,13 @@ TColor TCanvas::Pixel(int x, int y) const {
 void TCanvas::SetPixel(int x, int y, TColor color) {
     if (!image_->valid(x, y))
         return;
-    {
-        const Drawing drawing(*this, Rect(x, y, x + 1, y + 1));
-        Raster r;
-        if (Direct(r))
+    Draw(
+        Rect(x, y, x + 1, y + 1),
+        [&](const Raster& r) {
             r.Row(y)[x] = Pixel32(color);
-        else
-            Painter().fillRect(x, y, 1, 1, ToQColor(color));
-    }
-    Changed(Rect(x, y, x + 1, y + 1));
+            return true;
+        },
+        [&](QPainter& p) { p.fillRect(x, y, 1, 1, ToQColor(color)); });
 }
 
 BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int xSource,
@@ -497,25 +479,25 @@ BOOL BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source,
     if (block.isEmpty())
         return true;
     QPoint to(x + block.x() - xSource, y + block.y() - ySource);
-    const TRect changed = Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height());
-    {
-        const TCanvas::Drawing drawing(dest, changed);
-        TCanvas::Raster into, from;
-        if (&source != &dest && dest.Direct(into) && source.Direct(from)) {
+    dest.Draw(
+        Rect(to.x(), to.y(), to.x() + block.width(), to.y() + block.height()),
+        [&](const TCanvas::Raster& into) {
+            TCanvas::Raster from;
+            if (&source == &dest || !source.Direct(from))
+                return false;
             if (ClipToDestination(into, to, block))
                 CombineRows(into, to, from, block, rop);
-        } else {
+            return true;
+        },
+        [&](QPainter& p) {
             const QImage copy = &source == &dest ? source.image_->copy(block) : QImage();
-            QPainter& p = dest.Painter();
             p.setCompositionMode(mode);
             if (copy.isNull())
                 p.drawImage(to, *source.image_, block);
             else
                 p.drawImage(to, copy);
             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        }
-    }
-    dest.Changed(changed);
+        });
     return true;
 }
 

@@ -3,18 +3,18 @@
 // a brush over Qt's raster painter, bitmaps over QImage, and block transfers with raster
 // operations. The header is Qt-free so the layers below the windows can draw too; the few
 // Qt-side accessors take forward-declared Qt types.
-#include "LivePicture.h"
+#include "platform/PixelBlock.h"
 #include "platform/WinTypes.h"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 class QImage;
 class QPainter;
+class TLivePicture;
 
 // A colour value 0x00BBGGRR.
 using TColor = DWORD;
@@ -104,11 +104,10 @@ public:
     // Called after every drawing call with the pixels it may have changed (clipped to the
     // picture), e.g. to show them on the screen at once.
     std::function<void(const TRect&)> OnChange;
-    // Held during every drawing call when set: another thread reads the picture between calls.
-    TPictureLock* DrawLock = nullptr;
-    // Called before DrawLock is let go with the pixels the call may have changed (clipped to
-    // the picture), so the reader knows them by the time it can read.
-    std::function<void(const TRect&)> OnWrite;
+    // The live picture the image is, when another thread reads it between calls: every drawing
+    // call is one of its writes (TLivePicture::Write), which reports the pixels the call may
+    // have changed before the reader can read them.
+    TLivePicture* Live = nullptr;
 
     void MoveTo(int x, int y);
     // A line from the pen position to (x, y) without its right or bottom end point (the end
@@ -134,12 +133,9 @@ public:
     void Release();
 
     // The pixels of a picture a canvas may write directly: 32-bit rows.
-    struct Raster {
-        std::uint32_t* bits = nullptr;
-        std::ptrdiff_t stride = 0; // in pixels
-        int width = 0;
-        int height = 0;
-        std::uint32_t* Row(int y) const { return bits + y * stride; }
+    struct Raster : PixelBlock {
+        // Row y as 32-bit pixels.
+        std::uint32_t* Row(int y) const { return Pixels<std::uint32_t>(y); }
     };
 
 private:
@@ -147,9 +143,12 @@ private:
     QPainter& Painter();
     void ApplyPen();
     void ApplyBrush();
-    void Changed(const TRect& rect);
-    // Holds DrawLock for a call that may change `area`; reports it to OnWrite before letting go.
-    class Drawing;
+    // One drawing call that may change `area`: `direct` writes the pixels itself (given the
+    // picture's raster when it is 32-bit RGB; it returns false to leave them to the painter),
+    // else `paint` draws with the painter. The write is the live picture's when there is one;
+    // OnChange learns `area` clipped to the picture afterwards.
+    template <typename WriteDirect, typename Paint>
+    void Draw(const TRect& area, WriteDirect&& direct, Paint&& paint);
     // False when the picture is not 32-bit RGB; detaching the pixels closes the painter.
     bool Direct(Raster& raster);
     bool SolidPen() const { return Pen.Width <= 1; }

@@ -17,21 +17,6 @@ namespace presenting {
 
 namespace {
 
-int BytesPerPixel(TPixelLayout layout) {
-    switch (layout) {
-    case TPixelLayout::Indexed8:
-        return 1;
-    case TPixelLayout::RGB565:
-    case TPixelLayout::XRGB1555:
-        return 2;
-    case TPixelLayout::BGR888:
-        return 3;
-    case TPixelLayout::XRGB8888:
-        return 4;
-    }
-    return 4;
-}
-
 // Where `size` fits into `area` with its aspect kept, centred.
 QRect Fitted(QSize size, QSize area) {
     const QSize fitted = size.scaled(area, Qt::KeepAspectRatio);
@@ -45,48 +30,11 @@ bool Contains(const QRect& outer, const QRect& inner) {
 
 } // namespace
 
-QImage::Format QtFormat(TPixelLayout layout) {
-    switch (layout) {
-    case TPixelLayout::Indexed8:
-        return QImage::Format_Indexed8;
-    case TPixelLayout::RGB565:
-        return QImage::Format_RGB16;
-    case TPixelLayout::XRGB1555:
-        return QImage::Format_RGB555;
-    case TPixelLayout::BGR888:
-        return QImage::Format_BGR888;
-    case TPixelLayout::XRGB8888:
-        return QImage::Format_RGB32;
-    }
-    return QImage::Format_Invalid;
-}
-
-void Picture::Assign(const TPixelView& view, const QRect& source) {
-    const int bpp = BytesPerPixel(view.layout);
-    width = source.width();
-    height = source.height();
-    layout = view.layout;
-    pitch = (width * bpp + 3) & ~3;
-    bytes.resize(static_cast<std::size_t>(pitch) * height);
-    const auto* from = static_cast<const uchar*>(view.bits);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(bytes.data() + static_cast<std::size_t>(y) * pitch,
-                    from + static_cast<std::ptrdiff_t>(source.top() + y) * view.pitch +
-                        source.left() * bpp,
-                    static_cast<std::size_t>(width) * bpp);
-    if (layout == TPixelLayout::Indexed8) {
-        colors.resize(256);
-        for (int i = 0; i < 256; ++i)
-            colors[i] = 0xFF000000u | (view.colorTable ? view.colorTable[i] : 0);
-    }
-}
-
-QImage Picture::Image() const {
-    QImage image(bytes.data(), width, height, pitch, QtFormat(layout));
-    if (layout == TPixelLayout::Indexed8)
-        image.setColorTable(colors);
-    return image;
-}
+// A picture's copy on the X server.
+struct Presenter::ServerPicture {
+    std::uint32_t pixmap = 0, picture = 0;
+    QSize size;
+};
 
 struct Presenter::Screen {
     Road road = Road::Cpu;
@@ -128,10 +76,7 @@ struct Presenter::Screen {
     QSize childSize;
     // The server's copies of the full picture (kept, so only changes are uploaded) and of the
     // last piece shown.
-    struct Source {
-        std::uint32_t pixmap = 0, picture = 0;
-        QSize size;
-    } fullSource, pieceSource;
+    ServerPicture fullSource, pieceSource;
     QImage rgb; // conversion of a picture to the window's pixels
 };
 
@@ -271,7 +216,7 @@ Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
 
 void Presenter::DropLive(Screen& screen) {
     if (screen.live)
-        screen.live->pending.store(false);
+        screen.live->pending_.store(false);
     screen.live.reset();
 }
 
@@ -379,7 +324,7 @@ void Presenter::Forget(QWidget* window) {
     if (screen.road == Road::Wayland)
         wayland_->Drop(window);
     if (screen.road == Road::X11) {
-        for (const Screen::Source* source : {&screen.fullSource, &screen.pieceSource}) {
+        for (const ServerPicture* source : {&screen.fullSource, &screen.pieceSource}) {
             if (source->picture)
                 xcb_render_free_picture(x_->c, source->picture);
             if (source->pixmap)
@@ -397,83 +342,54 @@ void Presenter::Forget(QWidget* window) {
     screens_.erase(it);
 }
 
+// The screens whose hand-overs one refresh took.
+struct Presenter::Refresh {
+    std::vector<Screen*> taken;
+    std::vector<std::pair<QWidget*, Screen*>> committed; // on the Wayland road
+};
+
+namespace {
+
+// Where the window system scales in software, a push may take a good part of a refresh: the
+// presenter then refreshes less often, keeping to an eighth of one processor (its copies and
+// the server's also take memory bandwidth the drawing thread needs).
+constexpr int kIdleShare = 8;
+// A refresh that made a drawing thread wait for its picture's lock is followed by a hundred
+// times that wait without one: however much changes between refreshes (a whole large screen of
+// shapes), the display costs the drawing at most a hundredth of its time.
+constexpr int kWaitShare = 100;
+
+// The next refresh of the virtual display from `notBefore` on: the same grid of sixtieths of a
+// second as the vertical blank that WaitForVerticalBlank waits for.
+void SleepToRefresh(std::chrono::steady_clock::time_point notBefore) {
+    using namespace std::chrono;
+    const auto now =
+        duration_cast<milliseconds>(std::max(steady_clock::now(), notBefore).time_since_epoch());
+    const std::int64_t frame = now.count() * kRefreshRate / 1000 + 1;
+    std::this_thread::sleep_until(
+        steady_clock::time_point(milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
+}
+
+} // namespace
+
 void Presenter::Run() {
     using namespace std::chrono;
-    std::unique_lock lock(mutex_);
-    // Where the window system scales in software, a push may take a good part of a refresh:
-    // the presenter then refreshes less often, keeping to an eighth of one processor (its
-    // copies and the server's also take memory bandwidth the drawing thread needs).
-    constexpr int kIdleShare = 8;
-    // A refresh that made a drawing thread wait for its picture's lock is followed by a hundred
-    // times that wait without one: however much changes between refreshes (a whole large
-    // screen of shapes), the display costs the drawing at most a hundredth of its time.
-    constexpr int kWaitShare = 100;
     steady_clock::time_point notBefore{};
     bool owing = false; // a road waits for the compositor: the next refresh tries again
-    while (!stop_) {
-        const auto pending = [this] {
-            for (const auto& [window, screen] : screens_)
-                if (screen->handed != screen->taken)
-                    return true;
-            return false;
-        };
-        if (owing)
-            handed_.wait_for(lock, milliseconds(1000 / kRefreshRate),
-                             [&] { return stop_ || pending(); });
-        else
-            handed_.wait(lock, [&] { return stop_ || pending(); });
-        if (stop_)
-            break;
-        // The next refresh of the virtual display: the same grid of sixtieths of a second as
-        // the vertical blank that WaitForVerticalBlank waits for.
+    std::unique_lock lock(mutex_);
+    while (WaitForHandOver(lock, owing)) {
         lock.unlock();
-        const auto now = duration_cast<milliseconds>(
-            std::max(steady_clock::now(), notBefore).time_since_epoch());
-        const std::int64_t frame = now.count() * kRefreshRate / 1000 + 1;
-        std::this_thread::sleep_until(steady_clock::time_point(
-            milliseconds((frame * 1000 + kRefreshRate - 1) / kRefreshRate)));
+        SleepToRefresh(notBefore);
         lock.lock();
-        std::vector<Screen*> taken;
-        std::vector<std::pair<QWidget*, Screen*>> committed; // on the Wayland road
+        Refresh refresh;
         std::unique_lock shown(shownMutex);
-        for (auto& [window, screen] : screens_) {
-            const bool handed = screen->handed != screen->taken;
-            screen->shownParentId = screen->parentId;
-            if (handed) {
-                Take(*screen);
-                taken.push_back(screen.get());
-            }
-            if (screen->road == Road::Wayland && (handed || screen->owed))
-                committed.emplace_back(window, screen.get());
-        }
+        TakeHandedOver(refresh);
         // Readers wait for the shown state, which stays locked until the live pictures are read.
         lock.unlock();
         taken_.notify_all();
         const auto pushStart = steady_clock::now();
-        for (Screen* screen : taken)
-            if (screen->readLive)
-                ReadLive(*screen);
-        if (x_) {
-            for (Screen* screen : taken)
-                if (screen->road == Road::X11)
-                    Push(*screen);
-            // Round trip: the server has shown this refresh before the next is composed.
-            free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
-        }
-        owing = false;
-        for (auto& [window, screen] : committed) {
-            PushWayland(window, *screen);
-            owing = owing || screen->owed;
-        }
-        // The compositor has shown this refresh before the next is composed.
-        if (!committed.empty())
-            wayland_->WaitShown(milliseconds(2 * 1000 / kRefreshRate));
-        std::uint64_t waited = 0;
-        for (Screen* screen : taken)
-            if (screen->lastRead) {
-                waited += screen->lastRead->lock.WaitedNs() - screen->waitedBeforeRead;
-                screen->lastRead.reset();
-            }
+        owing = ReadAndPush(refresh);
+        const std::uint64_t waited = WaitsCaused(refresh.taken);
         shown.unlock();
         const auto end = steady_clock::now();
         // Never more than half a second without a refresh, though: the display stays alive.
@@ -484,6 +400,67 @@ void Presenter::Run() {
     }
 }
 
+bool Presenter::WaitForHandOver(std::unique_lock<std::mutex>& lock, bool owing) {
+    const auto handedOver = [this] {
+        if (stop_)
+            return true;
+        for (const auto& [window, screen] : screens_)
+            if (screen->handed != screen->taken)
+                return true;
+        return false;
+    };
+    if (owing)
+        handed_.wait_for(lock, std::chrono::milliseconds(1000 / kRefreshRate), handedOver);
+    else
+        handed_.wait(lock, handedOver);
+    return !stop_;
+}
+
+void Presenter::TakeHandedOver(Refresh& refresh) {
+    for (auto& [window, screen] : screens_) {
+        const bool handed = screen->handed != screen->taken;
+        screen->shownParentId = screen->parentId;
+        if (handed) {
+            Take(*screen);
+            refresh.taken.push_back(screen.get());
+        }
+        if (screen->road == Road::Wayland && (handed || screen->owed))
+            refresh.committed.emplace_back(window, screen.get());
+    }
+}
+
+bool Presenter::ReadAndPush(const Refresh& refresh) {
+    for (Screen* screen : refresh.taken)
+        if (screen->readLive)
+            ReadLive(*screen);
+    if (x_) {
+        for (Screen* screen : refresh.taken)
+            if (screen->road == Road::X11)
+                Push(*screen);
+        // Round trip: the server has shown this refresh before the next is composed.
+        free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
+    }
+    bool owing = false;
+    for (auto& [window, screen] : refresh.committed) {
+        PushWayland(window, *screen);
+        owing = owing || screen->owed;
+    }
+    // The compositor has shown this refresh before the next is composed.
+    if (!refresh.committed.empty())
+        wayland_->WaitShown(std::chrono::milliseconds(2 * 1000 / kRefreshRate));
+    return owing;
+}
+
+std::uint64_t Presenter::WaitsCaused(const std::vector<Screen*>& taken) {
+    std::uint64_t waited = 0;
+    for (Screen* screen : taken)
+        if (screen->lastRead) {
+            waited += screen->lastRead->lock_.WaitedNs() - screen->waitedBeforeRead;
+            screen->lastRead.reset();
+        }
+    return waited;
+}
+
 void Presenter::ReadLive(Screen& screen) {
     screen.readLive = false;
     const std::shared_ptr<TLivePicture> picture = std::move(screen.reading);
@@ -492,26 +469,26 @@ void Presenter::ReadLive(Screen& screen) {
     if (!picture)
         return;
     TLivePicture& live = *picture;
-    TPictureLock& lock = live.lock;
+    TPictureLock& lock = live.lock_;
     screen.lastRead = picture;
     screen.waitedBeforeRead = lock.WaitedNs();
     lock.ReaderLock();
-    live.pending.store(false);
+    live.pending_.store(false);
     const auto whole = [&] {
-        live.replaced = false;
-        TPixelView view = live.view;
-        view.colorTable = live.colors;
+        live.replaced_ = false;
+        TPixelView view = live.view_;
+        view.colorTable = live.colors_;
         screen.copiedFrom.reset();
         if (!view.bits)
             return;
         screen.shownFull.Assign(view, QRect(0, 0, view.width, view.height));
-        live.changed.Clear();
+        live.changed_.Clear();
         screen.copiedFrom = picture;
         screen.pushFull = true;
     };
     const auto current = [&] {
-        const TPixelView& view = live.view;
-        return screen.copiedFrom == picture && view.bits && !live.replaced &&
+        const TPixelView& view = live.view_;
+        return screen.copiedFrom == picture && view.bits && !live.replaced_ &&
                view.width == screen.shownFull.width && view.height == screen.shownFull.height &&
                view.layout == screen.shownFull.layout;
     };
@@ -521,16 +498,13 @@ void Presenter::ReadLive(Screen& screen) {
         // Only the rows that changed, in bands: between bands a waiting writer goes first, so
         // it never waits for more than one band's copy.
         constexpr std::size_t kBandBytes = 256 * 1024;
-        const int bpp = BytesPerPixel(live.view.layout);
+        const int bpp = BytesPerPixel(live.view_.layout);
         std::size_t held = 0;
-        for (int y = live.changed.Top(); y < live.changed.Bottom(); ++y) {
-            const auto [from, to] = live.changed.TakeRow(y);
+        for (int y = live.changed_.Top(); y < live.changed_.Bottom(); ++y) {
+            const auto [from, to] = live.changed_.TakeRow(y);
             if (from < to) {
                 const std::size_t offset = std::size_t(from) * std::size_t(bpp);
-                std::memcpy(screen.shownFull.bytes.data() +
-                                std::size_t(y) * std::size_t(screen.shownFull.pitch) + offset,
-                            static_cast<const uchar*>(live.view.bits) +
-                                std::ptrdiff_t(y) * live.view.pitch + std::ptrdiff_t(offset),
+                std::memcpy(screen.shownFull.Row(y) + offset, live.view_.Row(y) + offset,
                             std::size_t(to - from) * std::size_t(bpp));
                 held += std::size_t(to - from) * std::size_t(bpp);
                 auto& bands = screen.pushBands;
@@ -602,14 +576,32 @@ void Presenter::Take(Screen& screen) {
 }
 
 void Presenter::Push(Screen& screen) {
-    xcb_connection_t* c = x_->c;
     const QSize size = screen.shownClient.expandedTo(QSize(1, 1));
     if (!screen.shownParentId)
         return;
+    FitChild(screen, size);
+    if (screen.pushBlank) {
+        screen.pushBlank = false;
+        xcb_clear_area(x_->c, 0, screen.child, 0, 0, 0, 0);
+    }
+    if (screen.showsFull)
+        PushFull(screen, size);
+    screen.pushBands.clear();
+    for (std::size_t i = 0; i < screen.shownPieces.size(); ++i)
+        if (!screen.pushed[i]) {
+            const Picture& picture = screen.shownPieces[i].picture;
+            Upload(screen, picture, screen.pieceSource, screen.shownPieces[i].dest, 0,
+                   picture.height);
+            screen.pushed[i] = true;
+        }
+}
+
+void Presenter::FitChild(Screen& screen, QSize size) {
+    xcb_connection_t* c = x_->c;
     if (screen.child && screen.childParent != screen.shownParentId) {
         // The window system window was made anew: ours went with the old one.
         screen.child = screen.childPicture = screen.gc = 0;
-        screen.fullSource = screen.pieceSource = Screen::Source{};
+        screen.fullSource = screen.pieceSource = ServerPicture{};
         screen.pushFull = screen.showsFull;
     }
     if (!screen.child) {
@@ -635,100 +627,95 @@ void Presenter::Push(Screen& screen) {
                              geometry);
         screen.childSize = size;
     }
-    if (screen.pushBlank) {
-        screen.pushBlank = false;
-        xcb_clear_area(c, 0, screen.child, 0, 0, 0, 0);
+}
+
+void Presenter::PushFull(Screen& screen, QSize size) {
+    const QRect target = Fitted(QSize(screen.shownFull.width, screen.shownFull.height), size);
+    if (!screen.pushFull) {
+        for (const auto& [top, bottom] : screen.pushBands)
+            Upload(screen, screen.shownFull, screen.fullSource, target, top, bottom);
+        return;
     }
-    // Uploads rows [top, bottom) of a picture into the source (made anew for another size, and
-    // then uploaded whole) and composites them, stretched, onto their part of `dest`.
-    const auto show = [&](const Picture& picture, Screen::Source& source, const QRect& dest,
-                          int top, int bottom) {
-        if (picture.width <= 0 || picture.height <= 0)
-            return;
-        const QSize pictureSize(picture.width, picture.height);
-        if (source.size != pictureSize) {
-            if (source.picture)
-                xcb_render_free_picture(c, source.picture);
-            if (source.pixmap)
-                xcb_free_pixmap(c, source.pixmap);
-            source.pixmap = xcb_generate_id(c);
-            xcb_create_pixmap(c, 24, source.pixmap, screen.child, std::uint16_t(picture.width),
-                              std::uint16_t(picture.height));
-            source.picture = xcb_generate_id(c);
-            xcb_render_create_picture(c, source.picture, source.pixmap, x_->format, 0, nullptr);
-            source.size = pictureSize;
-            top = 0;
-            bottom = picture.height;
-        }
-        top = std::clamp(top, 0, picture.height);
-        bottom = std::clamp(bottom, top, picture.height);
-        if (top == bottom)
-            return;
-        const uchar* rows = picture.bytes.data();
-        int pitch = picture.pitch;
-        if (picture.layout != TPixelLayout::XRGB8888) {
-            if (screen.rgb.size() != pictureSize)
-                screen.rgb = QImage(pictureSize, QImage::Format_RGB32);
-            QPainter painter(&screen.rgb);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            const QRect band(0, top, picture.width, bottom - top);
-            painter.drawImage(band, picture.Image(), band);
-            painter.end();
-            rows = screen.rgb.constBits();
-            pitch = int(screen.rgb.bytesPerLine());
-        }
-        const int stripRows = std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
-        for (int y = top; y < bottom; y += stripRows) {
-            const int n = std::min(stripRows, bottom - y);
-            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, source.pixmap, screen.gc,
-                          std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0, 24,
-                          std::uint32_t(pitch) * std::uint32_t(n),
-                          rows + static_cast<std::ptrdiff_t>(y) * pitch);
-        }
-        // The transform maps window pixels to picture pixels.
-        const auto fixed = [](double v) { return xcb_render_fixed_t(v * 65536.0); };
-        xcb_render_transform_t transform{};
-        transform.matrix11 = fixed(double(picture.width) / dest.width());
-        transform.matrix22 = fixed(double(picture.height) / dest.height());
-        transform.matrix33 = fixed(1);
-        xcb_render_set_picture_transform(c, source.picture, transform);
-        // The window rows the picture's rows land on, a row more each side for the rounding.
-        const int from =
-            std::max(0, int(std::floor(double(top) * dest.height() / picture.height)) - 1);
-        const int to = std::min(
-            dest.height(), int(std::ceil(double(bottom) * dest.height() / picture.height)) + 1);
-        xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, source.picture, XCB_NONE,
-                             screen.childPicture, 0, std::int16_t(from), 0, 0,
-                             std::int16_t(dest.x()), std::int16_t(dest.y() + from),
-                             std::uint16_t(dest.width()), std::uint16_t(to - from));
-    };
-    if (screen.showsFull) {
-        const QRect target = Fitted(QSize(screen.shownFull.width, screen.shownFull.height), size);
-        if (screen.pushFull) {
-            screen.pushFull = false;
-            show(screen.shownFull, screen.fullSource, target, 0, screen.shownFull.height);
-            // Black around the picture.
-            const QRect bars[] = {
-                QRect(0, 0, size.width(), target.top()),
-                QRect(0, target.bottom() + 1, size.width(), size.height() - target.bottom() - 1),
-                QRect(0, 0, target.left(), size.height()),
-                QRect(target.right() + 1, 0, size.width() - target.right() - 1, size.height())};
-            for (const QRect& bar : bars)
-                if (!bar.isEmpty())
-                    xcb_clear_area(c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),
-                                   std::uint16_t(bar.width()), std::uint16_t(bar.height()));
-        } else {
-            for (const auto& [top, bottom] : screen.pushBands)
-                show(screen.shownFull, screen.fullSource, target, top, bottom);
-        }
+    screen.pushFull = false;
+    Upload(screen, screen.shownFull, screen.fullSource, target, 0, screen.shownFull.height);
+    // Black around the picture.
+    const QRect bars[] = {
+        QRect(0, 0, size.width(), target.top()),
+        QRect(0, target.bottom() + 1, size.width(), size.height() - target.bottom() - 1),
+        QRect(0, 0, target.left(), size.height()),
+        QRect(target.right() + 1, 0, size.width() - target.right() - 1, size.height())};
+    for (const QRect& bar : bars)
+        if (!bar.isEmpty())
+            xcb_clear_area(x_->c, 0, screen.child, std::int16_t(bar.x()), std::int16_t(bar.y()),
+                           std::uint16_t(bar.width()), std::uint16_t(bar.height()));
+}
+
+bool Presenter::FitSource(const Screen& screen, ServerPicture& source, QSize size) {
+    if (source.size == size)
+        return false;
+    xcb_connection_t* c = x_->c;
+    if (source.picture)
+        xcb_render_free_picture(c, source.picture);
+    if (source.pixmap)
+        xcb_free_pixmap(c, source.pixmap);
+    source.pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, 24, source.pixmap, screen.child, std::uint16_t(size.width()),
+                      std::uint16_t(size.height()));
+    source.picture = xcb_generate_id(c);
+    xcb_render_create_picture(c, source.picture, source.pixmap, x_->format, 0, nullptr);
+    source.size = size;
+    return true;
+}
+
+void Presenter::Upload(Screen& screen, const Picture& picture, ServerPicture& source,
+                       const QRect& dest, int top, int bottom) {
+    if (picture.width <= 0 || picture.height <= 0)
+        return;
+    xcb_connection_t* c = x_->c;
+    const QSize pictureSize(picture.width, picture.height);
+    if (FitSource(screen, source, pictureSize)) {
+        top = 0; // a new copy on the server: all of it
+        bottom = picture.height;
     }
-    screen.pushBands.clear();
-    for (std::size_t i = 0; i < screen.shownPieces.size(); ++i)
-        if (!screen.pushed[i]) {
-            const Picture& picture = screen.shownPieces[i].picture;
-            show(picture, screen.pieceSource, screen.shownPieces[i].dest, 0, picture.height);
-            screen.pushed[i] = true;
-        }
+    top = std::clamp(top, 0, picture.height);
+    bottom = std::clamp(bottom, top, picture.height);
+    if (top == bottom)
+        return;
+    const uchar* rows = picture.bits;
+    std::ptrdiff_t pitch = picture.pitch;
+    if (picture.layout != TPixelLayout::XRGB8888) {
+        if (screen.rgb.size() != pictureSize)
+            screen.rgb = QImage(pictureSize, QImage::Format_RGB32);
+        QPainter painter(&screen.rgb);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        const QRect band(0, top, picture.width, bottom - top);
+        painter.drawImage(band, picture.Image(), band);
+        painter.end();
+        rows = screen.rgb.constBits();
+        pitch = screen.rgb.bytesPerLine();
+    }
+    const int stripRows = std::max(1, int((x_->maxRequestBytes - 64) / std::uint32_t(pitch)));
+    for (int y = top; y < bottom; y += stripRows) {
+        const int n = std::min(stripRows, bottom - y);
+        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, source.pixmap, screen.gc,
+                      std::uint16_t(picture.width), std::uint16_t(n), 0, std::int16_t(y), 0, 24,
+                      std::uint32_t(pitch) * std::uint32_t(n), rows + y * pitch);
+    }
+    // The transform maps window pixels to picture pixels.
+    const auto fixed = [](double v) { return xcb_render_fixed_t(v * 65536.0); };
+    xcb_render_transform_t transform{};
+    transform.matrix11 = fixed(double(picture.width) / dest.width());
+    transform.matrix22 = fixed(double(picture.height) / dest.height());
+    transform.matrix33 = fixed(1);
+    xcb_render_set_picture_transform(c, source.picture, transform);
+    // The window rows the picture's rows land on, a row more each side for the rounding.
+    const int from = std::max(0, int(std::floor(double(top) * dest.height() / picture.height)) - 1);
+    const int to = std::min(dest.height(),
+                            int(std::ceil(double(bottom) * dest.height() / picture.height)) + 1);
+    xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, source.picture, XCB_NONE, screen.childPicture,
+                         0, std::int16_t(from), 0, 0, std::int16_t(dest.x()),
+                         std::int16_t(dest.y() + from), std::uint16_t(dest.width()),
+                         std::uint16_t(to - from));
 }
 
 void Presenter::PushWayland(QWidget* window, Screen& screen) {

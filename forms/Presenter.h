@@ -24,15 +24,20 @@ class QWidget;
 
 namespace presenting {
 
-// The Qt image format over pixels of a layout.
+// The Qt image format over pixels of a layout, and its bytes per pixel.
 QImage::Format QtFormat(TPixelLayout layout);
+int BytesPerPixel(TPixelLayout layout);
 
-// A copy of pixels handed over, in their own layout; converted only when composed.
-struct Picture {
+// A copy of pixels handed over, in their own layout; converted only when composed. Its block
+// lies in `bytes` (moving a picture keeps it there; copying would not, so it is not copied).
+struct Picture : PixelBlock {
+    Picture() = default;
+    Picture(Picture&&) = default;
+    Picture& operator=(Picture&&) = default;
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+
     std::vector<uchar> bytes;
-    int width = 0;
-    int height = 0;
-    int pitch = 0;
     TPixelLayout layout = TPixelLayout::XRGB8888;
     QList<QRgb> colors; // Indexed8 only
 
@@ -62,11 +67,12 @@ public:
     // The whole picture scaled to fit the client area, aspect kept, black around it.
     void HandOverScaled(QWidget* window, const TPixelView& picture);
     // The same, read by the presenter itself from the live picture when it refreshes (the
-    // protocol is TLivePicture's, in Windows.h): it keeps its own copy of the picture and copies
-    // into it only the rows the writers reported changed since its last read, everything after
-    // the picture was published anew, under the picture's lock, band by band, letting a waiting
-    // writer go between bands; a refresh whose read made a writer wait is followed by a
-    // hundred times that wait without one. On X11 it uploads only those rows to the server.
+    // protocol and the lock order are TLivePicture's, in Windows.h): it keeps its own copy of the
+    // picture and copies into it only the rows the writers reported changed since its last read,
+    // everything after the picture was published anew, under the picture's lock, band by band,
+    // letting a waiting writer go between bands; a refresh whose read made a writer wait is
+    // followed by a hundred times that wait without one. On X11 it uploads only those rows to the
+    // server.
     void HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture>& picture);
     // `source` of the picture shown at `dest` of the client area.
     void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
@@ -96,14 +102,35 @@ private:
     Screen& ScreenOf(QWidget* window); // under mutex_
     void Start();
     void ChooseRoad(); // under mutex_
+    struct Refresh;
+    struct ServerPicture;
     void Run();
+    // Waits (under mutex_) until something was handed over or the presenter stops; false then.
+    bool WaitForHandOver(std::unique_lock<std::mutex>& lock, bool owing);
+    // Under mutex_ and shownMutex: what each screen was handed becomes what it shows.
+    void TakeHandedOver(Refresh& refresh);
+    // Under shownMutex: reads the live pictures taken and pushes what changed to the window
+    // system; true when a road still owes a frame.
+    bool ReadAndPush(const Refresh& refresh);
+    // How long the reads of this refresh made writers wait for their pictures' locks.
+    static std::uint64_t WaitsCaused(const std::vector<Screen*>& taken);
     void Take(Screen& screen);
     // Stops showing the screen's live picture (under mutex_).
     static void DropLive(Screen& screen);
     // Keeps the pieces' memory for later pictures and empties the list (under mutex_).
     void Recycle(std::vector<Piece>& pieces);
     void ReadLive(Screen& screen);
+    // The X11 road, under shownMutex: the screen's child window made or fitted, what changed
+    // uploaded to the server's copies of the pictures and composited, stretched, onto it.
     void Push(Screen& screen);
+    void FitChild(Screen& screen, QSize size);
+    void PushFull(Screen& screen, QSize size);
+    // Rows [top, bottom) of the picture into the server's copy (made anew for another size, and
+    // then uploaded whole), composited onto their part of `dest`.
+    void Upload(Screen& screen, const Picture& picture, ServerPicture& source, const QRect& dest,
+                int top, int bottom);
+    // Makes the server's copy anew when its size differs; true then.
+    bool FitSource(const Screen& screen, ServerPicture& source, QSize size);
     void PushWayland(QWidget* window, Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 

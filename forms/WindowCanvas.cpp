@@ -3,16 +3,12 @@
 #include <QWidget>
 
 TWindowCanvas::TWindowCanvas(QWidget* window) : window_(window) {
-    canvas_.DrawLock = &live_->lock;
-    canvas_.OnWrite = [this](const TRect& r) {
-        live_->Changed(RECT{r.Left, r.Top, r.Right, r.Bottom});
-    };
+    canvas_.Live = live_.get();
     canvas_.OnChange = [this](const TRect&) { Show(); };
 }
 
 TWindowCanvas::~TWindowCanvas() {
     // The presenter may still hold the live picture: it must not read the memory that goes.
-    std::lock_guard lock(live_->lock);
     live_->Hide();
 }
 
@@ -27,13 +23,14 @@ void TWindowCanvas::Fit() {
     if (image_.size() == size)
         return;
     canvas_.Release();
-    {
-        std::lock_guard lock(live_->lock);
+    live_->Replace([&] {
         image_ = QImage(size, QImage::Format_RGB32);
         image_.fill(Qt::black);
-        live_->Publish(TPixelView{image_.constBits(), image_.width(), image_.height(),
-                                  int(image_.bytesPerLine()), TPixelLayout::XRGB8888, nullptr});
-    }
+        return TPixelView{
+            {image_.constBits(), image_.bytesPerLine(), image_.width(), image_.height()},
+            TPixelLayout::XRGB8888,
+            nullptr};
+    });
     // A new size is shown even when nothing is drawn on it yet.
     Show();
 }

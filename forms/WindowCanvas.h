@@ -26,7 +26,7 @@ public:
     // Fills the whole picture with the colour, e.g. when the window is shown anew.
     void Fill(TColor color);
     // The nanoseconds the drawing calls have waited for the picture's lock so far.
-    std::uint64_t LockWaitedNs() const { return live_->lock.WaitedNs(); }
+    std::uint64_t LockWaitedNs() const { return live_->WaitedNs(); }
     // Whether changes are handed to the display (on by default). Off, the window keeps showing
     // what it showed, and nothing reads the picture: what the display costs the drawing is
     // measured against that.

@@ -4,6 +4,7 @@
 // includes Qt, so the Qt-free layers can use it; the few Qt-side accessors take forward-declared
 // Qt types.
 #include "LivePicture.h"
+#include "platform/PixelBlock.h"
 #include "platform/WinTypes.h"
 
 #include <algorithm>
@@ -65,11 +66,8 @@ QWidget* WindowFromHandle(HWND window);
 // How pixels handed to a window or a device context are laid out in memory.
 enum class TPixelLayout { Indexed8, RGB565, XRGB1555, BGR888, XRGB8888 };
 
-struct TPixelView {
-    const void* bits = nullptr;
-    int width = 0;
-    int height = 0;
-    int pitch = 0;
+// Pixels handed to a window: the block, its layout and, for Indexed8, its colour table.
+struct TPixelView : ConstPixelBlock {
     TPixelLayout layout = TPixelLayout::XRGB8888;
     const DWORD* colorTable = nullptr; // 256 0x00RRGGBB entries for Indexed8
 };
@@ -85,59 +83,75 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
                               const RECT& sourceRect);
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
-struct TLivePicture;
+class TLivePicture;
 // Shows the live picture in the window from the presenter's next refresh on. Writers call
 // TLivePicture::HandOver instead, which hands it over once per refresh.
 void PresentLiveToWindow(HWND window, const std::shared_ptr<TLivePicture>& picture);
 
-// A picture the presenter reads itself at its next refresh, so presenting it copies nothing:
-// a full-screen front, a window's canvas. Its protocol:
-// - A writer holds `lock` while it writes pixels of the view's memory, and before letting go
-//   reports the rectangle it wrote (Changed): TCanvas does so through its DrawLock and OnWrite,
-//   SoftSurface in Changed.
-// - Whoever changes the view or the colour table, or moves or frees the memory the view
-//   describes, holds `lock` and calls Publish (a new view: every pixel counts as changed) or
-//   Hide (nothing to read) before letting go.
-// - After letting go of the lock it calls HandOver, which hands the picture to the presenter
-//   unless a hand-over is still pending: the presenter clears `pending` as it starts reading,
-//   so a change after that is handed over again.
-// - The presenter, at its refresh, takes `lock` with ReaderLock and copies what `changed`
-//   holds (everything after a Publish or Hide), row band by row band: between bands it lets
-//   waiting writers in, so no writer waits for a whole picture's copy.
-// Lock order: the presenter's mutex, then its shown-state mutex, then a picture's `lock`.
-// The writer's rule that follows: no writer calls HandOver, PresentLiveToWindow or anything
-// else of the presenter's while it holds a picture's `lock`.
-struct TLivePicture : std::enable_shared_from_this<TLivePicture> {
-    TPictureLock lock;
-    std::atomic<bool> pending{false};
-    // Under `lock`, all of them.
-    TPixelView view;
-    DWORD colors[256] = {}; // the colour table of an Indexed8 view
-    TChangedRows changed;
-    bool replaced = false; // Publish or Hide since the presenter last read the whole picture
+namespace presenting {
+class Presenter;
+}
 
-    // Under `lock`: the view now describes this memory (a view without bits is not read); an
-    // Indexed8 view's colour table is copied.
-    void Publish(const TPixelView& picture) {
-        view = picture;
-        if (view.layout == TPixelLayout::Indexed8 && view.colorTable)
-            std::copy(view.colorTable, view.colorTable + 256, colors);
-        view.colorTable = nullptr;
-        replaced = true;
+// A picture the presenter reads itself at its next refresh, so presenting it copies nothing:
+// a full-screen front, a window's canvas. Its writers (SoftSurface, TWindowCanvas, TCanvas) use
+// only these operations; the presenter, its one reader, reads it under the same lock:
+// - Write: pixels of the view's memory are written and the rectangle written is reported, both
+//   under the lock, so the presenter finds the report by the time it can read the pixels.
+// - Publish, Replace, Hide: a new view, memory or colour table (every pixel counts as changed),
+//   or nothing to read (the memory may go); the memory is moved or freed inside Replace.
+// - HandOver, after letting go of the lock: the picture goes to the presenter unless a hand-over
+//   is still pending. The presenter clears the pending mark as it starts reading, so a change
+//   after that is handed over again.
+// The presenter, at its refresh, takes the lock with ReaderLock and copies what was reported
+// (everything after a Publish or Hide), row band by row band: between bands it lets waiting
+// writers in, so no writer waits for a whole picture's copy.
+// Lock order: the presenter's mutex, then its shown-state mutex, then a picture's lock. The
+// writer's rule that follows: no writer calls HandOver, PresentLiveToWindow or anything else
+// of the presenter's inside Write or Replace (while it holds a picture's lock).
+class TLivePicture : public std::enable_shared_from_this<TLivePicture> {
+public:
+    // `draw` writes pixels of the view's memory; `area` (clipped to the view) is reported as
+    // changed.
+    template <typename Draw> void Write(const RECT& area, Draw&& draw) {
+        std::lock_guard hold(lock_);
+        draw();
+        if (view_.bits)
+            changed_.Add(view_.width, view_.height, area.left, area.top, area.right, area.bottom);
     }
-    // Under `lock`: nothing is read until the next Publish (the memory may go).
+    // `change` may move or free the memory and returns the view of what is to be read from now
+    // on (a view without bits: nothing); an Indexed8 view's colour table is copied.
+    template <typename Change> void Replace(Change&& change) {
+        std::lock_guard hold(lock_);
+        Describe(change());
+    }
+    void Publish(const TPixelView& view) {
+        Replace([&] { return view; });
+    }
     void Hide() { Publish(TPixelView{}); }
-    // Under `lock`, after writing: the rectangle of the view that may have changed.
-    void Changed(const RECT& area) {
-        if (view.bits)
-            changed.Add(view.width, view.height, area.left, area.top, area.right, area.bottom);
-    }
-    // Not under `lock`: hands the picture to the window's presenter unless a hand-over is
-    // still pending.
     void HandOver(HWND window) {
-        if (!pending.exchange(true))
+        if (!pending_.exchange(true))
             PresentLiveToWindow(window, shared_from_this());
     }
+    // The nanoseconds writers have waited for the presenter's reads so far.
+    std::uint64_t WaitedNs() const { return lock_.WaitedNs(); }
+
+private:
+    friend class presenting::Presenter;
+    void Describe(const TPixelView& view) {
+        view_ = view;
+        if (view_.layout == TPixelLayout::Indexed8 && view_.colorTable)
+            std::copy(view_.colorTable, view_.colorTable + 256, colors_);
+        view_.colorTable = nullptr;
+        replaced_ = true;
+    }
+
+    TPictureLock lock_;
+    std::atomic<bool> pending_{false};
+    // Under lock_, all of them.
+    TPixelView view_;
+    DWORD colors_[256] = {}; // the colour table of an Indexed8 view
+    TChangedRows changed_;
+    bool replaced_ = false; // Publish or Hide since the presenter last read the whole picture
 };
 // What the window shows once the presenter has taken everything handed over so far.
 QImage PresentedPicture(HWND window);

@@ -164,7 +164,9 @@ TEST_F(PresentTest, FullScreenFlipShowsTheModeScaledAndFocusLossLosesSurfaces) {
 
 TEST_F(PresentTest, ScaledPresentKeepsTheAspect) {
     std::vector<DWORD> pixels(200 * 50, 0x00FF8000u);
-    TPixelView view{pixels.data(), 200, 50, 800, TPixelLayout::XRGB8888, nullptr};
+    TPixelView view{{reinterpret_cast<const std::uint8_t*>(pixels.data()), 800, 200, 50},
+                    TPixelLayout::XRGB8888,
+                    nullptr};
     PresentScaledToWindow(window, view); // 4:1 into 4:3
     EXPECT_EQ(At(form, 100, 20), 0u);
     EXPECT_EQ(At(form, 100, 75), 0xFF8000u);
@@ -254,7 +256,7 @@ struct Plain {
     explicit Plain(DWORD rgb) { std::fill(std::begin(pixels), std::end(pixels), rgb); }
     TPixelView View() const {
         TPixelView view;
-        view.bits = pixels;
+        view.bits = reinterpret_cast<const std::uint8_t*>(pixels);
         view.width = 4;
         view.height = 3;
         view.pitch = 16;

@@ -350,6 +350,43 @@ TEST(Canvas, CopyRectUsesTheCopyModeAndStretches) {
     EXPECT_EQ(dest.Canvas().Pixel(2, 0), clWhite);
 }
 
+// A copy of one size is the block transfer: the painter's pixels for every raster operation,
+// also where the source rectangle reaches past the source picture (that part stays untouched).
+TEST(Canvas, CopyRectOfOneSizeGivesThePaintersPixels) {
+    struct Case {
+        DWORD mode;
+        QPainter::CompositionMode painted;
+        TRect dest, from;
+    } cases[] = {
+        {SRCCOPY, QPainter::CompositionMode_Source, Rect(1, 1, 6, 5), Rect(0, 0, 5, 4)},
+        {SRCCOPY, QPainter::CompositionMode_Source, Rect(0, 0, 6, 6), Rect(-2, -3, 4, 3)},
+        {SRCAND, QPainter::RasterOp_SourceAndDestination, Rect(2, 0, 8, 4), Rect(3, 2, 9, 6)},
+        {SRCPAINT, QPainter::RasterOp_SourceOrDestination, Rect(-1, 3, 4, 9), Rect(1, 1, 6, 7)},
+    };
+    for (const Case& c : cases) {
+        TBitmap source(6, 6), dest(8, 8);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x)
+                source.Canvas().SetPixel(x, y, RGB(BYTE(40 * x), BYTE(40 * y), BYTE(0x5A)));
+        dest.Canvas().Brush.Color = RGB(0x33, 0xCC, 0x96);
+        dest.Canvas().FillRect(Rect(0, 0, 8, 8));
+        QImage reference = dest.Image().copy();
+        {
+            QPainter painter(&reference);
+            painter.setCompositionMode(c.painted);
+            painter.drawImage(QRect(c.dest.Left, c.dest.Top, c.dest.Width(), c.dest.Height()),
+                              source.Image(),
+                              QRect(c.from.Left, c.from.Top, c.from.Width(), c.from.Height()));
+        }
+        dest.Canvas().CopyMode = c.mode;
+        dest.Canvas().CopyRect(c.dest, source.Canvas(), c.from);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+                ASSERT_EQ(dest.Image().pixel(x, y), reference.pixel(x, y))
+                    << "mode " << c.mode << " at " << x << ", " << y;
+    }
+}
+
 TEST(Bitmap, LoadsPicturesOfEveryDepthWithTheirExactColours) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

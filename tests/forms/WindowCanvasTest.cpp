@@ -154,22 +154,23 @@ TEST(LivePicture, APublishedViewIsShownWholeThenOnlyWhatWritersReport) {
     std::vector<std::uint32_t> first(kWidth * kHeight, 0xFF0000), second(kWidth * kHeight, 0xFF);
     auto live = std::make_shared<TLivePicture>();
     const auto view = [&](std::vector<std::uint32_t>& pixels) {
-        return TPixelView{pixels.data(),          kWidth, kHeight, kWidth * 4,
-                          TPixelLayout::XRGB8888, nullptr};
+        return TPixelView{
+            {reinterpret_cast<const std::uint8_t*>(pixels.data()), kWidth * 4, kWidth, kHeight},
+            TPixelLayout::XRGB8888,
+            nullptr};
     };
     struct Step {
         const char* name;
-        std::function<void()> underLock;
+        std::function<void()> write;
         QRgb atOrigin, atFive, atCorner; // shown at (0, 0), (5, 0) and the last pixel after it
     } steps[] = {
         {"published: every pixel", [&] { live->Publish(view(first)); }, qRgb(255, 0, 0),
          qRgb(255, 0, 0), qRgb(255, 0, 0)},
-        {"written, not reported", [&] { first[0] = 0xFF00; }, qRgb(255, 0, 0), qRgb(255, 0, 0),
-         qRgb(255, 0, 0)},
+        {"written, not reported", [&] { live->Write(RECT{}, [&] { first[0] = 0xFF00; }); },
+         qRgb(255, 0, 0), qRgb(255, 0, 0), qRgb(255, 0, 0)},
         {"written and reported",
          [&] {
-             first[5] = 0xFFFFFF;
-             live->Changed(RECT{5, 0, 6, 1});
+             live->Write(RECT{5, 0, 6, 1}, [&] { first[5] = 0xFFFFFF; });
          },
          qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(255, 0, 0)},
         {"the same memory published anew", [&] { live->Publish(view(first)); }, qRgb(0, 255, 0),
@@ -182,16 +183,12 @@ TEST(LivePicture, APublishedViewIsShownWholeThenOnlyWhatWritersReport) {
          qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(0, 0, 255)},
     };
     for (const Step& step : steps) {
-        {
-            std::lock_guard lock(live->lock);
-            step.underLock();
-        }
+        step.write();
         live->HandOver(handle);
         const QImage shown = PresentedPicture(handle);
         EXPECT_EQ(shown.pixel(0, 0), step.atOrigin) << step.name;
         EXPECT_EQ(shown.pixel(5, 0), step.atFive) << step.name;
         EXPECT_EQ(shown.pixel(kWidth - 1, kHeight - 1), step.atCorner) << step.name;
     }
-    std::lock_guard lock(live->lock);
     live->Hide(); // the memory goes before the presenter could read it again
 }
