@@ -151,7 +151,7 @@ TPixelView SoftSurface::MemoryView() const {
     const auto layout = format_.DirectLayout();
     if (!layout || bits_.empty())
         return view;
-    static_cast<ConstPixelBlock&>(view) = ConstPixelBlock{bits_.data(), pitch_, width_, height_};
+    static_cast<ConstPixelBlock&>(view) = Block();
     view.layout = *layout;
     if (*layout == TPixelLayout::Indexed8)
         view.colorTable = palette_ ? palette_->Colors() : DesktopColors();

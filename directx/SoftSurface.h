@@ -65,6 +65,7 @@ public:
     DWORD Caps() const { return caps_; }
     // The surface's memory as a block of pixels; no bits once it is orphaned.
     PixelBlock Block() { return PixelBlock{bits_.data(), pitch_, width_, height_}; }
+    ConstPixelBlock Block() const { return const_cast<SoftSurface*>(this)->Block(); }
     PixelPlane Plane() { return PixelPlane{Block(), format_.BytesPerPixel()}; }
     const std::vector<SoftSurface*>& Attached() const { return attached_; }
     SoftPalette* Palette() const { return palette_; }
