@@ -19,6 +19,8 @@ struct PixelPlane : PixelBlock {
     }
 };
 
+// Rectangles as the blits check and clip them: one with nothing in it, one inside another,
+// the part two have in common.
 inline bool Empty(const RECT& r) {
     return r.right <= r.left || r.bottom <= r.top;
 }
