@@ -14,8 +14,12 @@ TWindowCanvas::~TWindowCanvas() {
 
 void TWindowCanvas::Show() {
     // Once per refresh at most: a picture handed over and not yet read is read with this change.
-    if (handingOver_)
-        live_->HandOver(WindowHandle(window_));
+    if (!handingOver_)
+        return;
+    // Looked up once: a handle is a property of the widget, too slow to read at every call.
+    if (!handle_)
+        handle_ = WindowHandle(window_);
+    live_->HandOver(handle_);
 }
 
 void TWindowCanvas::Fit() {

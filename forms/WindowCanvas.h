@@ -37,6 +37,7 @@ private:
     void Show();
 
     QWidget* window_;
+    HWND handle_ = nullptr;
     QImage image_;
     TCanvas canvas_{image_};
     std::shared_ptr<TLivePicture> live_ = std::make_shared<TLivePicture>();
