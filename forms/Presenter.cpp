@@ -37,22 +37,22 @@ struct Presenter::ServerPicture {
 };
 
 struct Presenter::Screen {
+    // Handed over (mutex_): the road (changed later only under both mutexes), the client size,
+    // and what is not yet taken.
     Road road = Road::Cpu;
     QSize client;
     unsigned long parentId = 0; // the top-level's native window (X11), as handed over
-    unsigned long childParent = 0;
-    // Handed over, not yet taken.
     bool pendingBlank = false;
     bool pendingFull = false;
     Picture full;
     std::shared_ptr<TLivePicture> live; // read at the refresh instead of `full`
-    bool readLive = false;
-    // The live picture being read: the hand-overs may drop `live` meanwhile.
-    std::shared_ptr<TLivePicture> reading;
     std::vector<Piece> pieces;
     std::uint64_t handed = 0;
     std::uint64_t taken = 0;
-    // Shown (shownMutex).
+    // Shown (shownMutex; taken from the hand-overs under both).
+    // The live picture to read after the take: the hand-overs may drop `live` meanwhile.
+    bool readLive = false;
+    std::shared_ptr<TLivePicture> reading;
     unsigned long shownParentId = 0; // parentId when the presenter last took this screen
     bool showsFull = false;
     Picture shownFull;
@@ -72,6 +72,7 @@ struct Presenter::Screen {
     bool owed = false; // the road has not yet committed what is shown
     // Window-system resources, under shownMutex: made and used by the presenter's thread,
     // freed by Forget on the user-interface thread.
+    unsigned long childParent = 0; // the native window the child was made in
     std::uint32_t child = 0, childPicture = 0, gc = 0;
     QSize childSize;
     // The server's copies of the full picture (kept, so only changes are uploaded) and of the
@@ -137,8 +138,12 @@ private:
 };
 
 namespace {
+// What every screen shows (Screen's fields from "Shown" on) and its window-system resources: held
+// by the presenter through a refresh's reads and pushes, by ComposeShown while it composes, by
+// Forget, Hidden and Close, and by the Wayland road's Follow. Taken after mutex_ where both are
+// held, before any live picture's lock (TLivePicture, Windows.h, states the whole order).
 std::mutex shownMutex;
-}
+} // namespace
 
 Presenter& Presenter::Instance() {
     static Presenter presenter;

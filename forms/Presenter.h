@@ -134,6 +134,9 @@ private:
     void PushWayland(QWidget* window, Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 
+    // The hand-overs: screens_, each screen's handed-over fields, spare_, the road's choice and
+    // stop_. The first lock of TLivePicture's order (Windows.h); never held while a live
+    // picture is read.
     std::mutex mutex_;
     std::condition_variable handed_; // something to show, or stop
     std::condition_variable taken_;  // a refresh took what was handed over
