@@ -270,6 +270,18 @@ void TCanvas::Release() {
 template <typename WriteDirect, typename Paint>
 void TCanvas::Draw(const TRect& area, WriteDirect&& direct, Paint&& paint) {
     const QRect clipped = ToQRect(area) & image_->rect();
+    if (Live && !image_->isDetached()) {
+        // A copy shares the picture: the first write would move it to memory of its own, away
+        // from what the live picture reads (and the copy may free). It moves here, published.
+        painter_.reset();
+        Live->Replace([this] {
+            image_->detach();
+            return TPixelView{
+                {image_->constBits(), image_->bytesPerLine(), image_->width(), image_->height()},
+                TPixelLayout::XRGB8888,
+                nullptr};
+        });
+    }
     const auto write = [&] {
         Raster r;
         if (!Direct(r) || !direct(static_cast<const Raster&>(r)))

@@ -126,6 +126,24 @@ TEST(WindowCanvas, EachRefreshShowsEveryChangeSinceTheLastOneAndKeepsWhatDidNotC
     }
 }
 
+TEST(WindowCanvas, DrawingWhileACopyOfThePictureLivesIsShown) {
+    QWidget window;
+    window.resize(40, 30);
+    window.show();
+    TWindowCanvas screen(&window);
+    screen.Fill(clBlack);
+    ASSERT_TRUE(ShowsThePicture(window, screen));
+    {
+        const QImage copy = screen.Image(); // shares the picture's memory
+        screen.Canvas().SetPixel(3, 4, clWhite);
+        EXPECT_TRUE(ShowsThePicture(window, screen));
+        EXPECT_EQ(copy.pixel(3, 4), qRgb(0, 0, 0));
+    }
+    // The copy and the memory it kept are gone: the display reads the canvas's own.
+    screen.Canvas().SetPixel(5, 6, clRed);
+    EXPECT_TRUE(ShowsThePicture(window, screen));
+}
+
 TEST(WindowCanvas, TheDisplayCopiesWhatTheCanvasReportsNotTheWholePicture) {
     QWidget window;
     window.resize(40, 30);
