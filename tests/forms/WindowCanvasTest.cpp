@@ -26,6 +26,17 @@ namespace {
     return ::testing::AssertionSuccess();
 }
 
+// A window of the given size, shown, with its canvas filled with one colour.
+struct FilledWindow {
+    QWidget window;
+    TWindowCanvas screen{&window};
+    FilledWindow(int width, int height, TColor fill) {
+        window.resize(width, height);
+        window.show();
+        screen.Fill(fill);
+    }
+};
+
 } // namespace
 
 TEST(WindowCanvas, TheWindowShowsWhatWasDrawnAtEachSizeAndAfterBeingShownAgain) {
@@ -82,11 +93,9 @@ TEST(WindowCanvas, TheWindowShowsWhatWasDrawnAtEachSizeAndAfterBeingShownAgain) 
 }
 
 TEST(WindowCanvas, EachRefreshShowsEveryChangeSinceTheLastOneAndKeepsWhatDidNotChange) {
-    QWidget window;
-    window.resize(80, 60);
-    window.show();
-    TWindowCanvas screen(&window);
-    screen.Fill(clNavy);
+    FilledWindow filled(80, 60, clNavy);
+    QWidget& window = filled.window;
+    TWindowCanvas& screen = filled.screen;
     ASSERT_TRUE(ShowsThePicture(window, screen));
     struct Step {
         const char* name;
@@ -127,11 +136,9 @@ TEST(WindowCanvas, EachRefreshShowsEveryChangeSinceTheLastOneAndKeepsWhatDidNotC
 }
 
 TEST(WindowCanvas, DrawingWhileACopyOfThePictureLivesIsShown) {
-    QWidget window;
-    window.resize(40, 30);
-    window.show();
-    TWindowCanvas screen(&window);
-    screen.Fill(clBlack);
+    FilledWindow filled(40, 30, clBlack);
+    QWidget& window = filled.window;
+    TWindowCanvas& screen = filled.screen;
     ASSERT_TRUE(ShowsThePicture(window, screen));
     {
         const QImage copy = screen.Image(); // shares the picture's memory
@@ -145,11 +152,9 @@ TEST(WindowCanvas, DrawingWhileACopyOfThePictureLivesIsShown) {
 }
 
 TEST(WindowCanvas, TheDisplayCopiesWhatTheCanvasReportsNotTheWholePicture) {
-    QWidget window;
-    window.resize(40, 30);
-    window.show();
-    TWindowCanvas screen(&window);
-    screen.Fill(clBlack);
+    FilledWindow filled(40, 30, clBlack);
+    QWidget& window = filled.window;
+    TWindowCanvas& screen = filled.screen;
     ASSERT_TRUE(ShowsThePicture(window, screen));
     // A pixel changed behind the canvas's back is not shown while nothing reports it...
     const_cast<QImage&>(screen.Image()).setPixel(30, 25, qRgb(255, 0, 0));
