@@ -29,13 +29,20 @@ std::string Head(std::string_view title) {
            HtmlEscape(title) + "</title>" + kStyle + "</head><body>\n";
 }
 
-std::string UtcTime(std::int64_t seconds) {
+// A time as text: its fields broken down by `convert` (gmtime_r or localtime_r), written by
+// the strftime `format`.
+std::string TimeText(std::int64_t seconds, std::tm* (*convert)(const std::time_t*, std::tm*),
+                     const char* format) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    gmtime_r(&t, &tm);
+    convert(&t, &tm);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::strftime(text, sizeof text, format, &tm);
     return text;
+}
+
+std::string UtcTime(std::int64_t seconds) {
+    return TimeText(seconds, gmtime_r, "%Y-%m-%dT%H:%M:%SZ");
 }
 
 std::int64_t PageCount(std::int64_t total) {
@@ -60,12 +67,7 @@ std::string Bar(std::int32_t score, std::int32_t top) {
 } // namespace
 
 std::string LocalTime(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-    return text;
+    return TimeText(seconds, localtime_r, "%Y-%m-%d %H:%M");
 }
 
 std::string HtmlEscape(std::string_view text) {
