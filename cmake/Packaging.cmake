@@ -26,7 +26,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE http://www.orvane.example/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-wayland, fonts-ipafont-gothic, xdg-utils")
+# libepoxy opens EGL and OpenGL itself at run time: the loader and Mesa's drivers are named here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-wayland, fonts-ipafont-gothic, xdg-utils, libegl1, libgl1, libegl-mesa0 | libegl-vendor")
 if(ZELKA_WITH_RANK)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6sql6-sqlite")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libqt6sql6-psql")

@@ -1,9 +1,11 @@
 #include "DisplayAdapter.h"
 
+#include "GpuBlitter.h"
 #include "SoftDirectDraw.h"
 #include "SoftSurface.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 namespace directx {
@@ -11,6 +13,21 @@ namespace directx {
 namespace {
 constexpr DWORD DefaultVideoMemory = 8u << 20;
 constexpr DWORD DefaultNonLocalMemory = 16u << 20;
+// Video memory on the GPU road where the GPU does not say how much it has, and the most it
+// is taken for (the engine counts it in 32 bits).
+constexpr DWORD GpuVideoMemoryBound = 256u << 20;
+constexpr std::uint64_t GpuVideoMemoryMost = 1u << 30;
+
+// The emulated card's video memory, or on the GPU road the GPU's.
+DWORD VideoMemoryBudget() {
+    const GpuBlitter* gpu = GpuBlitter::Get();
+    if (!gpu)
+        return DefaultVideoMemory;
+    const std::uint64_t kib = gpu->Renderer().videoMemoryKiB;
+    if (kib == 0)
+        return GpuVideoMemoryBound;
+    return static_cast<DWORD>(std::min(kib * 1024, GpuVideoMemoryMost));
+}
 
 int DesktopDepthFromEnvironment() {
     const char* text = std::getenv("ZELKA_DESKTOP_BPP");
@@ -46,7 +63,7 @@ DisplayAdapter& DisplayAdapter::Instance() {
 void DisplayAdapter::Reset() {
     drivers_ = {PrimaryDriver()};
     desktopBitCount_ = DesktopDepthFromEnvironment();
-    videoTotal_ = DefaultVideoMemory;
+    videoTotal_ = VideoMemoryBudget();
     nonLocalTotal_ = DefaultNonLocalMemory;
     faults_.clear();
     recording_ = false;

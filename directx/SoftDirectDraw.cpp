@@ -1,6 +1,7 @@
 // The DirectDraw object and the entry points that enumerate drivers and create it.
 #include "SoftDirectDraw.h"
 
+#include "GpuBlitter.h"
 #include "SoftClipper.h"
 #include "SoftDirect3D.h"
 #include "SoftPalette.h"
@@ -168,6 +169,11 @@ HRESULT SoftDirectDraw::CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE*
         placement |= DDSCAPS_SYSTEMMEMORY;
     }
     shape.caps = placement;
+    // Video memory is the GPU's where there is one; Direct3D's targets, textures and depth
+    // buffers stay with the software rasteriser.
+    shape.gpu = (placement & DDSCAPS_VIDEOMEMORY) &&
+                !(caps & (DDSCAPS_3DDEVICE | DDSCAPS_TEXTURE | DDSCAPS_ZBUFFER)) &&
+                GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get();
     auto* surface = new SoftSurface(this, shape);
     surfaces_.push_back(surface);
     if (desc->dwFlags & DDSD_CKSRCBLT)
@@ -211,6 +217,9 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
                          (caps & (DDSCAPS_3DDEVICE | DDSCAPS_COMPLEX | DDSCAPS_FLIP));
     shape.caps =
         common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | (flipping ? DDSCAPS_FRONTBUFFER : 0);
+    // A full-screen flipping chain is drawn on the GPU where there is one.
+    shape.gpu = flipping && !(caps & DDSCAPS_3DDEVICE) &&
+                GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get();
     auto* front = new SoftSurface(this, shape);
     front->backBufferCount_ = backBuffers;
     if (flipping) {

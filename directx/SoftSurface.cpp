@@ -2,6 +2,7 @@
 // loss. The blits are in SoftSurface_blt.cpp.
 #include "SoftSurface.h"
 
+#include "GpuBlitter.h"
 #include "SoftClipper.h"
 #include "SoftDevice.h"
 #include "SoftDirectDraw.h"
@@ -37,7 +38,25 @@ SoftSurface::SoftSurface(SoftDirectDraw* owner, const Shape& shape)
         static_cast<LONG>((static_cast<std::int64_t>(width_) * format_.BytesPerPixel() + 7) & ~7LL);
     bits_.assign(static_cast<std::size_t>(pitch_) * height_, 0);
     gdiBits_ = bits_.data();
+    if (shape.gpu)
+        gpu_ = std::make_unique<GpuStore>(width_, height_, format_.BytesPerPixel());
     Touch();
+}
+
+void SoftSurface::ReadBackGpu() {
+    if (!gpu_)
+        return;
+    if (GpuBlitter* blitter = GpuBlitter::Get())
+        blitter->FlushFor(*gpu_);
+    gpu_->ReadBack(Plane());
+}
+
+void SoftSurface::DropGpu() {
+    if (!gpu_)
+        return;
+    if (GpuBlitter* blitter = GpuBlitter::Get())
+        blitter->FlushFor(*gpu_);
+    gpu_->Drop();
 }
 
 void SoftSurface::Touch() {
@@ -109,6 +128,8 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
+    DropGpu();
+    gpu_.reset();
     const auto release = [this] {
         bits_.clear();
         bits_.shrink_to_fit();
@@ -129,12 +150,17 @@ void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
     // the last the old front's: addresses change places, no pixel moves. As the live picture's
     // new memory, so the presenter never reads the old front once the test may draw into it.
     const auto rotate = [&] {
-        for (std::size_t k = 0; k + 1 < chain.size(); ++k)
+        for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
             chain[k]->bits_.swap(chain[k + 1]->bits_);
+            chain[k]->gpu_.swap(chain[k + 1]->gpu_);
+        }
     };
     if (live_)
         live_->Replace([&] {
             rotate();
+            // Until the presenter draws GPU frames itself, a shown front is read back.
+            if (gpu_ && PicturesShown())
+                ReadBackGpu();
             return LiveView();
         });
     else
@@ -170,6 +196,7 @@ void SoftSurface::ShowLive() {
 
 void SoftSurface::MarkLost() {
     lost_ = true;
+    DropGpu(); // the GPU's copy goes, as a card's memory did; the keepers draw it again
     RefreshLive();
 }
 
@@ -271,6 +298,10 @@ HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) 
         if (s->Busy())
             return DDERR_SURFACEBUSY;
     }
+    // The frame drawn on the GPU is fenced; drawing the next one waits for the one before.
+    if (gpu_)
+        if (GpuBlitter* blitter = GpuBlitter::Get())
+            blitter->EndFrame();
     // No wait for a vertical blank: the presenter reads the new front at its next refresh.
     RotateChain(chain);
     for (SoftSurface* s : chain)
@@ -421,6 +452,7 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
     }
     RefreshLive();
     Changed(Bounds());
+    HostWritten(Bounds());
     return DD_OK;
 }
 
@@ -506,8 +538,10 @@ HRESULT SoftSurface::Unlock(LPVOID) {
         return DDERR_NOTLOCKED;
     locked_ = false;
     RefreshLive();
-    if (!lockedReadOnly_)
+    if (!lockedReadOnly_) {
         Changed(lockedRect_);
+        HostWritten(lockedRect_);
+    }
     return DD_OK;
 }
 

@@ -4,6 +4,7 @@
 #include "Blit.h"
 #include "ComObject.h"
 #include "DisplayAdapter.h"
+#include "GpuStore.h"
 #include "PixelFormat.h"
 #include "ddraw.h"
 
@@ -29,6 +30,7 @@ public:
         DWORD chargedBytes = 0;
         bool nonLocal = false;
         bool primary = false;
+        bool gpu = false; // the pixels live on the graphics hardware
     };
     SoftSurface(SoftDirectDraw* owner, const Shape& shape);
 
@@ -81,6 +83,8 @@ public:
     // Carries out the blits onto a windowed primary that were only handed to the presenter, so
     // its memory reads as if they had been done when asked.
     void Settle();
+    // The pixels live on the graphics hardware (video memory on the GPU road).
+    bool OnGpu() const { return gpu_ != nullptr; }
     // The surface's DirectDraw object was released: it stays a shell that answers lost.
     void Orphan();
     void MarkLost();
@@ -99,6 +103,7 @@ public:
     template <typename Draw> void Write(const RECT& area, Draw&& draw) {
         Settle();
         Guarded(Visible(area), draw);
+        HostWritten(Visible(area));
     }
 
 private:
@@ -116,6 +121,18 @@ private:
     void Changed(const RECT& rect) {
         Guarded(rect, [] {});
     }
+    // The host memory was written in `rect`: the GPU's copy takes it before its next use.
+    void HostWritten(const RECT& rect) {
+        if (gpu_)
+            gpu_->HostWritten(rect);
+    }
+    // Blits drawn on the GPU: both surfaces' pixels are there, the target shows no live picture.
+    bool BlitsOnGpu(const SoftSurface* source) const {
+        return gpu_ && !live_ && (!source || source->gpu_);
+    }
+    // Brings the host memory up to date with what the GPU drew, or drops the GPU's copy.
+    void ReadBackGpu();
+    void DropGpu();
     // A write of `visible` ends: a new version, shown on the screen where the surface is.
     void Shown(const RECT& visible);
     RECT Visible(const RECT& area) const; // the part of the area on the surface
@@ -137,7 +154,8 @@ private:
     bool primary_;
     LONG pitch_ = 0;
     std::vector<BYTE> bits_;
-    BYTE* gdiBits_ = nullptr; // the memory the front buffer started with
+    std::unique_ptr<GpuStore> gpu_; // the pixels on the GPU, beside bits_; null: host memory only
+    BYTE* gdiBits_ = nullptr;       // the memory the front buffer started with
     bool lost_ = false;
     bool locked_ = false;
     bool lockedReadOnly_ = false;

@@ -1,5 +1,6 @@
 // Surfaces: Blt and BltFast, and the plain copies onto a windowed primary that are only handed
 // to the presenter until something reads or changes the primary's memory.
+#include "GpuBlitter.h"
 #include "SoftClipper.h"
 #include "SoftDirectDraw.h"
 #include "SoftSurface.h"
@@ -41,6 +42,7 @@ bool SoftSurface::Defer(const RECT& dest, const RECT& visible, SoftSurface& sour
 }
 
 void SoftSurface::Settle() {
+    ReadBackGpu();
     if (deferred_.empty())
         return;
     std::vector<Deferred> pending;
@@ -112,6 +114,11 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
         if ((dwFlags & DDBLT_DEPTHFILL) && !format_.IsZBuffer())
             return DDERR_INVALIDPARAMS;
         const DWORD value = lpDDBltFx->dwFillColor & format_.ColorBits();
+        if (BlitsOnGpu(nullptr)) {
+            GpuBlitter::Get()->Fill(*gpu_, Plane(), visible, value);
+            Touch();
+            return DD_OK;
+        }
         Write(visible, [&] { FillRect(Plane(), visible, value); });
         return DD_OK;
     }
@@ -136,6 +143,12 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
     const bool mirrorY = (fx & DDBLTFX_MIRRORUPDOWN) != 0;
     if (Empty(visible))
         return DD_OK;
+    if (BlitsOnGpu(source)) {
+        GpuBlitter::Get()->Blit(*gpu_, Plane(), *source->gpu_, source->Plane(),
+                                GpuBlitter::Copy{dest, visible, from, mirrorX, mirrorY}, key);
+        Touch();
+        return DD_OK;
+    }
     source->Settle();
     if (!key.enabled && !mirrorX && !mirrorY && Defer(dest, visible, *source, from))
         return DD_OK;
@@ -176,6 +189,12 @@ HRESULT SoftSurface::BltFast(DWORD dwX, DWORD dwY, IDirectDrawSurface* lpDDSrcSu
     const RECT to{static_cast<LONG>(x), static_cast<LONG>(y),
                   static_cast<LONG>(x + from.right - from.left),
                   static_cast<LONG>(y + from.bottom - from.top)};
+    if (BlitsOnGpu(source)) {
+        GpuBlitter::Get()->Blit(*gpu_, Plane(), *source->gpu_, source->Plane(),
+                                GpuBlitter::Copy{to, to, from, false, false}, key);
+        Touch();
+        return DD_OK;
+    }
     source->Settle();
     Write(to, [&] { CopyRect(Plane(), to.left, to.top, source->Plane(), from, key); });
     return DD_OK;

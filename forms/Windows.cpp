@@ -1,5 +1,6 @@
 #include "Windows.h"
 
+#include "Application.h"
 #include "Dialogs.h"
 #include "Presenter.h"
 
@@ -199,6 +200,10 @@ HWND WindowHandle(QWidget* widget) {
 QWidget* WindowFromHandle(HWND window) {
     WindowRecord* record = Record(window);
     return record ? record->widget.data() : nullptr;
+}
+
+bool PicturesShown() {
+    return !(Application && Application->Headless());
 }
 
 BOOL IsWindow(HWND window) {

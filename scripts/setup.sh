@@ -14,7 +14,7 @@ set -euo pipefail
 program_packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev libfontconfig-dev libxcb1-dev libxcb-render0-dev
-  libpci-dev
+  libpci-dev libepoxy-dev libegl1 libgl1 libegl-mesa0 libgl1-mesa-dri
   qt6-wayland qt6-base-private-dev libwayland-dev wayland-protocols
   fonts-ipafont-gothic
 )

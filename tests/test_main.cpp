@@ -2,6 +2,7 @@
 // platform, with an application object whose boxes never wait for a click.
 #include "forms/Application.h"
 #include "forms/Fonts.h"
+#include "gpu/Renderer.h"
 #include "platform/ProgramFolders.h"
 
 #include <QApplication>
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
         qputenv("ZELKA_SYSTEM_ROOT", QFile::encodeName(systemRoot->path()));
     }
     CreateProgramDataFolder();
+    // The suite's in-process runs take the software layer whatever the machine has; the GPU
+    // tests choose their road themselves.
+    gpu::SetRendererChoice(gpu::RendererChoice::Software);
     QApplication qapp(argc, argv);
     TApplication application(/*headless=*/true);
     return RUN_ALL_TESTS();

@@ -2,8 +2,11 @@
 #include "directx/Blit.h"
 
 #include "DirectDrawTestSupport.h"
+#include "directx/SoftSurface.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -16,22 +19,41 @@ DWORD Pattern(int x, int y, int bits) {
     return bits == 32 ? (v * 2654435761u) & 0xFFFFFF : v & ((1u << bits) - 1);
 }
 
-class BlitTest : public DirectDrawTest, public ::testing::WithParamInterface<int> {
+// Every table runs on the host's memory and, for the sizes a GPU store holds, on the GPU, where
+// each result must be the same to the bit.
+enum class Store { Host, Gpu };
+struct BlitParam {
+    int bits;
+    Store store;
+};
+
+class BlitTest : public DirectDrawTest, public ::testing::WithParamInterface<BlitParam> {
 protected:
     void SetUp() override {
+        if (OnGpu()) {
+            road_.emplace();
+            ASSERT_EQ(road_->Failure(), "");
+        }
         DirectDrawTest::SetUp();
-        Adapter().SetDesktopBitCount(GetParam());
+        Adapter().SetDesktopBitCount(Bits());
         CreateDirectDraw();
-        source = CreatePlain(W, H);
-        target = CreatePlain(W, H);
+        const DWORD memory = OnGpu() ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY;
+        source = CreatePlain(W, H, memory);
+        target = CreatePlain(W, H, memory);
+        if (OnGpu()) {
+            ASSERT_TRUE(static_cast<SoftSurface*>(target)->OnGpu());
+        }
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
-                WritePixel(source, x, y, Pattern(x, y, GetParam()));
+                WritePixel(source, x, y, Pattern(x, y, Bits()));
     }
     void TearDown() override {
-        source->Release();
-        target->Release();
+        if (source)
+            source->Release();
+        if (target)
+            target->Release();
         DirectDrawTest::TearDown();
+        road_.reset();
     }
     using Reference = std::function<DWORD(int x, int y)>;
     void ExpectTarget(const Reference& expected) {
@@ -39,9 +61,13 @@ protected:
             for (int x = 0; x < W; ++x)
                 ASSERT_EQ(ReadPixel(target, x, y), expected(x, y)) << x << "," << y;
     }
-    int Bits() const { return GetParam(); }
+    int Bits() const { return GetParam().bits; }
+    bool OnGpu() const { return GetParam().store == Store::Gpu; }
     IDirectDrawSurface* source = nullptr;
     IDirectDrawSurface* target = nullptr;
+
+private:
+    std::optional<GpuRoad> road_;
 };
 
 TEST_P(BlitTest, ColourFillCoversExactlyTheRectangle) {
@@ -182,7 +208,15 @@ TEST_P(BlitTest, RectanglesAreCheckedAgainstTheSurfaces) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPixelSize, BlitTest, ::testing::Values(8, 16, 24, 32));
+INSTANTIATE_TEST_SUITE_P(EveryPixelSize, BlitTest,
+                         ::testing::Values(BlitParam{8, Store::Host}, BlitParam{16, Store::Host},
+                                           BlitParam{24, Store::Host}, BlitParam{32, Store::Host},
+                                           BlitParam{8, Store::Gpu}, BlitParam{16, Store::Gpu},
+                                           BlitParam{32, Store::Gpu}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.bits) +
+                                    (info.param.store == Store::Gpu ? "BitsOnGpu" : "Bits");
+                         });
 
 // The 16-bit keyed loops work in groups of 16 and 8 pixels: every width and offset around
 // those groups, with wide vectors and without, against a pixel-by-pixel reference.

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace directx;
 
@@ -23,6 +24,19 @@ protected:
 
     IDirectDraw* dd1 = nullptr;
     IDirectDraw2* dd = nullptr;
+};
+
+// The GPU road for as long as it lives, on whatever OpenGL renderer the machine has (Mesa's
+// llvmpipe taken as hardware through the tests' switch), with video memory on the GPU. Made
+// after, and gone before, the DirectDraw objects it serves.
+class GpuRoad {
+public:
+    GpuRoad();
+    ~GpuRoad();
+    GpuRoad(const GpuRoad&) = delete;
+    GpuRoad& operator=(const GpuRoad&) = delete;
+    // Why the road could not be opened; empty when it is open.
+    std::string Failure() const;
 };
 
 DWORD ReadPixel(IDirectDrawSurface* surface, int x, int y);

@@ -29,7 +29,7 @@ for f in "${expected[@]}"; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libqt6widgets6 libpci3 libwayland-client0 qt6-qpa-plugins qt6-wayland fonts-ipafont-gothic xdg-utils; do
+for p in libqt6widgets6 libpci3 libwayland-client0 libepoxy0 libegl1 qt6-qpa-plugins qt6-wayland fonts-ipafont-gothic xdg-utils; do
   grep -q "\b$p\b" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 

@@ -1,0 +1,114 @@
+#include "GpuStore.h"
+
+#include "GpuBlitter.h"
+
+namespace directx {
+
+namespace {
+
+struct TextureFormat {
+    GLenum internal, type;
+};
+
+TextureFormat FormatFor(int bytesPerPixel) {
+    switch (bytesPerPixel) {
+    case 1:
+        return {GL_R8UI, GL_UNSIGNED_BYTE};
+    case 2:
+        return {GL_R16UI, GL_UNSIGNED_SHORT};
+    default:
+        return {GL_R32UI, GL_UNSIGNED_INT};
+    }
+}
+
+// Rows of `plane` as GL reads and writes them: the pitch in pixels.
+void SetRowLength(GLenum name, const PixelPlane& plane) {
+    glPixelStorei(name, static_cast<GLint>(plane.pitch / plane.bytesPerPixel));
+}
+
+} // namespace
+
+GpuStore::GpuStore(int width, int height, int bytesPerPixel)
+    : width_(width), height_(height), bytesPerPixel_(bytesPerPixel), dirty_{0, 0, width, height} {}
+
+GpuStore::~GpuStore() {
+    Drop();
+}
+
+void GpuStore::Make() {
+    const TextureFormat format = FormatFor(bytesPerPixel_);
+    glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format.internal), width_, height_, 0,
+                 GL_RED_INTEGER, format.type, nullptr);
+    glGenFramebuffers(1, &framebuffer_);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);
+    dirty_ = RECT{0, 0, width_, height_};
+}
+
+GLuint GpuStore::Texture(const PixelPlane& host) {
+    if (!texture_)
+        Make();
+    if (!Empty(dirty_))
+        Upload(host);
+    return texture_;
+}
+
+GLuint GpuStore::Framebuffer(const PixelPlane& host) {
+    Texture(host);
+    return framebuffer_;
+}
+
+void GpuStore::HostWritten(const RECT& rect) {
+    if (Empty(rect))
+        return;
+    if (Empty(dirty_))
+        dirty_ = rect;
+    else
+        dirty_ = RECT{std::min(dirty_.left, rect.left), std::min(dirty_.top, rect.top),
+                      std::max(dirty_.right, rect.right), std::max(dirty_.bottom, rect.bottom)};
+    dirty_ = Intersect(dirty_, RECT{0, 0, width_, height_});
+}
+
+void GpuStore::Upload(const PixelPlane& host) {
+    const TextureFormat format = FormatFor(bytesPerPixel_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    SetRowLength(GL_UNPACK_ROW_LENGTH, host);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, dirty_.left, dirty_.top, dirty_.right - dirty_.left,
+                    dirty_.bottom - dirty_.top, GL_RED_INTEGER, format.type,
+                    host.At(dirty_.left, dirty_.top));
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    dirty_ = RECT{};
+}
+
+void GpuStore::ReadBack(const PixelPlane& host) {
+    if (!hostStale_)
+        return;
+    hostStale_ = false;
+    if (!framebuffer_ || !host.bits)
+        return;
+    const TextureFormat format = FormatFor(bytesPerPixel_);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+    SetRowLength(GL_PACK_ROW_LENGTH, host);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_, height_, GL_RED_INTEGER, format.type, host.bits);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+void GpuStore::Drop() {
+    if (framebuffer_)
+        glDeleteFramebuffers(1, &framebuffer_);
+    if (texture_)
+        glDeleteTextures(1, &texture_);
+    framebuffer_ = 0;
+    texture_ = 0;
+    hostStale_ = false;
+    dirty_ = RECT{0, 0, width_, height_};
+}
+
+} // namespace directx
