@@ -34,6 +34,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             line.repeat = count;
             repeatGiven = true;
             ++i;
+        } else if (arg == "--renderer") {
+            const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
+            if (value != "auto" && value != "gpu" && value != "software")
+                return fail("zelka: --renderer takes auto, gpu or software");
+            line.renderer = value;
+            ++i;
         } else if (arg == "--version") {
             line.mode = CommandLine::Mode::Version;
         } else if (arg == "--help" || arg == "-h") {

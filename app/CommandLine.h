@@ -6,14 +6,15 @@
 struct CommandLine {
     enum class Mode { Window, Run, Report, Screenshots, Help, Version };
     Mode mode = Mode::Window;
-    bool headless = false;    // --headless, or implied where no display exists
-    QStringList tests;        // --tests: the boxes left ticked; empty means all
-    QString screenshotFolder; // --screenshots FOLDER
-    QString drive;            // --drive L: the disk test's drive letter
-    bool rankPage = false;    // --rank-page: write the ranking page after the run
-    QString jsonFile;         // --json FILE: the results also as JSON
-    int repeat = 1;           // --repeat N: the chosen tests N times, the medians kept
-    QString error;            // non-empty: the one-line usage message; exit code 2
+    bool headless = false;     // --headless, or implied where no display exists
+    QStringList tests;         // --tests: the boxes left ticked; empty means all
+    QString screenshotFolder;  // --screenshots FOLDER
+    QString drive;             // --drive L: the disk test's drive letter
+    bool rankPage = false;     // --rank-page: write the ranking page after the run
+    QString jsonFile;          // --json FILE: the results also as JSON
+    int repeat = 1;            // --repeat N: the chosen tests N times, the medians kept
+    QString renderer = "auto"; // --renderer auto|gpu|software: the graphics tests' road
+    QString error;             // non-empty: the one-line usage message; exit code 2
 };
 
 // The most runs --repeat takes.
@@ -26,7 +27,8 @@ CommandLine ParseCommandLine(const QStringList& arguments); // without the progr
 
 inline constexpr const char* kUsage =
     "usage: zelka [--run] [--report] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
-    "[--rank-page] [--json FILE] [--repeat N] [--screenshots FOLDER] [--version] [--help]";
+    "[--rank-page] [--json FILE] [--repeat N] [--renderer auto|gpu|software] "
+    "[--screenshots FOLDER] [--version] [--help]";
 
 // What --help prints: the usage line, then one line per option.
 inline constexpr const char* kHelp =
@@ -42,6 +44,8 @@ inline constexpr const char* kHelp =
     "  --repeat N            with --run: run the tests N times, keep the medians\n"
     "  --report              print the comparison of the stored results in Report/ and exit\n"
     "  --headless            use no display even where one exists\n"
+    "  --renderer WHICH      the DirectDraw test's video memory and blits: auto (the graphics\n"
+    "                        hardware where there is one), gpu (required), software\n"
     "  --screenshots FOLDER  save a picture of every window into FOLDER and exit\n"
     "  --version             print the program's version and build type and exit\n"
     "  -h, --help            print this help and exit\n"

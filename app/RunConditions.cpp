@@ -3,8 +3,10 @@
 #include "Version.h"
 #include "cpu/PentiumMMX.h"
 #include "directx/DisplayAdapter.h"
+#include "directx/GpuBlitter.h"
 #include "forms/Presenter.h"
 #include "gfxbench/Unit3.h"
+#include "gpu/Renderer.h"
 
 #include <QDir>
 #include <QFile>
@@ -256,6 +258,14 @@ RunConditions ProbeRunConditions(const QString& root) {
     }
     c.desktopDepth = directx::Adapter().DesktopMode().bitsPerPixel;
     c.direct3DDevice = DeviceKindName(Form3 ? Form3->DDDD1->D3DDeviceKind : TD3DDeviceKind::None);
+    const bool onGpu = directx::GpuBlitter::Get() != nullptr;
+    const gpu::Road& road = gpu::ChosenRoad();
+    c.renderRoad = onGpu ? "gpu" : "software";
+    c.glRenderer = QString::fromStdString(road.probed.renderer);
+    c.glVersion = QString::fromStdString(road.probed.version);
+    c.glVendor = QString::fromStdString(road.probed.vendor);
+    c.videoMemory = onGpu ? "GPU" : "host memory, emulated";
+    c.whyNotGpu = onGpu ? QString() : QString::fromStdString(road.whyNotGpu);
     return c;
 }
 
@@ -284,6 +294,12 @@ QJsonObject ConditionsJson(const RunConditions& c) {
                                {"depth", c.screenDepth}}},
         {"desktop_depth", c.desktopDepth},
         {"direct3d_device", c.direct3DDevice},
+        {"renderer", QJsonObject{{"road", c.renderRoad},
+                                 {"gl_renderer", TextOrNull(c.glRenderer)},
+                                 {"gl_version", TextOrNull(c.glVersion)},
+                                 {"gl_vendor", TextOrNull(c.glVendor)},
+                                 {"video_memory", c.videoMemory},
+                                 {"why_not_gpu", TextOrNull(c.whyNotGpu)}}},
     };
 }
 
@@ -313,11 +329,16 @@ QStringList ConditionLines(const RunConditions& start, const RunConditions& end)
                 .arg(c.screenDepth)
                 .arg(c.desktopDepth),
             c.direct3DDevice,
+            c.renderRoad == "gpu"
+                ? "GPU: " + c.glRenderer + " (" + c.glVersion + ", " + c.glVendor + ")"
+                : "software (" + orUntold(c.whyNotGpu) + ")",
+            c.videoMemory,
         };
     };
     static const char* const labels[] = {
-        "version",         "kernel", "processor",     "governor", "boost",           "load average",
-        "virtual machine", "power",  "window system", "screen",   "Direct3D device",
+        "version",         "kernel",          "processor",    "governor",      "boost",
+        "load average",    "virtual machine", "power",        "window system", "screen",
+        "Direct3D device", "renderer",        "video memory",
     };
     const QStringList first = texts(start), last = texts(end);
     QStringList lines{"Conditions (start -> end where they differ):"};

@@ -66,6 +66,12 @@ struct RunConditions {
     int screenDepth = 0;     // its depth in bits
     int desktopDepth = 0;    // the depth the DirectX layer tells the engine
     QString direct3DDevice;  // the display engine's Direct3D device kind: "none", "HAL", ...
+    // The graphics hardware: the road ("gpu" or "software"), the OpenGL renderer where one was
+    // probed, where video memory lives, and why the GPU was not used.
+    QString renderRoad;
+    QString glRenderer, glVersion, glVendor;
+    QString videoMemory; // "GPU" or "host memory, emulated"
+    QString whyNotGpu;
 };
 
 // The conditions now. Needs the application object; the Direct3D device is "none" while the

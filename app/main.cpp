@@ -7,8 +7,10 @@
 #include "Unit1.h"
 #include "Unit4.h"
 #include "Version.h"
+#include "directx/GpuBlitter.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
+#include "gpu/Renderer.h"
 #include "platform/OwnFiles.h"
 #include "platform/ProgramFolders.h"
 
@@ -115,6 +117,15 @@ int main(int argc, char** argv) {
     KeepQtMessagesOffStandardError();
     if (!CreateProgramDataFolder())
         std::fprintf(stderr, "zelka: cannot create the folder %s\n", ProgramDataFolder().c_str());
+
+    // The graphics tests' road, chosen before anything draws; `gpu` insists on the hardware.
+    const auto choice = gpu::ParseRendererChoice(line.renderer.toStdString());
+    gpu::SetRendererChoice(*choice);
+    if (*choice == gpu::RendererChoice::Gpu && !directx::GpuBlitter::Get()) {
+        std::fprintf(stderr, "zelka: no hardware OpenGL renderer: %s\n",
+                     gpu::ChosenRoad().whyNotGpu.c_str());
+        return 2;
+    }
 
     const bool headless = RunsHeadless(line);
     if (headless)

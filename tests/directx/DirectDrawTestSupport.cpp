@@ -1,10 +1,7 @@
 #include "DirectDrawTestSupport.h"
 
 #include "SurfaceDesc.h"
-#include "directx/GpuBlitter.h"
-#include "gpu/Renderer.h"
 
-#include <cstdlib>
 #include <cstring>
 
 using namespace directx;
@@ -45,29 +42,6 @@ IDirectDrawSurface* DirectDrawTest::CreatePrimary(DWORD caps, DWORD backBuffers)
     IDirectDrawSurface* surface = nullptr;
     EXPECT_EQ(dd->CreateSurface(&desc, &surface, nullptr), DD_OK);
     return surface;
-}
-
-GpuRoad::GpuRoad() {
-    GpuBlitter::ForgetForTests();
-    gpu::ResetRendererForTests();
-    setenv("ZELKA_GL_ALLOW_SOFTWARE", "1", 1);
-    gpu::SetRendererChoice(gpu::RendererChoice::Auto);
-    Adapter().Reset(); // probes: video memory is the GPU's
-}
-
-GpuRoad::~GpuRoad() {
-    GpuBlitter::ForgetForTests();
-    gpu::ResetRendererForTests();
-    unsetenv("ZELKA_GL_ALLOW_SOFTWARE");
-    gpu::SetRendererChoice(gpu::RendererChoice::Software);
-    Adapter().Reset();
-}
-
-std::string GpuRoad::Failure() const {
-    if (GpuBlitter::Get())
-        return "";
-    const std::string why = gpu::ChosenRoad().whyNotGpu;
-    return why.empty() ? "no GPU road" : why;
 }
 
 DWORD ReadPixel(IDirectDrawSurface* surface, int x, int y) {

@@ -4,10 +4,10 @@
 #include "directx/DisplayAdapter.h"
 #include "directx/PixelFormat.h"
 #include "directx/ddraw.h"
+#include "tests/GpuRoad.h"
 
 #include <functional>
 #include <gtest/gtest.h>
-#include <string>
 
 using namespace directx;
 
@@ -24,19 +24,6 @@ protected:
 
     IDirectDraw* dd1 = nullptr;
     IDirectDraw2* dd = nullptr;
-};
-
-// The GPU road for as long as it lives, on whatever OpenGL renderer the machine has (Mesa's
-// llvmpipe taken as hardware through the tests' switch), with video memory on the GPU. Made
-// after, and gone before, the DirectDraw objects it serves.
-class GpuRoad {
-public:
-    GpuRoad();
-    ~GpuRoad();
-    GpuRoad(const GpuRoad&) = delete;
-    GpuRoad& operator=(const GpuRoad&) = delete;
-    // Why the road could not be opened; empty when it is open.
-    std::string Failure() const;
 };
 
 DWORD ReadPixel(IDirectDrawSurface* surface, int x, int y);
