@@ -50,8 +50,14 @@ void main() {
     ivec2 p = ivec2(gl_FragCoord.xy);
     int sw = vSource.z - vSource.x;
     int sh = vSource.w - vSource.y;
-    int sx = (p.x - vFull.x) * sw / (vFull.z - vFull.x);
-    int sy = (p.y - vFull.y) * sh / (vFull.w - vFull.y);
+    int dw = vFull.z - vFull.x;
+    int dh = vFull.w - vFull.y;
+    int sx = p.x - vFull.x;
+    int sy = p.y - vFull.y;
+    if (sw != dw)
+        sx = sx * sw / dw;
+    if (sh != dh)
+        sy = sy * sh / dh;
     if ((vExtra.x & 1u) != 0u)
         sx = sw - 1 - sx;
     if ((vExtra.x & 2u) != 0u)

@@ -203,7 +203,7 @@ QWidget* WindowFromHandle(HWND window) {
 }
 
 bool PicturesShown() {
-    return !(Application && Application->Headless());
+    return Application && !Application->Headless();
 }
 
 BOOL IsWindow(HWND window) {

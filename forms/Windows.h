@@ -53,7 +53,8 @@ constexpr int SM_CYSCREEN = 1;
 int GetSystemMetrics(int index);
 
 BOOL IsWindow(HWND window);
-// Whether pictures handed to windows are seen: false in a headless run.
+// Whether pictures handed to windows are seen: false in a headless run and without the
+// program's application object (a benchmark's bare windows).
 bool PicturesShown();
 // The client area, origin (0, 0).
 BOOL GetClientRect(HWND window, RECT* rect);

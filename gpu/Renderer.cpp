@@ -164,3 +164,18 @@ void ResetRendererForTests() {
 }
 
 } // namespace gpu
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under LeakSanitizer (the sanitizer builds): Mesa's EGL and its drivers keep objects of the
+// display and the JIT to the end of the process; leaks whose stacks pass through them are
+// theirs, not ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libEGL_mesa.so\n"
+           "leak:libGLX_mesa.so\n"
+           "leak:_dri.so\n"
+           "leak:libgallium\n"
+           "leak:libLLVM\n"
+           "leak:libglapi.so\n"
+           "leak:libdrm\n";
+}
+#endif

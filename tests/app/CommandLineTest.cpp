@@ -3,6 +3,7 @@
 #include "app/HeadlessRun.h"
 #include "app/Unit1.h"
 #include "forms/Dialogs.h"
+#include "gpu/Renderer.h"
 #include "platform/CP932.h"
 #include "platform/MMSystem.h"
 #include "platform/Shell.h"
@@ -11,6 +12,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -63,6 +66,8 @@ TEST(CommandLine, RejectsBadOptionsWithOneUsageLine) {
         {"--run", "--repeat", "101"},
         {"--run", "--repeat", "x"},
         {"--repeat", "1"},
+        {"--renderer"},
+        {"--renderer", "vulkan"},
     };
     for (const QStringList& args : bad) {
         const CommandLine line = ParseCommandLine(args);
@@ -83,7 +88,9 @@ TEST(CommandLine, EveryOptionTheHelpListsIsAccepted) {
             continue;
         ++listed;
         QStringList args = {match.captured(1)};
-        if (!match.captured(2).isEmpty())
+        if (match.captured(1) == "--renderer")
+            args << "software";
+        else if (!match.captured(2).isEmpty())
             args << (match.captured(1) == "--tests" ? "cpu" : match.captured(2) == "N" ? "2" : "x");
         if (text.contains("with --run"))
             args << "--run";
@@ -111,6 +118,72 @@ TEST(CommandLine, KeepsTheDriveLetterAndTheRankPageChoice) {
     EXPECT_FALSE(ParseCommandLine({"--run"}).rankPage);
     EXPECT_EQ(ParseCommandLine({"--run"}).repeat, 1);
     EXPECT_EQ(ParseCommandLine({"--run", "--repeat", "100"}).repeat, 100);
+    EXPECT_EQ(ParseCommandLine({}).renderer, "auto");
+    EXPECT_EQ(ParseCommandLine({"--renderer", "gpu"}).renderer, "gpu");
+}
+
+// The road each --renderer takes on this machine, as the run's JSON records it, and `gpu`
+// refused where there is no hardware renderer (Mesa's llvmpipe is one only by the tests' switch).
+TEST(HeadlessRun, TheRendererChoiceIsTakenAndRecorded) {
+    gpu::ResetRendererForTests();
+    const bool hardware = gpu::ChosenRoad().probed.hardware;
+    gpu::ResetRendererForTests();
+    gpu::SetRendererChoice(gpu::RendererChoice::Software);
+    struct Case {
+        const char* renderer;
+        bool allowSoftware;
+        int exitCode; // the disk test on a missing drive gives no score: 1
+        const char* road;
+        const char* videoMemory;
+        const char* said; // in why_not_gpu, or on standard error when refused
+    };
+    std::vector<Case> cases = {
+        {"software", false, 1, "software", "host memory, emulated", "--renderer software"},
+        {"gpu", true, 1, "gpu", "GPU", ""},
+    };
+    if (!hardware) {
+        cases.push_back(
+            {"auto", false, 1, "software", "host memory, emulated", "software rasteriser"});
+        cases.push_back({"gpu", false, 2, "", "", "zelka: no hardware OpenGL renderer: "});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.renderer) + (c.allowSoftware ? " with llvmpipe" : ""));
+        QTemporaryDir dir;
+        QProcess zelka;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("ZELKA_DRIVE_Q");
+        env.remove("ZELKA_GL_ALLOW_SOFTWARE");
+        if (c.allowSoftware)
+            env.insert("ZELKA_GL_ALLOW_SOFTWARE", "1");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        zelka.setProcessEnvironment(env);
+        zelka.setWorkingDirectory(dir.path());
+        zelka.start(ZELKA_BINARY, {"--run", "--headless", "--tests", "disk", "--drive", "Q",
+                                   "--renderer", c.renderer, "--json", "run.json"});
+        ASSERT_TRUE(zelka.waitForFinished(30000));
+        EXPECT_EQ(zelka.exitCode(), c.exitCode);
+        const QString err = QString::fromUtf8(zelka.readAllStandardError());
+        if (c.exitCode == 2) {
+            EXPECT_TRUE(err.startsWith(c.said)) << err.toStdString();
+            EXPECT_FALSE(QFile::exists(dir.filePath("run.json")));
+            continue;
+        }
+        QFile json(dir.filePath("run.json"));
+        ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+        const QJsonObject renderer = QJsonDocument::fromJson(json.readAll())
+                                         .object()["conditions"]
+                                         .toObject()["start"]
+                                         .toObject()["renderer"]
+                                         .toObject();
+        EXPECT_EQ(renderer["road"].toString(), c.road);
+        EXPECT_EQ(renderer["video_memory"].toString(), c.videoMemory);
+        EXPECT_TRUE(renderer["why_not_gpu"].toString().contains(c.said))
+            << renderer["why_not_gpu"].toString().toStdString();
+        if (QString(c.road) == "gpu") {
+            EXPECT_FALSE(renderer["gl_renderer"].toString().isEmpty());
+            EXPECT_TRUE(renderer["why_not_gpu"].isNull());
+        }
+    }
 }
 
 namespace {
