@@ -5,7 +5,6 @@
 #include "forms/Application.h"
 #include "forms/Windows.h"
 #include "platform/MMSystem.h"
-#include "platform/ProgramFolders.h"
 #include "platform/Random.h"
 #include "platform/SysUtils.h"
 
@@ -17,7 +16,6 @@ TForm3* Form3 = nullptr;
 
 namespace {
 
-constexpr const char* kArchiveName = "Zelka.dat";
 constexpr int kFullWidth = 640;
 constexpr int kFullHeight = 480;
 constexpr int kShapeSize = 32;
@@ -119,11 +117,6 @@ std::array<TVec2, 4> WobbleCorners(DWORD t) {
             Sum(Vec2(72, 328), Rotated(radius, angle(3 * (t >> 1)))),
             Sum(Vec2(328, 72), Rotated(radius, angle(t))),
             Sum(Vec2(72, 72), Rotated(radius, angle(t >> 1)))};
-}
-
-std::string SceneArchiveName() {
-    const std::string found = FindProgramFile(kArchiveName);
-    return found.empty() ? kArchiveName : found;
 }
 
 TForm3::TForm3(BenchHost& host, QWidget* parent) : TForm(parent), host_(host) {

@@ -4,6 +4,7 @@
 // with Direct3D into a 400 x 400 buffer stretched over the window in four timed phases. The
 // frame count becomes the score in the main window's panel.
 #include "BenchHost.h"
+#include "SceneArchive.h"
 #include "engine/dddd.h"
 #include "engine/s_MathPack.h"
 #include "forms/Forms.h"
@@ -42,8 +43,6 @@ std::array<TVec2, 4> SpinningSquare(float halfSize, std::int32_t angle);
 // The corners of the fourth phase's quad at spin clock t: each circles its own corner of the
 // square (72, 72)-(328, 328) with radius 64 at its own speed.
 std::array<TVec2, 4> WobbleCorners(DWORD t);
-// The archive the scene loads: "Zelka.dat" in the current folder, else the program's own copy.
-std::string SceneArchiveName();
 
 class TForm3 : public TForm {
     Q_OBJECT
