@@ -384,6 +384,12 @@ int HeadlessSession::Run(TForm1& form) {
         std::fflush(stderr);
     };
     ChooseTests(form);
+    const TickedTests ticked = Ticked();
+    const QString scene =
+        SceneWarningLine(start_.scene, ticked[std::size_t(TBenchTest::DirectDraw)],
+                         ticked[std::size_t(TBenchTest::Direct3D)]);
+    if (!scene.isEmpty())
+        std::fprintf(stderr, "%s\n", scene.toUtf8().constData());
     bool ok = RepeatRuns(form);
     const bool written = Application->RunCommand([&form] { form.makeRes(); });
     // Printed from the panels, so the results are there even where the file could not be.

@@ -141,13 +141,13 @@ private:
     std::function<void()> previousHalt_;
 };
 
-// Tells on standard error what may make scores low (battery, a powersave governor, load),
-// ticks the boxes of the chosen tests and clears the others, types the drive letter, runs the
-// start command inside the application's exception boundary (repeated: as many times, the
-// panels then set to each test's median and the rating computed from them), writes
-// "result.txt" and prints its text, the repeated runs' table and the run's conditions at its
-// start and end, then runs the ranking command when asked. Nothing is opened with the shell. Each
-// test's start and end are told on standard error as they happen. Returns the exit code: 0, or
-// 1 when a command ended with an error, a ticked test produced no score (told on standard
-// error) or an output file could not be written.
+// Tells on standard error what may make scores low (battery, a powersave governor, load) and
+// a test scene whose pictures do not all load for the chosen tests, ticks the boxes of the
+// chosen tests and clears the others, types the drive letter, runs the start command inside the
+// application's exception boundary (repeated: as many times, the panels then set to each test's
+// median and the rating computed from them), writes "result.txt" and prints its text, the repeated
+// runs' table and the run's conditions at its start and end, then runs the ranking command when
+// asked. Nothing is opened with the shell. Each test's start and end are told on standard error as
+// they happen. Returns the exit code: 0, or 1 when a command ended with an error, a ticked test
+// produced no score (told on standard error) or an output file could not be written.
 int HeadlessRun(TForm1& form, const HeadlessOptions& options, std::FILE* out);

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -112,6 +113,59 @@ QString DeviceKindName(TD3DDeviceKind kind) {
 
 QJsonValue TextOrNull(const QString& text) {
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QString SceneFaultCode(SceneFaultKind kind) {
+    switch (kind) {
+    case SceneFaultKind::ArchiveMissing:
+        return "archive_missing";
+    case SceneFaultKind::ArchiveUnreadable:
+        return "archive_unreadable";
+    case SceneFaultKind::NotAnArchive:
+        return "not_an_archive";
+    case SceneFaultKind::EntryMissing:
+        return "missing";
+    case SceneFaultKind::EntryDamaged:
+        break;
+    }
+    return "damaged";
+}
+
+// "Zelka.dat: samp4.bmp missing, boss2.bmp damaged", "./Zelka.dat: not found".
+QString SceneFaultsText(const SceneArchiveCheck& scene) {
+    QStringList parts;
+    for (const SceneFault& fault : scene.faults) {
+        const QString entry = QString::fromStdString(fault.entry);
+        switch (fault.kind) {
+        case SceneFaultKind::ArchiveMissing:
+            parts << "not found";
+            break;
+        case SceneFaultKind::ArchiveUnreadable:
+            parts << "cannot be read";
+            break;
+        case SceneFaultKind::NotAnArchive:
+            parts << "not a QDA archive";
+            break;
+        case SceneFaultKind::EntryMissing:
+            parts << entry + " missing";
+            break;
+        case SceneFaultKind::EntryDamaged:
+            parts << entry + " damaged";
+            break;
+        }
+    }
+    return QString::fromStdString(scene.archive) + ": " + parts.join(", ");
+}
+
+QJsonObject SceneJson(const SceneArchiveCheck& scene) {
+    QJsonArray faults;
+    for (const SceneFault& fault : scene.faults)
+        faults.append(QJsonObject{
+            {"picture", fault.entry.empty() ? QJsonValue() : QString::fromStdString(fault.entry)},
+            {"fault", SceneFaultCode(fault.kind)}});
+    return QJsonObject{{"archive", QString::fromStdString(scene.archive)},
+                       {"complete", scene.Complete()},
+                       {"faults", faults}};
 }
 
 } // namespace
@@ -223,8 +277,9 @@ QString WarningLine(RunWarning warning, const MachineState& machine) {
     return "zelka: warning: " + why + "; scores may come out low";
 }
 
-QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine) {
-    if (warnings.isEmpty())
+QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine,
+                       const QStringList& more) {
+    if (warnings.isEmpty() && more.isEmpty())
         return {};
     QString text = "正しい測定結果が出ない可能性があります\n";
     for (RunWarning warning : warnings) {
@@ -241,7 +296,36 @@ QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& ma
             break;
         }
     }
+    for (const QString& line : more)
+        text += "\n・" + line;
     return text + "\n\nこのまま測定を開始しますか？";
+}
+
+QString SceneWarningLine(const SceneArchiveCheck& scene, bool directDraw, bool direct3D) {
+    directDraw = directDraw && scene.Lacks(kTestModeDirectDraw);
+    direct3D = direct3D && scene.Lacks(kTestModeDirect3D);
+    if (!directDraw && !direct3D)
+        return {};
+    const QString tests = directDraw && direct3D ? "the DirectDraw and Direct3D tests run"
+                          : directDraw           ? "the DirectDraw test runs"
+                                                 : "the Direct3D test runs";
+    return "zelka: warning: the test scene is incomplete (" + SceneFaultsText(scene) + "); " +
+           tests + " with empty pictures and " +
+           (directDraw && direct3D ? "their scores are" : "its score is") + " not comparable";
+}
+
+QString SceneWarningBoxLine(const SceneArchiveCheck& scene, bool directDraw, bool direct3D) {
+    if (!(directDraw && scene.Lacks(kTestModeDirectDraw)) &&
+        !(direct3D && scene.Lacks(kTestModeDirect3D)))
+        return {};
+    QStringList pictures;
+    for (const SceneFault& fault : scene.faults) {
+        if (fault.entry.empty())
+            return QString("描画テストのデータ（%1）が読み込めません")
+                .arg(QFileInfo(QString::fromStdString(scene.archive)).fileName());
+        pictures << QString::fromStdString(fault.entry);
+    }
+    return "描画テストの画像が読み込めません（" + pictures.join("、") + "）";
 }
 
 RunConditions ProbeRunConditions(const QString& root) {
@@ -266,6 +350,7 @@ RunConditions ProbeRunConditions(const QString& root) {
     c.glVendor = QString::fromStdString(road.probed.vendor);
     c.videoMemory = onGpu ? "GPU" : "host memory, emulated";
     c.whyNotGpu = onGpu ? QString() : QString::fromStdString(road.whyNotGpu);
+    c.scene = CheckSceneArchive();
     return c;
 }
 
@@ -300,6 +385,7 @@ QJsonObject ConditionsJson(const RunConditions& c) {
                                  {"gl_vendor", TextOrNull(c.glVendor)},
                                  {"video_memory", c.videoMemory},
                                  {"why_not_gpu", TextOrNull(c.whyNotGpu)}}},
+        {"scene", SceneJson(c.scene)},
     };
 }
 
@@ -333,12 +419,14 @@ QStringList ConditionLines(const RunConditions& start, const RunConditions& end)
                 ? "GPU: " + c.glRenderer + " (" + c.glVersion + ", " + c.glVendor + ")"
                 : "software (" + orUntold(c.whyNotGpu) + ")",
             c.videoMemory,
+            c.scene.Complete() ? "complete (" + QString::fromStdString(c.scene.archive) + ")"
+                               : "incomplete, " + SceneFaultsText(c.scene),
         };
     };
     static const char* const labels[] = {
         "version",         "kernel",          "processor",    "governor",      "boost",
         "load average",    "virtual machine", "power",        "window system", "screen",
-        "Direct3D device", "renderer",        "video memory",
+        "Direct3D device", "renderer",        "video memory", "scene",
     };
     const QStringList first = texts(start), last = texts(end);
     QStringList lines{"Conditions (start -> end where they differ):"};

@@ -1,6 +1,8 @@
 #pragma once
 // Under what conditions a run was taken: the program's build, the machine's state as the
 // kernel tells it (/proc and /sys), the window system and the display engine's choices.
+#include "gfxbench/SceneArchive.h"
+
 #include <QJsonObject>
 #include <QSize>
 #include <QString>
@@ -33,8 +35,15 @@ enum class RunWarning { Battery, Powersave, Load };
 QList<RunWarning> RunWarnings(const MachineState& machine);
 // One line for standard error, "zelka: warning: ...".
 QString WarningLine(RunWarning warning, const MachineState& machine);
-// The text of the window's warning box before a run; empty when nothing is to be told.
-QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine);
+// The text of the window's warning box before a run; empty when nothing is to be told. The
+// lines of `more` (each without its bullet) follow the machine's warnings.
+QString WarningBoxText(const QList<RunWarning>& warnings, const MachineState& machine,
+                       const QStringList& more = {});
+
+// The test scene's faults that spoil the tests chosen: "zelka: warning: ..." for standard
+// error and a line for the window's warning box; both empty when the tests chosen lose nothing.
+QString SceneWarningLine(const SceneArchiveCheck& scene, bool directDraw, bool direct3D);
+QString SceneWarningBoxLine(const SceneArchiveCheck& scene, bool directDraw, bool direct3D);
 
 // The scheduler's account of a thread (/proc/thread-self/sched): its time on a processor, how
 // often it left one to wait (voluntary) or was put off by another thread (involuntary), and
@@ -72,6 +81,7 @@ struct RunConditions {
     QString glRenderer, glVersion, glVendor;
     QString videoMemory; // "GPU" or "host memory, emulated"
     QString whyNotGpu;
+    SceneArchiveCheck scene; // the test scene's archive and the pictures of it that do not load
 };
 
 // The conditions now. Needs the application object; the Direct3D device is "none" while the

@@ -222,7 +222,12 @@ void TForm1::RunSceneTest(std::int32_t mode) {
 
 bool TForm1::ConfirmRunConditions() {
     const MachineState machine = ReadMachineState();
-    const QString text = WarningBoxText(RunWarnings(machine), machine);
+    QStringList more;
+    const QString scene =
+        SceneWarningBoxLine(CheckSceneArchive(), cb3->isChecked(), cb4->isChecked());
+    if (!scene.isEmpty())
+        more << scene;
+    const QString text = WarningBoxText(RunWarnings(machine), machine, more);
     return text.isEmpty() || ConfirmWarning(text);
 }
 

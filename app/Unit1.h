@@ -41,7 +41,8 @@ public:
     // The start command: the selected tests in order, then the overall rating.
     void Button5Click();
     // Before the start command from the window: where the machine runs on battery, with a
-    // powersave governor or under load, a warning box asks whether to go on (OK) or not.
+    // powersave governor or under load, or where the test scene's pictures do not all load
+    // for a ticked DirectDraw or Direct3D test, a warning box asks whether to go on (OK) or not.
     bool ConfirmRunConditions();
     // Told as each test of the start command starts (ended false) and after it ended.
     std::function<void(TBenchTest test, bool ended)> TestProgress;

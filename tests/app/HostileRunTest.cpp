@@ -240,6 +240,10 @@ TEST(HostileRun, AHaltPrintsWhatWasMeasuredAndNeverReportsSuccess) {
         EXPECT_EQ(o.exitCode, kHaltExitCode) << c.what << "\n" << o.err;
         EXPECT_TRUE(Contains(o.err, std::string("zelka: halted: "))) << o.err;
         EXPECT_TRUE(Contains(o.err, c.reason)) << o.err;
+        // A damaged picture is told before the run as well (the others are missing).
+        EXPECT_EQ(Contains(o.err, "(Zelka.dat: samp4.bmp missing, boss2.bmp damaged, samp3.bmp "
+                                  "missing, samp5.bmp missing); the Direct3D test runs"),
+                  !c.archive.empty());
         // The results so far, as the result file shows them, printed and written.
         EXPECT_TRUE(o.out.starts_with(" _ _ _ _")) << c.what << o.out;
         // Then, where the run had begun, its conditions at the start and at the halt.

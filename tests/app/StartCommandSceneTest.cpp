@@ -16,16 +16,21 @@
 #include "platform/SysUtils.h"
 #include "tests/QtPrinters.h"
 #include "tests/ScopedEnv.h"
+#include "tests/app/AppTestSupport.h"
 #include "tests/gfxbench/SceneFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -248,4 +253,103 @@ TEST_F(SceneWindowTest, WholeRunOnAFastClockFillsEveryPanel) {
         EXPECT_GE(durations[n.test].toInt(), n.ms / 100) << n.test;
     EXPECT_EQ(Form3, nullptr);
     QFile::remove(programDir + "/result.txt");
+}
+
+// A scene that would not load whole is told before the run: on standard error when a ticked
+// test draws what is lacking, in the window's warning box likewise, and in the conditions at
+// the run's start and end whatever the tests.
+TEST_F(SceneWindowTest, AnIncompleteSceneIsToldBeforeTheRunAndRecorded) {
+    const QString path = dir.filePath("Zelka.dat");
+    const auto cut = [](const QString& p) { QFile(p).resize(QFileInfo(p).size() - 40); };
+    const QString prefix = "zelka: warning: the test scene is incomplete (Zelka.dat: ";
+    const QString tail = " test runs with empty pictures and its score is not comparable";
+    const QString noArchive = "描画テストのデータ（Zelka.dat）が読み込めません";
+    const struct Case {
+        std::function<void(const QString&)> make;
+        QStringList tests;
+        QString warning, boxLine, faults; // empty: none
+    } cases[] = {
+        {[](const QString& p) { QFile::remove(p); },
+         {"ddraw", "d3d"},
+         "not found); the DirectDraw and Direct3D tests run with empty pictures and their scores "
+         "are not comparable",
+         noArchive,
+         "-:archive_missing"},
+        {[](const QString& p) { QFile::remove(p), QDir().mkdir(p); },
+         {"ddraw"},
+         "cannot be read); the DirectDraw" + tail,
+         noArchive,
+         "-:archive_unreadable"},
+        // Cut into the data of samp5.bmp, the last picture.
+        {cut,
+         {"ddraw"},
+         "samp5.bmp damaged); the DirectDraw" + tail,
+         "描画テストの画像が読み込めません（samp5.bmp）",
+         "samp5.bmp:damaged"},
+        {cut, {"d3d"}, "", "", "samp5.bmp:damaged"},
+        {[](const QString& p) { // samp5.bmp's name in the directory, the fourth entry
+             QFile file(p);
+             file.open(QIODevice::ReadWrite) && file.seek(256 + 268 * 3 + 12) && file.write("x");
+         },
+         {"ddraw"},
+         "samp5.bmp missing); the DirectDraw" + tail,
+         "描画テストの画像が読み込めません（samp5.bmp）",
+         "samp5.bmp:missing"},
+        {[](const QString&) {}, {"ddraw", "d3d"}, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        QDir(path).removeRecursively();
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::copy(ZELKA_DAT_PATH, path));
+        c.make(path);
+        // The scene's loads at the window's creation fail for just what the check finds.
+        const auto logLines = [this] {
+            return std::ranges::count(FileBytes(dir.filePath("dddd.debug")), '\n');
+        };
+        const auto logged = logLines();
+        TForm1 main;
+        TForm3 scene(main);
+        scene.Timer->setInterval(0);
+        EXPECT_EQ(logLines() - logged, c.faults.startsWith("-") ? 4 : long(c.faults.count(':')));
+        for (QCheckBox* box : {main.cb1, main.cb2, main.cb5})
+            box->setChecked(false);
+        main.cb3->setChecked(c.tests.contains("ddraw"));
+        main.cb4->setChecked(c.tests.contains("d3d"));
+        BoxRecorder boxes;
+        boxes.answerOk = false;
+        EXPECT_EQ(main.ConfirmRunConditions(), c.boxLine.isEmpty());
+        EXPECT_EQ(boxes.boxes.empty() ? "" : boxes.boxes[0].text.section('\n', 2, 2),
+                  c.boxLine.isEmpty() ? "" : "・" + c.boxLine);
+
+        DWORD now = 1000;
+        ScriptedClock clock([&now](std::uint64_t) { return ++now; });
+        scene.FrameHook = [&now](int phase) { now += phase == 0 ? 15000 : 5000; };
+        int exitCode = -1;
+        testing::internal::CaptureStderr();
+        Printed(
+            [&](std::FILE* out) {
+                return HeadlessRun(main, {c.tests, "", false, "r.json"}, out);
+            },
+            &exitCode);
+        const QString err = QString::fromStdString(testing::internal::GetCapturedStderr());
+        EXPECT_EQ(exitCode, 0);
+        // Told first, before any test starts.
+        EXPECT_EQ(err.section('\n', 0, 0), c.warning.isEmpty()
+                                               ? "zelka: " + c.tests[0] + " test started"
+                                               : prefix + c.warning);
+        QFile json(dir.filePath("r.json"));
+        ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+        const QJsonDocument document = QJsonDocument::fromJson(json.readAll());
+        for (const char* when : {"start", "end"}) {
+            const QJsonObject s = document["conditions"][when]["scene"].toObject();
+            QStringList faults;
+            for (const QJsonValue f : s["faults"].toArray())
+                faults << (f["picture"].isNull() ? "-" : f["picture"].toString()) + ":" +
+                              f["fault"].toString();
+            EXPECT_EQ(faults.join(','), c.faults) << when;
+            EXPECT_EQ(s["complete"].toBool(), c.faults.isEmpty());
+            EXPECT_EQ(s["archive"].toString(), "Zelka.dat");
+        }
+    }
+    QDir(path).removeRecursively();
 }
