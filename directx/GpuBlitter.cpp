@@ -1,6 +1,9 @@
 #include "GpuBlitter.h"
 
+#include "DisplayAdapter.h"
+
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace directx {
@@ -287,13 +290,39 @@ void GpuBlitter::FlushFor(const GpuStore& store) {
         Flush();
 }
 
-void GpuBlitter::EndFrame() {
+bool GpuBlitter::EndFrame() {
     Flush();
     timer_.End();
     fences_.Submit();
     ++framesSubmitted_;
     // Drawing the next frame waits for the one before this: never more than two in flight.
     fences_.Limit(1);
+    if (!gpu::ResetHappened())
+        return true;
+    Recover();
+    Adapter().LoseAllSurfaces();
+    return false;
+}
+
+void GpuBlitter::Recover() {
+    // Every name of the old context died with it: none is deleted in the new one.
+    fences_.Forget();
+    timer_.Forget();
+    program_.Forget();
+    instances_.Forget();
+    vertexArray_ = 0;
+    batch_.instances.clear();
+    batch_.target = batch_.source = nullptr;
+    ++generation_; // stores remake their textures when next used
+    std::string why;
+    if (!device_.RenewContext(&why) || !Start(&why))
+        std::fprintf(stderr, "zelka: the GPU was reset and drawing cannot go on: %s\n",
+                     why.c_str());
+}
+
+std::uint64_t GpuBlitter::Generation() {
+    const GpuBlitter* blitter = Held().blitter.get();
+    return blitter ? blitter->generation_ : 0;
 }
 
 void GpuBlitter::Finish() {

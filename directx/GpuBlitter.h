@@ -41,8 +41,12 @@ public:
     // or written, or it goes.
     void FlushFor(const GpuStore& store);
     // A frame is complete (a flip): drawn, fenced, and the frame before the previous one
-    // waited for.
-    void EndFrame();
+    // waited for. False after a GPU reset: the context and every GPU copy of a surface are
+    // gone, every surface is lost (the engine's keepers draw them again, as after a mode
+    // change), and drawing goes on in a new context.
+    bool EndFrame();
+    // Which context the GL names of a store belong to: it changes with each reset.
+    static std::uint64_t Generation();
     // Waits until every frame submitted has been drawn.
     void Finish();
 
@@ -55,7 +59,9 @@ public:
     const gpu::RendererInfo& Renderer() const { return info_; }
 
 private:
-    explicit GpuBlitter(gpu::Device& device) : info_(device.Info()) {}
+    explicit GpuBlitter(gpu::Device& device) : device_(device), info_(device.Info()) {}
+    // After a reset: a new context, the programs and buffers made again in it.
+    void Recover();
     // Shaders, vertex layout and a check that a fill and a keyed copy come back exact.
     bool Start(std::string* why);
     bool SelfTest(std::string* why);
@@ -79,7 +85,9 @@ private:
     // A copy of `rect` of `store` in a scratch texture, for a blit whose source is its target.
     GLuint Scratch(GpuStore& store, const RECT& rect);
 
+    gpu::Device& device_;
     gpu::RendererInfo info_;
+    std::uint64_t generation_ = 1;
     gpu::Program program_;
     GLuint vertexArray_ = 0;
     gpu::StreamBuffer instances_;

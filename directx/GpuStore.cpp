@@ -36,6 +36,7 @@ GpuStore::~GpuStore() {
 }
 
 void GpuStore::Make() {
+    generation_ = GpuBlitter::Generation();
     const TextureFormat format = FormatFor(bytesPerPixel_);
     glGenTextures(1, &texture_);
     glBindTexture(GL_TEXTURE_2D, texture_);
@@ -51,6 +52,8 @@ void GpuStore::Make() {
 }
 
 GLuint GpuStore::Texture(const PixelPlane& host) {
+    if (texture_ && generation_ != GpuBlitter::Generation())
+        Drop(); // made in a context a reset took away
     if (!texture_)
         Make();
     if (!Empty(dirty_))
@@ -75,6 +78,10 @@ void GpuStore::HostWritten(const RECT& rect) {
 }
 
 void GpuStore::Upload(const PixelPlane& host) {
+    if (!host.bits) { // a scratch texture: nothing of the host's to bring along
+        dirty_ = RECT{};
+        return;
+    }
     const TextureFormat format = FormatFor(bytesPerPixel_);
     glBindTexture(GL_TEXTURE_2D, texture_);
     SetRowLength(GL_UNPACK_ROW_LENGTH, host);
@@ -90,8 +97,8 @@ void GpuStore::ReadBack(const PixelPlane& host) {
     if (!hostStale_)
         return;
     hostStale_ = false;
-    if (!framebuffer_ || !host.bits)
-        return;
+    if (!framebuffer_ || !host.bits || generation_ != GpuBlitter::Generation())
+        return; // nothing left to read: a reset took the GPU's copy
     const TextureFormat format = FormatFor(bytesPerPixel_);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
     SetRowLength(GL_PACK_ROW_LENGTH, host);
@@ -101,9 +108,10 @@ void GpuStore::ReadBack(const PixelPlane& host) {
 }
 
 void GpuStore::Drop() {
-    if (framebuffer_)
+    const bool ours = generation_ == GpuBlitter::Generation();
+    if (framebuffer_ && ours)
         glDeleteFramebuffers(1, &framebuffer_);
-    if (texture_)
+    if (texture_ && ours)
         glDeleteTextures(1, &texture_);
     framebuffer_ = 0;
     texture_ = 0;

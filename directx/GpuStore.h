@@ -7,6 +7,8 @@
 #include "Blit.h"
 #include "gpu/GlObjects.h"
 
+#include <cstdint>
+
 namespace directx {
 
 class GpuStore {
@@ -44,6 +46,7 @@ private:
     int width_, height_, bytesPerPixel_;
     GLuint texture_ = 0;
     GLuint framebuffer_ = 0;
+    std::uint64_t generation_ = 0; // the context the names belong to (GpuBlitter::Generation)
     bool hostStale_ = false;
     RECT dirty_{}; // host memory newer than the texture here
 };

@@ -300,8 +300,8 @@ HRESULT SoftSurface::Flip(IDirectDrawSurface* lpDDSurfaceTargetOverride, DWORD) 
     }
     // The frame drawn on the GPU is fenced; drawing the next one waits for the one before.
     if (gpu_)
-        if (GpuBlitter* blitter = GpuBlitter::Get())
-            blitter->EndFrame();
+        if (GpuBlitter* blitter = GpuBlitter::Get(); blitter && !blitter->EndFrame())
+            return DDERR_SURFACELOST; // a GPU reset: the frame was never drawn
     // No wait for a vertical blank: the presenter reads the new front at its next refresh.
     RotateChain(chain);
     for (SoftSurface* s : chain)

@@ -88,9 +88,7 @@ void FrameFences::Limit(std::size_t count) {
 }
 
 void FrameFences::Forget() {
-    for (GLsync fence : fences_)
-        glDeleteSync(fence);
-    fences_.clear();
+    fences_.clear(); // a lost context's fences went with it
 }
 
 GpuTimer::~GpuTimer() {
@@ -150,10 +148,27 @@ void StreamBuffer::Write(const void* data, std::size_t bytes) {
     glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), data);
 }
 
+namespace {
+bool simulatedReset = false;
+}
+
+void SimulateResetForTests() {
+    simulatedReset = true;
+}
+
 bool ResetHappened() {
-    if (epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_KHR_robustness"))
+    if (simulatedReset) {
+        simulatedReset = false;
+        return true;
+    }
+    // Asked once per frame: which entry point answers is looked up once per process.
+    static const int kind = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_KHR_robustness")
+                                ? 1
+                            : epoxy_has_gl_extension("GL_ARB_robustness") ? 2
+                                                                          : 0;
+    if (kind == 1)
         return glGetGraphicsResetStatus() != GL_NO_ERROR;
-    if (epoxy_has_gl_extension("GL_ARB_robustness"))
+    if (kind == 2)
         return glGetGraphicsResetStatusARB() != GL_NO_ERROR;
     return false;
 }

@@ -21,6 +21,8 @@ public:
     bool Build(const char* vertexSource, const char* fragmentSource, std::string* why);
     GLuint Id() const { return id_; }
     GLint Uniform(const char* name) const { return glGetUniformLocation(id_, name); }
+    // The context that held it is gone: its name is no longer ours to delete.
+    void Forget() { id_ = 0; }
 
 private:
     GLuint id_ = 0;
@@ -38,7 +40,7 @@ public:
     // Frames whose fence has signalled since the start (or the last Forget).
     std::uint64_t Drawn() const { return drawn_; }
     std::size_t InFlight() const { return fences_.size(); }
-    // Drops the fences without waiting (the context was lost).
+    // Drops the fences without waiting (the context was lost: nothing more is counted drawn).
     void Forget();
 
 private:
@@ -57,6 +59,11 @@ public:
     std::uint64_t Spans() const { return spans_; }
     // Waits for the results still out.
     void Collect();
+    // The context that held the queries is gone.
+    void Forget() {
+        pending_.clear();
+        active_ = 0;
+    }
 
 private:
     void Harvest(bool wait);
@@ -74,6 +81,7 @@ public:
     // Binds the buffer to GL_ARRAY_BUFFER and fills it.
     void Write(const void* data, std::size_t bytes);
     GLuint Id() const { return id_; }
+    void Forget() { id_ = 0; }
 
 private:
     GLuint id_ = 0;
@@ -82,6 +90,8 @@ private:
 // A GPU reset since the last call, through the context's robustness (GL_KHR_robustness or
 // GL_ARB_robustness); never on a context without it.
 bool ResetHappened();
+// The next ResetHappened answers true (tests only).
+void SimulateResetForTests();
 
 // The first GL error pending, or GL_NO_ERROR; clears them all.
 GLenum TakeGlError();

@@ -42,6 +42,15 @@ public:
     Display& GetDisplay() { return *display_; }
     Context& DrawingContext() { return *context_; }
     const RendererInfo& Info() const { return info_; }
+    // After a GPU reset the context is lost with every object in it: a new one takes its
+    // place, current on the calling thread. False with the reason where none can be made.
+    bool RenewContext(std::string* why) {
+        auto context = Context::Create(*display_, nullptr, why);
+        if (!context || !context->MakeCurrent())
+            return false;
+        context_ = std::move(context);
+        return true;
+    }
 
 private:
     std::unique_ptr<Display> display_;

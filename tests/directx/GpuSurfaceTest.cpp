@@ -185,6 +185,43 @@ TEST_F(GpuSurfaceTest, FlipsExchangeTheChainAndKeepAtMostTwoFramesInFlight) {
     dd->SetCooperativeLevel(window, DDSCL_NORMAL);
 }
 
+// A GPU reset during a run: the flip says the surfaces are lost, every surface is, and once
+// restored they are drawn on the GPU again, in a new context, exactly as before.
+TEST_F(GpuSurfaceTest, AResetLosesEverySurfaceAndTheRunGoesOn) {
+    TForm form;
+    form.setGeometry(0, 0, 320, 240);
+    form.show();
+    QCoreApplication::processEvents();
+    const HWND window = WindowHandle(&form);
+    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
+    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
+    IDirectDrawSurface* front =
+        CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 1);
+    DDSCAPS caps{DDSCAPS_BACKBUFFER};
+    IDirectDrawSurface* back = nullptr;
+    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    IDirectDrawSurface* tile = CreatePlain(16, 16, DDSCAPS_VIDEOMEMORY);
+    const std::uint64_t generation = GpuBlitter::Generation();
+    gpu::SimulateResetForTests();
+    Fill(back, 0x1111);
+    EXPECT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DDERR_SURFACELOST);
+    EXPECT_EQ(GpuBlitter::Generation(), generation + 1);
+    for (IDirectDrawSurface* s : {front, back, tile})
+        EXPECT_EQ(s->IsLost(), DDERR_SURFACELOST);
+    ASSERT_EQ(front->Restore(), DD_OK);
+    ASSERT_EQ(tile->Restore(), DD_OK);
+    Fill(tile, 0x2222);
+    ASSERT_EQ(back->BltFast(100, 100, tile, nullptr, DDBLTFAST_WAIT), DD_OK);
+    ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(ReadPixel(front, 108, 108), 0x2222u);
+    EXPECT_TRUE(static_cast<SoftSurface*>(tile)->OnGpu());
+    tile->Release();
+    back->Release();
+    front->Release();
+    dd->RestoreDisplayMode();
+    dd->SetCooperativeLevel(window, DDSCL_NORMAL);
+}
+
 // Each start-up fault leaves the process on the software layer with its reason.
 TEST(GpuRoadTest, StartFaultsFallBackToSoftwareWithTheReason) {
     struct Case {
