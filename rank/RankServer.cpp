@@ -6,6 +6,7 @@
 #include "Submission.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,42 @@ constexpr auto kOverloadedDeadline = std::chrono::milliseconds(1000);
 // Connections MHD itself takes beyond the cap: those are answered 503 by us; past these it
 // closes new ones unanswered.
 constexpr int kOverflow = 64;
+// Seconds a client is asked to wait while the database is away.
+constexpr int kDatabaseRetryAfter = 5;
+// The path a request for the base path itself (no slash after it) stands for.
+constexpr std::string_view kBaseItself = "\x01" "base";
+
+// The site's path behind its proxy, for the thread that makes a reply (each server's threads
+// set it from its options).
+thread_local std::string tBasePath;
+
+// The site's own links in a page (`href="/`, `action="/`) pointed under the base path. User
+// texts are escaped, so a quote in a page is always the markup's own.
+std::string Rebased(const std::string& html) {
+    if (tBasePath.empty())
+        return html;
+    std::string out;
+    out.reserve(html.size() + 256);
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t at = std::string::npos, length = 0;
+        for (const std::string_view link :
+             {std::string_view("href=\"/"), std::string_view("action=\"/")}) {
+            const std::size_t found = html.find(link, from);
+            if (found < at) {
+                at = found;
+                length = link.size();
+            }
+        }
+        if (at == std::string::npos)
+            break;
+        out.append(html, from, at + length - 1 - from);
+        out += tBasePath;
+        from = at + length - 1;
+    }
+    out.append(html, from, std::string::npos);
+    return out;
+}
 
 // A reply ready to queue: MHD counts its uses, so a cached one is sent again and again.
 struct Answer {
@@ -47,7 +84,8 @@ struct Answer {
 Answer MakeAnswer(unsigned status, const std::string& body, const char* type,
                   std::initializer_list<std::pair<const char*, std::string>> headers = {},
                   bool close = false) {
-    MHD_Response* r = MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+    const std::string page = std::string_view(type) == kHtml ? Rebased(body) : body;
+    MHD_Response* r = MHD_create_response_from_buffer(page.size(), const_cast<char*>(page.data()),
                                                       MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(r, "Content-Type", type);
     MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
@@ -56,7 +94,8 @@ Answer MakeAnswer(unsigned status, const std::string& body, const char* type,
         "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
     MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
     for (const auto& [name, value] : headers)
-        MHD_add_response_header(r, name, value.c_str());
+        MHD_add_response_header(
+            r, name, (std::string_view(name) == "Location" ? tBasePath + value : value).c_str());
     if (close)
         MHD_add_response_header(r, "Connection", "close");
     return {status, std::shared_ptr<MHD_Response>(r, MHD_destroy_response)};
@@ -70,10 +109,13 @@ Answer ErrorAnswer(unsigned status, const std::string& reason, bool close = fals
 // One connection, from accept to close.
 struct Peer {
     int fd = -1;
-    std::string address;
-    Clock::time_point since; // the accept, then the end of each reply
+    std::string address;     // canonical: an IPv4-mapped address as the IPv4 address
+    std::string bucket;      // what the per-address limit counts it as
+    Clock::time_point since; // the accept, then the start and the end of each request
     bool overloaded = false; // accepted beyond the cap: told 503
     bool cut = false;        // past its deadline: its socket was shut down
+    bool proxy = false;      // a trusted proxy's: kept open while idle for proxyKeepAlive
+    bool busy = false;       // a request's head is in, its reply not yet sent
 };
 
 // One request on a connection, from its head to the end of its reply.
@@ -87,6 +129,8 @@ struct Exchange {
     std::string body;
     std::string client; // the address the post limit counts
     std::function<Answer(RankStore&)> work;
+    std::string cacheKey;   // a cached page that may stand in while the database is away
+    bool repeatable = true; // the work may run again after a lost connection
     Answer answer;
 };
 
@@ -102,6 +146,15 @@ public:
         const auto it = pages_.find(key);
         if (it == pages_.end() || it->second.changes != changes ||
             Clock::now() - it->second.made > kFresh)
+            return std::nullopt;
+        return it->second.answer;
+    }
+
+    // The page however old: while the database is away, an old page beats none.
+    std::optional<Answer> FindAny(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = pages_.find(key);
+        if (it == pages_.end())
             return std::nullopt;
         return it->second.answer;
     }
@@ -159,9 +212,15 @@ public:
             };
         if (!options_.steadyClock)
             options_.steadyClock = [] { return Clock::now(); };
-        options_.trustProxy = CanonicalAddress(options_.trustProxy);
+        if (!options_.log)
+            options_.log = [](const std::string& line) {
+                std::fprintf(stderr, "zelka-rank: %s\n", line.c_str());
+            };
         busy_ = ErrorAnswer(503, "混み合っています。しばらくしてからもう一度お試し下さい。", true,
                             {{"Retry-After", "1"}});
+        databaseAway_ = ErrorAnswer(
+            503, "ただいまデータベースにつながりません。しばらくしてからもう一度お試し下さい。",
+            false, {{"Retry-After", std::to_string(kDatabaseRetryAfter)}});
     }
 
     ~Http() { Shutdown(); }
@@ -275,9 +334,10 @@ private:
 
     bool AdmitAddress(const std::string& address) {
         std::lock_guard<std::mutex> lock(peersMutex_);
-        if (address == options_.trustProxy)
+        const std::string canonical = CanonicalAddress(address);
+        if (options_.trustProxy.Contains(canonical))
             return true;
-        const auto it = perAddress_.find(address);
+        const auto it = perAddress_.find(LimitBucket(canonical));
         return it == perAddress_.end() || it->second < options_.perAddress;
     }
 
@@ -291,10 +351,12 @@ private:
             const MHD_ConnectionInfo* address =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             peer->fd = fd ? fd->connect_fd : -1;
-            peer->address = address ? AddressText(address->client_addr) : "";
+            peer->address = CanonicalAddress(address ? AddressText(address->client_addr) : "");
+            peer->bucket = LimitBucket(peer->address);
+            peer->proxy = self->options_.trustProxy.Contains(peer->address);
             peer->since = self->options_.steadyClock();
             std::lock_guard<std::mutex> lock(self->peersMutex_);
-            ++self->perAddress_[peer->address];
+            ++self->perAddress_[peer->bucket];
             self->peers_.insert(peer);
             peer->overloaded =
                 static_cast<int>(self->peers_.size()) > self->options_.maxConnections;
@@ -305,8 +367,8 @@ private:
                 return;
             std::lock_guard<std::mutex> lock(self->peersMutex_);
             self->peers_.erase(peer);
-            if (--self->perAddress_[peer->address] <= 0)
-                self->perAddress_.erase(peer->address);
+            if (--self->perAddress_[peer->bucket] <= 0)
+                self->perAddress_.erase(peer->bucket);
             delete peer;
             *context = nullptr;
         }
@@ -326,6 +388,7 @@ private:
         if (Peer* peer = PeerOf(connection)) {
             std::lock_guard<std::mutex> lock(self->peersMutex_);
             peer->since = self->options_.steadyClock();
+            peer->busy = false;
         }
     }
 
@@ -340,6 +403,9 @@ private:
                 const auto allowed =
                     peer->overloaded
                         ? std::min<Clock::duration>(kOverloadedDeadline, options_.requestDeadline)
+                    : peer->proxy && !peer->busy
+                        ? std::max<Clock::duration>(options_.proxyKeepAlive,
+                                                    options_.requestDeadline)
                         : Clock::duration(options_.requestDeadline);
                 if (!peer->cut && peer->fd >= 0 && now - peer->since > allowed) {
                     ::shutdown(peer->fd, SHUT_RDWR);
@@ -355,13 +421,14 @@ private:
                              const char* method, const char*, const char* upload,
                              size_t* uploadSize, void** request) {
         auto* self = static_cast<Http*>(cls);
+        tBasePath = self->options_.basePath;
         auto* exchange = static_cast<Exchange*>(*request);
         if (!exchange) {
             exchange = new Exchange;
             *request = exchange;
             exchange->connection = connection;
             exchange->method = method;
-            exchange->path = url;
+            exchange->path = self->SitePath(url);
             return self->Head(*exchange);
         }
         if (exchange->answered)
@@ -417,6 +484,15 @@ private:
         Peer* peer = PeerOf(ex.connection);
         if (peer && peer->overloaded)
             return Reply(ex, busy_);
+        if (peer && peer->proxy) {
+            // A proxy's connection waits between requests as long as the proxy keeps it; its
+            // request's deadline runs from its head.
+            MHD_set_connection_option(ex.connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                      static_cast<unsigned>(options_.proxyKeepAlive.count()));
+            std::lock_guard<std::mutex> lock(peersMutex_);
+            peer->busy = true;
+            peer->since = options_.steadyClock();
+        }
         const bool get = ex.method == "GET" || ex.method == "HEAD";
         ex.post = ex.method == "POST";
         const bool formPost =
@@ -432,7 +508,14 @@ private:
             for (const auto& [name, value] : headers)
                 if (strcasecmp(name.c_str(), "X-Forwarded-For") == 0)
                     forwarded.push_back(value);
-            ex.client = ClientAddress(peer ? peer->address : "", options_.trustProxy, forwarded);
+            const auto client =
+                ClientAddress(peer ? peer->address : "", options_.trustProxy, forwarded);
+            if (!client)
+                return Reply(ex, ErrorAnswer(400,
+                                             "転送元の記録（X-Forwarded-For）に IP アドレスでない"
+                                             "項目があります。",
+                                             true));
+            ex.client = LimitBucket(*client);
             return MHD_YES; // the body next
         }
         if (!get)
@@ -454,7 +537,23 @@ private:
         return std::nullopt;
     }
 
+    // The path within the site: under the base path, that part taken off; outside it, empty
+    // (not found), or "" + "/" redirected for the base path itself.
+    std::string SitePath(const char* url) const {
+        const std::string_view path = url ? url : "";
+        const std::string& base = options_.basePath;
+        if (base.empty())
+            return std::string(path);
+        if (path == base)
+            return std::string(kBaseItself);
+        if (path.size() > base.size() && path.starts_with(base) && path[base.size()] == '/')
+            return std::string(path.substr(base.size()));
+        return {};
+    }
+
     MHD_Result Get(Exchange& ex) {
+        if (ex.path == kBaseItself)
+            return Reply(ex, MakeAnswer(301, "", kHtml, {{"Location", "/"}}));
         if (ex.path == "/" || ex.path == "/ranking.json")
             return Ranking(ex, ex.path != "/");
         if (ex.path.starts_with("/entry/")) {
@@ -520,8 +619,9 @@ private:
             return Reply(ex, ErrorAnswer(400, "ページ番号か並び順の指定が正しくありません。"));
         const std::string key =
             std::string(json ? "j" : "h") + kRankScoreNames[*sort] + std::to_string(*page);
-        if (auto cached = cache_.Find(key, store_.Changes()))
+        if (auto cached = databaseDown_ ? cache_.FindAny(key) : cache_.Find(key, store_.Changes()))
             return Reply(ex, *cached);
+        ex.cacheKey = key;
         return Hand(ex, [this, json, key, page = *page, sort = *sort](RankStore& store) {
             const std::uint64_t changes = store.Changes();
             const RankingSlice slice =
@@ -568,6 +668,7 @@ private:
                     token = value;
         if (!id || !IsToken(token))
             return Reply(ex, WithdrawalUnknown());
+        ex.repeatable = false; // a second try would find it withdrawn and say the link is bad
         return Hand(ex, [id = *id, token](RankStore& store) {
             return store.Withdraw(id, token) ? MakeAnswer(200, WithdrawnHtml(id), kHtml)
                                              : WithdrawalUnknown();
@@ -591,6 +692,7 @@ private:
     }
 
     void Work() {
+        tBasePath = options_.basePath;
         for (;;) {
             Exchange* ex = nullptr;
             bool stopping = false;
@@ -608,7 +710,25 @@ private:
                 answer = busy_;
             } else {
                 try {
-                    answer = ex->work(store_);
+                    try {
+                        answer = ex->work(store_);
+                    } catch (const RankUnavailable& lost) {
+                        // A connection lost under the request: once more on a new one, where
+                        // running it twice cannot do it twice (a post's second try finds the
+                        // first in the reload check if the first was stored after all).
+                        if (!lost.Lost() || !ex->repeatable)
+                            throw;
+                        answer = ex->work(store_);
+                    }
+                    if (databaseDown_.exchange(false))
+                        options_.log("the database is back");
+                } catch (const RankUnavailable& e) {
+                    if (!databaseDown_.exchange(true))
+                        options_.log(std::string(e.what()) +
+                                     "; answering 503 (or the last pages) until it is back");
+                    const auto cached =
+                        ex->cacheKey.empty() ? std::nullopt : cache_.FindAny(ex->cacheKey);
+                    answer = cached ? *cached : databaseAway_;
                 } catch (const std::exception& e) {
                     std::fprintf(stderr, "zelka-rank: %s\n", e.what());
                     answer = ErrorAnswer(
@@ -624,6 +744,10 @@ private:
     RankServerOptions options_;
     PageCache cache_;
     Answer busy_;
+    Answer databaseAway_;
+    // Since a worker found the database unreachable, until one reaches it again: logged once
+    // each way, and cached pages are served however old.
+    std::atomic<bool> databaseDown_{false};
     MHD_Daemon* daemon_ = nullptr;
 
     std::mutex peersMutex_;

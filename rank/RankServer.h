@@ -6,6 +6,7 @@
 // never holds up reading the others. Each request has a deadline counted from the accept (or
 // from the end of the previous reply on the connection), each client address a number of
 // connections, and the service a number of connections beyond which new ones are told 503.
+#include "NetworkAddress.h"
 #include "RankStore.h"
 
 #include <chrono>
@@ -22,8 +23,17 @@ struct RankServerOptions {
     int maxConnections = 1000; // beyond, a new connection is answered 503 and closed
     std::chrono::milliseconds requestDeadline{10000}; // a whole request and its reply
     std::chrono::seconds keepAlive{3};                // idle time between requests
-    int postLimit = 5;      // accepted posts per address within kRankPostWindow; 0: none
-    std::string trustProxy; // a reverse proxy's address: its X-Forwarded-For is believed
+    // Idle time between requests on a trusted proxy's connection: longer than proxies keep
+    // idle upstream connections (nginx: 60 s), so the proxy always closes first and never
+    // sends a request on a connection this side is closing.
+    std::chrono::seconds proxyKeepAlive{75};
+    int postLimit = 5;     // accepted posts per address within kRankPostWindow; 0: none
+    NetworkSet trustProxy; // reverse proxies: their X-Forwarded-For is believed
+    // The path the site lives under behind its proxy ("/zelka"; empty for the root): requests
+    // outside it are not found, and every link and form points under it.
+    std::string basePath;
+    // The service's own log lines (the database lost and back); stderr when unset.
+    std::function<void(const std::string&)> log;
     std::array<std::optional<std::int64_t>, rsCount> ceilings; // fixed ceilings per test
     // Seconds since 1970 for the entries' times (replaced by tests).
     std::function<std::int64_t()> clock;

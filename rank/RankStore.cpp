@@ -105,8 +105,8 @@ QString TokenHash(const std::string& token) {
 // One thread's connection and its prepared statements.
 class RankStore::Connection {
 public:
-    Connection(const std::string& address, bool postgres)
-        : name_(QString("zelka-rank-%1").arg(nextConnection++)) {
+    Connection(const std::string& address, bool postgres, const std::string& password)
+        : name_(QString("zelka-rank-%1").arg(nextConnection++)), postgres_(postgres) {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(postgres ? "QPSQL" : "QSQLITE", name_);
             if (postgres) {
@@ -115,20 +115,27 @@ public:
                 if (url.port() > 0)
                     db.setPort(url.port());
                 db.setUserName(url.userName());
-                db.setPassword(url.password());
+                db.setPassword(password.empty() ? url.password()
+                                                : QString::fromStdString(password));
                 const QString path = url.path().mid(1);
                 db.setDatabaseName(path.isEmpty() ? url.userName() : path);
                 QStringList options;
-                for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded))
+                bool timeout = false;
+                for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
                     options << key + "=" + value;
+                    timeout = timeout || key == "connect_timeout";
+                }
+                // A server that does not answer is an unreachable database, not a hung worker.
+                if (!timeout)
+                    options << "connect_timeout=5";
                 db.setConnectOptions(options.join(';'));
             } else {
                 db.setDatabaseName(QString::fromStdString(address));
                 db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=10000");
             }
             if (!db.open())
-                throw std::runtime_error("cannot open the database: " +
-                                         db.lastError().text().toStdString());
+                throw RankUnavailable("cannot open the database: " +
+                                      db.lastError().text().toStdString());
         }
         if (postgres) {
             Exec("SET client_min_messages TO warning"); // no notices for tables already there
@@ -159,6 +166,9 @@ public:
         return *it->second;
     }
 
+    // Whether the connection was found lost: it is replaced before the thread's next use.
+    bool Lost() const { return lost_; }
+
     QSqlQuery& Run(const std::string& sql, const QVariantList& values = {}) {
         QSqlQuery& q = Prepared(sql);
         for (int i = 0; i < values.size(); ++i)
@@ -181,22 +191,41 @@ public:
             Fail(q, sql);
     }
 
-    [[noreturn]] static void Fail(const QSqlQuery& q, const std::string& sql) {
-        throw std::runtime_error("database error in \"" + sql +
-                                 "\": " + q.lastError().text().toStdString());
+    // A statement failed: a connection that no longer answers is lost (the server restarted,
+    // the network broke), and so is SQLite's file that stays busy, is read-only, full or
+    // failing; either may work again later. Anything else is the statement's own fault.
+    [[noreturn]] void Fail(const QSqlQuery& q, const std::string& sql) {
+        const std::string what =
+            "database error in \"" + sql + "\": " + q.lastError().text().toStdString();
+        const int code = q.lastError().nativeErrorCode().toInt() & 0xff;
+        if (!postgres_ &&
+            (code == 5 || code == 6 || code == 8 || code == 10 || code == 13 || code == 14))
+            throw RankUnavailable(what);
+        if (postgres_ && !QSqlQuery(Database()).exec("SELECT 1")) {
+            lost_ = true;
+            throw RankUnavailable("lost the database connection: " + what, true);
+        }
+        throw std::runtime_error(what);
     }
 
 private:
     QString name_;
+    bool postgres_ = false;
+    bool lost_ = false;
     std::map<std::string, std::unique_ptr<QSqlQuery>> queries_;
 };
 
-RankStore::RankStore(std::string address)
-    : address_(std::move(address)), postgres_(IsPostgresAddress(address_)), serial_(nextSerial++) {
+RankStore::RankStore(std::string address, std::string password)
+    : address_(std::move(address)), password_(std::move(password)),
+      postgres_(IsPostgresAddress(address_)), serial_(nextSerial++) {
     if (!postgres_) {
         const QFileInfo file(QString::fromStdString(address_));
         QDir().mkpath(file.absolutePath());
     }
+    ThisThread();
+}
+
+void RankStore::CreateSchema() {
     Connection& c = ThisThread();
     const char* id =
         postgres_ ? "id BIGSERIAL PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
@@ -235,6 +264,40 @@ RankStore::RankStore(std::string address)
     c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_time ON post_log (posted_at)");
 }
 
+std::string RankStore::SchemaProblem() {
+    Connection& c = ThisThread();
+    const std::pair<const char*, std::string> tables[] = {
+        {"entries", kEntryColumns + ", state, withdraw_hash"},
+        {"recent_posts", "digest, entry_id, posted_at"},
+        {"post_log", "address, posted_at"},
+    };
+    for (const auto& [table, columns] : tables) {
+        QSqlQuery q(c.Database());
+        if (!q.exec(
+                QString::fromStdString("SELECT " + columns + " FROM " + table + " WHERE 1 = 0")))
+            return std::string("the table ") + table +
+                   " is missing, lacks a column of this version or cannot be read (" +
+                   q.lastError().databaseText().trimmed().toStdString() + ")";
+    }
+    if (!postgres_)
+        return {};
+    // The rights beyond reading: PostgreSQL can say which are missing.
+    std::string missing;
+    for (const auto& [table, columns] : tables)
+        for (const char* right : {"SELECT", "INSERT", "UPDATE", "DELETE"}) {
+            QSqlQuery q(c.Database());
+            q.exec(QString("SELECT has_table_privilege('%1', '%2')").arg(table, right));
+            if (!q.next() || !q.value(0).toBool())
+                missing += std::string(missing.empty() ? "" : ", ") + right + " on " + table;
+        }
+    QSqlQuery sequence(c.Database());
+    sequence.exec(
+        "SELECT has_sequence_privilege(pg_get_serial_sequence('entries', 'id'), 'USAGE')");
+    if (!sequence.next() || !sequence.value(0).toBool())
+        missing += std::string(missing.empty() ? "" : ", ") + "USAGE on entries_id_seq";
+    return missing.empty() ? std::string() : "this role lacks " + missing;
+}
+
 RankStore::~RankStore() = default;
 
 std::string RankStore::Description() const {
@@ -246,12 +309,33 @@ std::string RankStore::Description() const {
 }
 
 RankStore::Connection& RankStore::ThisThread() {
+    using namespace std::chrono_literals;
+    using SteadyClock = std::chrono::steady_clock;
+    // A thread's connection to one store, and when to try again after it could not be made.
+    struct Slot {
+        std::unique_ptr<Connection> connection;
+        SteadyClock::time_point retryAt;
+        SteadyClock::duration backOff{};
+    };
     // Destroyed when the thread ends, in that thread, as Qt SQL wants.
-    thread_local std::map<std::uint64_t, std::unique_ptr<Connection>> connections;
-    auto& slot = connections[serial_];
-    if (!slot)
-        slot = std::make_unique<Connection>(address_, postgres_);
-    return *slot;
+    thread_local std::map<std::uint64_t, Slot> stores;
+    Slot& slot = stores[serial_];
+    if (slot.connection && !slot.connection->Lost())
+        return *slot.connection;
+    // A lost connection is replaced here, at the start of a call, never under a caller.
+    slot.connection.reset();
+    const auto now = SteadyClock::now();
+    if (now < slot.retryAt)
+        throw RankUnavailable("the database is unreachable (the next try is moments away)");
+    try {
+        slot.connection = std::make_unique<Connection>(address_, postgres_, password_);
+        slot.backOff = {};
+    } catch (const std::exception&) {
+        slot.backOff = std::clamp<SteadyClock::duration>(slot.backOff * 2, 100ms, 2s);
+        slot.retryAt = now + slot.backOff;
+        throw;
+    }
+    return *slot.connection;
 }
 
 std::array<std::int64_t, rsCount> RankStore::Ceilings(const PostRules& rules) {

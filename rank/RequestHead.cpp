@@ -2,7 +2,6 @@
 
 #include "Submission.h"
 
-#include <arpa/inet.h>
 #include <cctype>
 
 namespace {
@@ -64,24 +63,28 @@ std::optional<HeadRefusal> CheckRequestHead(const HeaderList& headers, bool form
     return std::nullopt;
 }
 
-std::string CanonicalAddress(std::string_view text) {
-    const std::string address(Trim(text));
-    unsigned char bytes[16];
-    char out[INET6_ADDRSTRLEN] = "";
-    if (inet_pton(AF_INET, address.c_str(), bytes) == 1)
-        inet_ntop(AF_INET, bytes, out, sizeof out);
-    else if (inet_pton(AF_INET6, address.c_str(), bytes) == 1)
-        inet_ntop(AF_INET6, bytes, out, sizeof out);
-    return out;
-}
-
-std::string ClientAddress(const std::string& peer, const std::string& trustedProxy,
-                          const std::vector<std::string>& forwardedFor) {
-    if (trustedProxy.empty() || peer != trustedProxy || forwardedFor.empty())
+std::optional<std::string> ClientAddress(const std::string& peer, const NetworkSet& trusted,
+                                         const std::vector<std::string>& forwardedFor) {
+    if (!trusted.Contains(peer))
         return peer;
-    const std::string& last = forwardedFor.back();
-    const std::size_t comma = last.rfind(',');
-    const std::string hop =
-        CanonicalAddress(comma == std::string::npos ? last : last.substr(comma + 1));
-    return hop.empty() ? peer : hop;
+    std::vector<std::string_view> hops;
+    for (const std::string& value : forwardedFor) {
+        std::string_view rest = value;
+        for (;;) {
+            const std::size_t comma = rest.find(',');
+            hops.push_back(rest.substr(0, comma));
+            if (comma == std::string_view::npos)
+                break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    std::string client = peer;
+    for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+        client = CanonicalAddress(*hop);
+        if (client.empty())
+            return std::nullopt;
+        if (!trusted.Contains(client))
+            break;
+    }
+    return client;
 }

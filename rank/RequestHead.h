@@ -1,6 +1,8 @@
 #pragma once
 // What the service decides from a request's head alone, before any of its body is read: the
 // framing and encodings it refuses, and whose address a request counts for.
+#include "NetworkAddress.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,11 +25,12 @@ struct HeadRefusal {
 std::optional<HeadRefusal> CheckRequestHead(const HeaderList& headers, bool formPost,
                                             std::size_t bodyLimit);
 
-// An IP address in its canonical text ("::1", "127.0.0.1"); empty for anything else.
-std::string CanonicalAddress(std::string_view text);
-
-// The client's address: the peer's, or, when the peer is the trusted proxy, the last hop of
-// X-Forwarded-For (the address the proxy itself added; those before it are the client's say).
+// The client's address: the peer's, or, when the peer is a trusted proxy, the last address of
+// X-Forwarded-For that is no trusted proxy's, walking the chain from its end (each trusted
+// proxy added the address it got the request from; entries before the first untrusted one are
+// the client's own say and are not read). With every hop trusted, the first of them; with no
+// header, the peer. Nothing when a hop that is read is no address ("unknown", a port,
+// brackets): such a request is refused rather than counted as the proxy's.
 // `forwardedFor`: the X-Forwarded-For values in the order sent.
-std::string ClientAddress(const std::string& peer, const std::string& trustedProxy,
-                          const std::vector<std::string>& forwardedFor);
+std::optional<std::string> ClientAddress(const std::string& peer, const NetworkSet& trusted,
+                                         const std::vector<std::string>& forwardedFor);

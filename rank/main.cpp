@@ -8,9 +8,14 @@
 #include "Submission.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <pthread.h>
 #include <string>
@@ -21,10 +26,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zelka-rank [--listen ADDRESS:PORT] [--db PATH | --db postgresql://USER@HOST:PORT/DB]\n"
-    "                  [--post-limit K] [--trust-proxy ADDRESS] [--ceiling TEST=N]...\n"
+    "                  [--password-file FILE] [--post-limit K] [--ceiling TEST=N]...\n"
+    "                  [--trust-proxy ADDRESS[/BITS][,...]]... [--base-path /PATH]\n"
     "                  [--per-address N] [--max-connections N]\n"
-    "       zelka-rank pending [--db ...]\n"
-    "       zelka-rank approve|hide|delete ID [--db ...]";
+    "       zelka-rank init [--db ... [--password-file FILE]]\n"
+    "       zelka-rank pending [--db ... [--password-file FILE]]\n"
+    "       zelka-rank approve|hide|delete ID [--db ... [--password-file FILE]]\n"
+    "PostgreSQL's password: PGPASSWORD, --password-file, $CREDENTIALS_DIRECTORY/db-password\n"
+    "or ~/.pgpass, never in --db.";
 
 int Usage(const std::string& problem) {
     if (!problem.empty())
@@ -45,6 +54,7 @@ std::string DefaultDatabase() {
 struct Invocation {
     RankServerOptions options;
     std::string database;
+    std::string passwordFile;
     std::string command;
     std::int64_t id = 0;
 };
@@ -52,7 +62,13 @@ struct Invocation {
 // The options that take a value.
 bool TakesValue(const std::string& arg) {
     return arg == "--listen" || arg == "--db" || arg == "--post-limit" || arg == "--trust-proxy" ||
-           arg == "--ceiling" || arg == "--per-address" || arg == "--max-connections";
+           arg == "--ceiling" || arg == "--per-address" || arg == "--max-connections" ||
+           arg == "--base-path" || arg == "--password-file";
+}
+
+// The options every command takes, not only the service.
+bool DatabaseOption(const std::string& arg) {
+    return arg == "--db" || arg == "--password-file";
 }
 
 // A moderation command and its entry's ID at the start of the line. Sets `first` to the
@@ -62,11 +78,12 @@ std::string ReadCommand(int argc, char** argv, Invocation& run, int& first) {
     if (argc < 2)
         return {};
     const std::string word = argv[1];
-    if (word != "pending" && word != "approve" && word != "hide" && word != "delete")
+    if (word != "init" && word != "pending" && word != "approve" && word != "hide" &&
+        word != "delete")
         return {};
     run.command = word;
     first = 2;
-    if (word == "pending")
+    if (word == "init" || word == "pending")
         return {};
     const auto id = argc > 2 ? ParseDecimal(argv[2], 1, INT64_MAX) : std::nullopt;
     if (!id)
@@ -115,13 +132,40 @@ std::string ReadOption(const std::string& arg, const std::string& value, Invocat
         return ReadCeiling(value, options);
     if (arg == "--db") {
         run.database = value;
-        return value.empty() ? "--db takes a file or a postgresql:// address" : "";
+        if (value.empty())
+            return "--db takes a file or a postgresql:// address";
+        // What stands on a command line stands in `ps` and in the unit's ExecStart.
+        const QUrl url(QString::fromStdString(value));
+        if ((value.starts_with("postgresql://") || value.starts_with("postgres://")) &&
+            (!url.password().isEmpty() || QUrlQuery(url).hasQueryItem("password")))
+            return "--db takes no password: give it in PGPASSWORD, --password-file FILE or "
+                   "$CREDENTIALS_DIRECTORY/db-password";
+        return {};
+    }
+    if (arg == "--password-file") {
+        run.passwordFile = value;
+        return {};
     }
     if (arg == "--trust-proxy") {
-        options.trustProxy = CanonicalAddress(value);
-        return options.trustProxy.empty()
-                   ? "--trust-proxy takes the proxy's IP address, e.g. 127.0.0.1"
-                   : "";
+        // Repeated or listed with commas: addresses and networks, IPv4 and IPv6.
+        for (const QString& item : QString::fromStdString(value).split(','))
+            if (!options.trustProxy.Add(item.trimmed().toStdString()))
+                return "--trust-proxy takes proxies' IP addresses or networks, e.g. 127.0.0.1, "
+                       "10.0.0.0/8 or ::1 (not " +
+                       item.trimmed().toStdString() + ")";
+        return {};
+    }
+    if (arg == "--base-path") {
+        // "/zelka": a path of plain segments, without a slash at its end.
+        const bool plain = value.size() > 1 && value.front() == '/' && value.back() != '/' &&
+                           value.find("//") == std::string::npos &&
+                           value.find("/.") == std::string::npos &&
+                           value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRS"
+                                                   "TUVWXYZ0123456789-._~/") == std::string::npos;
+        if (!plain)
+            return "--base-path takes the site's path, e.g. /zelka";
+        options.basePath = value;
+        return {};
     }
     if (arg == "--post-limit") {
         const auto k = ParseDecimal(value, 0, 1000000);
@@ -135,6 +179,53 @@ std::string ReadOption(const std::string& arg, const std::string& value, Invocat
         return arg + " takes a number of connections";
     (arg == "--per-address" ? options.perAddress : options.maxConnections) = static_cast<int>(*n);
     return {};
+}
+
+// PostgreSQL's password from --password-file or, under systemd's LoadCredential=, the
+// credential "db-password"; empty leaves libpq its own (PGPASSWORD, ~/.pgpass). Returns what
+// is wrong, or nothing.
+std::string ReadPassword(const std::string& given, std::string& password) {
+    std::string path = given;
+    if (path.empty()) {
+        const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+        if (!credentials || !*credentials)
+            return {};
+        path = std::string(credentials) + "/db-password";
+        if (!QFileInfo::exists(QString::fromStdString(path)))
+            return {};
+    }
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return "cannot read the password file " + path;
+    // The first line, without its line end.
+    password = file.readLine(4096).trimmed().toStdString();
+    if (password.empty())
+        return "the password file " + path + " is empty";
+    return {};
+}
+
+// Whether the tables are there for this version and this role may use them; the service
+// creates or upgrades them where its role may (an SQLite file's owner always may), the
+// moderation commands never. Returns what is wrong, or nothing.
+std::string ReadyTables(RankStore& store, bool mayCreate) {
+    std::string problem = store.SchemaProblem();
+    if (problem.empty())
+        return {};
+    std::string refused;
+    if (mayCreate) {
+        try {
+            store.CreateSchema();
+            problem = store.SchemaProblem();
+            if (problem.empty())
+                return {};
+        } catch (const std::exception& e) {
+            refused = std::string("; this role may not create them either (") + e.what() + ")";
+        }
+    }
+    return problem + refused +
+           ". Run `zelka-rank init --db ...` once as a role that may create tables (the "
+           "database's owner), and grant this role SELECT, INSERT, UPDATE, DELETE on entries, "
+           "recent_posts and post_log and USAGE on entries_id_seq";
 }
 
 // The moderation subcommands: one change (or the list of pending entries) and exit.
@@ -228,7 +319,7 @@ int main(int argc, char** argv) {
             return Usage("unknown option " + arg);
         if (i + 1 >= argc)
             return Usage("missing value after " + arg);
-        if (!run.command.empty() && arg != "--db")
+        if (!run.command.empty() && !DatabaseOption(arg))
             return Usage(arg + " is an option of the service, not of " + run.command);
         if (const std::string problem = ReadOption(arg, argv[++i], run); !problem.empty())
             return Usage(problem);
@@ -247,7 +338,19 @@ int main(int argc, char** argv) {
     if (run.database.empty())
         run.database = DefaultDatabase();
     try {
-        RankStore store(run.database);
+        std::string password;
+        if (const std::string problem = ReadPassword(run.passwordFile, password); !problem.empty())
+            return Usage(problem);
+        RankStore store(run.database, password);
+        if (run.command == "init") {
+            store.CreateSchema();
+            std::printf("the tables are ready in %s\n", store.Description().c_str());
+            return 0;
+        }
+        if (const std::string problem = ReadyTables(store, run.command.empty()); !problem.empty()) {
+            std::fprintf(stderr, "zelka-rank: %s\n", problem.c_str());
+            return 1;
+        }
         if (!run.command.empty())
             return Moderate(store, run.command, run.id);
         return Serve(store, run.options, stopSignals);

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     const long long wanted = std::atoll(argv[2]);
     try {
         RankStore store(argv[1]);
+        store.CreateSchema();
         const long long stored = store.Ranking(rsOverall, 0, 1).total;
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> score(1000, 200000);

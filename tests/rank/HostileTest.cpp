@@ -81,22 +81,82 @@ TEST(RankHead, RefusalsFromTheHeadAlone) {
 }
 
 TEST(RankHead, WhoseAddressAPostCountsFor) {
+    NetworkSet proxies;
+    for (const char* p : {"127.0.0.1", "10.0.0.0/8", "::1", "fd00::/8"})
+        ASSERT_TRUE(proxies.Add(p)) << p;
     const struct {
         const char* peer;
-        const char* proxy;
         std::vector<std::string> forwarded;
-        const char* client;
+        const char* client; // nullptr: refused
     } cases[] = {
-        {"192.0.2.1", "", {"198.51.100.7"}, "192.0.2.1"},
-        {"127.0.0.1", "127.0.0.1", {"203.0.113.9, 198.51.100.7"}, "198.51.100.7"},
-        {"127.0.0.1", "127.0.0.1", {"203.0.113.9", "198.51.100.8 "}, "198.51.100.8"},
-        {"127.0.0.1", "127.0.0.1", {"2001:DB8::0:1"}, "2001:db8::1"},
-        {"127.0.0.1", "127.0.0.1", {"unknown"}, "127.0.0.1"},
-        {"127.0.0.1", "127.0.0.1", {}, "127.0.0.1"},
-        {"127.0.0.2", "127.0.0.1", {"198.51.100.7"}, "127.0.0.2"},
+        {"192.0.2.1", {"198.51.100.7"}, "192.0.2.1"}, // no proxy: the header is the client's say
+        {"127.0.0.1", {"203.0.113.9, 198.51.100.7"}, "198.51.100.7"},
+        {"127.0.0.1", {"203.0.113.9", "198.51.100.8 "}, "198.51.100.8"},
+        {"127.0.0.1", {"2001:DB8::0:1"}, "2001:db8::1"},
+        {"127.0.0.1", {}, "127.0.0.1"},
+        {"127.0.0.2", {"198.51.100.7"}, "127.0.0.2"},
+        // Several trusted hops: the last untrusted address; what stands before it is not read.
+        {"127.0.0.1", {"unknown, 198.51.100.7, 10.1.2.3"}, "198.51.100.7"},
+        {"::1", {"203.0.113.9, 198.51.100.7", "fd00::5, 10.0.0.9"}, "198.51.100.7"},
+        {"10.200.0.1", {"10.0.0.2, 10.0.0.3"}, "10.0.0.2"}, // every hop trusted: the first
+        {"::ffff:127.0.0.1", {"198.51.100.7"}, "198.51.100.7"},
+        {"127.0.0.1", {"::ffff:198.51.100.7"}, "198.51.100.7"},
+        // A hop that is read and is no address: refused, never the proxy's bucket.
+        {"127.0.0.1", {"unknown"}, nullptr},
+        {"127.0.0.1", {"198.51.100.7:4711"}, nullptr},
+        {"127.0.0.1", {"[2001:db8::1]"}, nullptr},
+        {"127.0.0.1", {"198.51.100.7, "}, nullptr},
+        {"127.0.0.1", {"198.51.100.7, 10.0.0.1, _hidden"}, nullptr},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ClientAddress(c.peer, c.proxy, c.forwarded), c.client) << c.peer;
+    for (const auto& c : cases) {
+        const auto client = ClientAddress(c.peer, proxies, c.forwarded);
+        EXPECT_EQ(client.value_or("<refused>"), c.client ? c.client : "<refused>") << c.peer;
+    }
+}
+
+// The limits count an IPv6 client by its /64 and an IPv4-mapped address as the IPv4 one;
+// proxies are addresses or networks, nothing looser.
+TEST(RankHead, AddressesNetworksAndBuckets) {
+    const struct {
+        const char* address;
+        const char* bucket;
+    } buckets[] = {
+        {"198.51.100.7", "198.51.100.7"},
+        {"::ffff:198.51.100.7", "198.51.100.7"},
+        {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+        {"2001:db8:1:2:ffff:ffff:ffff:ffff", "2001:db8:1:2::/64"},
+        {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+        {"::1", "::/64"},
+    };
+    for (const auto& b : buckets)
+        EXPECT_EQ(LimitBucket(b.address), b.bucket) << b.address;
+    const struct {
+        const char* network;
+        bool taken;
+        const char* inside;
+        const char* outside;
+    } networks[] = {
+        {"10.0.0.0/8", true, "10.255.0.1", "11.0.0.1"},
+        {"192.168.1.64/26", true, "192.168.1.127", "192.168.1.128"},
+        {"2001:db8::/32", true, "2001:db8:ffff::1", "2001:db9::1"},
+        {"127.0.0.1", true, "::ffff:127.0.0.1", "127.0.0.2"},
+        {"0.0.0.0/0", true, "203.0.113.1", "2001:db8::1"},
+        {"10.0.0.1/8", false, "", ""},
+        {"10.0.0.0/33", false, "", ""},
+        {"10.0.0.0/08", false, "", ""},
+        {"10.0.0.0/", false, "", ""},
+        {"localhost", false, "", ""},
+        {"[::1]", false, "", ""},
+        {"127.0.0.1:80", false, "", ""},
+    };
+    for (const auto& n : networks) {
+        NetworkSet set;
+        EXPECT_EQ(set.Add(n.network), n.taken) << n.network;
+        if (n.taken) {
+            EXPECT_TRUE(set.Contains(n.inside)) << n.network;
+            EXPECT_FALSE(set.Contains(n.outside)) << n.network;
+        }
+    }
 }
 
 // Each head is refused before its body is sent, and the connection is closed after the
@@ -194,7 +254,7 @@ TEST_P(RankHttp, WaitingConnectionsStarveNobody) {
 TEST_P(RankHttp, ConnectionLimits) {
     RankServerOptions options;
     options.maxConnections = 20;
-    options.trustProxy = "127.0.3.9";
+    options.trustProxy.Add("127.0.3.9");
     Start(options);
     std::vector<int> held;
     auto hold = [this, &held](const char* from, int count) {
@@ -280,7 +340,7 @@ TEST_P(RankHttp, DeadlinesRunFromTheAccept) {
 TEST_P(RankService, FloodsHeldBack) {
     RankServerOptions options;
     options.postLimit = 3;
-    options.trustProxy = "127.0.0.1";
+    options.trustProxy.Add("127.0.0.1");
     Start(options);
     int sent = 0;
     auto post = [this, &sent](const std::string& forwarded, const char* from) {

@@ -82,6 +82,7 @@ protected:
             address = dir_.filePath("rank.sqlite").toStdString();
         }
         store_ = std::make_unique<RankStore>(address);
+        store_->CreateSchema();
         options.host = "127.0.0.1";
         options.port = 0;
         options.clock = [this] { return now_.load(); };

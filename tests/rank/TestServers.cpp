@@ -50,12 +50,29 @@ PostgresServer::PostgresServer() {
     data_ = dir_.filePath("data");
     port_ = FreePort();
     QString output;
-    const QStringList init = AsOwner(Bin("initdb"), {"-D", data_, "-U", "zelka", "-A", "trust",
-                                                     "-E", "UTF8", "--no-locale", "--no-sync"});
+    const QStringList init =
+        AsOwner(Bin("initdb"), {"-D", data_, "-U", "zelka", "-A", "trust", "--auth-host",
+                                "scram-sha-256", "-E", "UTF8", "--no-locale", "--no-sync"});
     if (!RunTool(init.front(), init.mid(1), &output)) {
         error_ = "initdb failed: " + output;
         return;
     }
+    // The superuser without a password (as the tests always connected), the rest with theirs.
+    QFile hba(data_ + "/pg_hba.conf");
+    const QByteArray rules = "local all all trust\n"
+                             "host all zelka 127.0.0.1/32 trust\n"
+                             "host all all 127.0.0.1/32 scram-sha-256\n";
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || hba.write(rules) != rules.size()) {
+        error_ = "cannot write pg_hba.conf";
+        return;
+    }
+    hba.close();
+    if (!Start())
+        return;
+}
+
+bool PostgresServer::Start() {
+    QString output;
     const QString options =
         QString("-c listen_addresses=127.0.0.1 -p %1 -c unix_socket_directories=%2 "
                 "-c fsync=off -c max_connections=200")
@@ -67,9 +84,24 @@ PostgresServer::PostgresServer() {
         QFile log(dir_.filePath("server.log"));
         log.open(QIODevice::ReadOnly);
         error_ = "pg_ctl start failed: " + output + QString::fromLocal8Bit(log.readAll());
-        return;
+        return false;
     }
     started_ = true;
+    return true;
+}
+
+bool PostgresServer::Stop() {
+    const QStringList stop = AsOwner(Bin("pg_ctl"), {"-D", data_, "-m", "fast", "-w", "stop"});
+    started_ = !RunTool(stop.front(), stop.mid(1));
+    return !started_;
+}
+
+bool PostgresServer::Sql(const std::string& name, const std::string& sql, QString* output) {
+    return RunTool(Bin("psql"),
+                   {"-h", "127.0.0.1", "-p", QString::number(port_), "-U", "zelka", "-d",
+                    QString::fromStdString(name), "-v", "ON_ERROR_STOP=1", "-c",
+                    QString::fromStdString(sql)},
+                   output);
 }
 
 PostgresServer::~PostgresServer() {

@@ -16,7 +16,8 @@ bool RunTool(const QString& program, const QStringList& arguments, QString* outp
 
 // Debian's PostgreSQL (the newest under /usr/lib/postgresql), initialised and started in a
 // temporary folder on 127.0.0.1. As root the server runs as the "postgres" user, since it
-// refuses to run as root. Stopped when destroyed.
+// refuses to run as root. The superuser "zelka" connects without a password, every other role
+// with its password. Stopped when destroyed.
 class PostgresServer {
 public:
     PostgresServer();
@@ -25,6 +26,12 @@ public:
     const QString& Error() const { return error_; }
     // postgresql://zelka@127.0.0.1:PORT/NAME, NAME made fresh.
     std::string NewDatabase(const std::string& name);
+    // Runs SQL as the superuser in database `name`; false (with psql's words) when it fails.
+    bool Sql(const std::string& name, const std::string& sql, QString* output = nullptr);
+    int Port() const { return port_; }
+    // Stops the server (fast: sessions are ended) and starts it again on the same port.
+    bool Stop();
+    bool Start();
 
 private:
     QString Bin(const char* tool) const;
