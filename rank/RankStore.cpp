@@ -311,31 +311,33 @@ std::string RankStore::Description() const {
 RankStore::Connection& RankStore::ThisThread() {
     using namespace std::chrono_literals;
     using SteadyClock = std::chrono::steady_clock;
-    // A thread's connection to one store, and when to try again after it could not be made.
-    struct Slot {
-        std::unique_ptr<Connection> connection;
-        SteadyClock::time_point retryAt;
-        SteadyClock::duration backOff{};
-    };
     // Destroyed when the thread ends, in that thread, as Qt SQL wants.
-    thread_local std::map<std::uint64_t, Slot> stores;
-    Slot& slot = stores[serial_];
-    if (slot.connection && !slot.connection->Lost())
-        return *slot.connection;
+    thread_local std::map<std::uint64_t, std::unique_ptr<Connection>> connections;
+    auto& slot = connections[serial_];
+    if (slot && !slot->Lost())
+        return *slot;
     // A lost connection is replaced here, at the start of a call, never under a caller.
-    slot.connection.reset();
+    slot.reset();
+    // One back-off for all threads: while the database cannot be reached they answer at once
+    // rather than each waiting for a connection, and once one reaches it, all try again.
     const auto now = SteadyClock::now();
-    if (now < slot.retryAt)
-        throw RankUnavailable("the database is unreachable (the next try is moments away)");
+    {
+        std::lock_guard<std::mutex> lock(reconnectMutex_);
+        if (now < retryAt_)
+            throw RankUnavailable("the database is unreachable (the next try is moments away)");
+    }
     try {
-        slot.connection = std::make_unique<Connection>(address_, postgres_, password_);
-        slot.backOff = {};
+        slot = std::make_unique<Connection>(address_, postgres_, password_);
     } catch (const std::exception&) {
-        slot.backOff = std::clamp<SteadyClock::duration>(slot.backOff * 2, 100ms, 2s);
-        slot.retryAt = now + slot.backOff;
+        std::lock_guard<std::mutex> lock(reconnectMutex_);
+        backOff_ = std::clamp<SteadyClock::duration>(backOff_ * 2, 100ms, 2s);
+        retryAt_ = SteadyClock::now() + backOff_;
         throw;
     }
-    return *slot.connection;
+    std::lock_guard<std::mutex> lock(reconnectMutex_);
+    backOff_ = {};
+    retryAt_ = {};
+    return *slot;
 }
 
 std::array<std::int64_t, rsCount> RankStore::Ceilings(const PostRules& rules) {

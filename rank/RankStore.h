@@ -142,6 +142,9 @@ private:
 
     std::string address_;
     std::string password_;
+    std::mutex reconnectMutex_; // guards the two below
+    std::chrono::steady_clock::time_point retryAt_; // no new connection tried before
+    std::chrono::steady_clock::duration backOff_{}; // doubled by each failed try
     bool postgres_ = false;
     std::uint64_t serial_ = 0;
     std::atomic<std::uint64_t> changes_{0};

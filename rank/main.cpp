@@ -181,6 +181,14 @@ std::string ReadOption(const std::string& arg, const std::string& value, Invocat
     return {};
 }
 
+// Qt's own warnings to stderr, but for the one per prepared statement that a lost database
+// connection leaves behind: the service says once that the database is away.
+void QtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith("Unable to free statement"))
+        return;
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 // PostgreSQL's password from --password-file or, under systemd's LoadCredential=, the
 // credential "db-password"; empty leaves libpq its own (PGPASSWORD, ~/.pgpass). Returns what
 // is wrong, or nothing.
@@ -335,6 +343,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication application(argc, argv); // Qt SQL loads its drivers through it
+    qInstallMessageHandler(QtMessage);
     if (run.database.empty())
         run.database = DefaultDatabase();
     try {
