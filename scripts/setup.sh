@@ -22,7 +22,7 @@ rank_packages=(
   libmicrohttpd-dev libqt6sql6-sqlite libqt6sql6-psql
 )
 test_packages=(
-  chromium chromium-driver postgresql libcpp-httplib-dev
+  chromium chromium-driver postgresql nginx-light curl openssl libcpp-httplib-dev
   libgtest-dev libgmock-dev
   desktop-file-utils appstream clang-format
   sway grim

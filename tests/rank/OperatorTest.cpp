@@ -247,3 +247,113 @@ TEST(RankOperator, ARoleThatMayOnlyReadAndWrite) {
         store.Add({{100, 100, 120, 90, 80, 110}, {"a", "", "", "", "", ""}}, 1);
     EXPECT_GT(stored.id, 0);
 }
+
+// The README's nginx configuration, as an operator copies it (only its addresses and
+// certificate changed): TLS, X-Forwarded-For, upstream keep-alive, the site under /zelka/.
+// Posts after each idle length from 0 to 5 s, around the 3 s a direct client's idle connection
+// lasts too, are all stored: nginx never reuses a connection the service is closing.
+TEST(RankOperator, BehindTheReadmesNginx) {
+    QFile readme(ZELKA_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype from = text.indexOf("```nginx\n");
+    ASSERT_GE(from, 0);
+    const qsizetype to = text.indexOf("```", from + 9);
+    ASSERT_GT(to, from);
+    QString site = text.mid(from + 9, to - from - 9);
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Error().isEmpty()) << nginx.Error().toStdString();
+
+    QTemporaryDir dir;
+    RankStore store(dir.filePath("rank.sqlite").toStdString());
+    store.CreateSchema();
+    RankServerOptions options;
+    options.postLimit = 0;
+    options.trustProxy.Add("127.0.0.1");
+    options.basePath = "/zelka";
+    LocalService service(store, options);
+    const int port = FreePort();
+    for (const auto& [from, to] :
+         {std::pair<QString, QString>{"127.0.0.1:8932", QString("127.0.0.1:%1").arg(service.port)},
+          {"listen 443 ssl", QString("listen 127.0.0.1:%1 ssl").arg(port)},
+          {"/etc/ssl/certs/example.org.pem", nginx.Certificate()},
+          {"/etc/ssl/private/example.org.key", nginx.Key()}}) {
+        ASSERT_TRUE(site.contains(from)) << from.toStdString();
+        site.replace(from, to);
+    }
+    ASSERT_TRUE(nginx.Start(site, port)) << nginx.Error().toStdString();
+    const QString base = QString("https://127.0.0.1:%1").arg(port);
+
+    QString reply;
+    ASSERT_EQ(nginx.Request(base + "/zelka/", {}, &reply), 200) << reply.toStdString();
+    int posts = 0;
+    for (const int idleMs : {0, 500, 1000, 2000, 2900, 3000, 3100, 3500, 4000, 5000}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(idleMs));
+        const int status =
+            nginx.Request(base + "/zelka/cgi-bin/zelka.cgi",
+                          QByteArray::fromStdString(Entry(Named("idle", idleMs))), &reply);
+        EXPECT_EQ(status, 200) << "after " << idleMs << " ms idle: " << reply.toStdString();
+        posts += status == 200;
+        // The reply's links stay under the site's path.
+        if (idleMs == 0) {
+            EXPECT_TRUE(reply.contains("href=\"/zelka/entry/")) << reply.toStdString();
+            EXPECT_TRUE(reply.contains("href=\"/zelka/withdraw/")) << reply.toStdString();
+            EXPECT_FALSE(reply.contains("href=\"/entry/")) << reply.toStdString();
+        }
+    }
+    EXPECT_EQ(store.Ranking(rsOverall, 0, 50).total, posts);
+    // The whole site under its path: pages, links, the redirect of the bare path.
+    const struct {
+        const char* path;
+        int status;
+        const char* says;
+    } pages[] = {
+        {"/zelka/?sort=cpu", 200, "href=\"/zelka/?sort=gdi\""},
+        {"/zelka/entry/1", 200, "href=\"/zelka/\""},
+        {"/zelka/ranking.json", 200, "\"total\":"},
+        {"/zelka/nothing", 404, "href=\"/zelka/\""},
+        {"/zelka", 301, "/zelka/"}, // nginx's own redirect: only /zelka/ is passed on
+    };
+    for (const auto& p : pages) {
+        EXPECT_EQ(nginx.Request(base + p.path, {}, &reply), p.status) << p.path;
+        EXPECT_TRUE(reply.contains(p.says)) << p.path << ": " << reply.toStdString();
+    }
+}
+
+// Under --base-path, what the service is asked directly: only the site's path, and the bare
+// path redirected into it.
+TEST(RankOperator, ASiteUnderAPath) {
+    QTemporaryDir dir;
+    RankStore store(dir.filePath("rank.sqlite").toStdString());
+    store.CreateSchema();
+    RankServerOptions options;
+    options.basePath = "/zelka";
+    LocalService service(store, options);
+    httplib::Client client("127.0.0.1", service.port);
+    const struct {
+        const char* path;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"/zelka/", 200, "href=\"/zelka/?sort=overall\""},
+        {"/zelka", 301, ""},
+        {"/", 404, "href=\"/zelka/\""},
+        {"/entry/1", 404, ""},
+        {"/zelkax/", 404, ""},
+        {"/zelka/cgi-bin/zelka.cgi", 405, ""},
+    };
+    for (const auto& c : cases) {
+        const auto res = client.Get(c.path);
+        ASSERT_TRUE(res) << c.path;
+        EXPECT_EQ(res->status, c.status) << c.path;
+        EXPECT_NE(res->body.find(c.says), std::string::npos) << c.path << ": " << res->body;
+        if (c.status == 301) {
+            EXPECT_EQ(res->get_header_value("Location"), "/zelka/");
+        }
+    }
+    const auto post = client.Post("/zelka/cgi-bin/zelka.cgi", Entry("a"), kForm);
+    ASSERT_TRUE(post);
+    EXPECT_EQ(post->status, 200);
+    EXPECT_NE(post->body.find("href=\"/zelka/withdraw/"), std::string::npos) << post->body;
+    EXPECT_EQ(client.Post("/cgi-bin/zelka.cgi", Entry("b"), kForm)->status, 404);
+}

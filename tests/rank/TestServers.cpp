@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -128,4 +129,81 @@ QStringList PostgresServer::AsOwner(const QString& program, const QStringList& a
     if (::geteuid() != 0)
         return QStringList{program} + arguments;
     return QStringList{"runuser", "-u", "postgres", "--", program} + arguments;
+}
+
+NginxServer::NginxServer() {
+    if (!QFile::exists("/usr/sbin/nginx")) {
+        error_ = "no /usr/sbin/nginx (scripts/setup.sh installs nginx-light)";
+        return;
+    }
+    QString output;
+    if (!RunTool("openssl",
+                 {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                  "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-keyout", Key(), "-out",
+                  Certificate()},
+                 &output))
+        error_ = "openssl req failed: " + output;
+}
+
+NginxServer::~NginxServer() {
+    if (nginx_.state() != QProcess::NotRunning) {
+        nginx_.terminate();
+        if (!nginx_.waitForFinished(5000))
+            nginx_.kill();
+        nginx_.waitForFinished(5000);
+    }
+}
+
+bool NginxServer::Start(const QString& site, int port) {
+    const QString root = dir_.path();
+    QFile conf(dir_.filePath("nginx.conf"));
+    const QString text = QString("daemon off;\nmaster_process off;\npid %1/nginx.pid;\n"
+                                 "error_log %1/error.log;\nevents { worker_connections 256; }\n"
+                                 "http {\n  access_log off;\n  client_body_temp_path %1/body;\n"
+                                 "  proxy_temp_path %1/proxy;\n  fastcgi_temp_path %1/fastcgi;\n"
+                                 "  uwsgi_temp_path %1/uwsgi;\n  scgi_temp_path %1/scgi;\n"
+                                 "%2\n}\n")
+                             .arg(root, site);
+    if (!conf.open(QIODevice::WriteOnly) || conf.write(text.toUtf8()) < 0) {
+        error_ = "cannot write nginx.conf";
+        return false;
+    }
+    conf.close();
+    nginx_.setProcessChannelMode(QProcess::MergedChannels);
+    nginx_.start("/usr/sbin/nginx", {"-p", root, "-e", root + "/error.log", "-c", conf.fileName()});
+    for (int i = 0; i < 100; ++i) {
+        if (nginx_.state() == QProcess::NotRunning)
+            break;
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool listening = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(s);
+        if (listening)
+            return true;
+        QThread::msleep(50);
+    }
+    QFile log(dir_.filePath("error.log"));
+    log.open(QIODevice::ReadOnly);
+    error_ = "nginx did not start: " + QString::fromLocal8Bit(nginx_.readAll()) +
+             QString::fromLocal8Bit(log.readAll());
+    return false;
+}
+
+int NginxServer::Request(const QString& url, const QByteArray& form, QString* reply) {
+    QStringList arguments{"-s", "-k", "-i", "--max-time", "15", "-w", "\n%{http_code}"};
+    if (!form.isNull())
+        arguments << "-H"
+                  << "Content-Type: application/x-www-form-urlencoded"
+                  << "--data-binary" << QString::fromLatin1(form);
+    QString output;
+    RunTool("curl", arguments << url, &output, 20000);
+    const qsizetype last = output.lastIndexOf('\n');
+    bool ok = false;
+    const int status = output.mid(last + 1).toInt(&ok);
+    if (reply)
+        *reply = output.left(last);
+    return ok && status > 0 ? status : -1;
 }

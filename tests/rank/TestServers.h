@@ -42,3 +42,27 @@ private:
     int port_ = 0;
     bool started_ = false;
 };
+
+// Debian's nginx in the foreground, in a temporary folder, with `site` (a part of an http
+// block) as its configuration, and a self-signed certificate for 127.0.0.1 that the site may
+// name. Stopped when destroyed.
+class NginxServer {
+public:
+    NginxServer();
+    ~NginxServer();
+    // Empty when nginx is ready to start; otherwise why not.
+    const QString& Error() const { return error_; }
+    QString Certificate() const { return dir_.filePath("site.pem"); }
+    QString Key() const { return dir_.filePath("site.key"); }
+    // Starts nginx with the site and waits until it listens on `port`; false, with Error(),
+    // when it does not.
+    bool Start(const QString& site, int port);
+    // An HTTPS request with curl (a new connection each): the status, -1 when none came; the
+    // reply's body and headers into `reply`.
+    int Request(const QString& url, const QByteArray& form, QString* reply);
+
+private:
+    QTemporaryDir dir_;
+    QProcess nginx_;
+    QString error_;
+};
