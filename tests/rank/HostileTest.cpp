@@ -369,6 +369,19 @@ TEST_P(RankService, FloodsHeldBack) {
         {"198.51.100.7", "127.0.4.1", 0, "200"}, // not the proxy: its own address counts
         {"198.51.100.7", nullptr, kRankPostWindow - 4, "429"},
         {"198.51.100.7", nullptr, 1, "200"}, // the first has left the window
+        // An IPv6 client counts by its /64, an IPv4-mapped address as the IPv4 address.
+        {"2001:db8:1:2::1", nullptr, 0, "200"},
+        {"2001:db8:1:2::2", nullptr, 0, "200"},
+        {"2001:db8:1:2:ffff::9", nullptr, 0, "200"},
+        {"2001:db8:1:2::3", nullptr, 0, "429"},
+        {"2001:db8:1:3::1", nullptr, 0, "200"},
+        {"::ffff:198.51.100.8", nullptr, 0, "200"},
+        {"198.51.100.8", nullptr, 0, "200"},
+        {"::ffff:198.51.100.8", nullptr, 0, "429"},
+        // A last hop that is no address is no bucket of the proxy's: refused.
+        {"unknown", nullptr, 0, "400"},
+        {"198.51.100.9:4711", nullptr, 0, "400"},
+        {"[2001:db8::1]", nullptr, 0, "400"},
     };
     for (const auto& s : steps) {
         now_ += s.later;
@@ -383,7 +396,7 @@ TEST_P(RankService, FloodsHeldBack) {
             EXPECT_LE(retry.captured(1).toInt(), kRankPostWindow);
         }
     }
-    EXPECT_EQ(Json()["total"].toInt(), 6);
+    EXPECT_EQ(Json()["total"].toInt(), 12);
 }
 
 // A forged score waits for review instead of taking rank 1 and flattening every bar; the

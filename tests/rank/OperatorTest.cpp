@@ -357,3 +357,42 @@ TEST(RankOperator, ASiteUnderAPath) {
     EXPECT_NE(post->body.find("href=\"/zelka/withdraw/"), std::string::npos) << post->body;
     EXPECT_EQ(client.Post("/cgi-bin/zelka.cgi", Entry("b"), kForm)->status, 404);
 }
+
+// --trust-proxy given several times, and as a list, believes every proxy named.
+TEST(RankOperator, EveryTrustedProxyIsBelieved) {
+    QTemporaryDir dir;
+    QProcess service;
+    service.start(ZELKA_RANK_BINARY,
+                  {"--listen", "127.0.0.1:0", "--post-limit", "1", "--trust-proxy", "127.0.0.1",
+                   "--trust-proxy", "127.0.0.2,10.0.0.0/8", "--db", dir.filePath("rank.sqlite")});
+    ASSERT_TRUE(service.waitForStarted());
+    while (!service.canReadLine() && service.waitForReadyRead(20000)) {
+    }
+    const QRegularExpressionMatch port =
+        QRegularExpression(":(\\d+)$").match(QString::fromUtf8(service.readLine()).trimmed());
+    ASSERT_TRUE(port.hasMatch());
+    const struct {
+        const char* from;
+        const char* forwarded;
+        const char* status;
+    } posts[] = {
+        {"127.0.0.1", "198.51.100.1", "200"},
+        {"127.0.0.1", "198.51.100.2", "200"}, // another client behind the first proxy
+        {"127.0.0.2", "198.51.100.3, 10.1.1.1", "200"},
+        {"127.0.0.1", "198.51.100.3, 10.2.2.2, 127.0.0.2", "429"}, // the same client again
+    };
+    int n = 0;
+    for (const auto& p : posts) {
+        const std::string body = Entry(Named("p", ++n));
+        const int s = Connect(port.captured(1).toInt(), p.from);
+        const std::string request =
+            std::string("POST /cgi-bin/zelka.cgi HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                        "Content-Type: application/x-www-form-urlencoded\r\nX-Forwarded-For: ") +
+            p.forwarded + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+        EXPECT_EQ(ReadAll(s).substr(0, 12), std::string("HTTP/1.1 ") + p.status) << p.forwarded;
+        ::close(s);
+    }
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+}
