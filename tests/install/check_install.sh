@@ -35,6 +35,9 @@ if [[ -x $build/rank/zelka-rank ]]; then
     # Only the unit's own faults count: the manual page is not where man looks in this prefix.
     problems=$(systemd-analyze verify "$unit" 2>&1 | grep -v "man zelka-rank(1)" || true)
     [[ -z $problems ]] || fail "systemd-analyze verify: $problems"
+    # Least privilege: an exposure of 2.0 or below (the threshold counts tenths).
+    systemd-analyze security --offline=true --threshold=20 "$unit" >/dev/null 2>&1 ||
+      fail "the unit's exposure is above 2.0: $(systemd-analyze security --offline=true "$unit" 2>&1 | tail -1)"
   fi
 fi
 entry=$prefix/share/applications/example.orvane.zelka.desktop
