@@ -6,8 +6,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <csignal>
 #include <map>
 #include <mutex>
+#include <sys/resource.h>
 
 namespace {
 
@@ -395,4 +399,61 @@ TEST(RankOperator, EveryTrustedProxyIsBelieved) {
     }
     service.terminate();
     ASSERT_TRUE(service.waitForFinished(10000));
+}
+
+// SQLite's file on a disk that is full (here: no file may grow, as RLIMIT_FSIZE makes it):
+// posts are answered 503 with Retry-After and nothing of them is kept, pages are still
+// served, and once the file may grow again posts are stored; the file stays whole.
+TEST(RankOperator, AnSQLiteDiskThatFillsUp) {
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("rank.sqlite").toStdString();
+    RankStore store(file);
+    store.CreateSchema();
+    RankServerOptions options;
+    options.postLimit = 0;
+    LocalService service(store, options);
+    httplib::Client client("127.0.0.1", service.port);
+    ASSERT_EQ(client.Post(kRankActionPath, Entry("before"), kForm)->status, 200);
+
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit limit{}, saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::vector<int> full;
+    for (int i = 0; i < 3; ++i) {
+        const auto res = client.Post(kRankActionPath, Entry(Named("full", i)), kForm);
+        full.push_back(res ? res->status : -1);
+        if (res && i == 0) {
+            EXPECT_EQ(res->get_header_value("Retry-After"), "5");
+            EXPECT_NE(res->body.find("データベースにつながりません"), std::string::npos);
+        }
+    }
+    const auto page = client.Get("/ranking.json");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(full, std::vector<int>({503, 503, 503}));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+
+    const auto after = client.Post(kRankActionPath, Entry("after"), kForm);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 200) << after->body;
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(client.Get("/ranking.json")->body))
+            .object();
+    EXPECT_EQ(json["total"].toInt(), 2);
+    {
+        QSqlDatabase check = QSqlDatabase::addDatabase("QSQLITE", "disk-full-check");
+        check.setDatabaseName(QString::fromStdString(file));
+        ASSERT_TRUE(check.open());
+        QSqlQuery integrity(check);
+        ASSERT_TRUE(integrity.exec("PRAGMA integrity_check") && integrity.next());
+        EXPECT_EQ(integrity.value(0).toString(), "ok");
+    }
+    QSqlDatabase::removeDatabase("disk-full-check");
 }
