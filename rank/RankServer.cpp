@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,7 +42,8 @@ constexpr int kOverflow = 64;
 // Seconds a client is asked to wait while the database is away.
 constexpr int kDatabaseRetryAfter = 5;
 // The path a request for the base path itself (no slash after it) stands for.
-constexpr std::string_view kBaseItself = "\x01" "base";
+constexpr std::string_view kBaseItself = "\x01"
+                                         "base";
 
 // The site's path behind its proxy, for the thread that makes a reply (each server's threads
 // set it from its options).
@@ -216,11 +218,14 @@ public:
             options_.log = [](const std::string& line) {
                 std::fprintf(stderr, "zelka-rank: %s\n", line.c_str());
             };
+        // Made here, on the caller's thread: their links under this server's base path.
+        const std::string callersBase = std::exchange(tBasePath, options_.basePath);
         busy_ = ErrorAnswer(503, "混み合っています。しばらくしてからもう一度お試し下さい。", true,
                             {{"Retry-After", "1"}});
         databaseAway_ = ErrorAnswer(
             503, "ただいまデータベースにつながりません。しばらくしてからもう一度お試し下さい。",
             false, {{"Retry-After", std::to_string(kDatabaseRetryAfter)}});
+        tBasePath = callersBase;
     }
 
     ~Http() { Shutdown(); }
@@ -538,7 +543,7 @@ private:
     }
 
     // The path within the site: under the base path, that part taken off; outside it, empty
-    // (not found), or "" + "/" redirected for the base path itself.
+    // (not found); the base path itself, kBaseItself (redirected to the site's root).
     std::string SitePath(const char* url) const {
         const std::string_view path = url ? url : "";
         const std::string& base = options_.basePath;

@@ -142,7 +142,7 @@ private:
 
     std::string address_;
     std::string password_;
-    std::mutex reconnectMutex_; // guards the two below
+    std::mutex reconnectMutex_;                     // guards the two below
     std::chrono::steady_clock::time_point retryAt_; // no new connection tried before
     std::chrono::steady_clock::duration backOff_{}; // doubled by each failed try
     bool postgres_ = false;
