@@ -86,7 +86,9 @@ struct Answer {
 Answer MakeAnswer(unsigned status, const std::string& body, const char* type,
                   std::initializer_list<std::pair<const char*, std::string>> headers = {},
                   bool close = false) {
-    const std::string page = std::string_view(type) == kHtml ? Rebased(body) : body;
+    const std::string rebased =
+        tBasePath.empty() || std::string_view(type) != kHtml ? std::string() : Rebased(body);
+    const std::string& page = rebased.empty() ? body : rebased;
     MHD_Response* r = MHD_create_response_from_buffer(page.size(), const_cast<char*>(page.data()),
                                                       MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(r, "Content-Type", type);
