@@ -201,7 +201,13 @@ public:
         if (!postgres_ &&
             (code == 5 || code == 6 || code == 8 || code == 10 || code == 13 || code == 14))
             throw RankUnavailable(what);
-        if (postgres_ && !QSqlQuery(Database()).exec("SELECT 1")) {
+        // A statement's own fault carries its SQLSTATE; a broken connection none, a connection
+        // class (08) or an ended session (57P). Only then is the connection asked whether it
+        // still answers (in a failed transaction any statement fails).
+        const QString state = q.lastError().nativeErrorCode();
+        const bool connectionError =
+            state.isEmpty() || state.startsWith("08") || state.startsWith("57P");
+        if (postgres_ && connectionError && !QSqlQuery(Database()).exec("SELECT 1")) {
             lost_ = true;
             throw RankUnavailable("lost the database connection: " + what, true);
         }
