@@ -86,10 +86,10 @@ std::unique_ptr<Display> Display::OpenHeadless(std::string* why) {
 }
 
 Display::~Display() {
-    if (display_ != EGL_NO_DISPLAY) {
+    // Not terminated: EGL hands the same display to the next open in this process, and
+    // terminating it would unload the driver under objects that still point into it.
+    if (display_ != EGL_NO_DISPLAY)
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        eglTerminate(display_);
-    }
 }
 
 bool Display::HasExtension(const char* name) const {
