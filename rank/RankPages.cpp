@@ -41,10 +41,6 @@ std::string TimeText(std::int64_t seconds, std::tm* (*convert)(const std::time_t
     return text;
 }
 
-std::string UtcTime(std::int64_t seconds) {
-    return TimeText(seconds, gmtime_r, "%Y-%m-%dT%H:%M:%SZ");
-}
-
 std::int64_t PageCount(std::int64_t total) {
     return std::max<std::int64_t>(1, (total + kRankPageSize - 1) / kRankPageSize);
 }
@@ -65,6 +61,14 @@ std::string Bar(std::int32_t score, std::int32_t top) {
 }
 
 } // namespace
+
+std::string PageHead(std::string_view title) {
+    return Head(title);
+}
+
+std::string UtcTime(std::int64_t seconds) {
+    return TimeText(seconds, gmtime_r, "%Y-%m-%dT%H:%M:%SZ");
+}
 
 std::string LocalTime(std::int64_t seconds) {
     return TimeText(seconds, localtime_r, "%Y-%m-%d %H:%M");
@@ -207,7 +211,7 @@ std::string RankingJson(const RankingSlice& slice, RankScore order, std::int64_t
 }
 
 std::string EntryHtml(const RankEntry& e, std::int64_t rank,
-                      const std::array<double, rsCount>& medians) {
+                      const std::array<double, rsCount>& medians, std::string_view standing) {
     std::string html = Head("ゼルカ ランキング：" + e.text.name);
     html += "<h1><span>ゼルカ</span> " + HtmlEscape(e.text.name) +
             "</h1>\n<p class=\"meta\">総合 " + std::to_string(rank) + " 位　登録 " +
@@ -255,7 +259,9 @@ std::string EntryHtml(const RankEntry& e, std::int64_t rank,
     for (const auto& [label, text] : texts)
         html += std::string("<tr><th>") + label + "</th><td class=\"c\">" + HtmlEscape(*text) +
                 "</td></tr>\n";
-    html += "</table>\n</body></html>\n";
+    html += "</table>\n";
+    html += standing;
+    html += "</body></html>\n";
     return html;
 }
 

@@ -13,6 +13,11 @@ std::string HtmlEscape(std::string_view text);
 // Text as the inside of a JSON string.
 std::string JsonEscape(std::string_view text);
 
+// The start of every page up to its <body>: the shared style and the escaped title.
+std::string PageHead(std::string_view title);
+// A time in seconds since the epoch as "YYYY-MM-DDTHH:MM:SSZ", as the JSON writes it.
+std::string UtcTime(std::int64_t seconds);
+
 // A time in seconds since the epoch as local "YYYY-MM-DD HH:MM", as the pages show it.
 std::string LocalTime(std::int64_t seconds);
 
@@ -21,8 +26,9 @@ const char* ScoreLabel(RankScore score);
 
 std::string RankingHtml(const RankingSlice& slice, RankScore order, std::int64_t page);
 std::string RankingJson(const RankingSlice& slice, RankScore order, std::int64_t page);
+// `standing`: more of the page, after the entry's texts (where it stands among the others).
 std::string EntryHtml(const RankEntry& entry, std::int64_t rank,
-                      const std::array<double, rsCount>& medians);
+                      const std::array<double, rsCount>& medians, std::string_view standing = {});
 // The reply to a stored (or reloaded) post: its rank, or that it awaits review, and for a new
 // entry the link that withdraws it.
 std::string StoredHtml(const StoredEntry& stored, std::int32_t overall);

@@ -1,5 +1,8 @@
 #include "RankServer.h"
 
+#include "ExploreRoutes.h"
+#include "ModelPages.h"
+#include "OpenData.h"
 #include "RankCheck.h"
 #include "RankPages.h"
 #include "RequestHead.h"
@@ -563,6 +566,11 @@ private:
             return Reply(ex, MakeAnswer(301, "", kHtml, {{"Location", "/"}}));
         if (ex.path == "/" || ex.path == "/ranking.json")
             return Ranking(ex, ex.path != "/");
+        if (ex.path.starts_with("/data/"))
+            return OpenData(ex);
+        if (auto route = FindExploreRoute(
+                ex.path, [&](const char* name) { return Argument(ex.connection, name); }))
+            return Explore(ex, std::move(*route));
         if (ex.path.starts_with("/entry/")) {
             const auto id = IdOf(std::string_view(ex.path).substr(7));
             if (!id)
@@ -574,7 +582,8 @@ private:
                 return MakeAnswer(200,
                                   EntryHtml(*entry,
                                             store.RankOf(rsOverall, entry->scores[rsOverall]),
-                                            store.Medians()),
+                                            store.Medians(),
+                                            StandingHtml(*entry, *statistics_.Current())),
                                   kHtml);
             });
         }
@@ -638,6 +647,70 @@ private:
                 json ? kJson : kHtml);
             cache_.Keep(key, changes, answer);
             return answer;
+        });
+    }
+
+    // The pages that compare: answered from the page cache, or made by a worker.
+    MHD_Result Explore(Exchange& ex, ExploreRoute route) {
+        if (!route.cacheKey.empty())
+            if (auto cached = cache_.Find(route.cacheKey, store_.Changes()))
+                return Reply(ex, *cached);
+        return Hand(ex, [this, route = std::move(route)](RankStore& store) {
+            const std::uint64_t changes = store.Changes();
+            const ExplorePage page = route.make(store, statistics_);
+            Answer answer = MakeAnswer(static_cast<unsigned>(page.status), page.body,
+                                       page.json ? kJson : kHtml);
+            if (page.status == 200 && !route.cacheKey.empty())
+                cache_.Keep(route.cacheKey, changes, answer);
+            return answer;
+        });
+    }
+
+    // The open data: the README, or a file sent from disk unless the client's copy is current.
+    MHD_Result OpenData(Exchange& ex) {
+        if (ex.path == "/data/README")
+            return Reply(ex, MakeAnswer(200, OpenDataReadme(), "text/plain; charset=utf-8",
+                                        {{"Access-Control-Allow-Origin", "*"}}));
+        const bool entries = ex.path == "/data/entries.jsonl";
+        if (!entries && ex.path != "/data/withdrawn.json")
+            return Reply(ex, NotFound());
+        std::string ifNoneMatch, ifModifiedSince;
+        for (const auto& [name, value] : Values(ex.connection, MHD_HEADER_KIND)) {
+            if (strcasecmp(name.c_str(), "If-None-Match") == 0)
+                ifNoneMatch = value;
+            else if (strcasecmp(name.c_str(), "If-Modified-Since") == 0)
+                ifModifiedSince = value;
+        }
+        return Hand(ex, [this, entries, ifNoneMatch, ifModifiedSince](RankStore&) {
+            const OpenDataFiles::File file =
+                dataFiles_.Current(entries ? DataFile::Entries : DataFile::Withdrawn);
+            const std::string modified = HttpDate(file.modified);
+            const bool current = !ifNoneMatch.empty()
+                                     ? ifNoneMatch == "*" || ifNoneMatch.find(file.etag) !=
+                                                                 std::string::npos
+                                     : ifModifiedSince == modified;
+            const std::initializer_list<std::pair<const char*, std::string>> headers = {
+                {"ETag", file.etag},
+                {"Last-Modified", modified},
+                {"Cache-Control", "no-cache"},
+                {"Access-Control-Allow-Origin", "*"}};
+            const char* type = entries ? "application/jsonl; charset=utf-8" : kJson;
+            if (current)
+                return MakeAnswer(304, "", type, headers);
+            const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+            MHD_Response* r =
+                fd < 0 ? nullptr
+                       : MHD_create_response_from_fd(static_cast<std::uint64_t>(file.size), fd);
+            if (!r) {
+                if (fd >= 0)
+                    ::close(fd);
+                throw std::runtime_error("cannot send " + file.path);
+            }
+            MHD_add_response_header(r, "Content-Type", type);
+            MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+            for (const auto& [name, value] : headers)
+                MHD_add_response_header(r, name, value.c_str());
+            return Answer{200, std::shared_ptr<MHD_Response>(r, MHD_destroy_response)};
         });
     }
 
@@ -750,6 +823,8 @@ private:
     RankStore& store_;
     RankServerOptions options_;
     PageCache cache_;
+    RankStatistics statistics_{store_};
+    OpenDataFiles dataFiles_{store_};
     Answer busy_;
     Answer databaseAway_;
     // Since a worker found the database unreachable, until one reaches it again: logged once

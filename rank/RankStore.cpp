@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -49,7 +50,8 @@ std::string SubmissionColumns(bool typed) {
     return columns;
 }
 
-const std::string kEntryColumns = "id, created_at" + SubmissionColumns(false);
+const std::string kEntryColumns =
+    "id, created_at" + SubmissionColumns(false) + ", cpu_model, video_model";
 
 const std::string kInsertEntry = [] {
     std::string placeholders = "?";
@@ -68,6 +70,8 @@ RankEntry ReadEntry(const QSqlQuery& q) {
     int column = kFirstScoreColumn + rsCount;
     for (const auto& text : kTextColumns)
         e.text.*text.field = q.value(column++).toString().toStdString();
+    e.cpuModel = q.value(column++).toString().toStdString();
+    e.videoModel = q.value(column++).toString().toStdString();
     return e;
 }
 
@@ -240,7 +244,10 @@ void RankStore::CreateSchema() {
            ", state INTEGER NOT NULL DEFAULT 0, withdraw_hash TEXT NOT NULL DEFAULT '')");
     // A database made before entries had a state and a withdrawal token gets the columns.
     const char* added[][2] = {{"state", "INTEGER NOT NULL DEFAULT 0"},
-                              {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"}};
+                              {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"},
+                              {"cpu_model", "TEXT NOT NULL DEFAULT ''"},
+                              {"video_model", "TEXT NOT NULL DEFAULT ''"},
+                              {"hidden_at", "BIGINT NOT NULL DEFAULT 0"}};
     if (postgres_) {
         for (const auto& [column, type] : added)
             c.Exec(std::string("ALTER TABLE entries ADD COLUMN IF NOT EXISTS ") + column + " " +
@@ -268,6 +275,19 @@ void RankStore::CreateSchema() {
            "posted_at BIGINT NOT NULL)");
     c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_address ON post_log (address, posted_at)");
     c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_time ON post_log (posted_at)");
+    // The operator's model aliases, the version of the model rules the stored models follow,
+    // and the deleted entries a copy of the open data must drop too.
+    c.Exec("CREATE TABLE IF NOT EXISTS model_aliases (alias TEXT PRIMARY KEY, model TEXT NOT NULL)");
+    c.Exec("CREATE TABLE IF NOT EXISTS model_rules (version INTEGER NOT NULL)");
+    c.Exec("CREATE TABLE IF NOT EXISTS deleted_entries (id BIGINT PRIMARY KEY, "
+           "deleted_at BIGINT NOT NULL)");
+    c.Exec("CREATE INDEX IF NOT EXISTS entries_by_cpu_model ON entries (cpu_model, state)");
+    c.Exec("CREATE INDEX IF NOT EXISTS entries_by_video_model ON entries (video_model, state)");
+    QSqlQuery& rules = c.Run("SELECT MAX(version) FROM model_rules");
+    const int rulesVersion = rules.next() ? rules.value(0).toInt() : 0;
+    rules.finish();
+    if (rulesVersion != kModelRulesVersion)
+        RecomputeModels();
 }
 
 std::string RankStore::SchemaProblem() {
@@ -392,6 +412,19 @@ std::optional<std::int64_t> RetryAfter(RankStore::Connection& c, const QString& 
     return std::max<std::int64_t>(1, oldest + kRankPostWindow - now);
 }
 
+// The entry's canonical models, with the aliases as they are now.
+void StoreModels(RankStore::Connection& c, std::int64_t id, const RankUserText& text) {
+    ModelAliases aliases;
+    QSqlQuery& known = c.Run("SELECT alias, model FROM model_aliases");
+    while (known.next())
+        aliases[known.value(0).toString().toStdString()] = known.value(1).toString().toStdString();
+    known.finish();
+    c.Run("UPDATE entries SET cpu_model = ?, video_model = ? WHERE id = ?",
+          {QString::fromStdString(ModelOf(text.cpu, aliases)),
+           QString::fromStdString(ModelOf(text.video, aliases)), qint64(id)})
+        .finish();
+}
+
 // The new entry's row, with a fresh withdrawal token; sets the stored id and token.
 void InsertEntry(RankStore::Connection& c, const RankSubmission& s, bool pending, std::int64_t now,
                  StoredEntry& stored) {
@@ -445,6 +478,7 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
                 }
             }
             InsertEntry(c, s, pending, now, stored);
+            StoreModels(c, stored.id, s.text);
             if (!c.TryRun("INSERT INTO recent_posts (digest, entry_id, posted_at) VALUES (?, ?, ?)",
                           {digest, qint64(stored.id), qint64(now)})) {
                 c.Exec("ROLLBACK");
@@ -634,8 +668,9 @@ bool RankStore::SetState(std::int64_t id, EntryState state) {
     std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
     if (!postgres_)
         lock.lock();
-    QSqlQuery& q =
-        ThisThread().Run("UPDATE entries SET state = ? WHERE id = ?", {int(state), qint64(id)});
+    const qint64 hiddenAt = state == EntryState::Hidden ? std::time(nullptr) : 0;
+    QSqlQuery& q = ThisThread().Run("UPDATE entries SET state = ?, hidden_at = ? WHERE id = ?",
+                                    {int(state), hiddenAt, qint64(id)});
     const bool changed = q.numRowsAffected() > 0;
     q.finish();
     Changed();
@@ -650,6 +685,11 @@ bool RankStore::Delete(std::int64_t id) {
     c.Exec("BEGIN");
     try {
         c.Run("DELETE FROM recent_posts WHERE entry_id = ?", {qint64(id)}).finish();
+        // One that was public stays in the open data's list of removed entries.
+        c.Run("INSERT INTO deleted_entries (id, deleted_at) SELECT id, ? FROM entries "
+              "WHERE id = ? AND state <> 1",
+              {qint64(std::time(nullptr)), qint64(id)})
+            .finish();
         QSqlQuery& q = c.Run("DELETE FROM entries WHERE id = ?", {qint64(id)});
         const bool deleted = q.numRowsAffected() > 0;
         q.finish();
@@ -676,11 +716,105 @@ bool RankStore::Withdraw(std::int64_t id, const std::string& token) {
     if (!postgres_)
         lock.lock();
     QSqlQuery& q = ThisThread().Run(
-        "UPDATE entries SET state = 2 WHERE id = ? AND withdraw_hash = ? AND state <> 2",
-        {qint64(id), TokenHash(token)});
+        "UPDATE entries SET state = 2, hidden_at = ? WHERE id = ? AND withdraw_hash = ? AND "
+        "state <> 2",
+        {qint64(std::time(nullptr)), qint64(id), TokenHash(token)});
     const bool withdrawn = q.numRowsAffected() > 0;
     q.finish();
     if (withdrawn)
         Changed();
     return withdrawn;
+}
+
+std::vector<RankEntry> RankStore::EntriesOfModel(bool video, const std::string& model,
+                                                 int limit) {
+    QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
+                                        " FROM entries WHERE " +
+                                        (video ? "video_model" : "cpu_model") +
+                                        " = ? AND state = 0 ORDER BY overall DESC, id LIMIT ?",
+                                    {QString::fromStdString(model), limit});
+    std::vector<RankEntry> entries;
+    while (q.next())
+        entries.push_back(ReadEntry(q));
+    q.finish();
+    return entries;
+}
+
+ModelAliases RankStore::Aliases() {
+    ModelAliases aliases;
+    Select("SELECT alias, model FROM model_aliases", {}, [&aliases](const QSqlQuery& q) {
+        aliases[q.value(0).toString().toStdString()] = q.value(1).toString().toStdString();
+    });
+    return aliases;
+}
+
+bool RankStore::SetAlias(const std::string& from, const std::string& to) {
+    const std::string alias = CanonicalModel(from);
+    if (alias.empty())
+        return false;
+    const std::string model = CanonicalModel(to);
+    {
+        std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
+        if (!postgres_)
+            lock.lock();
+        Connection& c = ThisThread();
+        c.Run("DELETE FROM model_aliases WHERE alias = ?", {QString::fromStdString(alias)})
+            .finish();
+        if (!model.empty() && model != alias)
+            c.Run("INSERT INTO model_aliases (alias, model) VALUES (?, ?)",
+                  {QString::fromStdString(alias), QString::fromStdString(model)})
+                .finish();
+    }
+    RecomputeModels();
+    return true;
+}
+
+std::int64_t RankStore::RecomputeModels() {
+    const ModelAliases aliases = Aliases();
+    struct Models {
+        std::int64_t id;
+        QString cpu, video;
+    };
+    std::vector<Models> changed;
+    Select("SELECT id, machine_cpu, video, cpu_model, video_model FROM entries", {},
+           [&](const QSqlQuery& q) {
+               const QString cpu = QString::fromStdString(
+                   ModelOf(q.value(1).toString().toStdString(), aliases));
+               const QString video = QString::fromStdString(
+                   ModelOf(q.value(2).toString().toStdString(), aliases));
+               if (cpu != q.value(3).toString() || video != q.value(4).toString())
+                   changed.push_back({q.value(0).toLongLong(), cpu, video});
+           });
+    std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
+    if (!postgres_)
+        lock.lock();
+    Connection& c = ThisThread();
+    c.Exec("BEGIN");
+    try {
+        for (const Models& m : changed)
+            c.Run("UPDATE entries SET cpu_model = ?, video_model = ? WHERE id = ?",
+                  {m.cpu, m.video, qint64(m.id)})
+                .finish();
+        c.Run("DELETE FROM model_rules").finish();
+        c.Run("INSERT INTO model_rules (version) VALUES (?)", {kModelRulesVersion}).finish();
+        c.Exec("COMMIT");
+    } catch (...) {
+        QSqlQuery(c.Database()).exec("ROLLBACK");
+        throw;
+    }
+    Changed();
+    return static_cast<std::int64_t>(changed.size());
+}
+
+void RankStore::Select(const std::string& sql, const QVariantList& values,
+                       const std::function<void(const QSqlQuery&)>& row) {
+    QSqlQuery& q = ThisThread().Run(sql, values);
+    try {
+        while (q.next())
+            row(q);
+    } catch (...) {
+        q.finish();
+        throw;
+    }
+    q.finish();
 }

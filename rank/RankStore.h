@@ -2,23 +2,29 @@
 // The stored entries, in SQLite (a file, WAL mode) or PostgreSQL (a postgresql:// address),
 // through Qt SQL and one set of parameterised statements. Safe to use from many threads: each
 // thread gets its own connection.
+#include "ModelName.h"
 #include "Submission.h"
 
+#include <QVariant>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+class QSqlQuery;
+
 struct RankEntry {
     std::int64_t id = 0;
     std::int64_t createdAt = 0; // seconds since 1970, UTC
     std::int32_t scores[rsCount] = {};
     RankUserText text;
+    std::string cpuModel, videoModel; // the canonical models of text.cpp and text.video
 };
 
 struct RankedEntry {
@@ -134,6 +140,23 @@ public:
     // Whether `token` withdraws entry `id` (not yet hidden), and withdrawing it.
     bool WithdrawalValid(std::int64_t id, const std::string& token);
     bool Withdraw(std::int64_t id, const std::string& token);
+
+    // Listed entries of a processor model (`video`: of a video model), best overall first.
+    std::vector<RankEntry> EntriesOfModel(bool video, const std::string& model, int limit);
+
+    // The operator's model aliases (canonical model to canonical model).
+    ModelAliases Aliases();
+    // Makes `from` stand for `to` (both canonicalised first; an empty `to` removes the alias),
+    // then computes every entry's models again. False when `from` names no model.
+    bool SetAlias(const std::string& from, const std::string& to);
+    // Every entry's canonical models from its texts, the rules and the aliases now; the number
+    // of entries whose models changed.
+    std::int64_t RecomputeModels();
+
+    // For the units that read the entries as a whole (statistics, open data): `sql` with
+    // `values` on this thread's connection, each row handed to `row` as it is read.
+    void Select(const std::string& sql, const QVariantList& values,
+                const std::function<void(const QSqlQuery&)>& row);
 
     class Connection;
 

@@ -1,5 +1,7 @@
 // zelka-rank: the ranking service the program's ranking page posts to, and the operator's
 // moderation of its entries.
+#include "ModelName.h"
+#include "OpenData.h"
 #include "RankCheck.h"
 #include "RankPages.h"
 #include "RankServer.h"
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <pthread.h>
 #include <string>
 #include <sys/resource.h>
@@ -32,6 +35,8 @@ constexpr const char* kUsage =
     "       zelka-rank init [--db ... [--password-file FILE]]\n"
     "       zelka-rank pending [--db ... [--password-file FILE]]\n"
     "       zelka-rank approve|hide|delete ID [--db ... [--password-file FILE]]\n"
+    "       zelka-rank alias FROM TO | aliases [--db ... [--password-file FILE]]\n"
+    "       zelka-rank export FILE [WITHDRAWN-FILE] [--db ... [--password-file FILE]]\n"
     "PostgreSQL's password: PGPASSWORD, --password-file, $CREDENTIALS_DIRECTORY/db-password\n"
     "or ~/.pgpass, never in --db.";
 
@@ -57,6 +62,7 @@ struct Invocation {
     std::string passwordFile;
     std::string command;
     std::int64_t id = 0;
+    std::vector<std::string> words; // the texts after alias and export
 };
 
 // The options that take a value.
@@ -78,12 +84,23 @@ std::string ReadCommand(int argc, char** argv, Invocation& run, int& first) {
     if (argc < 2)
         return {};
     const std::string word = argv[1];
-    if (word != "init" && word != "pending" && word != "approve" && word != "hide" &&
-        word != "delete")
+    if (word == "alias" || word == "export") {
+        // alias FROM TO; export FILE [WITHDRAWN-FILE]: the words up to the first option.
+        run.command = word;
+        for (first = 2; first < argc && !std::string(argv[first]).starts_with("--"); ++first)
+            run.words.push_back(argv[first]);
+        const bool fits = word == "alias" ? run.words.size() == 2
+                                          : run.words.size() == 1 || run.words.size() == 2;
+        return fits              ? ""
+               : word == "alias" ? "alias takes FROM and TO (TO \"\" removes the alias)"
+                                 : "export takes FILE and optionally WITHDRAWN-FILE";
+    }
+    if (word != "init" && word != "pending" && word != "aliases" && word != "approve" &&
+        word != "hide" && word != "delete")
         return {};
     run.command = word;
     first = 2;
-    if (word == "init" || word == "pending")
+    if (word == "init" || word == "pending" || word == "aliases")
         return {};
     const auto id = argc > 2 ? ParseDecimal(argv[2], 1, INT64_MAX) : std::nullopt;
     if (!id)
@@ -236,6 +253,50 @@ std::string ReadyTables(RankStore& store, bool mayCreate) {
            "recent_posts and post_log and USAGE on entries_id_seq";
 }
 
+// FILE ("-": standard output) written by `write`; false, with a message, when it cannot be.
+bool ExportTo(const std::string& path, const std::function<void(const DataSink&)>& write) {
+    std::FILE* file = path == "-" ? stdout : std::fopen(path.c_str(), "wbe");
+    if (!file) {
+        std::fprintf(stderr, "zelka-rank: cannot write %s\n", path.c_str());
+        return false;
+    }
+    bool written = true;
+    write([&](std::string_view piece) {
+        written = written && std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+    });
+    written = (file == stdout ? std::fflush(file) : std::fclose(file)) == 0 && written;
+    if (!written)
+        std::fprintf(stderr, "zelka-rank: cannot write %s\n", path.c_str());
+    return written;
+}
+
+// The model aliases and the open data, from the command line.
+int Models(RankStore& store, const std::string& command, const std::vector<std::string>& words) {
+    if (command == "aliases") {
+        for (const auto& [alias, model] : store.Aliases())
+            std::printf("%s\t%s\n", alias.c_str(), model.c_str());
+        return 0;
+    }
+    if (command == "alias") {
+        if (!store.SetAlias(words[0], words[1])) {
+            std::fprintf(stderr, "zelka-rank: \"%s\" names no model\n", words[0].c_str());
+            return 1;
+        }
+        const std::string alias = CanonicalModel(words[0]), model = CanonicalModel(words[1]);
+        if (model.empty() || model == alias)
+            std::printf("no alias for \"%s\"\n", alias.c_str());
+        else
+            std::printf("\"%s\" is \"%s\"\n", alias.c_str(), model.c_str());
+        return 0;
+    }
+    const bool entries =
+        ExportTo(words[0], [&store](const DataSink& out) { WriteEntriesJsonl(store, out); });
+    const bool withdrawn = words.size() < 2 || ExportTo(words[1], [&store](const DataSink& out) {
+                               WriteWithdrawnJson(store, out);
+                           });
+    return entries && withdrawn ? 0 : 1;
+}
+
 // The moderation subcommands: one change (or the list of pending entries) and exit.
 int Moderate(RankStore& store, const std::string& command, std::int64_t id) {
     if (command == "pending") {
@@ -360,6 +421,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "zelka-rank: %s\n", problem.c_str());
             return 1;
         }
+        if (run.command == "alias" || run.command == "aliases" || run.command == "export")
+            return Models(store, run.command, run.words);
         if (!run.command.empty())
             return Moderate(store, run.command, run.id);
         return Serve(store, run.options, stopSignals);
