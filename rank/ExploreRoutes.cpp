@@ -41,32 +41,31 @@ FindExploreRoute(std::string_view path,
                             }};
     }
     if (page == "/stats")
-        return ExploreRoute{key, [json](RankStore&, RankStatistics& stats) {
-                                const auto snapshot = stats.Current();
-                                return ExplorePage{200, json,
-                                                   json ? StatsJson(*snapshot)
-                                                        : StatsHtml(*snapshot)};
-                            }};
+        return ExploreRoute{
+            key, [json](RankStore&, RankStatistics& stats) {
+                const auto snapshot = stats.Current();
+                return ExplorePage{200, json, json ? StatsJson(*snapshot) : StatsHtml(*snapshot)};
+            }};
     for (const ModelKind kind : {ModelKind::Cpu, ModelKind::Video}) {
         std::string prefix = "/";
         prefix.append(ModelKindPath(kind)).append("/");
         if (!page.starts_with(prefix))
             continue;
         const std::string name(page.substr(prefix.size()));
-        return ExploreRoute{key, [json, kind, name](RankStore& store, RankStatistics& stats) {
-                                // The name as a user may type it, and the model an alias
-                                // stands for.
-                                const std::string model = ModelOf(name, store.Aliases());
-                                const auto snapshot = stats.Current();
-                                if (model.empty() || !snapshot->Model(kind, model))
-                                    return Error(404, "この機種の登録はありません。");
-                                const auto entries = store.EntriesOfModel(
-                                    kind == ModelKind::Video, model, kModelPageEntries);
-                                return ExplorePage{
-                                    200, json,
-                                    json ? ModelJson(kind, model, *snapshot, entries)
-                                         : ModelHtml(kind, model, *snapshot, entries)};
-                            }};
+        return ExploreRoute{
+            key, [json, kind, name](RankStore& store, RankStatistics& stats) {
+                // The name as a user may type it, and the model an alias
+                // stands for.
+                const std::string model = ModelOf(name, store.Aliases());
+                const auto snapshot = stats.Current();
+                if (model.empty() || !snapshot->Model(kind, model))
+                    return Error(404, "この機種の登録はありません。");
+                const auto entries =
+                    store.EntriesOfModel(kind == ModelKind::Video, model, kModelPageEntries);
+                return ExplorePage{200, json,
+                                   json ? ModelJson(kind, model, *snapshot, entries)
+                                        : ModelHtml(kind, model, *snapshot, entries)};
+            }};
     }
     if (page == "/compare") {
         const auto ids = CompareIds(argument("ids").value_or(""));
@@ -76,20 +75,18 @@ FindExploreRoute(std::string_view path,
         std::string idKey;
         for (const std::int64_t id : *ids)
             idKey += std::to_string(id) + ",";
-        return ExploreRoute{key + "?" + idKey, [json, ids = *ids](RankStore& store,
-                                                                  RankStatistics&) {
-                                std::vector<RankEntry> entries;
-                                for (const std::int64_t id : ids) {
-                                    auto entry = store.Entry(id);
-                                    if (!entry)
-                                        return Error(404, "登録番号 " + std::to_string(id) +
-                                                              " の登録はありません。");
-                                    entries.push_back(std::move(*entry));
-                                }
-                                return ExplorePage{200, json,
-                                                   json ? CompareJson(entries)
-                                                        : CompareHtml(entries)};
-                            }};
+        return ExploreRoute{
+            key + "?" + idKey, [json, ids = *ids](RankStore& store, RankStatistics&) {
+                std::vector<RankEntry> entries;
+                for (const std::int64_t id : ids) {
+                    auto entry = store.Entry(id);
+                    if (!entry)
+                        return Error(404,
+                                     "登録番号 " + std::to_string(id) + " の登録はありません。");
+                    entries.push_back(std::move(*entry));
+                }
+                return ExplorePage{200, json, json ? CompareJson(entries) : CompareHtml(entries)};
+            }};
     }
     if (json && page.starts_with("/entry/")) {
         const auto id = ParseDecimal(page.substr(7), 1, 999'999'999'999'999'999);

@@ -49,9 +49,11 @@ constexpr Rule kRules[] = {
 
 // Texts that name no model: answers for "I don't know" and the program's vendor ids.
 const std::set<std::string> kNoModel = {
-    "不明",         "わからない",   "分からない",   "不詳",        "なし",
-    "無し",         "unknown",      "none",         "n/a",         "na",
-    "default",      "genuineintel", "authenticamd", "cyrixinstead", "centaurhauls",
+    "不明",         "わからない",   "分からない",
+    "不詳",         "なし",         "無し",
+    "unknown",      "none",         "n/a",
+    "na",           "default",      "genuineintel",
+    "authenticamd", "cyrixinstead", "centaurhauls",
     "geode by nsc", "standard vga", "standard display adapter",
 };
 

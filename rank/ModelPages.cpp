@@ -54,7 +54,6 @@ std::string ScoresJson(const std::int32_t (&scores)[rsCount]) {
     return json + "}";
 }
 
-
 double MedianOverall(const ScoreGroup& group) {
     return Summarise(group.sorted[rsOverall]).median;
 }
@@ -71,7 +70,7 @@ OrderedModels(const std::map<std::string, ScoreGroup>& models, ModelOrder order)
     std::vector<Row> rows;
     for (const auto& [name, group] : models)
         rows.push_back({&name, &group,
-                        order == ModelOrder::Count ? static_cast<double>(group.count)
+                        order == ModelOrder::Count         ? static_cast<double>(group.count)
                         : group.count >= kModelStatsQuorum ? MedianOverall(group)
                                                            : -1.0});
     std::stable_sort(rows.begin(), rows.end(),
@@ -108,11 +107,11 @@ std::string FiguresTable(const ScoreGroup& group, const ScoreGroup& all) {
 std::string Histograms(const ScoreGroup& group, const RankEntry* marked) {
     std::string html = "<div class=\"hists\">";
     for (int i = 0; i < rsCount; ++i) {
-        html += std::string("<div><h2>") + ScoreLabel(static_cast<RankScore>(i)) + "</h2>" +
-                HistogramSvg(group.sorted[i],
-                             marked ? std::optional<std::int32_t>(marked->scores[i])
-                                    : std::nullopt) +
-                "</div>";
+        html +=
+            std::string("<div><h2>") + ScoreLabel(static_cast<RankScore>(i)) + "</h2>" +
+            HistogramSvg(group.sorted[i],
+                         marked ? std::optional<std::int32_t>(marked->scores[i]) : std::nullopt) +
+            "</div>";
     }
     return html + "</div>\n";
 }
@@ -188,8 +187,7 @@ std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std
                       "\" role=\"img\" font-size=\"10\" font-family=\"IPAPGothic,sans-serif\">";
     for (int b = first; b <= last; ++b) {
         const std::size_t index = static_cast<std::size_t>(b - h.firstBin);
-        const std::int64_t count =
-            b >= h.firstBin && index < h.counts.size() ? h.counts[index] : 0;
+        const std::int64_t count = b >= h.firstBin && index < h.counts.size() ? h.counts[index] : 0;
         const int barHeight =
             static_cast<int>(static_cast<double>(height - bottom - top) * count / most + 0.5);
         const double x = left + (b - first) * binWidth;
@@ -203,16 +201,15 @@ std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std
         // The powers of ten under the axis.
         if (b % kBinsPerDecade == 0) {
             char label[96];
-            std::snprintf(label, sizeof label, "<text x=\"%.1f\" y=\"%d\">%s</text>", x,
-                          height - 8, Number(BinFloor(b)).c_str());
+            std::snprintf(label, sizeof label, "<text x=\"%.1f\" y=\"%d\">%s</text>", x, height - 8,
+                          Number(BinFloor(b)).c_str());
             svg += label;
         }
     }
     if (mark && *mark > 0) {
         // The mark's place inside its bin, on the logarithmic scale.
         const double position =
-            (static_cast<double>(kBinsPerDecade) * std::log10(static_cast<double>(*mark)) -
-             first) *
+            (static_cast<double>(kBinsPerDecade) * std::log10(static_cast<double>(*mark)) - first) *
             binWidth;
         char line[200];
         std::snprintf(line, sizeof line,
@@ -229,8 +226,7 @@ std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std
 
 std::string ModelsHtml(const RankSnapshot& snapshot, ModelOrder order) {
     std::string html = PageHead("ゼルカ ランキング：機種一覧") + kExtraStyle;
-    html += "<h1><span>ゼルカ</span> 機種一覧</h1>\n" + Nav() +
-            "<p class=\"meta\">並び順：" +
+    html += "<h1><span>ゼルカ</span> 機種一覧</h1>\n" + Nav() + "<p class=\"meta\">並び順：" +
             (order == ModelOrder::Count ? "<b>登録数</b>　<a href=\"/models?sort=median\">総合評価"
                                           "の中央値</a>"
                                         : "<a href=\"/models?sort=count\">登録数</a>　<b>総合評価"
@@ -260,8 +256,7 @@ std::string ModelsJson(const RankSnapshot& snapshot, ModelOrder order) {
         for (const auto& [name, group] : OrderedModels(snapshot.Models(kind), order)) {
             json += std::string(first ? "\n" : ",\n") + "{\"model\":\"" + JsonEscape(*name) +
                     "\",\"count\":" + std::to_string(group->count) + ",\"median_overall\":" +
-                    (group->count >= kModelStatsQuorum ? Number(MedianOverall(*group))
-                                                       : "null") +
+                    (group->count >= kModelStatsQuorum ? Number(MedianOverall(*group)) : "null") +
                     "}";
             first = false;
         }
@@ -299,8 +294,7 @@ std::string ModelJson(ModelKind kind, const std::string& model, const RankSnapsh
     const ScoreGroup* group = snapshot.Model(kind, model);
     const std::int64_t count = group ? group->count : 0;
     std::string json = std::string("{\"kind\":\"") + ModelKindPath(kind) + "\",\"model\":\"" +
-                       JsonEscape(model) + "\",\"count\":" + std::to_string(count) +
-                       ",\"stats\":" +
+                       JsonEscape(model) + "\",\"count\":" + std::to_string(count) + ",\"stats\":" +
                        (group && count >= kModelStatsQuorum ? GroupJson(*group) : "null") +
                        ",\"all\":" + GroupJson(snapshot.all) + ",\"entries\":[";
     for (std::size_t i = 0; i < entries.size(); ++i)
@@ -328,8 +322,9 @@ std::string StatsHtml(const RankSnapshot& snapshot) {
 
 std::string StatsJson(const RankSnapshot& snapshot) {
     std::string json = "{\"count\":" + std::to_string(snapshot.all.count) +
-                       ",\"stats\":" + GroupJson(snapshot.all) + ",\"bins_per_decade\":" +
-                       std::to_string(kBinsPerDecade) + ",\"histograms\":{";
+                       ",\"stats\":" + GroupJson(snapshot.all) +
+                       ",\"bins_per_decade\":" + std::to_string(kBinsPerDecade) +
+                       ",\"histograms\":{";
     for (int i = 0; i < rsCount; ++i) {
         const Histogram h = HistogramOf(snapshot.all.sorted[i]);
         json += std::string(i ? "," : "") + "\"" + kRankScoreNames[i] +
@@ -358,13 +353,12 @@ struct Standing {
 
 std::vector<Standing> StandingsOf(const RankEntry& e, const RankSnapshot& snapshot, int test) {
     std::vector<Standing> s{{"all", &snapshot.all, {}, ModelKind::Cpu}};
-    if (const ScoreGroup* cpu = e.cpuModel.empty() ? nullptr
-                                                   : snapshot.Model(ModelKind::Cpu, e.cpuModel))
+    if (const ScoreGroup* cpu =
+            e.cpuModel.empty() ? nullptr : snapshot.Model(ModelKind::Cpu, e.cpuModel))
         s.push_back({"cpu_model", cpu, e.cpuModel, ModelKind::Cpu});
     if (test == rsDDraw || test == rsD3D)
-        if (const ScoreGroup* video = e.videoModel.empty()
-                                          ? nullptr
-                                          : snapshot.Model(ModelKind::Video, e.videoModel))
+        if (const ScoreGroup* video =
+                e.videoModel.empty() ? nullptr : snapshot.Model(ModelKind::Video, e.videoModel))
             s.push_back({"video_model", video, e.videoModel, ModelKind::Video});
     return s;
 }
@@ -379,9 +373,8 @@ std::string StandingHtml(const RankEntry& e, const RankSnapshot& snapshot) {
     for (int i = 0; i < rsCount; ++i) {
         std::string cells[3];
         for (const Standing& s : StandingsOf(e, snapshot, i)) {
-            const std::string text =
-                Number(PercentileOf(s.scores->sorted[i], e.scores[i])) + "%（" +
-                std::to_string(s.scores->count) + " 件中）";
+            const std::string text = Number(PercentileOf(s.scores->sorted[i], e.scores[i])) +
+                                     "%（" + std::to_string(s.scores->count) + " 件中）";
             const int column = s.model.empty() ? 0 : s.kind == ModelKind::Cpu ? 1 : 2;
             cells[column] = text;
         }
@@ -400,21 +393,20 @@ std::string StandingHtml(const RankEntry& e, const RankSnapshot& snapshot) {
     html += "<h2>ほかの登録と比べる</h2>\n<form method=\"get\" action=\"/compare\">"
             "<label>登録番号（コンマ区切り、最大 " +
             std::to_string(kCompareMost) +
-            " 件）：<input type=\"text\" name=\"ids\" size=\"40\" value=\"" +
-            std::to_string(e.id) +
+            " 件）：<input type=\"text\" name=\"ids\" size=\"40\" value=\"" + std::to_string(e.id) +
             ",\"></label> <input type=\"submit\" id=\"compare\" value=\"比べる\"></form>\n";
     return html;
 }
 
 std::string EntryJson(const RankEntry& e, std::int64_t rank, const RankSnapshot& snapshot) {
-    std::string json = "{" + EntryFieldsJson(e) + ",\"rank\":" + std::to_string(rank) +
-                       ",\"percentiles\":{";
+    std::string json =
+        "{" + EntryFieldsJson(e) + ",\"rank\":" + std::to_string(rank) + ",\"percentiles\":{";
     for (int i = 0; i < rsCount; ++i) {
         json += std::string(i ? "," : "") + "\"" + kRankScoreNames[i] + "\":{";
         bool first = true;
         for (const Standing& s : StandingsOf(e, snapshot, i)) {
-            json += std::string(first ? "" : ",") + "\"" + s.group + "\":{\"percentile\":" +
-                    Number(PercentileOf(s.scores->sorted[i], e.scores[i])) +
+            json += std::string(first ? "" : ",") + "\"" + s.group +
+                    "\":{\"percentile\":" + Number(PercentileOf(s.scores->sorted[i], e.scores[i])) +
                     ",\"count\":" + std::to_string(s.scores->count) + "}";
             first = false;
         }
@@ -474,8 +466,10 @@ std::string CompareHtml(const std::vector<RankEntry>& entries) {
         html += "</tr>\n";
     }
     const std::pair<const char*, std::string RankUserText::*> texts[] = {
-        {"CPU", &RankUserText::cpu},       {"VIDEO", &RankUserText::video},
-        {"MEMORY", &RankUserText::memory}, {"HDD", &RankUserText::hdd},
+        {"CPU", &RankUserText::cpu},
+        {"VIDEO", &RankUserText::video},
+        {"MEMORY", &RankUserText::memory},
+        {"HDD", &RankUserText::hdd},
         {"コメント", &RankUserText::comment}};
     for (const auto& [label, field] : texts) {
         html += std::string("<tr><th>") + label + "</th>";

@@ -52,8 +52,8 @@ void WriteEntriesJsonl(RankStore& store, const DataSink& out) {
                  [&](const QSqlQuery& q) {
                      e.id = q.value(0).toLongLong();
                      e.createdAt = q.value(1).toLongLong();
-                     std::string* texts[] = {&e.text.name, &e.text.cpu,     &e.text.video,
-                                             &e.text.memory, &e.text.hdd, &e.text.comment,
+                     std::string* texts[] = {&e.text.name,   &e.text.cpu,  &e.text.video,
+                                             &e.text.memory, &e.text.hdd,  &e.text.comment,
                                              &e.cpuModel,    &e.videoModel};
                      int column = 2;
                      for (std::string* text : texts)

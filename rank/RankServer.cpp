@@ -579,12 +579,11 @@ private:
                 const auto entry = store.Entry(id);
                 if (!entry)
                     return ErrorAnswer(404, "この登録はありません。");
-                return MakeAnswer(200,
-                                  EntryHtml(*entry,
-                                            store.RankOf(rsOverall, entry->scores[rsOverall]),
-                                            store.Medians(),
-                                            StandingHtml(*entry, *statistics_.Current())),
-                                  kHtml);
+                return MakeAnswer(
+                    200,
+                    EntryHtml(*entry, store.RankOf(rsOverall, entry->scores[rsOverall]),
+                              store.Medians(), StandingHtml(*entry, *statistics_.Current())),
+                    kHtml);
             });
         }
         if (ex.path.starts_with("/withdraw/")) {
@@ -685,10 +684,10 @@ private:
             const OpenDataFiles::File file =
                 dataFiles_.Current(entries ? DataFile::Entries : DataFile::Withdrawn);
             const std::string modified = HttpDate(file.modified);
-            const bool current = !ifNoneMatch.empty()
-                                     ? ifNoneMatch == "*" || ifNoneMatch.find(file.etag) !=
-                                                                 std::string::npos
-                                     : ifModifiedSince == modified;
+            const bool current =
+                !ifNoneMatch.empty()
+                    ? ifNoneMatch == "*" || ifNoneMatch.find(file.etag) != std::string::npos
+                    : ifModifiedSince == modified;
             const std::initializer_list<std::pair<const char*, std::string>> headers = {
                 {"ETag", file.etag},
                 {"Last-Modified", modified},

@@ -115,8 +115,7 @@ std::shared_ptr<const RankSnapshot> RankStatistics::Current() {
     const auto now = std::chrono::steady_clock::now();
     const std::uint64_t changes = store_.Changes();
     const bool small = !snapshot_ || snapshot_->all.count < 1000;
-    if (snapshot_ &&
-        (changes_ == changes ? now - taken_ < 2s : (!small && now - taken_ < 250ms)))
+    if (snapshot_ && (changes_ == changes ? now - taken_ < 2s : (!small && now - taken_ < 250ms)))
         return snapshot_;
     RankSnapshotBuilder builder;
     std::string names[2];

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -243,11 +244,10 @@ void RankStore::CreateSchema() {
            ", created_at BIGINT NOT NULL" + SubmissionColumns(true) +
            ", state INTEGER NOT NULL DEFAULT 0, withdraw_hash TEXT NOT NULL DEFAULT '')");
     // A database made before entries had a state and a withdrawal token gets the columns.
-    const char* added[][2] = {{"state", "INTEGER NOT NULL DEFAULT 0"},
-                              {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"},
-                              {"cpu_model", "TEXT NOT NULL DEFAULT ''"},
-                              {"video_model", "TEXT NOT NULL DEFAULT ''"},
-                              {"hidden_at", "BIGINT NOT NULL DEFAULT 0"}};
+    const char* added[][2] = {
+        {"state", "INTEGER NOT NULL DEFAULT 0"},    {"withdraw_hash", "TEXT NOT NULL DEFAULT ''"},
+        {"cpu_model", "TEXT NOT NULL DEFAULT ''"},  {"video_model", "TEXT NOT NULL DEFAULT ''"},
+        {"hidden_at", "BIGINT NOT NULL DEFAULT 0"}, {"hold_reason", "TEXT NOT NULL DEFAULT ''"}};
     if (postgres_) {
         for (const auto& [column, type] : added)
             c.Exec(std::string("ALTER TABLE entries ADD COLUMN IF NOT EXISTS ") + column + " " +
@@ -277,7 +277,8 @@ void RankStore::CreateSchema() {
     c.Exec("CREATE INDEX IF NOT EXISTS post_log_by_time ON post_log (posted_at)");
     // The operator's model aliases, the version of the model rules the stored models follow,
     // and the deleted entries a copy of the open data must drop too.
-    c.Exec("CREATE TABLE IF NOT EXISTS model_aliases (alias TEXT PRIMARY KEY, model TEXT NOT NULL)");
+    c.Exec(
+        "CREATE TABLE IF NOT EXISTS model_aliases (alias TEXT PRIMARY KEY, model TEXT NOT NULL)");
     c.Exec("CREATE TABLE IF NOT EXISTS model_rules (version INTEGER NOT NULL)");
     c.Exec("CREATE TABLE IF NOT EXISTS deleted_entries (id BIGINT PRIMARY KEY, "
            "deleted_at BIGINT NOT NULL)");
@@ -412,17 +413,63 @@ std::optional<std::int64_t> RetryAfter(RankStore::Connection& c, const QString& 
     return std::max<std::int64_t>(1, oldest + kRankPostWindow - now);
 }
 
-// The entry's canonical models, with the aliases as they are now.
-void StoreModels(RankStore::Connection& c, std::int64_t id, const RankUserText& text) {
+ModelAliases ReadAliases(RankStore::Connection& c) {
     ModelAliases aliases;
     QSqlQuery& known = c.Run("SELECT alias, model FROM model_aliases");
     while (known.next())
         aliases[known.value(0).toString().toStdString()] = known.value(1).toString().toStdString();
     known.finish();
-    c.Run("UPDATE entries SET cpu_model = ?, video_model = ? WHERE id = ?",
-          {QString::fromStdString(ModelOf(text.cpu, aliases)),
-           QString::fromStdString(ModelOf(text.video, aliases)), qint64(id)})
-        .finish();
+    return aliases;
+}
+
+// Why a post waits for review: a score above its test's ceiling, or far above the median of
+// its model's listed entries that ran the test (once there are kRankOutlierQuorum of them).
+// Empty when it does not; a low score never waits.
+std::string HoldReason(RankStore::Connection& c, const RankSubmission& s,
+                       const std::array<std::int64_t, rsCount>& ceilings,
+                       const std::string& cpuModel, const std::string& videoModel) {
+    for (int i = rsCpu; i < rsCount; ++i)
+        if (s.scores[i] > ceilings[i])
+            return std::string(kRankScoreNames[i]) + " " + std::to_string(s.scores[i]) +
+                   " above the ceiling " + std::to_string(ceilings[i]);
+    const struct {
+        RankScore test;
+        const char* column;
+        const std::string& model;
+        std::int64_t factor;
+    } checks[] = {{rsCpu, "cpu_model", cpuModel, kRankOutlierCpuFactor},
+                  {rsDDraw, "video_model", videoModel, kRankOutlierVideoFactor},
+                  {rsD3D, "video_model", videoModel, kRankOutlierVideoFactor}};
+    for (const auto& check : checks) {
+        if (check.model.empty())
+            continue;
+        const std::string score = kRankScoreNames[check.test];
+        const std::string where = std::string(" FROM entries WHERE state = 0 AND ") + check.column +
+                                  " = ? AND " + score + " > 0";
+        const QString model = QString::fromStdString(check.model);
+        QSqlQuery& counted = c.Run("SELECT COUNT(*)" + where, {model});
+        const std::int64_t n = counted.next() ? counted.value(0).toLongLong() : 0;
+        counted.finish();
+        if (n < kRankOutlierQuorum)
+            continue;
+        QSqlQuery& middle =
+            c.Run("SELECT " + score + where + " ORDER BY " + score + " LIMIT ? OFFSET ?",
+                  {model, n % 2 == 0 ? 2 : 1, qint64((n - 1) / 2)});
+        double sum = 0;
+        int values = 0;
+        for (; middle.next(); ++values)
+            sum += middle.value(0).toDouble();
+        middle.finish();
+        const double median = values > 0 ? sum / values : 0;
+        if (s.scores[check.test] > check.factor * median) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.0f", median);
+            return score + " " + std::to_string(s.scores[check.test]) + " above " +
+                   std::to_string(check.factor) + " x the median " + text + " of " + check.column +
+                   " \"" + check.model + "\"";
+        }
+    }
+    return {};
 }
 
 // The new entry's row, with a fresh withdrawal token; sets the stored id and token.
@@ -450,9 +497,12 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
     const QString digest = QString::fromStdString(Digest(s));
     const QString address = QString::fromStdString(rules.address);
     const std::array<std::int64_t, rsCount> ceilings = Ceilings(rules);
-    bool pending = false;
-    for (int i = rsCpu; i < rsCount; ++i)
-        pending = pending || s.scores[i] > ceilings[i];
+    const ModelAliases aliases = ReadAliases(c);
+    const QString cpuModel = QString::fromStdString(ModelOf(s.text.cpu, aliases));
+    const QString videoModel = QString::fromStdString(ModelOf(s.text.video, aliases));
+    const QString reason = QString::fromStdString(
+        HoldReason(c, s, ceilings, cpuModel.toStdString(), videoModel.toStdString()));
+    const bool pending = !reason.isEmpty();
     StoredEntry stored;
     std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
     if (!postgres_)
@@ -478,7 +528,9 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
                 }
             }
             InsertEntry(c, s, pending, now, stored);
-            StoreModels(c, stored.id, s.text);
+            c.Run("UPDATE entries SET cpu_model = ?, video_model = ?, hold_reason = ? WHERE id = ?",
+                  {cpuModel, videoModel, reason, qint64(stored.id)})
+                .finish();
             if (!c.TryRun("INSERT INTO recent_posts (digest, entry_id, posted_at) VALUES (?, ?, ?)",
                           {digest, qint64(stored.id), qint64(now)})) {
                 c.Exec("ROLLBACK");
@@ -656,10 +708,15 @@ const RankStore::MedianSet& RankStore::FreshMedians() {
 
 std::vector<RankEntry> RankStore::Pending() {
     QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
-                                    " FROM entries WHERE state = 1 ORDER BY id");
+                                    ", hold_reason FROM entries WHERE state = 1 ORDER BY id");
     std::vector<RankEntry> entries;
-    while (q.next())
+    while (q.next()) {
         entries.push_back(ReadEntry(q));
+        entries.back().holdReason =
+            q.value(kFirstScoreColumn + rsCount + std::size(kTextColumns) + 2)
+                .toString()
+                .toStdString();
+    }
     q.finish();
     return entries;
 }
@@ -726,13 +783,12 @@ bool RankStore::Withdraw(std::int64_t id, const std::string& token) {
     return withdrawn;
 }
 
-std::vector<RankEntry> RankStore::EntriesOfModel(bool video, const std::string& model,
-                                                 int limit) {
-    QSqlQuery& q = ThisThread().Run(std::string("SELECT ") + kEntryColumns +
-                                        " FROM entries WHERE " +
-                                        (video ? "video_model" : "cpu_model") +
-                                        " = ? AND state = 0 ORDER BY overall DESC, id LIMIT ?",
-                                    {QString::fromStdString(model), limit});
+std::vector<RankEntry> RankStore::EntriesOfModel(bool video, const std::string& model, int limit) {
+    QSqlQuery& q =
+        ThisThread().Run(std::string("SELECT ") + kEntryColumns + " FROM entries WHERE " +
+                             (video ? "video_model" : "cpu_model") +
+                             " = ? AND state = 0 ORDER BY overall DESC, id LIMIT ?",
+                         {QString::fromStdString(model), limit});
     std::vector<RankEntry> entries;
     while (q.next())
         entries.push_back(ReadEntry(q));
@@ -778,10 +834,10 @@ std::int64_t RankStore::RecomputeModels() {
     std::vector<Models> changed;
     Select("SELECT id, machine_cpu, video, cpu_model, video_model FROM entries", {},
            [&](const QSqlQuery& q) {
-               const QString cpu = QString::fromStdString(
-                   ModelOf(q.value(1).toString().toStdString(), aliases));
-               const QString video = QString::fromStdString(
-                   ModelOf(q.value(2).toString().toStdString(), aliases));
+               const QString cpu =
+                   QString::fromStdString(ModelOf(q.value(1).toString().toStdString(), aliases));
+               const QString video =
+                   QString::fromStdString(ModelOf(q.value(2).toString().toStdString(), aliases));
                if (cpu != q.value(3).toString() || video != q.value(4).toString())
                    changed.push_back({q.value(0).toLongLong(), cpu, video});
            });

@@ -25,6 +25,7 @@ struct RankEntry {
     std::int32_t scores[rsCount] = {};
     RankUserText text;
     std::string cpuModel, videoModel; // the canonical models of text.cpp and text.video
+    std::string holdReason;           // why it waits for review (pending entries only)
 };
 
 struct RankedEntry {
@@ -70,6 +71,14 @@ inline constexpr std::int64_t kRankPostWindow = 600;
 inline constexpr std::int64_t kRankCeilingFactor = 20;
 inline constexpr std::int64_t kRankCeilingBefore = 1000000000;
 inline constexpr std::int64_t kRankCeilingQuorum = 3;
+
+// A post also waits for review when its CPU score is above kRankOutlierCpuFactor times the
+// median of its processor model, or a DirectDraw or Direct3D score above
+// kRankOutlierVideoFactor times its video model's, among the model's listed entries that ran
+// the test once there are kRankOutlierQuorum of them.
+inline constexpr std::int64_t kRankOutlierCpuFactor = 3;
+inline constexpr std::int64_t kRankOutlierVideoFactor = 8;
+inline constexpr std::int64_t kRankOutlierQuorum = 5;
 
 // Column names of the scores, in RankScore order, also the names of the ranking's orders.
 inline constexpr std::array<const char*, rsCount> kRankScoreNames = {"overall", "cpu", "gdi",

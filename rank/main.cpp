@@ -303,11 +303,14 @@ int Moderate(RankStore& store, const std::string& command, std::int64_t id) {
         const std::vector<RankEntry> entries = store.Pending();
         std::printf("%-8s %-16s %10s %10s %10s %10s %10s %10s  %s\n", "ID", "DATE", "OVERALL",
                     "CPU", "GDI", "DDRAW", "D3D", "DISK", "NAME");
-        for (const RankEntry& e : entries)
+        for (const RankEntry& e : entries) {
             std::printf("%-8lld %-16s %10d %10d %10d %10d %10d %10d  %s\n",
                         static_cast<long long>(e.id), LocalTime(e.createdAt).c_str(),
                         e.scores[rsOverall], e.scores[rsCpu], e.scores[rsGdi], e.scores[rsDDraw],
                         e.scores[rsD3D], e.scores[rsDisk], e.text.name.c_str());
+            if (!e.holdReason.empty())
+                std::printf("%-8s held: %s\n", "", e.holdReason.c_str());
+        }
         std::fprintf(stderr, "zelka-rank: %zu pending\n", entries.size());
         return 0;
     }

@@ -129,7 +129,10 @@ TEST(RankStats, SummariesMatchHandComputedFigures) {
         // Ten and more: the lowest and highest tenth are left out of the trimmed mean.
         {{1, 2, 3, 4, 5, 6, 7, 8, 9, 1000}, 5.5, 3.25, 7.75, 5.5},
         {{0, 0, 0, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 900},
-         10, 10, 10, 9.41176471},
+         10,
+         10,
+         10,
+         9.41176471},
     };
     for (const auto& c : cases) {
         const ScoreSummary s = Summarise(c.sorted);
@@ -147,7 +150,7 @@ TEST(RankStats, PercentilesCountHalfTheTies) {
         std::vector<std::int32_t> sorted;
         std::int32_t score;
         double percentile;
-    } cases[] = {{group, 10, 12.5}, {group, 20, 50},   {group, 30, 87.5}, {group, 5, 0},
+    } cases[] = {{group, 10, 12.5}, {group, 20, 50},  {group, 30, 87.5}, {group, 5, 0},
                  {group, 40, 100},  {{100}, 100, 50}, {{}, 100, 0}};
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(PercentileOf(c.sorted, c.score), c.percentile) << c.score;
@@ -157,8 +160,8 @@ TEST(RankStats, HistogramBinsAreLogScaled) {
     const struct {
         std::int32_t score;
         int bin;
-    } bins[] = {{1, 0}, {2, 1}, {9, 3}, {10, 4}, {17, 4}, {18, 5}, {99, 7}, {100, 8},
-                {999, 11}, {1000, 12}, {1778, 12}, {1779, 13}, {2147483647, 37}};
+    } bins[] = {{1, 0},   {2, 1},    {9, 3},     {10, 4},    {17, 4},    {18, 5},         {99, 7},
+                {100, 8}, {999, 11}, {1000, 12}, {1778, 12}, {1779, 13}, {2147483647, 37}};
     for (const auto& b : bins)
         EXPECT_EQ(BinOf(b.score), b.bin) << b.score;
     const Histogram h = HistogramOf(std::vector<std::int32_t>{-3, 0, 0, 10, 11, 100, 150});
@@ -203,8 +206,8 @@ TEST_P(RankService, ModelsGroupSpellingsAndAliasesRegroupThem) {
     int n = 0;
     for (const auto& p : posts) {
         ++n;
-        const auto res = Post(Entry("m" + std::to_string(n), p.cpu, p.video,
-                                    {1000 * n, 2000, 3000, 4000, 5000}));
+        const auto res = Post(
+            Entry("m" + std::to_string(n), p.cpu, p.video, {1000 * n, 2000, 3000, 4000, 5000}));
         ASSERT_TRUE(res && res->status == 200);
     }
     auto models = JsonOf(client_->Get("/models.json")->body);
@@ -241,8 +244,8 @@ TEST_P(RankService, ModelPagesShowFiguresFromThreeEntries) {
     for (int n = 0; n < 4; ++n) {
         // Model "k6-2" gets 1, 2 and then 3 entries; "k6-3" one throughout.
         const char* cpu = n == 3 ? "K6-3" : "AMD K6-2 350MHz";
-        ASSERT_TRUE(Post(Entry("k" + std::to_string(n), cpu, "Voodoo2",
-                               {cpuScores[n], 50, 50, 50, 50})));
+        ASSERT_TRUE(
+            Post(Entry("k" + std::to_string(n), cpu, "Voodoo2", {cpuScores[n], 50, 50, 50, 50})));
         const auto k62 = JsonOf(client_->Get("/cpu/k6-2%20350mhz.json")->body);
         if (n == 0) {
             EXPECT_TRUE(k62["stats"].isNull());
@@ -262,8 +265,7 @@ TEST_P(RankService, ModelPagesShowFiguresFromThreeEntries) {
             EXPECT_EQ(k62["entries"][0]["cpu_model"].toString(), "k6-2 350mhz");
         }
     }
-    const QJsonObject all =
-        JsonOf(client_->Get("/cpu/k6-2%20350mhz.json")->body)["all"].toObject();
+    const QJsonObject all = JsonOf(client_->Get("/cpu/k6-2%20350mhz.json")->body)["all"].toObject();
     EXPECT_EQ(all["cpu"]["count"].toInt(), 4);
     EXPECT_EQ(all["cpu"]["median"].toDouble(), 250);
     const auto k63 = client_->Get("/cpu/k6-3");
@@ -341,17 +343,16 @@ TEST_P(RankService, OpenDataFollowsTheDatabase) {
     const std::string etag = before->get_header_value("ETag");
     EXPECT_FALSE(before->get_header_value("Last-Modified").empty());
     EXPECT_EQ(client_->Get("/data/entries.jsonl", {{"If-None-Match", etag}})->status, 304);
-    EXPECT_EQ(
-        client_
-            ->Get("/data/entries.jsonl",
-                  {{"If-Modified-Since", before->get_header_value("Last-Modified")}})
-            ->status,
-        304);
+    EXPECT_EQ(client_
+                  ->Get("/data/entries.jsonl",
+                        {{"If-Modified-Since", before->get_header_value("Last-Modified")}})
+                  ->status,
+              304);
 
     // Withdrawn, hidden, deleted and pending entries are left out; the first three are listed
     // as gone.
-    ASSERT_TRUE(client_->Post("/withdraw/1", "token=" + tokens[0],
-                              "application/x-www-form-urlencoded"));
+    ASSERT_TRUE(
+        client_->Post("/withdraw/1", "token=" + tokens[0], "application/x-www-form-urlencoded"));
     ASSERT_TRUE(store_->SetState(2, EntryState::Hidden));
     ASSERT_TRUE(store_->Delete(3));
     ASSERT_TRUE(store_->SetState(4, EntryState::Pending));
@@ -393,7 +394,54 @@ TEST_P(RankService, OpenDataFollowsTheDatabase) {
         EXPECT_EQ(written.readAll().toStdString(), after->body);
         QFile writtenGone(withdrawn);
         ASSERT_TRUE(writtenGone.open(QIODevice::ReadOnly));
-        EXPECT_EQ(writtenGone.readAll().toStdString(),
-                  client_->Get("/data/withdrawn.json")->body);
+        EXPECT_EQ(writtenGone.readAll().toStdString(), client_->Get("/data/withdrawn.json")->body);
     }
+}
+
+TEST_P(RankService, ScoresFarAboveTheirModelsMedianWaitForReview) {
+    RankServerOptions options;
+    options.postLimit = 0;
+    Start(options);
+    const struct {
+        const char* cpu;
+        int cpuScore, ddraw;
+        bool held;
+    } posts[] = {
+        {"K6-2", 100, 100, false}, {"K6-2", 100, 100, false},  {"K6-2", 100, 100, false},
+        {"K6-2", 100, 100, false}, {"K6-2", 1000, 100, false}, // four entries of the model: no
+                                                               // median yet
+        {"K6-2", 301, 100, true},  {"K6-2", 300, 100, false},  {"K6-2", 1, 100, false},
+        {"K6-2", 100, 801, true},  {"K6-2", 100, 800, false},  {"Celeron", 1500, 100, false},
+    };
+    int n = 0;
+    for (const auto& p : posts) {
+        const auto res = Post(Entry("o" + std::to_string(++n), p.cpu, "Voodoo2",
+                                    {p.cpuScore, 100, p.ddraw, 100, 100}));
+        ASSERT_TRUE(res && res->status == 200);
+        EXPECT_EQ(res->body.find("審査待ち") != std::string::npos, p.held) << n;
+    }
+    QString output;
+    ASSERT_TRUE(
+        RunTool(ZELKA_RANK_BINARY,
+                {"pending", "--db",
+                 GetParam() == Backend::SQLite ? dir_.filePath("rank.sqlite")
+                                               : QString::fromStdString(store_->Description())},
+                &output));
+    EXPECT_TRUE(output.contains("held: cpu 301 above 3 x the median 100 of cpu_model \"k6-2\""))
+        << output.toStdString();
+    EXPECT_TRUE(
+        output.contains("held: ddraw 801 above 8 x the median 100 of video_model \"voodoo2\""))
+        << output.toStdString();
+
+    // The operator's aliases from the command line, on the same database.
+    const QString db = GetParam() == Backend::SQLite
+                           ? dir_.filePath("rank.sqlite")
+                           : QString::fromStdString(store_->Description());
+    ASSERT_TRUE(RunTool(ZELKA_RANK_BINARY, {"alias", "Celeron", "AMD K6-2", "--db", db}, &output))
+        << output.toStdString();
+    ASSERT_TRUE(RunTool(ZELKA_RANK_BINARY, {"aliases", "--db", db}, &output));
+    EXPECT_TRUE(output.startsWith("celeron\tk6-2\n")) << output.toStdString();
+    EXPECT_FALSE(RunTool(ZELKA_RANK_BINARY, {"alias", "不明", "k6-2", "--db", db}, &output));
+    const auto k62 = store_->EntriesOfModel(false, "k6-2", 100);
+    EXPECT_EQ(k62.size(), 9u); // the eight listed K6-2 entries and the Celeron
 }

@@ -225,11 +225,16 @@ TEST(RankForm, UserTextEscapedInHtmlAndJson) {
         EXPECT_EQ(HtmlEscape(c.text), c.html);
         EXPECT_EQ(JsonEscape(c.text), c.json);
     }
-    RankingSlice slice{
-        1,
-        100,
-        {{1,
-          {7, 0, {100, 100, 120, 90, 80, 110}, {"<b>x</b>", "<i>", "", "", "", "<script>"}, "", ""}}}};
+    RankingSlice slice{1,
+                       100,
+                       {{1,
+                         {7,
+                          0,
+                          {100, 100, 120, 90, 80, 110},
+                          {"<b>x</b>", "<i>", "", "", "", "<script>"},
+                          "",
+                          "",
+                          ""}}}};
     const std::string html = RankingHtml(slice, rsOverall, 1);
     EXPECT_EQ(html.find("<b>x"), std::string::npos);
     EXPECT_EQ(html.find("<script>"), std::string::npos);
