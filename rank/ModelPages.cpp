@@ -198,11 +198,13 @@ std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std
         svg += rect;
         svg += "<title>" + Number(BinFloor(b)) + " 〜 " + Number(BinFloor(b + 1)) + "：" +
                std::to_string(count) + " 件</title></rect>";
-        // The powers of ten under the axis.
-        if (b % kBinsPerDecade == 0) {
-            char label[96];
+        // Under the axis each bin's lower end while there are few, the powers of ten otherwise.
+        if (bins <= 6 || b % kBinsPerDecade == 0) {
+            const double floor = BinFloor(b);
+            char value[32], label[96];
+            std::snprintf(value, sizeof value, floor >= 100 ? "%.0f" : "%.3g", floor);
             std::snprintf(label, sizeof label, "<text x=\"%.1f\" y=\"%d\">%s</text>", x, height - 8,
-                          Number(BinFloor(b)).c_str());
+                          value);
             svg += label;
         }
     }

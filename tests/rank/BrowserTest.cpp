@@ -4,6 +4,7 @@
 // withdrawal link, opened and confirmed, takes it out again.
 #include "TestServers.h"
 #include "platform/CP932.h"
+#include "rank/RankStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -202,4 +203,106 @@ TEST(RankBrowser, ARunsPageSubmittedFromChromiumShowsInTheRanking) {
     service.terminate();
     EXPECT_TRUE(service.waitForFinished(10000));
     EXPECT_EQ(service.exitCode(), 0);
+}
+
+// The comparing pages as a browser draws them: a model's page, an entry's page and the
+// comparison its form opens, and the statistics, with their SVG histograms laid out.
+TEST(RankBrowser, ModelComparisonAndStatisticsPagesRender) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("rank.sqlite");
+    {
+        RankStore store(db.toStdString());
+        const char* cpus[] = {"Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz", "intel core i7-8700k",
+                              "Core i7-8700K", "Pentium MMX 233MHz", "AMD K6-2 350MHz"};
+        for (int n = 0; n < 40; ++n) {
+            RankSubmission s;
+            std::int64_t sum = 0;
+            for (int k = rsCpu; k <= rsDisk; ++k)
+                sum += s.scores[k] = 1000 * k + 50 * (n * 7 % 40); // none held for review
+            s.scores[rsOverall] = static_cast<std::int32_t>(sum / 5);
+            s.text = {"計測者" + std::to_string(n),
+                      cpus[n % 5],
+                      n % 2 ? "Voodoo2" : "GeForce 256",
+                      "64MB",
+                      "4.3GB",
+                      ""};
+            store.Add(s, 1'800'000'000 + n);
+        }
+    }
+    QProcess service;
+    service.start(ZELKA_RANK_BINARY, {"--listen", "127.0.0.1:0", "--db", db});
+    const QRegularExpressionMatch address =
+        QRegularExpression("^listening on (http://127\\.0\\.0\\.1:\\d+)$")
+            .match(FirstLine(service, 20000));
+    ASSERT_TRUE(address.hasMatch());
+    const QString base = address.captured(1);
+    const int driverPort = FreePort();
+    QProcess driver;
+    driver.start("/usr/bin/chromedriver", {QString("--port=%1").arg(driverPort)});
+    ASSERT_TRUE(driver.waitForStarted());
+    WebDriver web(driverPort);
+    for (int i = 0; i < 100 && !web.Call("GET", "/status")["ready"].toBool(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // chromedriver starting
+    ASSERT_TRUE(
+        web.Open({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--window-size=1400,1000", "--user-data-dir=" + dir.filePath("profile")}));
+    // Each histogram drawn at its size, with bars.
+    const QString histograms =
+        "return Array.from(document.querySelectorAll('svg.hist')).map(s => "
+        "[Math.round(s.getBoundingClientRect().width), s.querySelectorAll('rect').length])";
+
+    web.Call("POST", "/url", {{"url", base + "/cpu/core%20i7-8700k"}});
+    EXPECT_EQ(web.Script("return document.title").toString(),
+              "ゼルカ ランキング：CPU core i7-8700k");
+    const QJsonArray modelHistograms = web.Script(histograms).toArray();
+    ASSERT_EQ(modelHistograms.size(), 6);
+    for (const QJsonValue h : modelHistograms) {
+        EXPECT_EQ(h[0].toInt(), 362); // 360 and the border
+        EXPECT_GT(h[1].toInt(), 0);
+    }
+    // The figures' table and the model's 24 entries (three spellings, 8 each).
+    EXPECT_EQ(web.Script("return document.querySelectorAll('table.stats tbody tr').length").toInt(),
+              6);
+    EXPECT_TRUE(web.Script("return document.body.textContent").toString().contains("登録数 24 件"));
+    Screenshot(web, "model.png");
+
+    // The entry page's form compares it with two others.
+    web.Call("POST", "/url", {{"url", base + "/entry/1"}});
+    EXPECT_EQ(web.Script("return document.querySelectorAll('#standing tbody tr').length").toInt(),
+              6);
+    EXPECT_EQ(web.Script("return document.querySelectorAll('line.mark').length").toInt(), 6);
+    Screenshot(web, "entry.png");
+    web.Call("POST", "/element/" + web.Element("input[name=ids]") + "/value", {{"text", "2,3"}});
+    web.Call("POST", "/element/" + web.Element("#compare") + "/click");
+    QString title;
+    for (int i = 0; i < 100 && !title.contains("比較"); ++i) {
+        title = web.Script("return document.title").toString();
+        if (!title.contains("比較"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the page loading
+    }
+    EXPECT_EQ(title, "ゼルカ ランキング：比較");
+    const QJsonArray header =
+        web.Script("return Array.from(document.querySelectorAll('#comparison thead th'))"
+                   ".map(c => c.textContent)")
+            .toArray();
+    ASSERT_EQ(header.size(), 4);
+    EXPECT_EQ(header[1].toString(), "計測者0");
+    EXPECT_EQ(header[3].toString(), "計測者2");
+    EXPECT_TRUE(web.Script("return document.querySelector('#comparison tbody tr').textContent")
+                    .toString()
+                    .contains("×1"));
+    Screenshot(web, "compare.png");
+
+    web.Call("POST", "/url", {{"url", base + "/stats"}});
+    const QJsonArray allHistograms = web.Script(histograms).toArray();
+    ASSERT_EQ(allHistograms.size(), 6);
+    for (const QJsonValue h : allHistograms)
+        EXPECT_GT(h[1].toInt(), 1);
+    Screenshot(web, "stats.png");
+    web.Close();
+    driver.kill();
+    driver.waitForFinished();
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(10000));
 }
