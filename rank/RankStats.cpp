@@ -65,9 +65,15 @@ Histogram HistogramOf(std::span<const std::int32_t> sorted) {
     if (positive == sorted.end())
         return h;
     h.firstBin = BinOf(*positive);
-    h.counts.assign(static_cast<std::size_t>(BinOf(sorted.back()) - h.firstBin + 1), 0);
-    for (auto it = positive; it != sorted.end(); ++it)
-        ++h.counts[static_cast<std::size_t>(BinOf(*it) - h.firstBin)];
+    const int last = BinOf(sorted.back());
+    // The scores are sorted: each bin's end is found by bisection, not by a look at each score.
+    auto from = positive;
+    for (int bin = h.firstBin; bin <= last; ++bin) {
+        const auto to = std::partition_point(from, sorted.end(),
+                                             [bin](std::int32_t s) { return BinOf(s) <= bin; });
+        h.counts.push_back(to - from);
+        from = to;
+    }
     return h;
 }
 

@@ -33,7 +33,7 @@ deb_packages=(
   dpkg-dev file lintian
 )
 bench_packages=(
-  libbenchmark-dev libsdl2-dev wrk postgresql xvfb x11-apps libpixman-1-dev zlib1g-dev
+  libbenchmark-dev libsdl2-dev wrk postgresql sqlite3 xvfb x11-apps libpixman-1-dev zlib1g-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
 )
 

@@ -3,10 +3,12 @@
 # server started here in a temporary folder): submissions per second into an empty ranking,
 # then ranking-page requests per second with 10,000 entries stored: the first page (served
 # from the page cache after the first request), a JSON page, and random pages of every order
-# (nearly all read from the database), and entry pages at random. The anchor is the same
-# server answering a page that needs no database (the 404 page) in the same run. wrk is one
-# client address with 16 connections, so the service runs with --per-address 16 and, to take
-# thousands of posts from it, --post-limit 0.
+# (nearly all read from the database), entry pages at random (with their percentiles), model
+# pages of a few hundred models, comparisons of 2 to 4 entries and the statistics page. Then,
+# with SQLite, the open data of 10,000 and 100,000 entries: its time and the service's peak
+# memory. The anchor is the same server answering a page that needs no database (the 404
+# page) in the same run. wrk is one client address with 16 connections, so the service runs
+# with --per-address 16 and, to take thousands of posts from it, --post-limit 0.
 # Then, with SQLite and the service's defaults, hostile clients: the p99 latency of GET / for a
 # visitor while 200 slow-head and 200 idle keep-alive sockets are open from other addresses,
 # and the service's peak resident memory while 16 clients send compressed and chunked bodies.
@@ -70,7 +72,36 @@ run() {
   echo "rank_${name}_page_json_requests_per_s: $(measure "$url/ranking.json?sort=cpu&page=7")"
   echo "rank_${name}_page_uncached_requests_per_s: $(measure -s "$here/pages.lua" "$url/")"
   echo "rank_${name}_entry_requests_per_s: $(measure -s "$here/entry.lua" "$url/")"
+  echo "rank_${name}_model_requests_per_s: $(measure -s "$here/model.lua" "$url/")"
+  echo "rank_${name}_compare_requests_per_s: $(measure -s "$here/compare.lua" "$url/")"
+  echo "rank_${name}_stats_requests_per_s: $(measure "$url/stats")"
   stop
+}
+
+# The open data of 10,000 and of 100,000 entries (the 10,000 copied ten times over in SQLite),
+# each by a fresh service: the first request's time (writing the file) and the service's peak
+# resident memory after it, which stays flat while the count grows tenfold.
+dump() {
+  local db=$1 count
+  for count in 10000 100000; do
+    if [[ $count -eq 100000 ]]; then
+      sqlite3 "$db" "INSERT INTO entries (created_at, overall, cpu, gdi, ddraw, d3d, disk, name,
+        machine_cpu, video, memory, hdd, comment, cpu_model, video_model, state)
+        SELECT created_at, overall, cpu, gdi, ddraw, d3d, disk, name || '/' || n.k, machine_cpu,
+        video, memory, hdd, comment, cpu_model, video_model, state FROM entries,
+        (WITH RECURSIVE k(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM k WHERE k < 9)
+         SELECT k FROM k) AS n WHERE entries.id <= 10000"
+    fi
+    start dump "$db" --per-address "$connections"
+    local started=$(date +%s.%N)
+    curl -sf -o "$work/entries.jsonl" "$url/data/entries.jsonl"
+    local ended=$(date +%s.%N)
+    echo "rank_sqlite_dump_${count}_lines: $(wc -l <"$work/entries.jsonl")"
+    echo "rank_sqlite_dump_${count}_ms: $(awk -v a="$started" -v b="$ended" 'BEGIN {printf "%d", (b - a) * 1000}')"
+    echo "rank_sqlite_dump_${count}_peak_mb: $(awk '/VmHWM/ {printf "%d", $2 / 1024}' "/proc/$service_pid/status")"
+    echo "rank_sqlite_dump_${count}_again_requests_per_s: $(measure "$url/data/entries.jsonl" -H "If-None-Match: $(curl -sfI "$url/data/entries.jsonl" | awk -F': ' 'tolower($1) == "etag" {print $2}' | tr -d '\r')")"
+    stop
+  done
 }
 
 hostile() {
@@ -87,6 +118,7 @@ hostile() {
 
 run sqlite "$work/ranking.sqlite"
 hostile "$work/ranking.sqlite"
+dump "$work/ranking.sqlite"
 
 # PostgreSQL refuses to run as root: as root the cluster belongs to the postgres user.
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
