@@ -52,6 +52,9 @@ FindExploreRoute(std::string_view path,
         if (!page.starts_with(prefix))
             continue;
         const std::string name(page.substr(prefix.size()));
+        // No model's name is longer than a stored text: a longer one is not looked up.
+        if (name.size() > 4 * kRankFieldLimit)
+            return Fixed(Error(404, "この機種の登録はありません。"));
         return ExploreRoute{
             key, [json, kind, name](RankStore& store, RankStatistics& stats) {
                 // The name as a user may type it, and the model an alias

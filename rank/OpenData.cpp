@@ -129,14 +129,48 @@ std::string HttpDate(std::int64_t seconds) {
 
 OpenDataFiles::File OpenDataFiles::Current(DataFile which) {
     using namespace std::chrono_literals;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     Kept& kept = kept_[static_cast<int>(which)];
     const auto now = std::chrono::steady_clock::now();
     const std::uint64_t changes = store_.Changes();
-    const bool small = kept.entries < 1000;
-    if (!kept.file.path.empty() &&
-        (kept.changes == changes ? now - kept.written < 2s : (!small && now - kept.written < 2s)))
-        return kept.file;
+    for (;;) {
+        // A large file is written at most every 10 s, however often the entries change.
+        const bool small = kept.entries < 1000;
+        if (!kept.file.path.empty() &&
+            (kept.changes == changes ? now - kept.written < 2s
+                                     : !small && now - kept.written < 10s))
+            return kept.file;
+        if (!kept.writing)
+            break;
+        // Another thread writes it: the file before serves meanwhile, where there is one.
+        if (!kept.file.path.empty() && !small)
+            return kept.file;
+        written_.wait(lock);
+    }
+    kept.writing = true;
+    lock.unlock();
+    File file;
+    std::int64_t lines = 0;
+    try {
+        file = Write(which, lines);
+    } catch (...) {
+        lock.lock();
+        kept.writing = false;
+        written_.notify_all();
+        throw;
+    }
+    lock.lock();
+    file.modified = file.etag == kept.file.etag ? kept.file.modified : std::time(nullptr);
+    kept.file = file;
+    kept.changes = changes;
+    kept.written = now;
+    kept.entries = lines;
+    kept.writing = false;
+    written_.notify_all();
+    return kept.file;
+}
+
+OpenDataFiles::File OpenDataFiles::Write(DataFile which, std::int64_t& lines) {
     if (!dir_.isValid())
         throw std::runtime_error("no folder for the open data files");
     const std::string name = which == DataFile::Entries ? "entries.jsonl" : "withdrawn.json";
@@ -147,7 +181,8 @@ OpenDataFiles::File OpenDataFiles::Current(DataFile which) {
     if (!file)
         throw std::runtime_error("cannot write " + part);
     QCryptographicHash digest(QCryptographicHash::Sha256);
-    std::int64_t size = 0, lines = 0;
+    std::int64_t size = 0;
+    lines = 0;
     const DataSink sink = [&](std::string_view piece) {
         if (std::fwrite(piece.data(), 1, piece.size(), file.get()) != piece.size())
             throw std::runtime_error("cannot write " + part);
@@ -164,11 +199,5 @@ OpenDataFiles::File OpenDataFiles::Current(DataFile which) {
         throw std::runtime_error("cannot write " + path);
     std::string etag("\"");
     etag.append(digest.result().toHex().left(32).toStdString()).append("\"");
-    if (etag != kept.file.etag)
-        kept.file.modified = std::time(nullptr);
-    kept.file = {path, etag, kept.file.modified, size};
-    kept.changes = changes;
-    kept.written = now;
-    kept.entries = lines;
-    return kept.file;
+    return {path, etag, 0, size};
 }

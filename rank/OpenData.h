@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -30,7 +31,8 @@ std::string HttpDate(std::int64_t seconds);
 enum class DataFile { Entries, Withdrawn };
 
 // The two files, each rewritten when the entries have changed since it was written (at most
-// every 2 s once the ranking is large) and otherwise shared by every request.
+// every 10 s once it holds 1,000 lines) and otherwise shared by every request. One thread
+// writes a file at a time; meanwhile the others send the one before, where there is one.
 class OpenDataFiles {
 public:
     struct File {
@@ -43,14 +45,18 @@ public:
     File Current(DataFile which);
 
 private:
+    File Write(DataFile which, std::int64_t& lines);
+
     struct Kept {
         File file;
         std::uint64_t changes = ~std::uint64_t{0};
         std::chrono::steady_clock::time_point written;
         std::int64_t entries = 0;
+        bool writing = false;
     };
     RankStore& store_;
     std::mutex mutex_;
+    std::condition_variable written_;
     QTemporaryDir dir_;
     Kept kept_[2];
 };

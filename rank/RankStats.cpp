@@ -117,12 +117,43 @@ std::shared_ptr<const RankSnapshot> RankSnapshotBuilder::Finish() {
 
 std::shared_ptr<const RankSnapshot> RankStatistics::Current() {
     using namespace std::chrono_literals;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     const auto now = std::chrono::steady_clock::now();
     const std::uint64_t changes = store_.Changes();
-    const bool small = !snapshot_ || snapshot_->all.count < 1000;
-    if (snapshot_ && (changes_ == changes ? now - taken_ < 2s : (!small && now - taken_ < 250ms)))
-        return snapshot_;
+    for (;;) {
+        const bool small = !snapshot_ || snapshot_->all.count < 1000;
+        if (snapshot_ &&
+            (changes_ == changes ? now - taken_ < 2s : (!small && now - taken_ < 250ms)))
+            return snapshot_;
+        if (!building_)
+            break;
+        // Another thread reads the entries: a large ranking's requests take the snapshot they
+        // have meanwhile, rather than each waiting.
+        if (!small)
+            return snapshot_;
+        built_.wait(lock);
+    }
+    building_ = true;
+    lock.unlock();
+    std::shared_ptr<const RankSnapshot> snapshot;
+    try {
+        snapshot = Read();
+    } catch (...) {
+        lock.lock();
+        building_ = false;
+        built_.notify_all();
+        throw;
+    }
+    lock.lock();
+    snapshot_ = std::move(snapshot);
+    changes_ = changes;
+    taken_ = now;
+    building_ = false;
+    built_.notify_all();
+    return snapshot_;
+}
+
+std::shared_ptr<const RankSnapshot> RankStatistics::Read() {
     RankSnapshotBuilder builder;
     std::string names[2];
     std::int32_t scores[rsCount];
@@ -137,8 +168,5 @@ std::shared_ptr<const RankSnapshot> RankStatistics::Current() {
                       names[1] = q.value(rsCount + 1).toString().toStdString();
                       builder.Add(scores, names[0], names[1]);
                   });
-    snapshot_ = builder.Finish();
-    changes_ = changes;
-    taken_ = now;
-    return snapshot_;
+    return builder.Finish();
 }

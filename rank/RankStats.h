@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -75,15 +76,20 @@ private:
 
 // The snapshot of the store's listed entries: taken again after this process changes an entry
 // (at most four times a second once the ranking is large) or after a moment for other
-// servers' changes, never per request.
+// servers' changes, never per request. One thread reads at a time; once the ranking is large
+// the others keep answering from the snapshot before.
 class RankStatistics {
 public:
     explicit RankStatistics(RankStore& store) : store_(store) {}
     std::shared_ptr<const RankSnapshot> Current();
 
 private:
+    std::shared_ptr<const RankSnapshot> Read();
+
     RankStore& store_;
     std::mutex mutex_;
+    std::condition_variable built_;
+    bool building_ = false;
     std::shared_ptr<const RankSnapshot> snapshot_;
     std::uint64_t changes_ = ~std::uint64_t{0};
     std::chrono::steady_clock::time_point taken_;

@@ -272,6 +272,7 @@ TEST_P(RankService, ModelPagesShowFiguresFromThreeEntries) {
     ASSERT_TRUE(k63 && k63->status == 200);
     EXPECT_NE(k63->body.find("id=\"few\""), std::string::npos);
     EXPECT_EQ(client_->Get("/cpu/pentium")->status, 404);
+    EXPECT_EQ(client_->Get("/cpu/" + std::string(4000, ','))->status, 404);
     EXPECT_EQ(client_->Get("/video/%E4%B8%8D%E6%98%8E")->status, 404); // 不明
     const auto html = client_->Get("/video/voodoo2");
     ASSERT_TRUE(html && html->status == 200);
