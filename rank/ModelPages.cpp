@@ -42,7 +42,7 @@ std::string GroupJson(const ScoreGroup& group) {
     std::string json = "{";
     for (int i = 0; i < rsCount; ++i)
         json += std::string(i ? "," : "") + "\"" + kRankScoreNames[i] +
-                "\":" + SummaryJson(Summarise(group.sorted[i]));
+                "\":" + SummaryJson(Summarise(Ran(group.sorted[i])));
     return json + "}";
 }
 
@@ -55,7 +55,7 @@ std::string ScoresJson(const std::int32_t (&scores)[rsCount]) {
 }
 
 double MedianOverall(const ScoreGroup& group) {
-    return Summarise(group.sorted[rsOverall]).median;
+    return Summarise(Ran(group.sorted[rsOverall])).median;
 }
 
 // Models of one kind in the page's order: most entries, or highest median overall rating
@@ -92,8 +92,8 @@ std::string FiguresTable(const ScoreGroup& group, const ScoreGroup& all) {
                        "</th><th>全登録の四分位</th><th>全登録のトリム平均</th></tr></thead>"
                        "<tbody>\n";
     for (int i = 0; i < rsCount; ++i) {
-        const ScoreSummary mine = Summarise(group.sorted[i]);
-        const ScoreSummary every = Summarise(all.sorted[i]);
+        const ScoreSummary mine = Summarise(Ran(group.sorted[i]));
+        const ScoreSummary every = Summarise(Ran(all.sorted[i]));
         html += std::string("<tr><th>") + ScoreLabel(static_cast<RankScore>(i)) + "</th><td>" +
                 Number(mine.median) + "</td><td>" + Number(mine.lower) + " 〜 " +
                 Number(mine.upper) + "</td><td>" + Number(mine.trimmedMean) +
@@ -312,7 +312,7 @@ std::string StatsHtml(const RankSnapshot& snapshot) {
             "\n<table class=\"stats\"><thead><tr><th>テスト</th><th>中央値</th><th>四分位（25%〜"
             "75%）</th><th>トリム平均（中央80%）</th></tr></thead><tbody>\n";
     for (int i = 0; i < rsCount; ++i) {
-        const ScoreSummary s = Summarise(snapshot.all.sorted[i]);
+        const ScoreSummary s = Summarise(Ran(snapshot.all.sorted[i]));
         html += std::string("<tr><th>") + ScoreLabel(static_cast<RankScore>(i)) + "</th><td>" +
                 Number(s.median) + "</td><td>" + Number(s.lower) + " 〜 " + Number(s.upper) +
                 "</td><td>" + Number(s.trimmedMean) + "</td></tr>\n";
@@ -354,6 +354,9 @@ struct Standing {
 };
 
 std::vector<Standing> StandingsOf(const RankEntry& e, const RankSnapshot& snapshot, int test) {
+    // A test the entry did not run has no standing.
+    if (e.scores[test] <= 0)
+        return {};
     std::vector<Standing> s{{"all", &snapshot.all, {}, ModelKind::Cpu}};
     if (const ScoreGroup* cpu =
             e.cpuModel.empty() ? nullptr : snapshot.Model(ModelKind::Cpu, e.cpuModel))
@@ -375,8 +378,9 @@ std::string StandingHtml(const RankEntry& e, const RankSnapshot& snapshot) {
     for (int i = 0; i < rsCount; ++i) {
         std::string cells[3];
         for (const Standing& s : StandingsOf(e, snapshot, i)) {
-            const std::string text = Number(PercentileOf(s.scores->sorted[i], e.scores[i])) +
-                                     "%（" + std::to_string(s.scores->count) + " 件中）";
+            const auto ran = Ran(s.scores->sorted[i]);
+            const std::string text = Number(PercentileOf(ran, e.scores[i])) + "%（" +
+                                     std::to_string(ran.size()) + " 件中）";
             const int column = s.model.empty() ? 0 : s.kind == ModelKind::Cpu ? 1 : 2;
             cells[column] = text;
         }
@@ -407,9 +411,10 @@ std::string EntryJson(const RankEntry& e, std::int64_t rank, const RankSnapshot&
         json += std::string(i ? "," : "") + "\"" + kRankScoreNames[i] + "\":{";
         bool first = true;
         for (const Standing& s : StandingsOf(e, snapshot, i)) {
+            const auto ran = Ran(s.scores->sorted[i]);
             json += std::string(first ? "" : ",") + "\"" + s.group +
-                    "\":{\"percentile\":" + Number(PercentileOf(s.scores->sorted[i], e.scores[i])) +
-                    ",\"count\":" + std::to_string(s.scores->count) + "}";
+                    "\":{\"percentile\":" + Number(PercentileOf(ran, e.scores[i])) +
+                    ",\"count\":" + std::to_string(ran.size()) + "}";
             first = false;
         }
         json += "}";

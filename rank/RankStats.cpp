@@ -35,6 +35,11 @@ ScoreSummary Summarise(std::span<const std::int32_t> sorted) {
     return s;
 }
 
+std::span<const std::int32_t> Ran(std::span<const std::int32_t> sorted) {
+    return sorted.subspan(static_cast<std::size_t>(
+        std::upper_bound(sorted.begin(), sorted.end(), 0) - sorted.begin()));
+}
+
 double PercentileOf(std::span<const std::int32_t> sorted, std::int32_t score) {
     if (sorted.empty())
         return 0;

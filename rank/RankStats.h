@@ -25,6 +25,10 @@ struct ScoreSummary {
 };
 ScoreSummary Summarise(std::span<const std::int32_t> sorted);
 
+// The scores of entries that ran the test (above 0) of ascending `sorted`: the figures and
+// percentiles are taken over these.
+std::span<const std::int32_t> Ran(std::span<const std::int32_t> sorted);
+
 // The percentile rank of `score` in ascending `sorted`: the share of the group scoring below
 // it plus half the share scoring the same, in percent (0 for an empty group).
 double PercentileOf(std::span<const std::int32_t> sorted, std::int32_t score);

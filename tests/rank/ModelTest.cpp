@@ -169,6 +169,9 @@ TEST(RankStats, HistogramBinsAreLogScaled) {
     EXPECT_EQ(h.firstBin, 4);
     EXPECT_EQ(h.counts, (std::vector<std::int64_t>{2, 0, 0, 0, 2}));
     EXPECT_TRUE(HistogramOf(std::vector<std::int32_t>{0}).counts.empty());
+    const std::vector<std::int32_t> some = {-1, 0, 0, 5, 7};
+    EXPECT_EQ(std::vector<std::int32_t>(Ran(some).begin(), Ran(some).end()),
+              (std::vector<std::int32_t>{5, 7}));
 }
 
 TEST(ModelPages, CompareTakesTwoToEightIds) {
@@ -324,6 +327,13 @@ TEST_P(RankService, EntriesStandAndCompareAmongListedOnes) {
         EXPECT_EQ(client_->Get(c.query)->status, c.status) << c.query;
     const QJsonObject hidden = JsonOf(client_->Get("/entry/2.json")->body);
     EXPECT_EQ(hidden["percentiles"]["cpu"]["all"]["count"].toInt(), 3);
+    // A test not run (0) has no standing, and counts in no other entry's.
+    ASSERT_TRUE(Post(Entry("nodisk", "K6-2", "Voodoo2", {150, 100, 300, 300, 0})));
+    const QJsonObject skipped = JsonOf(client_->Get("/entry/5.json")->body);
+    EXPECT_TRUE(skipped["percentiles"]["disk"].toObject().isEmpty());
+    EXPECT_EQ(skipped["percentiles"]["cpu"]["all"]["count"].toInt(), 4);
+    const QJsonObject ran = JsonOf(client_->Get("/entry/2.json")->body);
+    EXPECT_EQ(ran["percentiles"]["disk"]["all"]["count"].toInt(), 3);
 }
 
 TEST_P(RankService, OpenDataFollowsTheDatabase) {
@@ -408,11 +418,18 @@ TEST_P(RankService, ScoresFarAboveTheirModelsMedianWaitForReview) {
         int cpuScore, ddraw;
         bool held;
     } posts[] = {
-        {"K6-2", 100, 100, false}, {"K6-2", 100, 100, false},  {"K6-2", 100, 100, false},
-        {"K6-2", 100, 100, false}, {"K6-2", 1000, 100, false}, // four entries of the model: no
-                                                               // median yet
-        {"K6-2", 301, 100, true},  {"K6-2", 300, 100, false},  {"K6-2", 1, 100, false},
-        {"K6-2", 100, 801, true},  {"K6-2", 100, 800, false},  {"Celeron", 1500, 100, false},
+        {"K6-2", 100, 100, false},
+        {"K6-2", 100, 100, false},
+        {"K6-2", 100, 100, false},
+        {"K6-2", 100, 100, false},
+        {"K6-2", 1000, 100, false}, // four entries of the model: no
+                                    // median yet
+        {"K6-2", 301, 100, true},
+        {"K6-2", 300, 100, false},
+        {"K6-2", 1, 100, false},
+        {"K6-2", 100, 801, true},
+        {"K6-2", 100, 800, false},
+        {"Celeron", 1500, 100, false},
     };
     int n = 0;
     for (const auto& p : posts) {
