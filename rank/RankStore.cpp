@@ -23,6 +23,9 @@
 namespace {
 
 std::atomic<std::uint64_t> nextSerial{1};
+// PostgreSQL's advisory lock of the models: shared by posts, taken alone by a change of the
+// aliases or rules. Beyond any 32-bit hashtext() of an address, the post limit's locks.
+constexpr qint64 kModelsLock = 0x7a656c6b61;
 std::atomic<std::uint64_t> nextConnection{1};
 
 bool IsPostgresAddress(const std::string& address) {
@@ -497,12 +500,6 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
     const QString digest = QString::fromStdString(Digest(s));
     const QString address = QString::fromStdString(rules.address);
     const std::array<std::int64_t, rsCount> ceilings = Ceilings(rules);
-    const ModelAliases aliases = ReadAliases(c);
-    const QString cpuModel = QString::fromStdString(ModelOf(s.text.cpu, aliases));
-    const QString videoModel = QString::fromStdString(ModelOf(s.text.video, aliases));
-    const QString reason = QString::fromStdString(
-        HoldReason(c, s, ceilings, cpuModel.toStdString(), videoModel.toStdString()));
-    const bool pending = !reason.isEmpty();
     StoredEntry stored;
     std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
     if (!postgres_)
@@ -516,6 +513,10 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
             // Posts from one address are counted one at a time, also across servers.
             if (postgres_ && rules.limit > 0)
                 c.Run("SELECT pg_advisory_xact_lock(hashtext(?))", {address}).finish();
+            // The models by the aliases as they are: a change of them waits for this post to
+            // be stored, and this post for the change to be written.
+            if (postgres_)
+                c.Run("SELECT pg_advisory_xact_lock_shared(?)", {kModelsLock}).finish();
             if (FindReload(c, digest, now, stored)) {
                 c.Exec("COMMIT");
                 break;
@@ -527,7 +528,12 @@ StoredEntry RankStore::Add(const RankSubmission& s, std::int64_t now, const Post
                     return stored;
                 }
             }
-            InsertEntry(c, s, pending, now, stored);
+            const ModelAliases aliases = ReadAliases(c);
+            const QString cpuModel = QString::fromStdString(ModelOf(s.text.cpu, aliases));
+            const QString videoModel = QString::fromStdString(ModelOf(s.text.video, aliases));
+            const QString reason = QString::fromStdString(
+                HoldReason(c, s, ceilings, cpuModel.toStdString(), videoModel.toStdString()));
+            InsertEntry(c, s, !reason.isEmpty(), now, stored);
             c.Run("UPDATE entries SET cpu_model = ?, video_model = ?, hold_reason = ? WHERE id = ?",
                   {cpuModel, videoModel, reason, qint64(stored.id)})
                 .finish();
@@ -809,44 +815,51 @@ bool RankStore::SetAlias(const std::string& from, const std::string& to) {
     if (alias.empty())
         return false;
     const std::string model = CanonicalModel(to);
-    {
-        std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
-        if (!postgres_)
-            lock.lock();
-        Connection& c = ThisThread();
+    RewriteModels([&](Connection& c) {
         c.Run("DELETE FROM model_aliases WHERE alias = ?", {QString::fromStdString(alias)})
             .finish();
         if (!model.empty() && model != alias)
             c.Run("INSERT INTO model_aliases (alias, model) VALUES (?, ?)",
                   {QString::fromStdString(alias), QString::fromStdString(model)})
                 .finish();
-    }
-    RecomputeModels();
+    });
     return true;
 }
 
 std::int64_t RankStore::RecomputeModels() {
-    const ModelAliases aliases = Aliases();
-    struct Models {
-        std::int64_t id;
-        QString cpu, video;
-    };
-    std::vector<Models> changed;
-    Select("SELECT id, machine_cpu, video, cpu_model, video_model FROM entries", {},
-           [&](const QSqlQuery& q) {
-               const QString cpu =
-                   QString::fromStdString(ModelOf(q.value(1).toString().toStdString(), aliases));
-               const QString video =
-                   QString::fromStdString(ModelOf(q.value(2).toString().toStdString(), aliases));
-               if (cpu != q.value(3).toString() || video != q.value(4).toString())
-                   changed.push_back({q.value(0).toLongLong(), cpu, video});
-           });
+    return RewriteModels({});
+}
+
+std::int64_t RankStore::RewriteModels(const std::function<void(Connection&)>& first) {
     std::unique_lock<std::mutex> lock(sqliteWrites_, std::defer_lock);
     if (!postgres_)
         lock.lock();
     Connection& c = ThisThread();
-    c.Exec("BEGIN");
+    // One transaction that posts wait for (SQLite: the one writer; PostgreSQL: the models'
+    // lock), so no post stores models by aliases this change replaces.
+    c.Exec(postgres_ ? "BEGIN" : "BEGIN IMMEDIATE");
+    std::size_t changes = 0;
     try {
+        if (postgres_)
+            c.Run("SELECT pg_advisory_xact_lock(?)", {kModelsLock}).finish();
+        if (first)
+            first(c);
+        const ModelAliases aliases = ReadAliases(c);
+        struct Models {
+            std::int64_t id;
+            QString cpu, video;
+        };
+        std::vector<Models> changed;
+        QSqlQuery& q = c.Run("SELECT id, machine_cpu, video, cpu_model, video_model FROM entries");
+        while (q.next()) {
+            const QString cpu =
+                QString::fromStdString(ModelOf(q.value(1).toString().toStdString(), aliases));
+            const QString video =
+                QString::fromStdString(ModelOf(q.value(2).toString().toStdString(), aliases));
+            if (cpu != q.value(3).toString() || video != q.value(4).toString())
+                changed.push_back({q.value(0).toLongLong(), cpu, video});
+        }
+        q.finish();
         for (const Models& m : changed)
             c.Run("UPDATE entries SET cpu_model = ?, video_model = ? WHERE id = ?",
                   {m.cpu, m.video, qint64(m.id)})
@@ -854,12 +867,13 @@ std::int64_t RankStore::RecomputeModels() {
         c.Run("DELETE FROM model_rules").finish();
         c.Run("INSERT INTO model_rules (version) VALUES (?)", {kModelRulesVersion}).finish();
         c.Exec("COMMIT");
+        changes = changed.size();
     } catch (...) {
         QSqlQuery(c.Database()).exec("ROLLBACK");
         throw;
     }
     Changed();
-    return static_cast<std::int64_t>(changed.size());
+    return static_cast<std::int64_t>(changes);
 }
 
 void RankStore::Select(const std::string& sql, const QVariantList& values,

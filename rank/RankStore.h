@@ -171,6 +171,8 @@ public:
 
 private:
     Connection& ThisThread();
+    // `first` (an alias changed), then every entry's models again, in one transaction.
+    std::int64_t RewriteModels(const std::function<void(Connection&)>& first);
 
     std::string address_;
     std::string password_;
