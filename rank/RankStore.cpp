@@ -287,19 +287,28 @@ void RankStore::CreateSchema() {
            "deleted_at BIGINT NOT NULL)");
     c.Exec("CREATE INDEX IF NOT EXISTS entries_by_cpu_model ON entries (cpu_model, state)");
     c.Exec("CREATE INDEX IF NOT EXISTS entries_by_video_model ON entries (video_model, state)");
-    QSqlQuery& rules = c.Run("SELECT MAX(version) FROM model_rules");
+    RefreshModelRules();
+}
+
+bool RankStore::RefreshModelRules() {
+    QSqlQuery& rules = ThisThread().Run("SELECT MAX(version) FROM model_rules");
     const int rulesVersion = rules.next() ? rules.value(0).toInt() : 0;
     rules.finish();
-    if (rulesVersion != kModelRulesVersion)
-        RecomputeModels();
+    if (rulesVersion == kModelRulesVersion)
+        return false;
+    RecomputeModels();
+    return true;
 }
 
 std::string RankStore::SchemaProblem() {
     Connection& c = ThisThread();
     const std::pair<const char*, std::string> tables[] = {
-        {"entries", kEntryColumns + ", state, withdraw_hash"},
+        {"entries", kEntryColumns + ", state, withdraw_hash, hidden_at, hold_reason"},
         {"recent_posts", "digest, entry_id, posted_at"},
         {"post_log", "address, posted_at"},
+        {"model_aliases", "alias, model"},
+        {"model_rules", "version"},
+        {"deleted_entries", "id, deleted_at"},
     };
     for (const auto& [table, columns] : tables) {
         QSqlQuery q(c.Database());

@@ -126,6 +126,9 @@ public:
     // Empty when the tables are as this version uses them and this role may read and write
     // them; otherwise what is missing, in a sentence.
     std::string SchemaProblem();
+    // Computes every entry's models again where they follow other rules than this version's
+    // (CreateSchema does too); whether it did.
+    bool RefreshModelRules();
 
     // Stores the entry at `now` unless the same post came within kRankReloadWindow or the
     // address is at its limit; pending when a score is above its test's ceiling.

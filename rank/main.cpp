@@ -250,7 +250,8 @@ std::string ReadyTables(RankStore& store, bool mayCreate) {
     return problem + refused +
            ". Run `zelka-rank init --db ...` once as a role that may create tables (the "
            "database's owner), and grant this role SELECT, INSERT, UPDATE, DELETE on entries, "
-           "recent_posts and post_log and USAGE on entries_id_seq";
+           "recent_posts, post_log, model_aliases, model_rules and deleted_entries and USAGE on "
+           "entries_id_seq";
 }
 
 // FILE ("-": standard output) written by `write`; false, with a message, when it cannot be.
@@ -426,6 +427,9 @@ int main(int argc, char** argv) {
         }
         if (run.command == "alias" || run.command == "aliases" || run.command == "export")
             return Models(store, run.command, run.words);
+        // Models stored by an older version's rules are computed again before serving.
+        if (run.command.empty())
+            store.RefreshModelRules();
         if (!run.command.empty())
             return Moderate(store, run.command, run.id);
         return Serve(store, run.options, stopSignals);

@@ -212,6 +212,7 @@ TEST(RankBrowser, ModelComparisonAndStatisticsPagesRender) {
     const QString db = dir.filePath("rank.sqlite");
     {
         RankStore store(db.toStdString());
+        store.CreateSchema();
         const char* cpus[] = {"Intel(R) Core(TM) i7-8700K CPU @ 3.70GHz", "intel core i7-8700k",
                               "Core i7-8700K", "Pentium MMX 233MHz", "AMD K6-2 350MHz"};
         for (int n = 0; n < 40; ++n) {

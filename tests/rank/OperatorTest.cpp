@@ -212,13 +212,15 @@ TEST(RankOperator, ARoleThatMayOnlyReadAndWrite) {
         {"", {"--listen", "127.0.0.1:0"}, writer, kEnvironment, 1, "may not create them"},
         {"", {"init"}, owner, kNone, 0, "the tables are ready"},
         {"", {"pending"}, writer, kEnvironment, 1, "permission denied for table entries"},
-        {"GRANT SELECT ON entries, recent_posts, post_log TO rank_rw",
+        {"GRANT SELECT ON entries, recent_posts, post_log, model_aliases, model_rules, "
+         "deleted_entries TO rank_rw",
          {"pending"},
          writer,
          kEnvironment,
          1,
          "this role lacks INSERT on entries"},
-        {"GRANT INSERT, UPDATE, DELETE ON entries, recent_posts, post_log TO rank_rw",
+        {"GRANT INSERT, UPDATE, DELETE ON entries, recent_posts, post_log, model_aliases, "
+         "model_rules, deleted_entries TO rank_rw",
          {"pending"},
          writer,
          kEnvironment,
