@@ -298,6 +298,11 @@ TEST(RankOperator, BehindTheReadmesNginx) {
         {"/zelka/?sort=cpu", 200, "href=\"/zelka/?sort=gdi\""},
         {"/zelka/entry/1", 200, "href=\"/zelka/\""},
         {"/zelka/nothing", 404, "href=\"/zelka/\""},
+        {"/zelka/entry/1", 200, "action=\"/zelka/compare\""},
+        {"/zelka/models", 200, "href=\"/zelka/stats\""},
+        {"/zelka/compare?ids=2,1", 200, "href=\"/zelka/entry/1\""},
+        {"/zelka/stats", 200, "<svg class=\"hist\""},
+        {"/zelka/data/entries.jsonl", 200, "{\"id\":1,"},
     };
     for (const auto& p : pages) {
         EXPECT_EQ(nginx.Request(base + p.path, {}, &reply), p.status) << p.path;
