@@ -109,7 +109,7 @@ std::string Histograms(const ScoreGroup& group, const RankEntry* marked) {
     for (int i = 0; i < rsCount; ++i) {
         html +=
             std::string("<div><h2>") + ScoreLabel(static_cast<RankScore>(i)) + "</h2>" +
-            HistogramSvg(group.sorted[i],
+            HistogramSvg(group.histograms[i],
                          marked ? std::optional<std::int32_t>(marked->scores[i]) : std::nullopt) +
             "</div>";
     }
@@ -166,8 +166,7 @@ std::string PathEscape(std::string_view text) {
     return out;
 }
 
-std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std::int32_t> mark) {
-    const Histogram h = HistogramOf(sorted);
+std::string HistogramSvg(const Histogram& h, std::optional<std::int32_t> mark) {
     const int width = 360, height = 150, left = 8, bottom = 24, top = 8;
     // The bins from the lowest to the highest score, widened to take in the mark.
     int first = h.firstBin, last = h.firstBin + static_cast<int>(h.counts.size()) - 1;
@@ -328,7 +327,7 @@ std::string StatsJson(const RankSnapshot& snapshot) {
                        ",\"bins_per_decade\":" + std::to_string(kBinsPerDecade) +
                        ",\"histograms\":{";
     for (int i = 0; i < rsCount; ++i) {
-        const Histogram h = HistogramOf(snapshot.all.sorted[i]);
+        const Histogram& h = snapshot.all.histograms[i];
         json += std::string(i ? "," : "") + "\"" + kRankScoreNames[i] +
                 "\":{\"zero_or_less\":" + std::to_string(h.nonPositive) + ",\"bins\":[";
         for (std::size_t b = 0; b < h.counts.size(); ++b) {

@@ -46,5 +46,5 @@ std::optional<std::vector<std::int64_t>> CompareIds(std::string_view text);
 std::string CompareHtml(const std::vector<RankEntry>& entries);
 std::string CompareJson(const std::vector<RankEntry>& entries);
 
-// A histogram of sorted scores as SVG, with `mark` (a score) drawn over it when given.
-std::string HistogramSvg(std::span<const std::int32_t> sorted, std::optional<std::int32_t> mark);
+// A histogram as SVG, with `mark` (a score) drawn over it when given.
+std::string HistogramSvg(const Histogram& h, std::optional<std::int32_t> mark);

@@ -112,6 +112,8 @@ std::shared_ptr<const RankSnapshot> RankSnapshotBuilder::Finish() {
             std::sort(scores.begin(), scores.end());
             scores.shrink_to_fit();
         }
+        for (int i = 0; i < rsCount; ++i)
+            group.histograms[i] = HistogramOf(group.sorted[i]);
     };
     sortGroup(snapshot_->all);
     for (auto* models : {&snapshot_->cpus, &snapshot_->videos})

@@ -48,10 +48,11 @@ Histogram HistogramOf(std::span<const std::int32_t> sorted);
 // A model shows figures once it has this many listed entries.
 inline constexpr std::int64_t kModelStatsQuorum = 3;
 
-// Scores of a group of entries, each test's sorted ascending.
+// Scores of a group of entries, each test's sorted ascending, and their histograms.
 struct ScoreGroup {
     std::int64_t count = 0;
     std::array<std::vector<std::int32_t>, rsCount> sorted;
+    std::array<Histogram, rsCount> histograms;
 };
 
 enum class ModelKind { Cpu, Video };
