@@ -21,15 +21,20 @@ run() {
     exit 1
   fi
 }
-# A field of a run's JSON: the first "name": value, quotes dropped.
+# A text field of a run's JSON: the first "name": "value".
 field() {
-  grep -o "\"$2\": *\(\"[^\"]*\"\|[0-9.]*\)" "$tmp/$1.json" | head -n 1 | sed 's/^[^:]*: *//; s/"//g'
+  grep -o "\"$2\": *\"[^\"]*\"" "$tmp/$1.json" | head -n 1 | sed 's/^[^:]*: *//; s/"//g'
+}
+# The DirectDraw score of a run: "ddraw" inside "scores" (durations_ms has a "ddraw" too).
+score() {
+  awk '/"scores": *\{/ { inside = 1 } inside && /"ddraw":/ { gsub(/[^0-9]/, "", $2); print $2; exit }' \
+    "$tmp/$1.json"
 }
 
 run gpu
 run software
-gpu=$(field gpu ddraw)
-soft=$(field software ddraw)
+gpu=$(score gpu)
+soft=$(score software)
 echo "renderer.gl: $(field gpu gl_renderer) ($(field gpu gl_version))"
 echo "renderer.road: $(field gpu road)"
 echo "score.ddraw_gpu: $gpu"
