@@ -45,6 +45,15 @@ EGLDeviceEXT FirstHardwareDevice() {
 
 } // namespace
 
+bool Display::MayHaveHardware() {
+    if (!ClientHas("EGL_EXT_device_enumeration") && !ClientHas("EGL_EXT_device_base"))
+        return true;
+    EGLint count = 0;
+    if (!eglQueryDevicesEXT(0, nullptr, &count) || count <= 0)
+        return true;
+    return FirstHardwareDevice() != EGL_NO_DEVICE_EXT;
+}
+
 std::unique_ptr<Display> Display::OpenHeadless(std::string* why) {
     if (!ClientHas("EGL_EXT_platform_base")) {
         *why = "EGL has no platform displays (EGL_EXT_platform_base)";

@@ -13,6 +13,9 @@ class Display {
 public:
     // Null with the reason in *why when no display can be opened.
     static std::unique_ptr<Display> OpenHeadless(std::string* why);
+    // False only where EGL lists its devices and every one is Mesa's software device: then no
+    // display needs opening to know there is no hardware (nor a driver loading for nothing).
+    static bool MayHaveHardware();
     ~Display();
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;

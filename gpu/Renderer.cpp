@@ -55,6 +55,11 @@ Road Probe(RendererChoice choice) {
         road.whyNotGpu = "the software renderer was chosen (--renderer software)";
         return road;
     }
+    if (!SoftwareRendererAllowed() && !Display::MayHaveHardware()) {
+        road.whyNotGpu = "the only OpenGL renderer is a software rasteriser (Mesa's software EGL "
+                         "device)";
+        return road;
+    }
     std::string why;
     auto display = Display::OpenHeadless(&why);
     if (!display) {
