@@ -43,10 +43,35 @@ protected:
         CreateDirectDraw();
     }
     void TearDown() override {
+        if (back)
+            back->Release();
+        if (front) {
+            front->Release();
+            dd->RestoreDisplayMode();
+            dd->SetCooperativeLevel(window, DDSCL_NORMAL);
+        }
         DirectDrawTest::TearDown();
+        screen.reset();
         road.reset();
     }
+    // A 640 x 480 x 16 flipping chain in full screen on a shown window, given back by TearDown.
+    void EnterFullScreen(DWORD backBuffers) {
+        screen.emplace();
+        screen->setGeometry(0, 0, 320, 240);
+        screen->show();
+        QCoreApplication::processEvents();
+        window = WindowHandle(&*screen);
+        ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
+        ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
+        front = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, backBuffers);
+        DDSCAPS caps{DDSCAPS_BACKBUFFER};
+        ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    }
     std::optional<GpuRoad> road;
+    std::optional<TForm> screen;
+    HWND window = nullptr;
+    IDirectDrawSurface* front = nullptr;
+    IDirectDrawSurface* back = nullptr;
 };
 
 // A sprite sheet with a keyed border, drawn many times, overlapping, in one frame.
@@ -155,18 +180,7 @@ TEST_F(GpuSurfaceTest, ExhaustedVideoMemoryFallsBackToSystemMemory) {
 }
 
 TEST_F(GpuSurfaceTest, FlipsExchangeTheChainAndKeepAtMostTwoFramesInFlight) {
-    TForm form;
-    form.setGeometry(0, 0, 320, 240);
-    form.show();
-    QCoreApplication::processEvents();
-    const HWND window = WindowHandle(&form);
-    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
-    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
-    IDirectDrawSurface* front =
-        CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 2);
-    DDSCAPS caps{DDSCAPS_BACKBUFFER};
-    IDirectDrawSurface* back = nullptr;
-    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    EnterFullScreen(2);
     ASSERT_TRUE(static_cast<SoftSurface*>(back)->OnGpu());
     GpuBlitter& gpu = *GpuBlitter::Get();
     const std::uint64_t submitted = gpu.FramesSubmitted();
@@ -179,27 +193,12 @@ TEST_F(GpuSurfaceTest, FlipsExchangeTheChainAndKeepAtMostTwoFramesInFlight) {
     EXPECT_EQ(gpu.FramesSubmitted() - submitted, 6u);
     gpu.Finish();
     EXPECT_EQ(gpu.FramesInFlight(), 0u);
-    back->Release();
-    front->Release();
-    dd->RestoreDisplayMode();
-    dd->SetCooperativeLevel(window, DDSCL_NORMAL);
 }
 
 // A GPU reset during a run: the flip says the surfaces are lost, every surface is, and once
 // restored they are drawn on the GPU again, in a new context, exactly as before.
 TEST_F(GpuSurfaceTest, AResetLosesEverySurfaceAndTheRunGoesOn) {
-    TForm form;
-    form.setGeometry(0, 0, 320, 240);
-    form.show();
-    QCoreApplication::processEvents();
-    const HWND window = WindowHandle(&form);
-    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
-    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
-    IDirectDrawSurface* front =
-        CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 1);
-    DDSCAPS caps{DDSCAPS_BACKBUFFER};
-    IDirectDrawSurface* back = nullptr;
-    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
+    EnterFullScreen(1);
     IDirectDrawSurface* tile = CreatePlain(16, 16, DDSCAPS_VIDEOMEMORY);
     const std::uint64_t generation = GpuBlitter::Generation();
     gpu::SimulateResetForTests();
@@ -216,10 +215,6 @@ TEST_F(GpuSurfaceTest, AResetLosesEverySurfaceAndTheRunGoesOn) {
     EXPECT_EQ(ReadPixel(front, 108, 108), 0x2222u);
     EXPECT_TRUE(static_cast<SoftSurface*>(tile)->OnGpu());
     tile->Release();
-    back->Release();
-    front->Release();
-    dd->RestoreDisplayMode();
-    dd->SetCooperativeLevel(window, DDSCL_NORMAL);
 }
 
 // Each start-up fault leaves the process on the software layer with its reason.
