@@ -50,8 +50,7 @@ public:
     // Waits until every frame submitted has been drawn.
     void Finish();
 
-    // Frames whose fence has signalled, and the GPU's own time spent on the blits so far.
-    std::uint64_t FramesDrawn() const { return fences_.Drawn(); }
+    // Frames submitted and not yet drawn, the GPU's own time spent on the blits so far.
     std::uint64_t FramesSubmitted() const { return framesSubmitted_; }
     std::size_t FramesInFlight() const { return fences_.InFlight(); }
     std::uint64_t GpuNanoseconds() const { return timer_.Nanoseconds(); }

@@ -38,7 +38,6 @@ public:
     void ReadBack(const PixelPlane& host);
     // Drops the GL objects (a lost surface, a lost context): the host memory is what is left.
     void Drop();
-    bool Made() const { return texture_ != 0; }
 
 private:
     void Make();

@@ -141,9 +141,6 @@ std::unique_ptr<Context> Context::Create(Display& display, const Context* share,
         attributes.resize(6);
         attributes.push_back(EGL_NONE);
         context->context_ = eglCreateContext(display.Handle(), config, shared, attributes.data());
-        context->robust_ = false;
-    } else {
-        context->robust_ = robust;
     }
     if (context->context_ == EGL_NO_CONTEXT) {
         *why = "no OpenGL 3.3 core context (EGL error 0x" + [] {

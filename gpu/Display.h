@@ -49,14 +49,12 @@ public:
     // Current on the calling thread.
     bool MakeCurrent() const;
     static void ReleaseCurrent(const Display& display);
-    bool Robust() const { return robust_; }
     EGLContext Handle() const { return context_; }
 
 private:
     Context(Display& display) : display_(display) {}
     Display& display_;
     EGLContext context_ = EGL_NO_CONTEXT;
-    bool robust_ = false;
 };
 
 } // namespace gpu

@@ -106,18 +106,6 @@ std::optional<RendererChoice> ParseRendererChoice(std::string_view text) {
     return std::nullopt;
 }
 
-const char* RendererChoiceName(RendererChoice choice) {
-    switch (choice) {
-    case RendererChoice::Gpu:
-        return "gpu";
-    case RendererChoice::Software:
-        return "software";
-    case RendererChoice::Auto:
-        break;
-    }
-    return "auto";
-}
-
 bool NamesSoftwareRasterizer(std::string_view renderer) {
     const std::string lower = Lower(renderer);
     for (const char* name : {"llvmpipe", "softpipe", "swrast", "lavapipe", "software rasterizer"})

@@ -16,7 +16,6 @@ enum class RendererChoice { Auto, Gpu, Software };
 
 // "auto", "gpu" or "software".
 std::optional<RendererChoice> ParseRendererChoice(std::string_view text);
-const char* RendererChoiceName(RendererChoice choice);
 
 // What the probe found.
 struct RendererInfo {
@@ -40,7 +39,6 @@ public:
     Device(std::unique_ptr<Display> display, std::unique_ptr<Context> context, RendererInfo info)
         : display_(std::move(display)), context_(std::move(context)), info_(std::move(info)) {}
     Display& GetDisplay() { return *display_; }
-    Context& DrawingContext() { return *context_; }
     const RendererInfo& Info() const { return info_; }
     // After a GPU reset the context is lost with every object in it: a new one takes its
     // place, current on the calling thread. False with the reason where none can be made.
