@@ -40,6 +40,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                 return fail("zelka: --renderer takes auto, gpu or software");
             line.renderer = value;
             ++i;
+        } else if (arg == "--no-hal") {
+            line.noHal = true;
         } else if (arg == "--version") {
             line.mode = CommandLine::Mode::Version;
         } else if (arg == "--help" || arg == "-h") {

@@ -14,6 +14,7 @@ struct CommandLine {
     QString jsonFile;          // --json FILE: the results also as JSON
     int repeat = 1;            // --repeat N: the chosen tests N times, the medians kept
     QString renderer = "auto"; // --renderer auto|gpu|software: the graphics tests' road
+    bool noHal = false;        // --no-hal: the box for the hardware 3-D device starts unticked
     QString error;             // non-empty: the one-line usage message; exit code 2
 };
 
@@ -27,7 +28,7 @@ CommandLine ParseCommandLine(const QStringList& arguments); // without the progr
 
 inline constexpr const char* kUsage =
     "usage: zelka [--run] [--report] [--headless] [--tests cpu,gdi,ddraw,d3d,disk] [--drive L] "
-    "[--rank-page] [--json FILE] [--repeat N] [--renderer auto|gpu|software] "
+    "[--rank-page] [--json FILE] [--repeat N] [--renderer auto|gpu|software] [--no-hal] "
     "[--screenshots FOLDER] [--version] [--help]";
 
 // What --help prints: the usage line, then one line per option.
@@ -44,8 +45,10 @@ inline constexpr const char* kHelp =
     "  --repeat N            with --run: run the tests N times, keep the medians\n"
     "  --report              print the comparison of the stored results in Report/ and exit\n"
     "  --headless            use no display even where one exists\n"
-    "  --renderer WHICH      the DirectDraw test's video memory and blits: auto (the graphics\n"
-    "                        hardware where there is one), gpu (required), software\n"
+    "  --renderer WHICH      the graphics tests' video memory, blits and 3-D device: auto (the\n"
+    "                        graphics hardware where there is one), gpu (required), software\n"
+    "  --no-hal              the Direct3D test on the software rasteriser (RGB emulation), as\n"
+    "                        with the box for the hardware 3-D device unticked\n"
     "  --screenshots FOLDER  save a picture of every window into FOLDER and exit\n"
     "  --version             print the program's version and build type and exit\n"
     "  -h, --help            print this help and exit\n"

@@ -95,20 +95,38 @@ QString LoadText(const std::array<double, 3>& load) {
     return QString::asprintf("%.2f %.2f %.2f", load[0], load[1], load[2]);
 }
 
-QString DeviceKindName(TD3DDeviceKind kind) {
+// The engine's Direct3D device and what draws for it: the GPU for the hardware device, the
+// software rasteriser for the emulation devices.
+QString DeviceText(TD3DDeviceKind kind, const QString& glRenderer) {
     switch (kind) {
     case TD3DDeviceKind::HAL:
-        return "HAL";
+        return "HAL (GPU: " + glRenderer + ")";
     case TD3DDeviceKind::MMX:
-        return "MMX";
+        return "MMX emulation (software)";
     case TD3DDeviceKind::RGBEmulation:
-        return "RGB";
+        return "RGB emulation (software)";
     case TD3DDeviceKind::Ramp:
-        return "Ramp";
+        return "Ramp emulation (software)";
     case TD3DDeviceKind::None:
         break;
     }
     return "none";
+}
+
+// Why an engine set up for 3-D draws with an emulation device; empty when it uses the hardware
+// device or has no device.
+QString WhyNotHal(const TDDDD& engine, const QString& whyNotGpu) {
+    if (engine.D3DDeviceKind == TD3DDeviceKind::None || engine.D3DDeviceKind == TD3DDeviceKind::HAL)
+        return {};
+    if (engine.D3DOptions & DontUseHAL)
+        return "the box for the hardware device is unticked";
+    if (!engine.HardwareCan3D()) {
+        if (engine.BitCount <= 8)
+            return "256 colours";
+        return "no hardware renderer" + (whyNotGpu.isEmpty() ? QString() : ": " + whyNotGpu);
+    }
+    return QString("the hardware device could not be created (%1)")
+        .arg(static_cast<quint32>(engine.HALFailure), 8, 16, QChar('0'));
 }
 
 QJsonValue TextOrNull(const QString& text) {
@@ -328,6 +346,13 @@ QString SceneWarningBoxLine(const SceneArchiveCheck& scene, bool directDraw, boo
     return "描画テストの画像が読み込めません（" + pictures.join("、") + "）";
 }
 
+DeviceCondition Direct3DDeviceCondition(const TDDDD* engine, const QString& glRenderer,
+                                        const QString& whyNotGpu) {
+    if (!engine)
+        return {DeviceText(TD3DDeviceKind::None, {}), {}};
+    return {DeviceText(engine->D3DDeviceKind, glRenderer), WhyNotHal(*engine, whyNotGpu)};
+}
+
 RunConditions ProbeRunConditions(const QString& root) {
     RunConditions c;
     c.version = ProgramVersion();
@@ -341,7 +366,6 @@ RunConditions ProbeRunConditions(const QString& root) {
         c.screenDepth = screen->depth();
     }
     c.desktopDepth = directx::Adapter().DesktopMode().bitsPerPixel;
-    c.direct3DDevice = DeviceKindName(Form3 ? Form3->DDDD1->D3DDeviceKind : TD3DDeviceKind::None);
     const bool onGpu = directx::GpuBlitter::Get() != nullptr;
     const gpu::Road& road = gpu::ChosenRoad();
     c.renderRoad = onGpu ? "gpu" : "software";
@@ -350,6 +374,10 @@ RunConditions ProbeRunConditions(const QString& root) {
     c.glVendor = QString::fromStdString(road.probed.vendor);
     c.videoMemory = onGpu ? "GPU" : "host memory, emulated";
     c.whyNotGpu = onGpu ? QString() : QString::fromStdString(road.whyNotGpu);
+    const DeviceCondition device =
+        Direct3DDeviceCondition(Form3 ? Form3->DDDD1.get() : nullptr, c.glRenderer, c.whyNotGpu);
+    c.direct3DDevice = device.device;
+    c.whyNotHal = device.whyNotHal;
     c.scene = CheckSceneArchive();
     return c;
 }
@@ -379,6 +407,7 @@ QJsonObject ConditionsJson(const RunConditions& c) {
                                {"depth", c.screenDepth}}},
         {"desktop_depth", c.desktopDepth},
         {"direct3d_device", c.direct3DDevice},
+        {"why_not_hal", TextOrNull(c.whyNotHal)},
         {"renderer", QJsonObject{{"road", c.renderRoad},
                                  {"gl_renderer", TextOrNull(c.glRenderer)},
                                  {"gl_version", TextOrNull(c.glVersion)},
@@ -414,7 +443,7 @@ QStringList ConditionLines(const RunConditions& start, const RunConditions& end)
                 .arg(c.screen.height())
                 .arg(c.screenDepth)
                 .arg(c.desktopDepth),
-            c.direct3DDevice,
+            c.whyNotHal.isEmpty() ? c.direct3DDevice : c.direct3DDevice + ", " + c.whyNotHal,
             c.renderRoad == "gpu"
                 ? "GPU: " + c.glRenderer + " (" + c.glVersion + ", " + c.glVendor + ")"
                 : "software (" + orUntold(c.whyNotGpu) + ")",

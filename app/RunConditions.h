@@ -74,7 +74,10 @@ struct RunConditions {
     QSize screen;            // the primary screen, in device pixels
     int screenDepth = 0;     // its depth in bits
     int desktopDepth = 0;    // the depth the DirectX layer tells the engine
-    QString direct3DDevice;  // the display engine's Direct3D device kind: "none", "HAL", ...
+    // The display engine's Direct3D device and what draws for it: "none", "HAL (GPU: ...)",
+    // "RGB emulation (software)", ...; and why it is not the hardware device.
+    QString direct3DDevice;
+    QString whyNotHal;
     // The graphics hardware: the road ("gpu" or "software"), the OpenGL renderer where one was
     // probed, where video memory lives, and why the GPU was not used.
     QString renderRoad;
@@ -83,6 +86,16 @@ struct RunConditions {
     QString whyNotGpu;
     SceneArchiveCheck scene; // the test scene's archive and the pictures of it that do not load
 };
+
+class TDDDD;
+// An engine's Direct3D device as the conditions tell it, and why it is not the hardware device
+// (empty when it is, or when the engine has no device; "none" without an engine).
+struct DeviceCondition {
+    QString device;
+    QString whyNotHal;
+};
+DeviceCondition Direct3DDeviceCondition(const TDDDD* engine, const QString& glRenderer,
+                                        const QString& whyNotGpu);
 
 // The conditions now. Needs the application object; the Direct3D device is "none" while the
 // test window does not exist.

@@ -89,6 +89,11 @@ int RunMode(const CommandLine& line, TApplication& application, bool headless) {
                      dynamic_cast<const std::bad_alloc*>(&error) ? "out of memory" : error.what());
         return 1;
     }
+    if (line.noHal) {
+        // As a user unticks the box.
+        Form1->set_cb1->setChecked(false);
+        Form1->set_cb1Click();
+    }
 
     switch (line.mode) {
     case CommandLine::Mode::Run:

@@ -1,8 +1,9 @@
-// The DirectDraw frame on the GPU road against the same frame on the software layer, measured
-// in one run: frames per second of each, their ratio, and the GPU frame's time split into the
-// GPU's own (timer queries) and the drawing thread's processor time, so a reader sees which of
-// the two bounds it. Headless: the GPU draws and fences, nothing is shown. Without a hardware
-// renderer the GPU side runs on Mesa's llvmpipe, where the ratio is below 1.
+// The DirectDraw frame and the Direct3D test's third-phase frame on the GPU road against the same
+// frames on the software layer (the emulation device for Direct3D), measured in one run: frames
+// per second of each, their ratio, and the GPU frame's time split into the GPU's own (timer
+// queries) and the drawing thread's processor time, so a reader sees which of the two bounds it.
+// Headless: the GPU draws and fences, nothing is shown. Without a hardware renderer the GPU side
+// runs on Mesa's llvmpipe, where the ratio is below 1.
 #include "BenchApplication.h"
 #include "Headline.h"
 #include "directx/DisplayAdapter.h"
@@ -46,16 +47,24 @@ void ChooseRoad(bool gpu) {
     directx::Adapter().Reset();
 }
 
-FrameFigures MeasureFrames(bool gpu, double seconds) {
+// Frames of one test's scene for `seconds` of wall time on one road, after ten to warm up.
+FrameFigures MeasureFrames(bool gpu, std::int32_t mode, double seconds) {
     ChooseRoad(gpu);
     FrameFigures figures;
     {
         QDir::setCurrent(QFileInfo(ZELKA_DAT_PATH).absolutePath());
         DetachedHost host;
-        std::unique_ptr<TForm3> form = PreparedSceneWindow(host, kTestModeDirectDraw);
+        std::unique_ptr<TForm3> form = PreparedSceneWindow(host, mode);
         directx::GpuBlitter* blitter = directx::GpuBlitter::Get();
-        figures.onGpu = blitter != nullptr;
+        figures.onGpu = mode == kTestModeDirect3D
+                            ? form->DDDD1->D3DDeviceKind == TD3DDeviceKind::HAL
+                            : blitter != nullptr;
         const auto frame = [&] {
+            if (mode == kTestModeDirect3D) {
+                form->DrawDirect3DScene(2);
+                form->PresentScene();
+                return;
+            }
             form->DrawDirectDrawScene();
             form->DDDD1->Present();
             form->DDDD1->ClearBackBuffer();
@@ -91,16 +100,12 @@ FrameFigures MeasureFrames(bool gpu, double seconds) {
     return figures;
 }
 
-void BM_DirectDrawFrameGlVsSoft(benchmark::State& state) {
-    bench::EnsureApplication();
-    FrameFigures soft, gl;
-    for (auto _ : state) {
-        soft = MeasureFrames(false, 2.0);
-        gl = MeasureFrames(true, 2.0);
-    }
+// Both roads' figures of one scene as the benchmark's counters; false, skipped, without a GPU
+// road.
+bool Report(benchmark::State& state, const FrameFigures& soft, const FrameFigures& gl) {
     if (!gl.onGpu) {
         state.SkipWithError(("no OpenGL road: " + gpu::ChosenRoad().whyNotGpu).c_str());
-        return;
+        return false;
     }
     state.counters["fps_soft"] = soft.fps;
     state.counters["fps_gl"] = gl.fps;
@@ -108,6 +113,17 @@ void BM_DirectDrawFrameGlVsSoft(benchmark::State& state) {
     state.counters["gl_cpu_ms"] = gl.cpuMsPerFrame;
     state.counters["gl_gpu_ms"] = gl.gpuMsPerFrame;
     state.counters["gl_draws"] = gl.drawsPerFrame;
+    return true;
+}
+
+void BM_DirectDrawFrameGlVsSoft(benchmark::State& state) {
+    bench::EnsureApplication();
+    FrameFigures soft, gl;
+    for (auto _ : state) {
+        soft = MeasureFrames(false, kTestModeDirectDraw, 2.0);
+        gl = MeasureFrames(true, kTestModeDirectDraw, 2.0);
+    }
+    Report(state, soft, gl);
 }
 BENCHMARK(BM_DirectDrawFrameGlVsSoft)->Unit(benchmark::kSecond);
 bench::RegisterHeadline glFps("BM_DirectDrawFrameGlVsSoft",
@@ -120,5 +136,28 @@ bench::RegisterHeadline glCpu("BM_DirectDrawFrameGlVsSoft",
                               {"ms.ddraw_frame_gl_cpu", bench::Figure::Counter, "gl_cpu_ms"});
 bench::RegisterHeadline glGpu("BM_DirectDrawFrameGlVsSoft",
                               {"ms.ddraw_frame_gl_gpu", bench::Figure::Counter, "gl_gpu_ms"});
+
+// The Direct3D test's third phase: the hardware device on the GPU against RGB emulation.
+void BM_Direct3DFrameGlVsSoft(benchmark::State& state) {
+    bench::EnsureApplication();
+    FrameFigures soft, gl;
+    for (auto _ : state) {
+        soft = MeasureFrames(false, kTestModeDirect3D, 2.0);
+        gl = MeasureFrames(true, kTestModeDirect3D, 2.0);
+    }
+    Report(state, soft, gl);
+}
+BENCHMARK(BM_Direct3DFrameGlVsSoft)->Unit(benchmark::kSecond);
+bench::RegisterHeadline d3dGlFps("BM_Direct3DFrameGlVsSoft",
+                                 {"fps.d3d_phase3_frame_gl", bench::Figure::Counter, "fps_gl"});
+bench::RegisterHeadline d3dSoftFps("BM_Direct3DFrameGlVsSoft",
+                                   {"fps.d3d_phase3_frame_soft", bench::Figure::Counter,
+                                    "fps_soft"});
+bench::RegisterHeadline d3dRatio("BM_Direct3DFrameGlVsSoft",
+                                 {"ratio.d3d_frame_gl_vs_soft", bench::Figure::Counter, "ratio"});
+bench::RegisterHeadline d3dGlCpu("BM_Direct3DFrameGlVsSoft",
+                                 {"ms.d3d_frame_gl_cpu", bench::Figure::Counter, "gl_cpu_ms"});
+bench::RegisterHeadline d3dGlGpu("BM_Direct3DFrameGlVsSoft",
+                                 {"ms.d3d_frame_gl_gpu", bench::Figure::Counter, "gl_gpu_ms"});
 
 } // namespace

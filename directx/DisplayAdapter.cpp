@@ -71,15 +71,23 @@ void DisplayAdapter::Reset() {
     renderStates_.clear();
     FillDefaultSystemPalette(systemPalette);
     direct3d = Direct3DOffer::Default();
+    direct3d.Device(DeviceKind::HAL).available = Hardware3D();
+}
+
+bool DisplayAdapter::Hardware3D() {
+    return GpuBlitter::Get() != nullptr;
 }
 
 DriverEntry DisplayAdapter::PrimaryDriver() {
     DriverEntry driver;
     driver.description = "Primary Display Driver";
     driver.name = "display";
-    driver.hardwareCaps = DDCAPS_3D | DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_GDI | DDCAPS_PALETTE |
+    driver.hardwareCaps = DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_GDI | DDCAPS_PALETTE |
                           DDCAPS_COLORKEY | DDCAPS_BLTCOLORFILL | DDCAPS_CANCLIP |
                           DDCAPS_CANCLIPSTRETCHED | DDCAPS_CANBLTSYSMEM;
+    // 3-D hardware only where the GPU draws: without it the engine takes its emulation road.
+    if (Hardware3D())
+        driver.hardwareCaps |= DDCAPS_3D;
     driver.surfaceCaps = DDSCAPS_BACKBUFFER | DDSCAPS_COMPLEX | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER |
                          DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PALETTE | DDSCAPS_PRIMARYSURFACE |
                          DDSCAPS_SYSTEMMEMORY | DDSCAPS_TEXTURE | DDSCAPS_3DDEVICE |

@@ -380,6 +380,10 @@ public:
     ComPtr<IDirect3DRM2> Direct3DRM;
     ComPtr<IDirect3DRMDevice2> D3DRMDevice;
     TD3DDeviceKind D3DDeviceKind = TD3DDeviceKind::None;
+    // What the last set-up's attempt at the hardware device returned (DD_OK when it was not
+    // tried or succeeded), and whether the hardware could do 3-D at all.
+    HRESULT HALFailure = DD_OK;
+    bool HardwareCan3D() const { return HALAvailable; }
 
     std::vector<std::string> Drivers;
     TPixelFormatDescription PixelFormat;

@@ -374,6 +374,7 @@ void TDDDD::CreateRetainedMode() {
 // the ramp device as the last resort.
 void TDDDD::CreateDevice(IDirectDrawSurface* back, bool hal) {
     D3DDeviceKind = TD3DDeviceKind::None;
+    HALFailure = DD_OK;
     auto attempt = [&](REFIID device, TD3DDeviceKind kind) {
         const HRESULT result = Direct3D->CreateDevice(device, back, D3DDevice.Put());
         if (result == DD_OK)
@@ -384,6 +385,7 @@ void TDDDD::CreateDevice(IDirectDrawSurface* back, bool hal) {
     };
     if (hal) {
         const HRESULT result = attempt(IID_IDirect3DHALDevice, TD3DDeviceKind::HAL);
+        HALFailure = result;
         if (result != DD_OK)
             Trace(Format(
                 "HALデバイスが作れません。Zバッファはシステムメモリに作られています%016" PRIX64,

@@ -117,6 +117,8 @@ TEST(CommandLine, KeepsTheDriveLetterAndTheRankPageChoice) {
     EXPECT_TRUE(line.rankPage);
     EXPECT_FALSE(ParseCommandLine({"--run"}).rankPage);
     EXPECT_EQ(ParseCommandLine({"--run"}).repeat, 1);
+    EXPECT_FALSE(ParseCommandLine({"--run"}).noHal);
+    EXPECT_TRUE(ParseCommandLine({"--no-hal"}).noHal); // the window's box starts unticked too
     EXPECT_EQ(ParseCommandLine({"--run", "--repeat", "100"}).repeat, 100);
     EXPECT_EQ(ParseCommandLine({}).renderer, "auto");
     EXPECT_EQ(ParseCommandLine({"--renderer", "gpu"}).renderer, "gpu");

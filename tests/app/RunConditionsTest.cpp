@@ -6,9 +6,13 @@
 #include "app/HeadlessRun.h"
 #include "app/Unit1.h"
 #include "app/Version.h"
+#include "directx/DisplayAdapter.h"
+#include "engine/dddd.h"
 #include "forms/Dialogs.h"
+#include "forms/Forms.h"
 #include "platform/CP932.h"
 #include "platform/MMSystem.h"
+#include "tests/CardWith3D.h"
 #include "tests/QtPrinters.h"
 #include "tests/ScopedEnv.h"
 
@@ -378,4 +382,50 @@ TEST(RunConditions, TheProcessTimeIsUserAndSystemTicks) {
         WriteTree(dir.path(), {{"stat", c.line}});
         EXPECT_EQ(ReadProcessCpuMs(dir.filePath("stat")), c.ms) << c.line.toStdString();
     }
+}
+
+// The Direct3D device a run drew with, and why it was not the hardware's, as the conditions
+// tell them: from an engine set up for 3-D on a card with and without 3-D hardware.
+TEST(RunConditions, TheDirect3DDeviceAndWhyItIsNotTheHardwareOne) {
+    struct Case {
+        bool card3D;
+        TD3DOptions options;
+        bool halRefused;
+        const char* device;
+        const char* whyNotHal;
+    };
+    const Case cases[] = {
+        {true, DontUseMMX, false, "HAL (GPU: Card 3)", ""},
+        {true, DontUseHAL | DontUseMMX, false, "RGB emulation (software)",
+         "the box for the hardware device is unticked"},
+        {false, DontUseMMX, false, "RGB emulation (software)",
+         "no hardware renderer: only a software rasteriser"},
+        {true, DontUseMMX, true, "RGB emulation (software)",
+         "the hardware device could not be created (80004005)"},
+        {true, DontUseHAL, false, "MMX emulation (software)",
+         "the box for the hardware device is unticked"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device + std::string(" ") + c.whyNotHal);
+        directx::Adapter().Reset();
+        directx::Adapter().SetDesktopBitCount(16);
+        if (c.card3D)
+            OfferHardware3D();
+        TForm form;
+        form.resize(320, 240);
+        auto engine = std::make_unique<TDDDD>(&form);
+        engine->Use3D = true;
+        engine->D3DOptions = c.options;
+        engine->AutoDisplayModeInitialize = false;
+        if (c.halRefused)
+            directx::Adapter().FailNext("IDirect3D2::CreateDevice(HAL)", 1, DDERR_GENERIC);
+        form.CreationEnded();
+        const DeviceCondition told =
+            Direct3DDeviceCondition(engine.get(), "Card 3", "only a software rasteriser");
+        EXPECT_EQ(told.device.toStdString(), c.device);
+        EXPECT_EQ(told.whyNotHal.toStdString(), c.whyNotHal);
+        engine.reset();
+    }
+    directx::Adapter().Reset();
+    EXPECT_EQ(Direct3DDeviceCondition(nullptr, "Card 3", "").device, "none");
 }

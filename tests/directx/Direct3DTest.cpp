@@ -5,6 +5,7 @@
 #include "directx/d3d.h"
 #include "directx/d3drm.h"
 #include "forms/Forms.h"
+#include "tests/CardWith3D.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,11 +148,8 @@ TEST_F(Direct3DTest, DeviceKindsFallBackFromHalToRampAsTheSurfacesAndAdapterAllo
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Adapter().Reset();
-        if (c.driverWithout3D) {
-            DriverEntry driver = DisplayAdapter::PrimaryDriver();
-            driver.hardwareCaps &= ~DDCAPS_3D;
-            Adapter().SetDrivers({driver});
-        }
+        if (!c.driverWithout3D)
+            OfferHardware3D();
         for (const char* kind : c.faults)
             Adapter().FailNext(std::string("IDirect3D2::CreateDevice(") + kind + ")", 1,
                                DDERR_GENERIC);
@@ -222,6 +220,7 @@ TEST_F(Direct3DTest, DevicesRefuseSurfacesTheyCannotDrawOn) {
 }
 
 TEST_F(Direct3DTest, ReleaseCountsFollowTheEnginesOrderDownToZero) {
+    OfferHardware3D();
     CreateDirectDraw();
     IDirectDrawSurface* back = Surface(32, 32, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE | kVideo);
     IDirectDrawSurface* z = ZBuffer(32, 32, kVideo);

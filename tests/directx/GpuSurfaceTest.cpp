@@ -157,6 +157,12 @@ TEST_F(GpuSurfaceTest, LostSurfacesAreRestoredAndDrawnAgain) {
 }
 
 TEST_F(GpuSurfaceTest, ExhaustedVideoMemoryFallsBackToSystemMemory) {
+    // The GPU is the card's 3-D hardware too.
+    DDCAPS hardware{}, emulation{};
+    hardware.dwSize = emulation.dwSize = sizeof(DDCAPS);
+    ASSERT_EQ(dd->GetCaps(&hardware, &emulation), DD_OK);
+    EXPECT_EQ(hardware.dwCaps & DDCAPS_3D, DDCAPS_3D);
+    EXPECT_TRUE(Adapter().direct3d.Device(DeviceKind::HAL).available);
     Adapter().SetVideoMemory(8 * 8 * 2);
     IDirectDrawSurface* first = CreatePlain(8, 8, 0);
     DDSURFACEDESC desc = {};
@@ -236,7 +242,9 @@ TEST(GpuRoadTest, StartFaultsFallBackToSoftwareWithTheReason) {
         EXPECT_EQ(GpuBlitter::Get(), nullptr);
         EXPECT_NE(road.Failure().find(c.reason), std::string::npos) << road.Failure();
         EXPECT_EQ(Adapter().VideoMemoryTotal(), 8u << 20); // the emulated card's
-        EXPECT_FALSE(gpu::TakeStartFault(c.fault));        // it was taken
+        EXPECT_FALSE(Adapter().Drivers()[0].hardwareCaps & DDCAPS_3D);
+        EXPECT_FALSE(Adapter().direct3d.Device(DeviceKind::HAL).available);
+        EXPECT_FALSE(gpu::TakeStartFault(c.fault)); // it was taken
     }
 }
 

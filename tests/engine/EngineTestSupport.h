@@ -7,6 +7,7 @@
 #include "engine/dddd_log.h"
 #include "forms/Forms.h"
 #include "forms/Halt.h"
+#include "tests/CardWith3D.h"
 #include "tests/directx/SurfaceDesc.h"
 
 #include <algorithm>
@@ -46,6 +47,8 @@ protected:
     void SetUp() override {
         directx::Adapter().Reset();
         directx::Adapter().SetDesktopBitCount(16);
+        // The engine's own choices are tested on a card with 3-D hardware, as it was made for.
+        OfferHardware3D();
         // One folder per test; a parameterised test's name holds '/', which is no folder level.
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '_');

@@ -47,6 +47,7 @@ TEST_F(Initialize3DTest, DeviceKindFollowsOptionsAndRefusals) {
         TD3DOptions options;
         std::vector<const char*> refused;
         TD3DDeviceKind kind;
+        bool card3D = true; // false: a card without 3-D hardware (the software road)
     };
     const Case cases[] = {
         {0, {}, TD3DDeviceKind::HAL},
@@ -58,13 +59,22 @@ TEST_F(Initialize3DTest, DeviceKindFollowsOptionsAndRefusals) {
          {"IDirect3D2::CreateDevice(HAL)", "IDirect3D2::CreateDevice(MMX)",
           "IDirect3D2::CreateDevice(RGB)"},
          TD3DDeviceKind::Ramp},
+        // Without 3-D hardware the hardware device is never tried, and nothing lies in video
+        // memory for it.
+        {0, {}, TD3DDeviceKind::MMX, false},
+        {DontUseMMX, {}, TD3DDeviceKind::RGBEmulation, false},
     };
     for (const Case& c : cases) {
+        if (!c.card3D)
+            Adapter().Reset();
         TDDDD& e = Make(c.options);
         for (const char* method : c.refused)
             Adapter().FailNext(method, 1, DDERR_GENERIC);
         form.CreationEnded();
-        EXPECT_EQ(e.D3DDeviceKind, c.kind) << int(c.options) << " " << c.refused.size();
+        const std::string name = std::to_string(c.options) + " " +
+                                 std::to_string(c.refused.size()) + (c.card3D ? "" : " no 3-D");
+        EXPECT_EQ(e.D3DDeviceKind, c.kind) << name;
+        EXPECT_EQ(e.HardwareCan3D(), c.card3D) << name;
         EXPECT_NE(e.D3DDevice, nullptr);
         EXPECT_NE(e.D3DRMDevice, nullptr);
         EXPECT_NE(e.Direct3DRM, nullptr);
@@ -73,6 +83,16 @@ TEST_F(Initialize3DTest, DeviceKindFollowsOptionsAndRefusals) {
                              "HALデバイスが作れません。Zバッファはシステムメモリに作られています") +
                          "0000000080004005"),
                   !c.refused.empty());
+        EXPECT_EQ(e.HALFailure, c.refused.empty() ? DD_OK : DDERR_GENERIC) << name;
+        DDSURFACEDESC back{}, z{};
+        e.BackBuffer->GetSurfaceDesc(back);
+        e.ZBuffer->GetSurfaceDesc(z);
+        // The back buffer and Z-buffer go where the hardware device would draw whenever it may
+        // be tried; the trace tells where the Z-buffer went.
+        const bool halTried = c.card3D && !(c.options & DontUseHAL);
+        EXPECT_TRUE(Traced(halTried ? "HALでウハウハです" : "HELでシオシオです")) << name;
+        EXPECT_EQ((back.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0, halTried) << name;
+        EXPECT_EQ((z.ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY) != 0, halTried) << name;
         EXPECT_EQ(Log(), "");
         TearDown();
         SetUp();

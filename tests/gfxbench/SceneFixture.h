@@ -5,6 +5,7 @@
 #include "directx/DisplayAdapter.h"
 #include "engine/dddd_log.h"
 #include "forms/Halt.h"
+#include "tests/CardWith3D.h"
 #include "tests/ScopedEnv.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@ protected:
     void SetUp() override {
         directx::Adapter().Reset();
         directx::Adapter().SetDesktopBitCount(16);
+        OfferHardware3D(); // a card with 3-D hardware, as the scene's set-ups are written for
         ASSERT_TRUE(dir.isValid());
         SetDebugLogFolderForTests(dir.path().toStdString());
         ASSERT_TRUE(QFile::copy(ZELKA_DAT_PATH, dir.filePath("Zelka.dat")));

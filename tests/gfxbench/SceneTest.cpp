@@ -250,9 +250,13 @@ TEST_F(SceneTest, HalOptionDecidesTheDeviceOfTheDirect3DSetUp) {
     const struct {
         TD3DOptions options;
         TD3DDeviceKind kind;
+        bool card3D = true; // false: no 3-D hardware, whatever the box says
     } cases[] = {{DontUseMMX, TD3DDeviceKind::HAL},
-                 {DontUseHAL | DontUseMMX, TD3DDeviceKind::RGBEmulation}};
+                 {DontUseHAL | DontUseMMX, TD3DDeviceKind::RGBEmulation},
+                 {DontUseMMX, TD3DDeviceKind::RGBEmulation, false}};
     for (const auto& c : cases) {
+        if (!c.card3D)
+            directx::Adapter().Reset();
         TForm3& f = Make(1);
         f.DDDD1->D3DOptions = c.options;
         Prepare(2);
