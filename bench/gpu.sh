@@ -23,9 +23,10 @@ run() {
     exit 1
   fi
 }
-# A text field of a run's JSON: the last "name": "value" (the run's end conditions).
+# A text field of a run's JSON: the first "name": "value", which is the run's end conditions'
+# (the conditions' "end" is written before their "start": the keys are sorted).
 field() {
-  grep -o "\"$2\": *\"[^\"]*\"" "$tmp/$1.json" | tail -n 1 | sed 's/^[^:]*: *//; s/"//g'
+  grep -o "\"$2\": *\"[^\"]*\"" "$tmp/$1.json" | head -n 1 | sed 's/^[^:]*: *//; s/"//g'
 }
 # A test's score in a run: TEST inside "scores" (durations_ms names the tests too).
 score() {
