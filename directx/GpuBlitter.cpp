@@ -1,6 +1,7 @@
 #include "GpuBlitter.h"
 
 #include "DisplayAdapter.h"
+#include "GpuRaster.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -108,6 +109,7 @@ GpuBlitter* GpuBlitter::Get() {
 }
 
 void GpuBlitter::ForgetForTests() {
+    GpuRaster::ForgetForTests(); // its GL objects go while the context is still there
     Holder& held = Held();
     held.blitter.reset();
     held.tried = false;
@@ -290,7 +292,14 @@ void GpuBlitter::FlushFor(const GpuStore& store) {
         Flush();
 }
 
+// The Direct3D device's draws of the frame go out with it.
+static void FlushRaster() {
+    if (GpuRaster* raster = GpuRaster::Started())
+        raster->Flush();
+}
+
 bool GpuBlitter::EndFrame() {
+    FlushRaster();
     Flush();
     timer_.End();
     fences_.Submit();
@@ -326,6 +335,7 @@ std::uint64_t GpuBlitter::Generation() {
 }
 
 void GpuBlitter::Finish() {
+    FlushRaster();
     Flush();
     timer_.End();
     fences_.Drain();

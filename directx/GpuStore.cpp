@@ -28,6 +28,18 @@ void SetRowLength(GLenum name, const PixelPlane& plane) {
 
 } // namespace
 
+void (*GpuStore::flushQueued)() = nullptr;
+
+void GpuStore::Sync() {
+    if (queued_ && flushQueued)
+        flushQueued();
+    queued_ = false;
+    if (shadowNewer_ && shadow_) {
+        shadowNewer_ = false;
+        shadow_->WriteBack(*this);
+    }
+}
+
 GpuStore::GpuStore(int width, int height, int bytesPerPixel)
     : width_(width), height_(height), bytesPerPixel_(bytesPerPixel), dirty_{0, 0, width, height} {}
 
@@ -49,11 +61,13 @@ void GpuStore::Make() {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);
     dirty_ = RECT{0, 0, width_, height_};
+    ++version_;
 }
 
 GLuint GpuStore::Texture(const PixelPlane& host) {
     if (texture_ && generation_ != GpuBlitter::Generation())
         Drop(); // made in a context a reset took away
+    Sync();
     if (!texture_)
         Make();
     if (!Empty(dirty_))
@@ -69,6 +83,7 @@ GLuint GpuStore::Framebuffer(const PixelPlane& host) {
 void GpuStore::HostWritten(const RECT& rect) {
     if (Empty(rect))
         return;
+    Sync(); // queued draws read the pixels as they were
     if (Empty(dirty_))
         dirty_ = rect;
     else
@@ -91,9 +106,12 @@ void GpuStore::Upload(const PixelPlane& host) {
                     host.At(dirty_.left, dirty_.top));
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     dirty_ = RECT{};
+    ++version_;
 }
 
 void GpuStore::ReadBack(const PixelPlane& host) {
+    if (texture_ && generation_ == GpuBlitter::Generation())
+        Sync();
     if (!hostStale_)
         return;
     hostStale_ = false;
@@ -108,6 +126,12 @@ void GpuStore::ReadBack(const PixelPlane& host) {
 }
 
 void GpuStore::Drop() {
+    if (queued_ && flushQueued)
+        flushQueued(); // nothing queued may name what goes
+    queued_ = false;
+    shadow_.reset();
+    shadowNewer_ = false;
+    ++version_;
     const bool ours = generation_ == GpuBlitter::Generation();
     if (framebuffer_ && ours)
         glDeleteFramebuffers(1, &framebuffer_);

@@ -8,8 +8,20 @@
 #include "gpu/GlObjects.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace directx {
+
+class GpuStore;
+
+// Another GL image of a store's pixels that may be newer than the store (a Direct3D device's
+// colour or depth texture, which fixed-function blending and depth testing need): it writes
+// itself into the store before anything else uses the store.
+class StoreShadow {
+public:
+    virtual ~StoreShadow() = default;
+    virtual void WriteBack(GpuStore& store) = 0;
+};
 
 class GpuStore {
 public:
@@ -32,7 +44,31 @@ public:
     // The host memory was written in `rect`: the GPU's copy takes it before its next use.
     void HostWritten(const RECT& rect);
     // The GPU wrote the pixels: the host memory is stale until ReadBack.
-    void GpuWritten() { hostStale_ = true; }
+    void GpuWritten() {
+        hostStale_ = true;
+        ++version_;
+    }
+    // A stamp that changes whenever the store's texture takes other pixels, so a shadow knows
+    // when its copy is stale.
+    std::uint64_t Version() const { return version_; }
+    StoreShadow* Shadow() const { return shadow_.get(); }
+    void SetShadow(std::unique_ptr<StoreShadow> shadow) { shadow_ = std::move(shadow); }
+    // The shadow was drawn into: the store and the host memory are stale until it writes back.
+    void ShadowWritten() {
+        shadowNewer_ = true;
+        hostStale_ = true;
+    }
+    bool ShadowNewer() const { return shadowNewer_; }
+    // Draws that use this store are queued elsewhere (the Direct3D device's): they are drawn
+    // before the store is next used, written or read.
+    void MarkQueued() { queued_ = true; }
+    void ClearQueued() { queued_ = false; }
+    // Called for a store marked queued; set by the queue's owner.
+    static void (*flushQueued)();
+    // The GL names as they are, nothing made, uploaded or written back (for the shadow's own
+    // passes).
+    GLuint MadeTexture() const { return texture_; }
+    GLuint MadeFramebuffer() const { return framebuffer_; }
     bool HostStale() const { return hostStale_; }
     // Brings the host memory up to date (the caller flushed the blits that write this store).
     void ReadBack(const PixelPlane& host);
@@ -40,6 +76,8 @@ public:
     void Drop();
 
 private:
+    // Queued draws drawn and a newer shadow written back, before any other use.
+    void Sync();
     void Make();
     void Upload(const PixelPlane& host);
     int width_, height_, bytesPerPixel_;
@@ -48,6 +86,10 @@ private:
     std::uint64_t generation_ = 0; // the context the names belong to (GpuBlitter::Generation)
     bool hostStale_ = false;
     RECT dirty_{}; // host memory newer than the texture here
+    std::uint64_t version_ = 0;
+    std::unique_ptr<StoreShadow> shadow_;
+    bool shadowNewer_ = false;
+    bool queued_ = false;
 };
 
 } // namespace directx

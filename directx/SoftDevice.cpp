@@ -263,6 +263,44 @@ RasterDepth SoftDevice::DescribeDepth(SoftSurface& surface) {
                        surface.Format().depthBits};
 }
 
+GpuRaster* SoftDevice::GpuBackEnd(SoftSurface* depth, SoftSurface* texture) const {
+    if (kind_ != DeviceKind::HAL || !target_->Gpu() || target_->VisiblePrimary() ||
+        !GpuRaster::Draws(target_->Format()))
+        return nullptr;
+    if (depth && (!depth->Gpu() || depth->Format().BytesPerPixel() < 2))
+        return nullptr;
+    if (texture && !texture->Gpu())
+        return nullptr;
+    return GpuRaster::Get();
+}
+
+GpuRaster::Target SoftDevice::GpuTarget(SoftSurface& target, SoftSurface* depth) {
+    GpuRaster::Target t;
+    t.color = target.Gpu();
+    t.colorHost = target.Plane();
+    t.format = target.Format();
+    if (depth) {
+        t.depth = depth->Gpu();
+        t.depthHost = depth->Plane();
+        t.depthBits = depth->Format().depthBits;
+    }
+    return t;
+}
+
+GpuRaster::Texture SoftDevice::DescribeGpuTexture(SoftSurface& surface) {
+    GpuRaster::Texture t;
+    t.store = surface.Gpu();
+    t.host = surface.Plane();
+    t.format = surface.Format();
+    t.palette = Colors(surface);
+    if (const DDCOLORKEY* key = surface.SourceColorKey()) {
+        t.hasColorKey = true;
+        t.keyLow = key->dwColorSpaceLowValue;
+        t.keyHigh = key->dwColorSpaceHighValue;
+    }
+    return t;
+}
+
 RasterTexture SoftDevice::DescribeTexture(SoftSurface& surface) {
     RasterTexture texture{surface.Block(), surface.Format(), Colors(surface)};
     texture.version = surface.Version();
@@ -296,15 +334,14 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
 
     RasterStates rs;
     RasterTexture texture;
+    SoftSurface* textureSurface = nullptr;
     if (const DWORD handle = states_[D3DRENDERSTATE_TEXTUREHANDLE]) {
         const auto found = textures_.find(handle);
         if (found == textures_.end())
             return DDERR_INVALIDPARAMS;
-        SoftSurface* surface = found->second;
-        if (HRESULT r = SoftDevice::Usable(surface))
+        textureSurface = found->second;
+        if (HRESULT r = SoftDevice::Usable(textureSurface))
             return r;
-        texture = DescribeTexture(*surface);
-        rs.texture = &texture;
     }
     rs.magFilter = static_cast<D3DTEXTUREFILTER>(states_[D3DRENDERSTATE_TEXTUREMAG]);
     rs.minFilter = static_cast<D3DTEXTUREFILTER>(states_[D3DRENDERSTATE_TEXTUREMIN]);
@@ -322,19 +359,44 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
     rs.cullMode = static_cast<D3DCULL>(states_[D3DRENDERSTATE_CULLMODE]);
     rs.shadeMode = static_cast<D3DSHADEMODE>(states_[D3DRENDERSTATE_SHADEMODE]);
 
-    const RasterTarget target = DescribeTarget(*target_);
     SoftSurface* depthSurface = DepthBuffer();
+    const D3DRECT area = current_->Rect();
+    SoftSurface* tested = rs.zEnable ? depthSurface : nullptr;
+    if (GpuRaster* gpu = GpuBackEnd(tested, textureSurface)) {
+        GpuRaster::Texture gpuTexture;
+        if (textureSurface)
+            gpuTexture = DescribeGpuTexture(*textureSurface);
+        gpu->Draw(GpuTarget(*target_, tested), rs, textureSurface ? &gpuTexture : nullptr, area,
+                  type, static_cast<const D3DTLVERTEX*>(vertices), count);
+        target_->Touch();
+        if (tested && rs.zWrite)
+            tested->Touch();
+        return D3D_OK;
+    }
+    if (textureSurface) {
+        textureSurface->Settle(); // the GPU's blits into it read back
+        texture = DescribeTexture(*textureSurface);
+        rs.texture = &texture;
+    }
+    const RasterTarget target = DescribeTarget(*target_);
     RasterDepth depth;
     if (depthSurface)
         depth = DescribeDepth(*depthSurface);
-    const D3DRECT area = current_->Rect();
-    // The target may be another draw's texture, or a picture on the screen.
-    target_->Write(RECT{area.x1, area.y1, area.x2, area.y2}, [&] {
+    const RECT written{area.x1, area.y1, area.x2, area.y2};
+    const auto draw = [&] {
         rasterizer_.Draw(target, depthSurface ? &depth : nullptr, rs, area, type,
                          static_cast<const D3DTLVERTEX*>(vertices), count);
+    };
+    // The target may be another draw's texture, or a picture on the screen; either may have
+    // its pixels on the GPU.
+    target_->Write(written, [&] {
+        if (tested && rs.zWrite)
+            tested->Write(written, draw);
+        else if (tested)
+            tested->Settle(), draw();
+        else
+            draw();
     });
-    if (depthSurface && rs.zEnable && rs.zWrite)
-        depthSurface->Touch();
     return D3D_OK;
 }
 

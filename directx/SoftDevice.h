@@ -1,7 +1,9 @@
 #pragma once
-// A Direct3D device drawing into a DirectDraw surface through the rasteriser.
+// A Direct3D device drawing into a DirectDraw surface: through the rasteriser, or on the GPU
+// (the HAL device, where its target lies in a GPU store).
 #include "ComObject.h"
 #include "Direct3DOffer.h"
+#include "GpuRaster.h"
 #include "Rasterizer.h"
 #include "d3d.h"
 
@@ -49,6 +51,12 @@ public:
     static RasterTarget DescribeTarget(SoftSurface& surface);
     static RasterDepth DescribeDepth(SoftSurface& surface);
     static RasterTexture DescribeTexture(SoftSurface& surface);
+    // The GL back end where this device draws on the GPU: the HAL device with its target (and
+    // the Z-buffer it tests, the texture it samples) in GPU stores; null where the rasteriser
+    // draws.
+    GpuRaster* GpuBackEnd(SoftSurface* depth, SoftSurface* texture) const;
+    static GpuRaster::Target GpuTarget(SoftSurface& target, SoftSurface* depth);
+    static GpuRaster::Texture DescribeGpuTexture(SoftSurface& surface);
     // DDERR_SURFACELOST or DDERR_SURFACEBUSY for a surface that cannot be drawn from or into
     // now; DD_OK otherwise.
     static HRESULT Usable(SoftSurface* surface);

@@ -2,6 +2,7 @@
 #include "SoftDirectDraw.h"
 
 #include "GpuBlitter.h"
+#include "GpuRaster.h"
 #include "SoftClipper.h"
 #include "SoftDirect3D.h"
 #include "SoftPalette.h"
@@ -16,6 +17,19 @@
 namespace directx {
 
 namespace {
+
+// Whether a surface of these caps may live on the GPU as far as Direct3D goes: a device target,
+// texture or Z-buffer only where the GPU's Direct3D device can draw it (targets of 16 or 32
+// bits, Z-buffers of 16- or 32-bit cells); everything else always.
+bool Direct3DOnGpu(DWORD caps, const PixelFormat& format) {
+    if (!(caps & (DDSCAPS_3DDEVICE | DDSCAPS_TEXTURE | DDSCAPS_ZBUFFER)))
+        return true;
+    if ((caps & DDSCAPS_3DDEVICE) && !GpuRaster::Draws(format))
+        return false;
+    if ((caps & DDSCAPS_ZBUFFER) && format.BytesPerPixel() < 2)
+        return false;
+    return GpuRaster::Get() != nullptr;
+}
 
 bool ValidSurfaceDesc(const DDSURFACEDESC* desc) {
     return desc && desc->dwSize == sizeof(DDSURFACEDESC);
@@ -170,10 +184,10 @@ HRESULT SoftDirectDraw::CreateSurface(LPDDSURFACEDESC desc, LPDIRECTDRAWSURFACE*
     }
     shape.caps = placement;
     // Video memory is the GPU's where there is one; Direct3D's targets, textures and depth
-    // buffers stay with the software rasteriser.
+    // buffers only where the GPU's Direct3D device draws them.
     shape.gpu = (placement & DDSCAPS_VIDEOMEMORY) &&
-                !(caps & (DDSCAPS_3DDEVICE | DDSCAPS_TEXTURE | DDSCAPS_ZBUFFER)) &&
-                GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get();
+                GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get() &&
+                Direct3DOnGpu(caps, shape.format);
     auto* surface = new SoftSurface(this, shape);
     surfaces_.push_back(surface);
     if (desc->dwFlags & DDSD_CKSRCBLT)
@@ -218,8 +232,8 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
     shape.caps =
         common | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | (flipping ? DDSCAPS_FRONTBUFFER : 0);
     // A full-screen flipping chain is drawn on the GPU where there is one.
-    shape.gpu = flipping && !(caps & DDSCAPS_3DDEVICE) &&
-                GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get();
+    shape.gpu = flipping && GpuStore::Holds(shape.format.BytesPerPixel()) && GpuBlitter::Get() &&
+                Direct3DOnGpu(caps, shape.format);
     auto* front = new SoftSurface(this, shape);
     front->backBufferCount_ = backBuffers;
     if (flipping) {

@@ -85,6 +85,7 @@ public:
     void Settle();
     // The pixels live on the graphics hardware (video memory on the GPU road).
     bool OnGpu() const { return gpu_ != nullptr; }
+    GpuStore* Gpu() const { return gpu_.get(); }
     // The surface's DirectDraw object was released: it stays a shell that answers lost.
     void Orphan();
     void MarkLost();

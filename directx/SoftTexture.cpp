@@ -1,6 +1,7 @@
 #include "SoftTexture.h"
 
 #include "DisplayAdapter.h"
+#include "GpuBlitter.h"
 #include "SoftDevice.h"
 #include "SoftPalette.h"
 #include "SoftSurface.h"
@@ -60,11 +61,20 @@ HRESULT SoftTexture::Load(IDirect3DTexture2* lpSource) {
     if (source->Width() != surface_->Width() || source->Height() != surface_->Height() ||
         !(source->Format() == surface_->Format()))
         return D3DERR_TEXTURE_LOAD_FAILED;
-    // The source's memory as it reads, written as any other write to the target is.
-    source->Settle();
     const RECT all{0, 0, source->Width(), source->Height()};
-    surface_->Write(
-        all, [&] { CopyRect(surface_->Plane(), 0, 0, source->Plane(), all, ColorKeyRange{}); });
+    GpuBlitter* gpu = GpuBlitter::Get();
+    if (gpu && source->Gpu() && surface_->Gpu()) {
+        // Video memory to video memory: a copy on the GPU.
+        gpu->Blit(*surface_->Gpu(), surface_->Plane(), *source->Gpu(), source->Plane(),
+                  GpuBlitter::Copy{all, all, all, false, false}, ColorKeyRange{});
+        surface_->Touch();
+    } else {
+        // The source's memory as it reads, written as any other write to the target is (an
+        // upload where the target is on the GPU).
+        source->Settle();
+        surface_->Write(
+            all, [&] { CopyRect(surface_->Plane(), 0, 0, source->Plane(), all, ColorKeyRange{}); });
+    }
     // A palettised texture brings its colours along.
     if (SoftPalette* palette = source->Palette()) {
         if (SoftPalette* own = surface_->Palette(); own && own != palette) {

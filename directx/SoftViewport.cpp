@@ -59,6 +59,16 @@ HRESULT SoftViewport::Clear(DWORD count, LPD3DRECT rects, DWORD flags) {
     if (HRESULT r = SoftDevice::Usable(targetSurface))
         return r;
     SoftSurface* depthSurface = device->DepthBuffer();
+    SoftSurface* cleared = (flags & D3DCLEAR_ZBUFFER) ? depthSurface : nullptr;
+    if (GpuRaster* gpu = device->GpuBackEnd(cleared, nullptr)) {
+        gpu->Clear(SoftDevice::GpuTarget(*targetSurface, cleared), rects, count, Rect(),
+                   (flags & D3DCLEAR_TARGET) != 0, cleared != nullptr);
+        if (flags & D3DCLEAR_TARGET)
+            targetSurface->Touch();
+        if (cleared)
+            cleared->Touch();
+        return D3D_OK;
+    }
     const RasterTarget target = SoftDevice::DescribeTarget(*targetSurface);
     RasterDepth depth;
     if (depthSurface)

@@ -1,0 +1,498 @@
+// The HAL device on the GPU (Mesa's llvmpipe here, through the tests' switch) against the RGB
+// device on system-memory twins: the same calls through the COM interfaces, the pixels read
+// back with Lock and compared channel by channel.
+#include "DirectDrawTestSupport.h"
+#include "directx/GpuBlitter.h"
+#include "directx/GpuRaster.h"
+#include "directx/SoftSurface.h"
+#include "directx/d3d.h"
+#include "gpu/Renderer.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const PixelFormat k565 = PixelFormat::Masks(16, 0xF800, 0x07E0, 0x001F, 0);
+const PixelFormat k8888 = PixelFormat::Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+const PixelFormat k4444 = PixelFormat::Masks(16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+const PixelFormat kPal8 = PixelFormat::Masks(8, 0, 0, 0, 0);
+constexpr DWORD kVideo = DDSCAPS_VIDEOMEMORY, kSystem = DDSCAPS_SYSTEMMEMORY;
+
+std::uint32_t Lcg(std::uint32_t& seed) {
+    seed = seed * 134775813u + 1;
+    return seed >> 8;
+}
+
+// The engine's spinning square as a strip: corners TL, TR, BL, BR.
+std::vector<D3DTLVERTEX> Square(double cx, double cy, double half, double degrees, DWORD color,
+                                float rhw = 0.5f, float z = 0.5f) {
+    const double a = degrees * std::numbers::pi / 180;
+    const double bx = half * std::sin(a), by = -half * std::cos(a), ex = -by, ey = bx;
+    const double px[4] = {cx + bx - ex, cx + bx + ex, cx - bx - ex, cx - bx + ex};
+    const double py[4] = {cy + by - ey, cy + by + ey, cy - by - ey, cy - by + ey};
+    std::vector<D3DTLVERTEX> out;
+    for (int i = 0; i < 4; ++i)
+        out.push_back({float(px[i]), float(py[i]), z, rhw, color, 0, float(i & 1), float(i >> 1)});
+    return out;
+}
+
+struct Draw {
+    D3DPRIMITIVETYPE type;
+    std::vector<D3DTLVERTEX> vertices;
+    std::vector<std::pair<D3DRENDERSTATETYPE, DWORD>> states; // set before this draw
+};
+
+// One scene: a target, optionally a texture and Z-buffer, the states and the draws.
+struct Scene {
+    const char* name;
+    int targetBits = 16;
+    std::optional<PixelFormat> texture;
+    bool keyed = false;
+    bool zBuffer = false;
+    std::optional<D3DVIEWPORT2> viewport; // none: the whole target
+    std::vector<Draw> draws;
+};
+
+// A device of one kind on its target, with everything it needs, released at the end.
+struct Rig {
+    IDirectDraw2* dd;
+    std::vector<IUnknown*> owned;
+    IDirectDrawSurface* target = nullptr;
+    IDirectDrawSurface* texture = nullptr;
+    IDirect3DDevice2* device = nullptr;
+    IDirect3DViewport2* viewport = nullptr;
+    D3DTEXTUREHANDLE handle = 0;
+
+    template <typename T> T* Keep(T* object) {
+        owned.push_back(object);
+        return object;
+    }
+    IDirectDrawSurface* Surface(int w, int h, DWORD caps, const PixelFormat* format, DWORD z = 0) {
+        DDSURFACEDESC desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwFlags =
+            DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | (z ? DDSD_ZBUFFERBITDEPTH : DDSD_PIXELFORMAT);
+        desc.dwWidth = w;
+        desc.dwHeight = h;
+        desc.dwZBufferBitDepth = z;
+        desc.ddsCaps.dwCaps = caps;
+        if (format)
+            desc.ddpfPixelFormat = format->ToDD();
+        IDirectDrawSurface* s = nullptr;
+        EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
+        return Keep(s);
+    }
+    Rig(IDirectDraw2* dd, const Scene& scene, REFCLSID kind, DWORD memory) : dd(dd) {
+        const PixelFormat format = PixelFormat::ForDisplay(scene.targetBits);
+        target = Surface(96, 80, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE | memory, &format);
+        if (scene.zBuffer || kind == IID_IDirect3DHALDevice) {
+            IDirectDrawSurface* z = Surface(96, 80, DDSCAPS_ZBUFFER | memory, nullptr, 16);
+            EXPECT_EQ(target->AddAttachedSurface(z), DD_OK);
+        }
+        IDirect3D2* d3d = nullptr;
+        EXPECT_EQ(dd->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&d3d)), DD_OK);
+        Keep(d3d);
+        EXPECT_EQ(d3d->CreateDevice(kind, target, &device), DD_OK);
+        Keep(device);
+        EXPECT_EQ(d3d->CreateViewport(&viewport, nullptr), DD_OK);
+        Keep(viewport);
+        EXPECT_EQ(device->AddViewport(viewport), DD_OK);
+        EXPECT_EQ(device->SetCurrentViewport(viewport), DD_OK);
+        D3DVIEWPORT2 vp = scene.viewport.value_or(
+            D3DVIEWPORT2{sizeof(D3DVIEWPORT2), 0, 0, 96, 80, 0, 0, 0, 0, 0, 1});
+        EXPECT_EQ(viewport->SetViewport2(&vp), DD_OK);
+        if (scene.texture)
+            texture = Texture(*scene.texture, 16, 16, memory, scene.keyed);
+        Gradient();
+    }
+    IDirectDrawSurface* Texture(const PixelFormat& f, int w, int h, DWORD memory, bool keyed) {
+        IDirectDrawSurface* t = Surface(w, h, DDSCAPS_TEXTURE | memory, &f);
+        std::uint32_t seed = 99;
+        const DWORD bits = f.Palettized() ? 0xFF : f.ColorBits();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                DWORD v = Lcg(seed) & bits;
+                v = keyed && (x + 2 * y) % 5 == 0 ? 0 : (v ? v : 1);
+                WritePixel(t, x, y, v);
+            }
+        if (f.Palettized()) {
+            PALETTEENTRY entries[256];
+            for (auto& e : entries)
+                e = {BYTE(Lcg(seed)), BYTE(Lcg(seed)), BYTE(Lcg(seed)), 0};
+            IDirectDrawPalette* palette = nullptr;
+            EXPECT_EQ(dd->CreatePalette(DDPCAPS_8BIT, entries, &palette, nullptr), DD_OK);
+            Keep(palette);
+            EXPECT_EQ(t->SetPalette(palette), DD_OK);
+        }
+        if (keyed) {
+            DDCOLORKEY key{0, 0};
+            EXPECT_EQ(t->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+        }
+        IDirect3DTexture2* t2 = nullptr;
+        EXPECT_EQ(t->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&t2)), DD_OK);
+        EXPECT_EQ(t2->GetHandle(device, &handle), DD_OK);
+        t2->Release();
+        return t;
+    }
+    // A background that shows what blends and keys leave.
+    void Gradient() {
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 96; ++x)
+                WritePixel(target, x, y, (x * 613 + y * 1987) & 0xFFFF);
+    }
+    void Run(const Scene& scene) {
+        if (scene.zBuffer) {
+            D3DRECT all{0, 0, 96, 80};
+            EXPECT_EQ(viewport->Clear(1, &all, D3DCLEAR_ZBUFFER), DD_OK);
+        }
+        EXPECT_EQ(device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, texture ? handle : 0),
+                  DD_OK);
+        for (const Draw& d : scene.draws) {
+            for (const auto& [state, value] : d.states)
+                EXPECT_EQ(device->SetRenderState(state, value), DD_OK);
+            auto v = d.vertices;
+            EXPECT_EQ(device->DrawPrimitive(d.type, D3DVT_TLVERTEX, v.data(), DWORD(v.size()), 0),
+                      DD_OK);
+        }
+    }
+    ~Rig() {
+        for (auto it = owned.rbegin(); it != owned.rend(); ++it)
+            (*it)->Release();
+    }
+};
+
+// Pixels more than two steps apart in any channel, those not excused, and the pixels the
+// software device changed.
+struct Difference {
+    int far = 0, changed = 0, farFromEdges = 0;
+    std::string first;
+};
+
+Difference Compare(IDirectDrawSurface* gpu, IDirectDrawSurface* soft, IDirectDrawSurface* before,
+                   const PixelFormat& f) {
+    Difference d;
+    std::vector<DWORD> a(96 * 80), b(96 * 80);
+    std::vector<bool> touched(96 * 80);
+    for (int i = 0; i < 96 * 80; ++i) {
+        a[i] = ReadPixel(gpu, i % 96, i / 96);
+        b[i] = ReadPixel(soft, i % 96, i / 96);
+        touched[i] = b[i] != ReadPixel(before, i % 96, i / 96);
+        d.changed += touched[i];
+    }
+    const auto close = [&](DWORD p, DWORD q) {
+        for (DWORD mask : {f.rMask, f.gMask, f.bMask}) {
+            const MaskChannel c = MaskChannel::Of(mask);
+            if (std::abs(int((p >> c.shift) & c.Max()) - int((q >> c.shift) & c.Max())) > 2)
+                return false;
+        }
+        return true;
+    };
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 96; ++x) {
+            const int at = y * 96 + x;
+            if (close(a[at], b[at]))
+                continue;
+            if (d.far++ == 0) {
+                std::ostringstream text;
+                text << "(" << x << "," << y << ") gpu " << std::hex << a[at] << " soft " << b[at];
+                d.first = text.str();
+            }
+            // Excused: an edge pixel (one the software device drew beside one it left), or a
+            // texel choice on a texel boundary (what the software device shows next door).
+            bool excused = false;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= 96 || ny >= 80)
+                        excused = true;
+                    else if (touched[ny * 96 + nx] != touched[at] || close(a[at], b[ny * 96 + nx]))
+                        excused = true;
+                }
+            d.farFromEdges += !excused;
+        }
+    return d;
+}
+
+class HalDeviceTest : public DirectDrawTest {
+protected:
+    void SetUp() override {
+        road.emplace();
+        ASSERT_EQ(road->Failure(), "");
+        ASSERT_NE(GpuRaster::Get(), nullptr) << GpuRaster::WhyNot();
+        DirectDrawTest::SetUp();
+        CreateDirectDraw();
+    }
+    void TearDown() override {
+        DirectDrawTest::TearDown();
+        road.reset();
+    }
+    // The scene drawn by the HAL device on the GPU and the RGB device in system memory.
+    void Both(const Scene& scene) {
+        SCOPED_TRACE(scene.name);
+        Rig gpu(dd, scene, IID_IDirect3DHALDevice, kVideo);
+        Rig soft(dd, scene, IID_IDirect3DRGBDevice, kSystem);
+        Rig before(dd, scene, IID_IDirect3DRGBDevice, kSystem);
+        ASSERT_TRUE(static_cast<SoftSurface*>(gpu.target)->OnGpu());
+        gpu.Run(scene);
+        soft.Run(scene);
+        const Difference d = Compare(gpu.target, soft.target, before.target,
+                                     PixelFormat::ForDisplay(scene.targetBits));
+        EXPECT_GT(d.changed, 100); // something was really drawn
+        EXPECT_LE(d.far, 96 * 80 / 200) << scene.name << ": " << d.first;
+        EXPECT_EQ(d.farFromEdges, 0) << scene.name << ": " << d.first;
+        if (getenv("HAL_DUMP") && d.far) {
+            for (int y = 0; y < 80; ++y) {
+                for (int x = 0; x < 96; ++x) {
+                    const DWORD a = ReadPixel(gpu.target, x, y), b = ReadPixel(soft.target, x, y);
+                    std::printf("%c",
+                                a == b ? (b == ReadPixel(before.target, x, y) ? '.' : 'o') : 'X');
+                }
+                std::printf("\n");
+            }
+        }
+    }
+    std::optional<GpuRoad> road;
+};
+
+using S = D3DRENDERSTATETYPE;
+const S kMag = D3DRENDERSTATE_TEXTUREMAG, kMin = D3DRENDERSTATE_TEXTUREMIN;
+const S kBlend = D3DRENDERSTATE_BLENDENABLE, kSrc = D3DRENDERSTATE_SRCBLEND,
+        kDst = D3DRENDERSTATE_DESTBLEND, kKey = D3DRENDERSTATE_COLORKEYENABLE,
+        kTexBlend = D3DRENDERSTATE_TEXTUREMAPBLEND, kZ = D3DRENDERSTATE_ZENABLE,
+        kZFunc = D3DRENDERSTATE_ZFUNC, kZWrite = D3DRENDERSTATE_ZWRITEENABLE,
+        kCull = D3DRENDERSTATE_CULLMODE, kShade = D3DRENDERSTATE_SHADEMODE,
+        kAddress = D3DRENDERSTATE_TEXTUREADDRESS;
+
+Draw Strip(std::vector<D3DTLVERTEX> v, std::vector<std::pair<S, DWORD>> states = {}) {
+    return Draw{D3DPT_TRIANGLESTRIP, std::move(v), std::move(states)};
+}
+
+std::vector<D3DTLVERTEX> FanOf(int triangles, double cx, double cy, double radius) {
+    std::vector<D3DTLVERTEX> fan{{float(cx), float(cy), 0.5f, 1, 0xFFFFFFFF, 0, 0.5f, 0.5f}};
+    for (int i = 0; i <= triangles; ++i) {
+        const double a = 2 * std::numbers::pi * i / triangles;
+        fan.push_back({float(cx + radius * std::cos(a)), float(cy + radius * std::sin(a)), 0.5f, 1,
+                       0xFF000000u | (i * 0x2F4F6Fu & 0xFFFFFF), 0, float(0.5 + std::cos(a) / 2),
+                       float(0.5 + std::sin(a) / 2)});
+    }
+    fan.back() = fan[1];
+    return fan;
+}
+
+} // namespace
+
+TEST_F(HalDeviceTest, TexturedSquaresMatchTheSoftwareDeviceForEveryFilterFormatAndAngle) {
+    const auto lin = std::pair{kMag, DWORD(D3DFILTER_LINEAR)};
+    const auto minLin = std::pair{kMin, DWORD(D3DFILTER_LINEAR)};
+    const Scene scenes[] = {
+        {"565 nearest 0deg", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 0, ~0u))}},
+        {"565 nearest 37deg", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 37, ~0u))}},
+        {"565 bilinear 37deg",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(47.3, 41.7, 30, 37, ~0u), {lin, minLin})}},
+        {"32-bit bilinear from 8888 123deg",
+         32,
+         k8888,
+         false,
+         false,
+         {},
+         {Strip(Square(47.3, 41.7, 30, 123, ~0u), {lin, minLin})}},
+        {"palettised texture 20deg",
+         32,
+         kPal8,
+         false,
+         false,
+         {},
+         {Strip(Square(47.3, 41.7, 30, 20, ~0u))}},
+        {"minified: min filter bilinear, mag nearest",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(47.3, 41.7, 6, 10, ~0u), {minLin})}},
+        {"clamped and mirrored addresses",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(
+              [] {
+                  auto v = Square(47.3, 41.7, 30, 15, ~0u);
+                  for (auto& p : v)
+                      p.tu = p.tu * 3 - 1, p.tv = p.tv * 2.5f - 0.7f;
+                  return v;
+              }(),
+              {{kAddress, D3DTADDRESS_CLAMP}}),
+          Strip(Square(20, 20, 15, 0, ~0u, 0.5f), {{kAddress, D3DTADDRESS_MIRROR}})}},
+    };
+    for (const Scene& s : scenes)
+        Both(s);
+}
+
+TEST_F(HalDeviceTest, BlendsKeysAndTextureBlendsMatchTheSoftwareDevice) {
+    const auto add = std::vector<std::pair<S, DWORD>>{
+        {kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}};
+    const auto alpha = std::vector<std::pair<S, DWORD>>{
+        {kBlend, TRUE}, {kSrc, D3DBLEND_SRCALPHA}, {kDst, D3DBLEND_INVSRCALPHA}};
+    auto tinted = Square(47.3, 40.6, 30, 0, 0xFFFF0000);
+    tinted[1].color = 0xFF00FF00, tinted[2].color = 0x800000FF, tinted[3].color = 0x40FFFFFF;
+    const Scene scenes[] = {
+        {"added, 565",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(47.4, 40.3, 28, 0, 0xFF808080), add)}},
+        {"alpha blended tint, 32-bit",
+         32,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(47.4, 40.3, 28, 10, 0x80FFC040), alpha)}},
+        {"alpha texture blended",
+         32,
+         k4444,
+         false,
+         false,
+         {},
+         {Strip(Square(47.4, 40.3, 28, 0, ~0u), alpha)}},
+        {"untextured gouraud", 16, std::nullopt, false, false, {}, {Strip(tinted)}},
+        {"flat shading",
+         16,
+         std::nullopt,
+         false,
+         false,
+         {},
+         {Strip(tinted, {{kShade, D3DSHADE_FLAT}})}},
+        {"decal", 16, k565, false, false, {}, {Strip(tinted, {{kTexBlend, D3DTBLEND_DECAL}})}},
+        {"copy", 32, k8888, false, false, {}, {Strip(tinted, {{kTexBlend, D3DTBLEND_COPY}})}},
+        {"modulate alpha, blended",
+         32,
+         k4444,
+         false,
+         false,
+         {},
+         {Strip(tinted, {{kTexBlend, D3DTBLEND_MODULATEALPHA}, alpha[0], alpha[1], alpha[2]})}},
+        {"keyed nearest",
+         16,
+         k565,
+         true,
+         false,
+         {},
+         {Strip(Square(48.2, 40.6, 32, 0, ~0u), {{kKey, TRUE}})}},
+        {"key off", 16, k565, true, false, {}, {Strip(Square(48.2, 40.6, 32, 0, ~0u))}},
+        {"keyed bilinear 32-bit",
+         32,
+         k8888,
+         true,
+         false,
+         {},
+         {Strip(Square(48.2, 40.6, 32, 25, ~0u),
+                {{kKey, TRUE}, {kMag, D3DFILTER_LINEAR}, {kMin, D3DFILTER_LINEAR}})}},
+        {"keyed palettised",
+         16,
+         kPal8,
+         true,
+         false,
+         {},
+         {Strip(Square(48.2, 40.6, 32, 0, ~0u), {{kKey, TRUE}})}},
+    };
+    for (const Scene& s : scenes)
+        Both(s);
+}
+
+TEST_F(HalDeviceTest, PrimitivesClippingCullingAndDepthMatchTheSoftwareDevice) {
+    std::vector<D3DTLVERTEX> perspective = {{25.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 0, 0},
+                                            {55.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 1, 0},
+                                            {5, 70, 0.1f, 1.0f, ~0u, 0, 0, 1},
+                                            {75, 70, 0.1f, 1.0f, ~0u, 0, 1, 1}};
+    const auto list = [](std::vector<D3DTLVERTEX> strip) {
+        return std::vector<D3DTLVERTEX>{strip[0], strip[1], strip[2], strip[2], strip[1], strip[3]};
+    };
+    const auto depth = [](D3DCMPFUNC func, DWORD write) {
+        return std::vector<Draw>{
+            Strip(Square(40, 40, 20, 0, 0xFFFF0000, 0.5f, 0.25f),
+                  {{kZ, TRUE}, {kZFunc, func}, {kZWrite, write}}),
+            Strip(Square(48, 36, 26, 30, 0xFF00FF00, 0.5f, 0.75f)),
+            Strip(Square(50, 44, 16, 60, 0xFF0000FF, 0.5f, 1.7f))}; // beyond the far plane: clamped
+    };
+    const D3DVIEWPORT2 inner{sizeof(D3DVIEWPORT2), 10, 12, 40, 29, 0, 0, 0, 0, 0, 1};
+    const Scene scenes[] = {
+        {"perspective", 32, k8888, false, false, {}, {Strip(perspective)}},
+        {"rhw 0 everywhere",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(47.2, 40.7, 30, 33, ~0u, 0.0f))}},
+        {"list",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {{D3DPT_TRIANGLELIST, list(Square(47.2, 40.7, 30, 50, ~0u)), {}}}},
+        {"fan of 64",
+         32,
+         k565,
+         false,
+         false,
+         {},
+         {{D3DPT_TRIANGLEFAN, FanOf(64, 48.37, 39.81, 35.3), {}}}},
+        {"fan of 200 thin ones, added",
+         32,
+         std::nullopt,
+         false,
+         false,
+         {},
+         {{D3DPT_TRIANGLEFAN,
+           FanOf(200, 48.5, 40.25, 36),
+           {{kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}}}}},
+        {"over the target's edges",
+         16,
+         k565,
+         false,
+         false,
+         {},
+         {Strip(Square(80.3, 70.4, 40, 10, ~0u))}},
+        {"inside a viewport",
+         16,
+         k565,
+         false,
+         false,
+         inner,
+         {Strip(Square(30.4, 26.3, 40, 10, ~0u))}},
+        {"cull clockwise",
+         16,
+         std::nullopt,
+         false,
+         false,
+         {},
+         {Strip(Square(40.2, 40.3, 25, 0, 0xFF00FF00), {{kCull, D3DCULL_CW}}),
+          {D3DPT_TRIANGLELIST,
+           {{60, 10, 0.5f, 1, ~0u, 0, 0, 0},
+            {30, 70, 0.5f, 1, ~0u, 0, 0, 0},
+            {90, 70, 0.5f, 1, ~0u, 0, 0, 0}},
+           {}}}},
+        {"z less-equal", 16, std::nullopt, false, true, {}, depth(D3DCMP_LESSEQUAL, TRUE)},
+        {"z not equal", 32, std::nullopt, false, true, {}, depth(D3DCMP_NOTEQUAL, TRUE)},
+        {"z without writes", 16, std::nullopt, false, true, {}, depth(D3DCMP_LESS, FALSE)},
+    };
+    for (const Scene& s : scenes)
+        Both(s);
+}
