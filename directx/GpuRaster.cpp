@@ -566,7 +566,9 @@ bool GpuRaster::Draws(const PixelFormat& format) {
 }
 
 bool GpuRaster::Start(std::string* why) {
-    if (!draw_.Build(kDrawVertex, kDrawFragment, why) ||
+    const bool shaderFault = gpu::TakeStartFault(gpu::StartFault::Shader);
+    if (!draw_.Build(kDrawVertex, shaderFault ? "#version 330 core\nnot a shader" : kDrawFragment,
+                     why) ||
         !toColor_.Build(kPassVertex, kToColor, why) ||
         !toStore_.Build(kPassVertex, kToStore, why) ||
         !toDepth_.Build(kPassVertex, kToDepth, why) ||

@@ -246,16 +246,6 @@ protected:
         EXPECT_GT(d.changed, 100); // something was really drawn
         EXPECT_LE(d.far, 96 * 80 / 200) << scene.name << ": " << d.first;
         EXPECT_EQ(d.farFromEdges, 0) << scene.name << ": " << d.first;
-        if (getenv("HAL_DUMP") && d.far) {
-            for (int y = 0; y < 80; ++y) {
-                for (int x = 0; x < 96; ++x) {
-                    const DWORD a = ReadPixel(gpu.target, x, y), b = ReadPixel(soft.target, x, y);
-                    std::printf("%c",
-                                a == b ? (b == ReadPixel(before.target, x, y) ? '.' : 'o') : 'X');
-                }
-                std::printf("\n");
-            }
-        }
     }
     std::optional<GpuRoad> road;
 };
@@ -495,4 +485,178 @@ TEST_F(HalDeviceTest, PrimitivesClippingCullingAndDepthMatchTheSoftwareDevice) {
     };
     for (const Scene& s : scenes)
         Both(s);
+}
+
+namespace {
+
+// The surface's bytes, row by row, through a lock.
+std::vector<BYTE> Bytes(IDirectDrawSurface* surface) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = sizeof desc;
+    EXPECT_EQ(surface->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr), DD_OK);
+    std::vector<BYTE> bytes;
+    for (DWORD y = 0; y < desc.dwHeight; ++y) {
+        const BYTE* p = static_cast<const BYTE*>(desc.lpSurface) + y * desc.lPitch;
+        bytes.insert(bytes.end(), p, p + desc.dwWidth * desc.ddpfPixelFormat.dwRGBBitCount / 8);
+    }
+    surface->Unlock(nullptr);
+    return bytes;
+}
+
+HRESULT DrawSquare(Rig& rig, double cx, double cy, double half, DWORD color) {
+    auto v = Square(cx, cy, half, 0, color);
+    return rig.device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, v.data(), 4, 0);
+}
+
+} // namespace
+
+TEST_F(HalDeviceTest, LocksAndBlitsSeeTheDrawsAndTheDrawsSeeLocksAndBlits) {
+    const Scene scene{"plain", 16, std::nullopt, false, false, {}, {}};
+    Rig rig(dd, scene, IID_IDirect3DHALDevice, kVideo);
+    GpuRaster& raster = *GpuRaster::Get();
+    // Draws with the same states are one GL draw; a state change starts another.
+    const std::uint64_t before = raster.DrawCalls();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(DrawSquare(rig, 10.3 + i * 7, 10.4, 3, 0xFFFF0000), DD_OK);
+    ASSERT_EQ(rig.device->SetRenderState(kShade, D3DSHADE_FLAT), DD_OK); // no GL state
+    ASSERT_EQ(DrawSquare(rig, 40.3, 40.4, 10, 0xFF00FF00), DD_OK);
+    for (auto [state, value] :
+         {std::pair{kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}})
+        ASSERT_EQ(rig.device->SetRenderState(state, DWORD(value)), DD_OK);
+    ASSERT_EQ(DrawSquare(rig, 40.3, 40.4, 2, 0xFF000010), DD_OK);
+    EXPECT_EQ(ReadPixel(rig.target, 10, 10), 0xF800u); // the lock sees the draws
+    EXPECT_EQ(ReadPixel(rig.target, 40, 40), 0x07E2u);
+    EXPECT_EQ(raster.DrawCalls() - before, 2u);
+    // A blit reading the target sees them too, on the GPU and into system memory.
+    for (DWORD memory : {kVideo, kSystem}) {
+        IDirectDrawSurface* copy = CreatePlain(96, 80, memory);
+        ASSERT_EQ(copy->Blt(nullptr, rig.target, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+        EXPECT_EQ(Bytes(copy), Bytes(rig.target));
+        copy->Release();
+    }
+    // A host write and a GPU fill before the next draw stay where it does not draw.
+    WritePixel(rig.target, 90, 5, 0x1234);
+    RECT band{0, 70, 96, 80};
+    DDBLTFX fx = FillFx(0x001F);
+    ASSERT_EQ(rig.target->Blt(&band, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
+    ASSERT_EQ(DrawSquare(rig, 60.3, 40.4, 5, 0xFFFFFFFF), DD_OK);
+    EXPECT_EQ(ReadPixel(rig.target, 90, 5), 0x1234u);
+    EXPECT_EQ(ReadPixel(rig.target, 50, 75), 0x001Fu);
+    EXPECT_EQ(ReadPixel(rig.target, 60, 40), 0xFFFFu);
+    EXPECT_EQ(ReadPixel(rig.target, 10, 10), 0xF800u);
+    // The viewport's clear, on the GPU, of the target and the Z-buffer.
+    D3DRECT part{0, 0, 48, 80};
+    ASSERT_EQ(rig.viewport->Clear(1, &part, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), DD_OK);
+    EXPECT_EQ(ReadPixel(rig.target, 40, 40), 0u);
+    EXPECT_EQ(ReadPixel(rig.target, 60, 40), 0xFFFFu);
+    IDirectDrawSurface* z = nullptr;
+    DDSCAPS caps{DDSCAPS_ZBUFFER};
+    ASSERT_EQ(rig.target->GetAttachedSurface(&caps, &z), DD_OK);
+    EXPECT_EQ(ReadPixel(z, 10, 10), 0xFFFFu);
+    // Depth written on the GPU reads back in the Z-buffer's cells.
+    ASSERT_EQ(rig.device->SetRenderState(kZ, TRUE), DD_OK);
+    auto v = Square(20.3, 20.4, 5, 0, 0xFFFFFFFF, 0.5f, 0.25f);
+    ASSERT_EQ(rig.device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DVT_TLVERTEX, v.data(), 4, 0),
+              DD_OK);
+    EXPECT_NEAR(double(ReadPixel(z, 20, 20)), 0.25 * 65535, 2);
+    EXPECT_EQ(ReadPixel(z, 40, 40), 0xFFFFu);
+    z->Release();
+}
+
+TEST_F(HalDeviceTest, TextureLoadUploadsAndCopiesBetweenVideoMemoryOnTheGpu) {
+    const Scene scene{
+        "loaded", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 21, ~0u))}};
+    Rig soft(dd, scene, IID_IDirect3DRGBDevice, kSystem);
+    soft.Run(scene);
+    Rig gpu(dd, Scene{"empty", 16, std::nullopt, false, false, {}, {}}, IID_IDirect3DHALDevice,
+            kVideo);
+    IDirectDrawSurface* work = gpu.Texture(k565, 16, 16, kSystem, false);
+    IDirectDrawSurface* first = gpu.Surface(16, 16, DDSCAPS_TEXTURE | kVideo, &k565);
+    IDirectDrawSurface* second = gpu.Surface(16, 16, DDSCAPS_TEXTURE | kVideo, &k565);
+    ASSERT_TRUE(static_cast<SoftSurface*>(second)->OnGpu());
+    const auto load = [](IDirectDrawSurface* to, IDirectDrawSurface* from) {
+        IDirect3DTexture2 *t = nullptr, *f = nullptr;
+        to->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&t));
+        from->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&f));
+        const HRESULT r = t->Load(f);
+        t->Release();
+        f->Release();
+        return r;
+    };
+    ASSERT_EQ(load(first, work), DD_OK);   // an upload
+    ASSERT_EQ(load(second, first), DD_OK); // a copy on the GPU
+    EXPECT_EQ(Bytes(second), Bytes(work));
+    gpu.texture = second;
+    IDirect3DTexture2* t2 = nullptr;
+    second->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&t2));
+    ASSERT_EQ(t2->GetHandle(gpu.device, &gpu.handle), DD_OK);
+    t2->Release();
+    gpu.Run(scene);
+    const Difference d = Compare(gpu.target, soft.target, gpu.target, k565);
+    EXPECT_LE(d.far, 96 * 80 / 200) << d.first;
+}
+
+TEST_F(HalDeviceTest, LostSurfacesAndAGpuResetLeaveADeviceThatDrawsAgain) {
+    const Scene scene{"plain", 16, std::nullopt, false, false, {}, {}};
+    Rig rig(dd, scene, IID_IDirect3DHALDevice, kVideo);
+    ASSERT_EQ(DrawSquare(rig, 20.3, 20.4, 5, 0xFFFF0000), DD_OK);
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "lost");
+        if (reset) {
+            gpu::SimulateResetForTests();
+            EXPECT_FALSE(GpuBlitter::Get()->EndFrame()); // every surface lost
+        } else {
+            Adapter().LoseAllSurfaces();
+        }
+        EXPECT_EQ(rig.target->IsLost(), DDERR_SURFACELOST);
+        EXPECT_EQ(DrawSquare(rig, 40.3, 40.4, 5, 0xFF00FF00), DDERR_SURFACELOST);
+        for (IUnknown* object : rig.owned) {
+            IDirectDrawSurface* s = nullptr;
+            if (object->QueryInterface(IID_IDirectDrawSurface, reinterpret_cast<void**>(&s)) ==
+                DD_OK) {
+                EXPECT_EQ(s->Restore(), DD_OK);
+                s->Release();
+            }
+        }
+        rig.Gradient(); // the owner draws what it had again
+        ASSERT_EQ(DrawSquare(rig, 40.3, 40.4, 5, 0xFF00FF00), DD_OK);
+        EXPECT_EQ(ReadPixel(rig.target, 40, 40), 0x07E0u);
+        EXPECT_EQ(ReadPixel(rig.target, 5, 60), (5 * 613 + 60 * 1987) & 0xFFFFu);
+    }
+}
+
+TEST_F(DirectDrawTest, TheGpuDeviceThatCannotStartKeepsDirect3DSurfacesOnTheHost) {
+    struct Case {
+        const char* name;
+        bool shaderFault;
+        DWORD caps;
+        int bits;
+        bool onGpu;
+    } cases[] = {
+        {"16-bit target", false, DDSCAPS_3DDEVICE, 16, true},
+        {"32-bit target", false, DDSCAPS_3DDEVICE, 32, true},
+        {"24-bit target", false, DDSCAPS_3DDEVICE, 24, false},
+        {"8-bit target", false, DDSCAPS_3DDEVICE, 8, false},
+        {"texture", false, DDSCAPS_TEXTURE, 16, true},
+        {"8-bit texture", false, DDSCAPS_TEXTURE, 8, true},
+        {"target, shaders broken", true, DDSCAPS_3DDEVICE, 16, false},
+        {"plain surface, shaders broken", true, DDSCAPS_OFFSCREENPLAIN, 16, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GpuRoad road;
+        ASSERT_EQ(road.Failure(), "");
+        if (c.shaderFault)
+            gpu::InjectStartFault(gpu::StartFault::Shader);
+        EXPECT_EQ(GpuRaster::Get() == nullptr, c.shaderFault);
+        EXPECT_EQ(GpuRaster::WhyNot().find("shaders") != std::string::npos, c.shaderFault);
+        CreateDirectDraw();
+        IDirectDrawSurface* s = CreatePlain(16, 16, kVideo | c.caps, c.bits);
+        EXPECT_EQ(static_cast<SoftSurface*>(s)->OnGpu(), c.onGpu);
+        s->Release();
+        dd->Release();
+        dd1->Release();
+        dd = nullptr;
+        dd1 = nullptr;
+    }
 }
