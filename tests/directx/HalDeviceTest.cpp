@@ -9,8 +9,6 @@
 #include "gpu/Renderer.h"
 
 #include <cmath>
-#include <cstring>
-#include <functional>
 #include <numbers>
 #include <optional>
 #include <sstream>
@@ -63,6 +61,7 @@ struct Scene {
 struct Rig {
     IDirectDraw2* dd;
     std::vector<IUnknown*> owned;
+    std::vector<IDirectDrawSurface*> surfaces;
     IDirectDrawSurface* target = nullptr;
     IDirectDrawSurface* texture = nullptr;
     IDirect3DDevice2* device = nullptr;
@@ -86,6 +85,7 @@ struct Rig {
             desc.ddpfPixelFormat = format->ToDD();
         IDirectDrawSurface* s = nullptr;
         EXPECT_EQ(dd->CreateSurface(&desc, &s, nullptr), DD_OK);
+        surfaces.push_back(s);
         return Keep(s);
     }
     Rig(IDirectDraw2* dd, const Scene& scene, REFCLSID kind, DWORD memory) : dd(dd) {
@@ -130,10 +130,8 @@ struct Rig {
             Keep(palette);
             EXPECT_EQ(t->SetPalette(palette), DD_OK);
         }
-        if (keyed) {
-            DDCOLORKEY key{0, 0};
-            EXPECT_EQ(t->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
-        }
+        DDCOLORKEY key{0, 0};
+        EXPECT_EQ(t->SetColorKey(DDCKEY_SRCBLT, keyed ? &key : nullptr), DD_OK);
         IDirect3DTexture2* t2 = nullptr;
         EXPECT_EQ(t->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&t2)), DD_OK);
         EXPECT_EQ(t2->GetHandle(device, &handle), DD_OK);
@@ -167,6 +165,14 @@ struct Rig {
     }
 };
 
+// The surface's pixels, row by row, through locks.
+std::vector<DWORD> Pixels(IDirectDrawSurface* surface, int width = 96, int height = 80) {
+    std::vector<DWORD> pixels;
+    for (int i = 0; i < width * height; ++i)
+        pixels.push_back(ReadPixel(surface, i % width, i / width));
+    return pixels;
+}
+
 // Pixels more than two steps apart in any channel, those not excused, and the pixels the
 // software device changed.
 struct Difference {
@@ -177,14 +183,10 @@ struct Difference {
 Difference Compare(IDirectDrawSurface* gpu, IDirectDrawSurface* soft, IDirectDrawSurface* before,
                    const PixelFormat& f) {
     Difference d;
-    std::vector<DWORD> a(96 * 80), b(96 * 80);
+    const std::vector<DWORD> a = Pixels(gpu), b = Pixels(soft), old = Pixels(before);
     std::vector<bool> touched(96 * 80);
-    for (int i = 0; i < 96 * 80; ++i) {
-        a[i] = ReadPixel(gpu, i % 96, i / 96);
-        b[i] = ReadPixel(soft, i % 96, i / 96);
-        touched[i] = b[i] != ReadPixel(before, i % 96, i / 96);
-        d.changed += touched[i];
-    }
+    for (int i = 0; i < 96 * 80; ++i)
+        d.changed += touched[i] = b[i] != old[i];
     const auto close = [&](DWORD p, DWORD q) {
         for (DWORD mask : {f.rMask, f.gMask, f.bMask}) {
             const MaskChannel c = MaskChannel::Of(mask);
@@ -277,208 +279,78 @@ std::vector<D3DTLVERTEX> FanOf(int triangles, double cx, double cy, double radiu
 
 } // namespace
 
+// One scene a line.
+// clang-format off
 TEST_F(HalDeviceTest, TexturedSquaresMatchTheSoftwareDeviceForEveryFilterFormatAndAngle) {
     const auto lin = std::pair{kMag, DWORD(D3DFILTER_LINEAR)};
     const auto minLin = std::pair{kMin, DWORD(D3DFILTER_LINEAR)};
+    auto wide = Square(47.3, 41.7, 30, 15, ~0u);
+    for (auto& p : wide)
+        p.tu = p.tu * 3 - 1, p.tv = p.tv * 2.5f - 0.7f;
     const Scene scenes[] = {
         {"565 nearest 0deg", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 0, ~0u))}},
         {"565 nearest 37deg", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 37, ~0u))}},
-        {"565 bilinear 37deg",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(47.3, 41.7, 30, 37, ~0u), {lin, minLin})}},
-        {"32-bit bilinear from 8888 123deg",
-         32,
-         k8888,
-         false,
-         false,
-         {},
-         {Strip(Square(47.3, 41.7, 30, 123, ~0u), {lin, minLin})}},
-        {"palettised texture 20deg",
-         32,
-         kPal8,
-         false,
-         false,
-         {},
-         {Strip(Square(47.3, 41.7, 30, 20, ~0u))}},
-        {"minified: min filter bilinear, mag nearest",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(47.3, 41.7, 6, 10, ~0u), {minLin})}},
-        {"clamped and mirrored addresses",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(
-              [] {
-                  auto v = Square(47.3, 41.7, 30, 15, ~0u);
-                  for (auto& p : v)
-                      p.tu = p.tu * 3 - 1, p.tv = p.tv * 2.5f - 0.7f;
-                  return v;
-              }(),
-              {{kAddress, D3DTADDRESS_CLAMP}}),
-          Strip(Square(20, 20, 15, 0, ~0u, 0.5f), {{kAddress, D3DTADDRESS_MIRROR}})}},
+        {"565 bilinear 37deg", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 30, 37, ~0u), {lin, minLin})}},
+        {"32-bit bilinear 123deg", 32, k8888, false, false, {}, {Strip(Square(47.3, 41.7, 30, 123, ~0u), {lin, minLin})}},
+        {"palettised texture 20deg", 32, kPal8, false, false, {}, {Strip(Square(47.3, 41.7, 30, 20, ~0u))}},
+        {"minified: bilinear min, nearest mag", 16, k565, false, false, {}, {Strip(Square(47.3, 41.7, 6, 10, ~0u), {minLin})}},
+        {"clamped, then mirrored", 16, k565, false, false, {},
+         {Strip(wide, {{kAddress, D3DTADDRESS_CLAMP}}), Strip(Square(20.2, 20.3, 15, 0, ~0u), {{kAddress, D3DTADDRESS_MIRROR}})}},
     };
     for (const Scene& s : scenes)
         Both(s);
 }
 
 TEST_F(HalDeviceTest, BlendsKeysAndTextureBlendsMatchTheSoftwareDevice) {
-    const auto add = std::vector<std::pair<S, DWORD>>{
-        {kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}};
-    const auto alpha = std::vector<std::pair<S, DWORD>>{
-        {kBlend, TRUE}, {kSrc, D3DBLEND_SRCALPHA}, {kDst, D3DBLEND_INVSRCALPHA}};
+    const std::vector<std::pair<S, DWORD>> add{{kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}};
+    const std::vector<std::pair<S, DWORD>> alpha{{kBlend, TRUE}, {kSrc, D3DBLEND_SRCALPHA}, {kDst, D3DBLEND_INVSRCALPHA}};
     auto tinted = Square(47.3, 40.6, 30, 0, 0xFFFF0000);
     tinted[1].color = 0xFF00FF00, tinted[2].color = 0x800000FF, tinted[3].color = 0x40FFFFFF;
+    const std::pair<S, DWORD> key{kKey, TRUE};
     const Scene scenes[] = {
-        {"added, 565",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(47.4, 40.3, 28, 0, 0xFF808080), add)}},
-        {"alpha blended tint, 32-bit",
-         32,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(47.4, 40.3, 28, 10, 0x80FFC040), alpha)}},
-        {"alpha texture blended",
-         32,
-         k4444,
-         false,
-         false,
-         {},
-         {Strip(Square(47.4, 40.3, 28, 0, ~0u), alpha)}},
+        {"added, 565", 16, k565, false, false, {}, {Strip(Square(47.4, 40.3, 28, 0, 0xFF808080), add)}},
+        {"alpha blended tint, 32-bit", 32, k565, false, false, {}, {Strip(Square(47.4, 40.3, 28, 10, 0x80FFC040), alpha)}},
+        {"alpha texture blended", 32, k4444, false, false, {}, {Strip(Square(47.4, 40.3, 28, 0, ~0u), alpha)}},
         {"untextured gouraud", 16, std::nullopt, false, false, {}, {Strip(tinted)}},
-        {"flat shading",
-         16,
-         std::nullopt,
-         false,
-         false,
-         {},
-         {Strip(tinted, {{kShade, D3DSHADE_FLAT}})}},
+        {"flat shading", 16, std::nullopt, false, false, {}, {Strip(tinted, {{kShade, D3DSHADE_FLAT}})}},
         {"decal", 16, k565, false, false, {}, {Strip(tinted, {{kTexBlend, D3DTBLEND_DECAL}})}},
         {"copy", 32, k8888, false, false, {}, {Strip(tinted, {{kTexBlend, D3DTBLEND_COPY}})}},
-        {"modulate alpha, blended",
-         32,
-         k4444,
-         false,
-         false,
-         {},
+        {"modulate alpha, blended", 32, k4444, false, false, {},
          {Strip(tinted, {{kTexBlend, D3DTBLEND_MODULATEALPHA}, alpha[0], alpha[1], alpha[2]})}},
-        {"keyed nearest",
-         16,
-         k565,
-         true,
-         false,
-         {},
-         {Strip(Square(48.2, 40.6, 32, 0, ~0u), {{kKey, TRUE}})}},
+        {"keyed nearest", 16, k565, true, false, {}, {Strip(Square(48.2, 40.6, 32, 0, ~0u), {key})}},
         {"key off", 16, k565, true, false, {}, {Strip(Square(48.2, 40.6, 32, 0, ~0u))}},
-        {"keyed bilinear 32-bit",
-         32,
-         k8888,
-         true,
-         false,
-         {},
-         {Strip(Square(48.2, 40.6, 32, 25, ~0u),
-                {{kKey, TRUE}, {kMag, D3DFILTER_LINEAR}, {kMin, D3DFILTER_LINEAR}})}},
-        {"keyed palettised",
-         16,
-         kPal8,
-         true,
-         false,
-         {},
-         {Strip(Square(48.2, 40.6, 32, 0, ~0u), {{kKey, TRUE}})}},
+        {"keyed bilinear 32-bit", 32, k8888, true, false, {},
+         {Strip(Square(48.2, 40.6, 32, 25, ~0u), {key, {kMag, D3DFILTER_LINEAR}, {kMin, D3DFILTER_LINEAR}})}},
+        {"keyed palettised", 16, kPal8, true, false, {}, {Strip(Square(48.2, 40.6, 32, 0, ~0u), {key})}},
     };
     for (const Scene& s : scenes)
         Both(s);
 }
 
 TEST_F(HalDeviceTest, PrimitivesClippingCullingAndDepthMatchTheSoftwareDevice) {
-    std::vector<D3DTLVERTEX> perspective = {{25.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 0, 0},
-                                            {55.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 1, 0},
-                                            {5, 70, 0.1f, 1.0f, ~0u, 0, 0, 1},
-                                            {75, 70, 0.1f, 1.0f, ~0u, 0, 1, 1}};
-    const auto list = [](std::vector<D3DTLVERTEX> strip) {
-        return std::vector<D3DTLVERTEX>{strip[0], strip[1], strip[2], strip[2], strip[1], strip[3]};
-    };
+    const std::vector<D3DTLVERTEX> perspective = {{25.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 0, 0}, {55.3f, 10.2f, 0.9f, 0.25f, ~0u, 0, 1, 0},
+                                                  {5, 70, 0.1f, 1.0f, ~0u, 0, 0, 1}, {75, 70, 0.1f, 1.0f, ~0u, 0, 1, 1}};
+    const auto list = [](std::vector<D3DTLVERTEX> v) { return std::vector{v[0], v[1], v[2], v[2], v[1], v[3]}; };
     const auto depth = [](D3DCMPFUNC func, DWORD write) {
         return std::vector<Draw>{
-            Strip(Square(40, 40, 20, 0, 0xFFFF0000, 0.5f, 0.25f),
-                  {{kZ, TRUE}, {kZFunc, func}, {kZWrite, write}}),
+            Strip(Square(40, 40, 20, 0, 0xFFFF0000, 0.5f, 0.25f), {{kZ, TRUE}, {kZFunc, func}, {kZWrite, write}}),
             Strip(Square(48, 36, 26, 30, 0xFF00FF00, 0.5f, 0.75f)),
             Strip(Square(50, 44, 16, 60, 0xFF0000FF, 0.5f, 1.7f))}; // beyond the far plane: clamped
     };
+    const std::vector<D3DTLVERTEX> counterClockwise{{60, 10, 0.5f, 1, ~0u, 0, 0, 0}, {30, 70, 0.5f, 1, ~0u, 0, 0, 0},
+                                                    {90, 70, 0.5f, 1, ~0u, 0, 0, 0}};
     const D3DVIEWPORT2 inner{sizeof(D3DVIEWPORT2), 10, 12, 40, 29, 0, 0, 0, 0, 0, 1};
+    const std::vector<std::pair<S, DWORD>> add{{kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}};
     const Scene scenes[] = {
         {"perspective", 32, k8888, false, false, {}, {Strip(perspective)}},
-        {"rhw 0 everywhere",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(47.2, 40.7, 30, 33, ~0u, 0.0f))}},
-        {"list",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {{D3DPT_TRIANGLELIST, list(Square(47.2, 40.7, 30, 50, ~0u)), {}}}},
-        {"fan of 64",
-         32,
-         k565,
-         false,
-         false,
-         {},
-         {{D3DPT_TRIANGLEFAN, FanOf(64, 48.37, 39.81, 35.3), {}}}},
-        {"fan of 200 thin ones, added",
-         32,
-         std::nullopt,
-         false,
-         false,
-         {},
-         {{D3DPT_TRIANGLEFAN,
-           FanOf(200, 48.5, 40.25, 36),
-           {{kBlend, TRUE}, {kSrc, D3DBLEND_ONE}, {kDst, D3DBLEND_ONE}}}}},
-        {"over the target's edges",
-         16,
-         k565,
-         false,
-         false,
-         {},
-         {Strip(Square(80.3, 70.4, 40, 10, ~0u))}},
-        {"inside a viewport",
-         16,
-         k565,
-         false,
-         false,
-         inner,
-         {Strip(Square(30.4, 26.3, 40, 10, ~0u))}},
-        {"cull clockwise",
-         16,
-         std::nullopt,
-         false,
-         false,
-         {},
-         {Strip(Square(40.2, 40.3, 25, 0, 0xFF00FF00), {{kCull, D3DCULL_CW}}),
-          {D3DPT_TRIANGLELIST,
-           {{60, 10, 0.5f, 1, ~0u, 0, 0, 0},
-            {30, 70, 0.5f, 1, ~0u, 0, 0, 0},
-            {90, 70, 0.5f, 1, ~0u, 0, 0, 0}},
-           {}}}},
+        {"rhw 0 everywhere", 16, k565, false, false, {}, {Strip(Square(47.2, 40.7, 30, 33, ~0u, 0.0f))}},
+        {"list", 16, k565, false, false, {}, {{D3DPT_TRIANGLELIST, list(Square(47.2, 40.7, 30, 50, ~0u)), {}}}},
+        {"fan of 64", 32, k565, false, false, {}, {{D3DPT_TRIANGLEFAN, FanOf(64, 48.37, 39.81, 35.3), {}}}},
+        {"fan of 200 thin ones, added", 32, std::nullopt, false, false, {}, {{D3DPT_TRIANGLEFAN, FanOf(200, 48.5, 40.25, 36), add}}},
+        {"over the target's edges", 16, k565, false, false, {}, {Strip(Square(80.3, 70.4, 40, 10, ~0u))}},
+        {"inside a viewport", 16, k565, false, false, inner, {Strip(Square(30.4, 26.3, 40, 10, ~0u))}},
+        {"cull clockwise", 16, std::nullopt, false, false, {},
+         {Strip(Square(40.2, 40.3, 25, 0, 0xFF00FF00), {{kCull, D3DCULL_CW}}), {D3DPT_TRIANGLELIST, counterClockwise, {}}}},
         {"z less-equal", 16, std::nullopt, false, true, {}, depth(D3DCMP_LESSEQUAL, TRUE)},
         {"z not equal", 32, std::nullopt, false, true, {}, depth(D3DCMP_NOTEQUAL, TRUE)},
         {"z without writes", 16, std::nullopt, false, true, {}, depth(D3DCMP_LESS, FALSE)},
@@ -486,22 +358,9 @@ TEST_F(HalDeviceTest, PrimitivesClippingCullingAndDepthMatchTheSoftwareDevice) {
     for (const Scene& s : scenes)
         Both(s);
 }
+// clang-format on
 
 namespace {
-
-// The surface's bytes, row by row, through a lock.
-std::vector<BYTE> Bytes(IDirectDrawSurface* surface) {
-    DDSURFACEDESC desc{};
-    desc.dwSize = sizeof desc;
-    EXPECT_EQ(surface->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr), DD_OK);
-    std::vector<BYTE> bytes;
-    for (DWORD y = 0; y < desc.dwHeight; ++y) {
-        const BYTE* p = static_cast<const BYTE*>(desc.lpSurface) + y * desc.lPitch;
-        bytes.insert(bytes.end(), p, p + desc.dwWidth * desc.ddpfPixelFormat.dwRGBBitCount / 8);
-    }
-    surface->Unlock(nullptr);
-    return bytes;
-}
 
 HRESULT DrawSquare(Rig& rig, double cx, double cy, double half, DWORD color) {
     auto v = Square(cx, cy, half, 0, color);
@@ -531,7 +390,7 @@ TEST_F(HalDeviceTest, LocksAndBlitsSeeTheDrawsAndTheDrawsSeeLocksAndBlits) {
     for (DWORD memory : {kVideo, kSystem}) {
         IDirectDrawSurface* copy = CreatePlain(96, 80, memory);
         ASSERT_EQ(copy->Blt(nullptr, rig.target, nullptr, DDBLT_WAIT, nullptr), DD_OK);
-        EXPECT_EQ(Bytes(copy), Bytes(rig.target));
+        EXPECT_EQ(Pixels(copy), Pixels(rig.target));
         copy->Release();
     }
     // A host write and a GPU fill before the next draw stay where it does not draw.
@@ -585,7 +444,7 @@ TEST_F(HalDeviceTest, TextureLoadUploadsAndCopiesBetweenVideoMemoryOnTheGpu) {
     };
     ASSERT_EQ(load(first, work), DD_OK);   // an upload
     ASSERT_EQ(load(second, first), DD_OK); // a copy on the GPU
-    EXPECT_EQ(Bytes(second), Bytes(work));
+    EXPECT_EQ(Pixels(second, 16, 16), Pixels(work, 16, 16));
     gpu.texture = second;
     IDirect3DTexture2* t2 = nullptr;
     second->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&t2));
@@ -610,14 +469,8 @@ TEST_F(HalDeviceTest, LostSurfacesAndAGpuResetLeaveADeviceThatDrawsAgain) {
         }
         EXPECT_EQ(rig.target->IsLost(), DDERR_SURFACELOST);
         EXPECT_EQ(DrawSquare(rig, 40.3, 40.4, 5, 0xFF00FF00), DDERR_SURFACELOST);
-        for (IUnknown* object : rig.owned) {
-            IDirectDrawSurface* s = nullptr;
-            if (object->QueryInterface(IID_IDirectDrawSurface, reinterpret_cast<void**>(&s)) ==
-                DD_OK) {
-                EXPECT_EQ(s->Restore(), DD_OK);
-                s->Release();
-            }
-        }
+        for (IDirectDrawSurface* s : rig.surfaces)
+            EXPECT_EQ(s->Restore(), DD_OK);
         rig.Gradient(); // the owner draws what it had again
         ASSERT_EQ(DrawSquare(rig, 40.3, 40.4, 5, 0xFF00FF00), DD_OK);
         EXPECT_EQ(ReadPixel(rig.target, 40, 40), 0x07E0u);
