@@ -2,6 +2,8 @@
 #include "SoftDirect3D.h"
 
 #include "DisplayAdapter.h"
+#include "GpuBlitter.h"
+#include "GpuRaster.h"
 #include "SoftDevice.h"
 #include "SoftDirectDraw.h"
 #include "SoftSurface.h"
@@ -128,6 +130,9 @@ HRESULT SoftDirect3D::CreateDevice(REFCLSID rclsid, LPDIRECTDRAWSURFACE lpDDS,
             return D3DERR_SURFACENOTINVIDMEM;
         if (!depth || !(depth->Caps() & DDSCAPS_VIDEOMEMORY))
             return D3DERR_ZBUFF_NEEDS_VIDEOMEMORY;
+        // On the GPU road the hardware is the GPU's device: none where it could not start.
+        if (GpuBlitter::Get() && !GpuRaster::Get())
+            return D3DERR_INVALID_DEVICE;
     }
     *out = new SoftDevice(kind, this, target);
     return D3D_OK;

@@ -2,6 +2,7 @@
 // device on system-memory twins: the same calls through the COM interfaces, the pixels read
 // back with Lock and compared channel by channel.
 #include "DirectDrawTestSupport.h"
+#include "SurfaceDesc.h"
 #include "directx/GpuBlitter.h"
 #include "directx/GpuRaster.h"
 #include "directx/SoftSurface.h"
@@ -506,6 +507,23 @@ TEST_F(DirectDrawTest, TheGpuDeviceThatCannotStartKeepsDirect3DSurfacesOnTheHost
         CreateDirectDraw();
         IDirectDrawSurface* s = CreatePlain(16, 16, kVideo | c.caps, c.bits);
         EXPECT_EQ(static_cast<SoftSurface*>(s)->OnGpu(), c.onGpu);
+        if (c.caps == DDSCAPS_3DDEVICE && c.bits == 16) { // no HAL device without the GPU's
+            DDSURFACEDESC desc = SurfaceDesc(16, 16, DDSCAPS_ZBUFFER | kVideo, 0);
+            desc.dwFlags |= DDSD_ZBUFFERBITDEPTH;
+            desc.dwZBufferBitDepth = 16;
+            IDirectDrawSurface* z = nullptr;
+            ASSERT_EQ(dd->CreateSurface(&desc, &z, nullptr), DD_OK);
+            ASSERT_EQ(s->AddAttachedSurface(z), DD_OK);
+            IDirect3D2* d3d = nullptr;
+            IDirect3DDevice2* device = nullptr;
+            dd->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&d3d));
+            EXPECT_EQ(d3d->CreateDevice(IID_IDirect3DHALDevice, s, &device) == DD_OK,
+                      !c.shaderFault);
+            for (IUnknown* u : {static_cast<IUnknown*>(device), static_cast<IUnknown*>(d3d),
+                                static_cast<IUnknown*>(z)})
+                if (u)
+                    u->Release();
+        }
         s->Release();
         dd->Release();
         dd1->Release();
