@@ -390,12 +390,13 @@ HRESULT SoftDevice::DrawPrimitive(D3DPRIMITIVETYPE type, D3DVERTEXTYPE vertexTyp
     // The target may be another draw's texture, or a picture on the screen; either may have
     // its pixels on the GPU.
     target_->Write(written, [&] {
-        if (tested && rs.zWrite)
+        if (tested && rs.zWrite) {
             tested->Write(written, draw);
-        else if (tested)
-            tested->Settle(), draw();
-        else
-            draw();
+            return;
+        }
+        if (tested)
+            tested->Settle(); // read, not written
+        draw();
     });
     return D3D_OK;
 }
