@@ -352,6 +352,7 @@ void UnbindAll() {
     glDisable(GL_SCISSOR_TEST);
     glDisable(GL_DEPTH_CLAMP);
     glDepthMask(GL_TRUE);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glActiveTexture(GL_TEXTURE0);
 }
 
@@ -956,7 +957,8 @@ void GpuRaster::Clear(const Target& target, const D3DRECT* rects, DWORD count, c
     if (color) {
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, shadows.color->framebuffer);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        glClearColor(0, 0, 0, 0); // the background: black
+        // The background: black (opaque where the target has no alpha to hold it).
+        glClearColor(0, 0, 0, shadows.color->channels.bits[3] ? 0.0f : 1.0f);
         each(*t.color, GL_COLOR_BUFFER_BIT);
         t.color->ShadowWritten();
     }
@@ -993,6 +995,8 @@ void GpuRaster::Flush() {
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D,
                            depth ? depth->texture : 0, 0);
     glViewport(0, 0, b.color->Width(), b.color->Height());
+    // A target without alpha keeps the shadow's opaque alpha, as the rasteriser reads it.
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, color->channels.bits[3] ? GL_TRUE : GL_FALSE);
     glEnable(GL_SCISSOR_TEST);
     glScissor(b.clip[0], b.clip[1], b.clip[2] - b.clip[0], b.clip[3] - b.clip[1]);
     if (b.blend) {

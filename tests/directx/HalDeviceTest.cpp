@@ -313,6 +313,9 @@ TEST_F(HalDeviceTest, BlendsKeysAndTextureBlendsMatchTheSoftwareDevice) {
     const Scene scenes[] = {
         {"added, 565", 16, k565, false, false, {}, {Strip(Square(47.4, 40.3, 28, 0, 0xFF808080), add)}},
         {"alpha blended tint, 32-bit", 32, k565, false, false, {}, {Strip(Square(47.4, 40.3, 28, 10, 0x80FFC040), alpha)}},
+        {"destination alpha, none in the target", 32, k565, false, false, {},
+         {Strip(Square(47.4, 40.3, 28, 0, 0x20FFFFFF)),
+          Strip(Square(47.4, 40.3, 20, 30, 0x2000FF00), {{kBlend, TRUE}, {kSrc, D3DBLEND_DESTALPHA}, {kDst, D3DBLEND_INVDESTALPHA}})}},
         {"alpha texture blended", 32, k4444, false, false, {}, {Strip(Square(47.4, 40.3, 28, 0, ~0u), alpha)}},
         {"untextured gouraud", 16, std::nullopt, false, false, {}, {Strip(tinted)}},
         {"flat shading", 16, std::nullopt, false, false, {}, {Strip(tinted, {{kShade, D3DSHADE_FLAT}})}},
