@@ -722,14 +722,17 @@ GpuRaster::Shadows GpuRaster::Prepare(const Target& target, bool wholeColor, boo
     const auto bring = [&](GpuStore& store, const PixelPlane& host, auto* shadow, bool whole,
                            auto make) {
         using Shadow = std::remove_pointer_t<decltype(shadow)>;
-        shadow = dynamic_cast<Shadow*>(store.Shadow());
-        if (shadow && shadow->generation != GpuBlitter::Generation())
-            shadow = nullptr;
+        const auto current = [&] {
+            auto* found = dynamic_cast<Shadow*>(store.Shadow());
+            return found && found->generation == GpuBlitter::Generation() ? found : nullptr;
+        };
+        shadow = current();
         if (shadow && store.ShadowNewer())
             return shadow; // the shadow holds the newest pixels
         if (blitter)
             blitter->FlushFor(store);
-        store.Texture(host); // the host's writes uploaded, a newer shadow written back
+        store.Texture(host); // the host's writes uploaded (a store made anew drops its shadow)
+        shadow = current();
         if (!shadow) {
             auto made = make();
             shadow = made.get();
