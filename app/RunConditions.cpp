@@ -4,6 +4,7 @@
 #include "cpu/PentiumMMX.h"
 #include "directx/DisplayAdapter.h"
 #include "directx/GpuBlitter.h"
+#include "directx/GpuRaster.h"
 #include "forms/Presenter.h"
 #include "gfxbench/Unit3.h"
 #include "gpu/Renderer.h"
@@ -115,7 +116,7 @@ QString DeviceText(TD3DDeviceKind kind, const QString& glRenderer) {
 
 // Why an engine set up for 3-D draws with an emulation device; empty when it uses the hardware
 // device or has no device.
-QString WhyNotHal(const TDDDD& engine, const QString& whyNotGpu) {
+QString WhyNotHal(const TDDDD& engine, const QString& whyNo3D) {
     if (engine.D3DDeviceKind == TD3DDeviceKind::None || engine.D3DDeviceKind == TD3DDeviceKind::HAL)
         return {};
     if (engine.D3DOptions & DontUseHAL)
@@ -123,7 +124,7 @@ QString WhyNotHal(const TDDDD& engine, const QString& whyNotGpu) {
     if (!engine.HardwareCan3D()) {
         if (engine.BitCount <= 8)
             return "256 colours";
-        return "no hardware renderer" + (whyNotGpu.isEmpty() ? QString() : ": " + whyNotGpu);
+        return whyNo3D;
     }
     return QString("the hardware device could not be created (%1)")
         .arg(static_cast<quint32>(engine.HALFailure), 8, 16, QChar('0'));
@@ -347,10 +348,10 @@ QString SceneWarningBoxLine(const SceneArchiveCheck& scene, bool directDraw, boo
 }
 
 DeviceCondition Direct3DDeviceCondition(const TDDDD* engine, const QString& glRenderer,
-                                        const QString& whyNotGpu) {
+                                        const QString& whyNo3D) {
     if (!engine)
         return {DeviceText(TD3DDeviceKind::None, {}), {}};
-    return {DeviceText(engine->D3DDeviceKind, glRenderer), WhyNotHal(*engine, whyNotGpu)};
+    return {DeviceText(engine->D3DDeviceKind, glRenderer), WhyNotHal(*engine, whyNo3D)};
 }
 
 RunConditions ProbeRunConditions(const QString& root) {
@@ -374,8 +375,11 @@ RunConditions ProbeRunConditions(const QString& root) {
     c.glVendor = QString::fromStdString(road.probed.vendor);
     c.videoMemory = onGpu ? "GPU" : "host memory, emulated";
     c.whyNotGpu = onGpu ? QString() : QString::fromStdString(road.whyNotGpu);
+    const QString whyNo3D = onGpu ? "the GPU's Direct3D device did not start: " +
+                                        QString::fromStdString(directx::GpuRaster::WhyNot())
+                                  : "no hardware renderer: " + c.whyNotGpu;
     const DeviceCondition device =
-        Direct3DDeviceCondition(Form3 ? Form3->DDDD1.get() : nullptr, c.glRenderer, c.whyNotGpu);
+        Direct3DDeviceCondition(Form3 ? Form3->DDDD1.get() : nullptr, c.glRenderer, whyNo3D);
     c.direct3DDevice = device.device;
     c.whyNotHal = device.whyNotHal;
     c.scene = CheckSceneArchive();

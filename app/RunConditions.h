@@ -89,13 +89,14 @@ struct RunConditions {
 
 class TDDDD;
 // An engine's Direct3D device as the conditions tell it, and why it is not the hardware device
-// (empty when it is, or when the engine has no device; "none" without an engine).
+// (empty when it is, or when the engine has no device; "none" without an engine); whyNo3D is
+// why the adapter offers no 3-D hardware.
 struct DeviceCondition {
     QString device;
     QString whyNotHal;
 };
 DeviceCondition Direct3DDeviceCondition(const TDDDD* engine, const QString& glRenderer,
-                                        const QString& whyNotGpu);
+                                        const QString& whyNo3D);
 
 // The conditions now. Needs the application object; the Direct3D device is "none" while the
 // test window does not exist.

@@ -8,6 +8,7 @@
 #include "Headline.h"
 #include "directx/DisplayAdapter.h"
 #include "directx/GpuBlitter.h"
+#include "directx/GpuRaster.h"
 #include "gfxbench/DetachedHost.h"
 #include "gpu/Renderer.h"
 #include "tests/gfxbench/SceneWindow.h"
@@ -74,7 +75,12 @@ FrameFigures MeasureFrames(bool gpu, std::int32_t mode, double seconds) {
         if (blitter)
             blitter->Finish();
         const std::uint64_t gpuBefore = blitter ? blitter->GpuNanoseconds() : 0;
-        const std::uint64_t drawsBefore = blitter ? blitter->DrawCalls() : 0;
+        // Draw calls of the blits and of the Direct3D device.
+        const auto draws = [&] {
+            const directx::GpuRaster* raster = directx::GpuRaster::Started();
+            return (blitter ? blitter->DrawCalls() : 0) + (raster ? raster->DrawCalls() : 0);
+        };
+        const std::uint64_t drawsBefore = draws();
         const double cpuBefore = ProcessCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         double elapsed = 0;
@@ -92,7 +98,7 @@ FrameFigures MeasureFrames(bool gpu, std::int32_t mode, double seconds) {
         figures.cpuMsPerFrame = (ProcessCpuSeconds() - cpuBefore) * 1e3 / frames;
         if (blitter) {
             figures.gpuMsPerFrame = (blitter->GpuNanoseconds() - gpuBefore) * 1e-6 / frames;
-            figures.drawsPerFrame = double(blitter->DrawCalls() - drawsBefore) / frames;
+            figures.drawsPerFrame = double(draws() - drawsBefore) / frames;
         }
         form->hide();
     }

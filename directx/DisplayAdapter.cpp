@@ -1,6 +1,7 @@
 #include "DisplayAdapter.h"
 
 #include "GpuBlitter.h"
+#include "GpuRaster.h"
 #include "SoftDirectDraw.h"
 #include "SoftSurface.h"
 
@@ -75,7 +76,7 @@ void DisplayAdapter::Reset() {
 }
 
 bool DisplayAdapter::Hardware3D() {
-    return GpuBlitter::Get() != nullptr;
+    return GpuBlitter::Get() != nullptr && GpuRaster::Get() != nullptr;
 }
 
 DriverEntry DisplayAdapter::PrimaryDriver() {

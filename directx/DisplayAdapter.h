@@ -54,7 +54,8 @@ public:
     const std::vector<DriverEntry>& Drivers() const { return drivers_; }
     void SetDrivers(std::vector<DriverEntry> drivers) { drivers_ = std::move(drivers); }
     static DriverEntry PrimaryDriver();
-    // Whether the machine's 3-D hardware draws for Direct3D (the HAL device): on the GPU road.
+    // Whether the machine's 3-D hardware draws for Direct3D (the HAL device): on the GPU road,
+    // where the GPU's Direct3D back end started.
     static bool Hardware3D();
 
     // Video memory: surfaces placed there are charged against the budget.

@@ -37,6 +37,8 @@ public:
               const PixelPlane& sourceHost, const Copy& copy, const ColorKeyRange& key);
     // Draws what is queued.
     void Flush();
+    // GPU work of the frame follows (the Direct3D device's): the frame's GPU time counts it.
+    void TimeGpuWork() { timer_.Begin(); }
     // Draws what is queued if any of it reads or writes `store`: before its host memory is read
     // or written, or it goes.
     void FlushFor(const GpuStore& store);

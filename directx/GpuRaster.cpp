@@ -928,6 +928,7 @@ void GpuRaster::Clear(const Target& target, const D3DRECT* rects, DWORD count, c
     if (!target.color || !Current())
         return;
     Flush();
+    GpuBlitter::Get()->TimeGpuWork();
     const auto cut = [&](const D3DRECT& r, const GpuStore& store) {
         return D3DRECT{std::max({r.x1, area.x1, LONG{0}}), std::max({r.y1, area.y1, LONG{0}}),
                        std::min({r.x2, area.x2, LONG(store.Width())}),
@@ -994,6 +995,7 @@ void GpuRaster::Flush() {
         flushing_ = false;
         return;
     }
+    GpuBlitter::Get()->TimeGpuWork();
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, color->framebuffer);
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D,
                            depth ? depth->texture : 0, 0);

@@ -149,6 +149,10 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
         Touch();
         return DD_OK;
     }
+    // A picture drawn on the GPU presented in a window ends a frame, fenced as a flip is.
+    if (source->gpu_ && VisiblePrimary() && owner_ && !owner_->FullScreen() &&
+        !GpuBlitter::Get()->EndFrame())
+        return DDERR_SURFACELOST;
     source->Settle();
     if (!key.enabled && !mirrorX && !mirrorY && Defer(dest, visible, *source, from))
         return DD_OK;

@@ -420,8 +420,8 @@ TEST(RunConditions, TheDirect3DDeviceAndWhyItIsNotTheHardwareOne) {
         if (c.halRefused)
             directx::Adapter().FailNext("IDirect3D2::CreateDevice(HAL)", 1, DDERR_GENERIC);
         form.CreationEnded();
-        const DeviceCondition told =
-            Direct3DDeviceCondition(engine.get(), "Card 3", "only a software rasteriser");
+        const DeviceCondition told = Direct3DDeviceCondition(
+            engine.get(), "Card 3", "no hardware renderer: only a software rasteriser");
         EXPECT_EQ(told.device.toStdString(), c.device);
         EXPECT_EQ(told.whyNotHal.toStdString(), c.whyNotHal);
         engine.reset();

@@ -479,9 +479,13 @@ TEST_F(DirectDrawTest, TheGpuDeviceThatCannotStartKeepsDirect3DSurfacesOnTheHost
         SCOPED_TRACE(c.name);
         GpuRoad road;
         ASSERT_EQ(road.Failure(), "");
-        if (c.shaderFault)
+        if (c.shaderFault) { // the device back end starts again, and fails
+            GpuRaster::ForgetForTests();
             gpu::InjectStartFault(gpu::StartFault::Shader);
+            Adapter().Reset();
+        }
         EXPECT_EQ(GpuRaster::Get() == nullptr, c.shaderFault);
+        EXPECT_EQ(Adapter().direct3d.Device(DeviceKind::HAL).available, !c.shaderFault);
         EXPECT_EQ(GpuRaster::WhyNot().find("shaders") != std::string::npos, c.shaderFault);
         CreateDirectDraw();
         IDirectDrawSurface* s = CreatePlain(16, 16, kVideo | c.caps, c.bits);
