@@ -72,7 +72,12 @@ void DisplayAdapter::Reset() {
     renderStates_.clear();
     FillDefaultSystemPalette(systemPalette);
     direct3d = Direct3DOffer::Default();
-    direct3d.Device(DeviceKind::HAL).available = Hardware3D();
+    DeviceOffer& hal = direct3d.Device(DeviceKind::HAL);
+    hal.available = Hardware3D();
+    // The GPU holds texels of 1, 2 or 4 bytes: the hardware device offers no packed 24-bit
+    // textures (a 24-bit picture takes the 32-bit format, with the same colours).
+    std::erase_if(hal.textureFormats,
+                  [](const DDPIXELFORMAT& format) { return format.dwRGBBitCount == 24; });
 }
 
 bool DisplayAdapter::Hardware3D() {

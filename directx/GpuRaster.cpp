@@ -417,10 +417,10 @@ public:
     }
     void WriteBack(GpuStore& store) override {
         GpuRaster* raster = Held().raster.get();
-        if (!raster || generation != GpuBlitter::Generation() || !store.MadeFramebuffer())
+        if (!raster || generation != GpuBlitter::Generation())
             return;
         raster->Flush();
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.MadeFramebuffer());
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.FramebufferToReplace());
         glViewport(0, 0, store.Width(), store.Height());
         UnbindAll();
         glUseProgram(raster->toStore_.Id());
@@ -474,10 +474,10 @@ public:
     }
     void WriteBack(GpuStore& store) override {
         GpuRaster* raster = Held().raster.get();
-        if (!raster || generation != GpuBlitter::Generation() || !store.MadeFramebuffer())
+        if (!raster || generation != GpuBlitter::Generation())
             return;
         raster->Flush();
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.MadeFramebuffer());
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.FramebufferToReplace());
         glViewport(0, 0, store.Width(), store.Height());
         UnbindAll();
         glBindTexture(GL_TEXTURE_2D, texture);
@@ -1013,9 +1013,11 @@ void GpuRaster::Flush() {
         else
             glBlendFunc(BlendFactor(b.srcBlend), BlendFactor(b.destBlend));
     }
+    // z is clamped to the depth range, never clipped, with or without the Z test (the engine
+    // draws at z 2 without one).
+    glEnable(GL_DEPTH_CLAMP);
     if (b.zTest) {
         glEnable(GL_DEPTH_TEST);
-        glEnable(GL_DEPTH_CLAMP); // z is clamped to the depth range, never clipped
         glDepthFunc(DepthFunction(b.zFunc));
         glDepthMask(b.zWrite ? GL_TRUE : GL_FALSE);
     }

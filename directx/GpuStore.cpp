@@ -75,6 +75,16 @@ GLuint GpuStore::Texture(const PixelPlane& host) {
     return texture_;
 }
 
+GLuint GpuStore::FramebufferToReplace() {
+    if (texture_ && generation_ != GpuBlitter::Generation())
+        Drop();
+    if (!texture_)
+        Make();
+    // Whatever the host memory held before is in the pixels that replace the store's.
+    dirty_ = RECT{};
+    return framebuffer_;
+}
+
 GLuint GpuStore::Framebuffer(const PixelPlane& host) {
     Texture(host);
     return framebuffer_;
@@ -110,8 +120,8 @@ void GpuStore::Upload(const PixelPlane& host) {
 }
 
 void GpuStore::ReadBack(const PixelPlane& host) {
-    if (texture_ && generation_ == GpuBlitter::Generation())
-        Sync();
+    if (!texture_ || generation_ == GpuBlitter::Generation())
+        Sync(); // a shadow drawn into may make the store's texture now
     if (!hostStale_)
         return;
     hostStale_ = false;

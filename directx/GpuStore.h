@@ -65,6 +65,9 @@ public:
     void ClearQueued() { queued_ = false; }
     // Called for a store marked queued; set by the queue's owner.
     static void (*flushQueued)();
+    // The framebuffer of a shadow writing the whole store back: made if need be, nothing
+    // uploaded, the host memory's older writes dropped (the shadow's pixels hold them).
+    GLuint FramebufferToReplace();
     // The GL names as they are, nothing made, uploaded or written back (for the shadow's own
     // passes).
     GLuint MadeTexture() const { return texture_; }

@@ -18,6 +18,7 @@ namespace {
 
 const PixelFormat k565 = PixelFormat::Masks(16, 0xF800, 0x07E0, 0x001F, 0);
 const PixelFormat k8888 = PixelFormat::Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+const PixelFormat k888 = PixelFormat::Masks(32, 0xFF0000, 0xFF00, 0xFF, 0); // no alpha
 const PixelFormat k4444 = PixelFormat::Masks(16, 0x0F00, 0x00F0, 0x000F, 0xF000);
 const PixelFormat kPal8 = PixelFormat::Masks(8, 0, 0, 0, 0);
 constexpr DWORD kVideo = DDSCAPS_VIDEOMEMORY, kSystem = DDSCAPS_SYSTEMMEMORY;
@@ -328,6 +329,8 @@ TEST_F(HalDeviceTest, BlendsKeysAndTextureBlendsMatchTheSoftwareDevice) {
         {"keyed bilinear 32-bit", 32, k8888, true, false, {},
          {Strip(Square(48.2, 40.6, 32, 25, ~0u), {key, {kMag, D3DFILTER_LINEAR}, {kMin, D3DFILTER_LINEAR}})}},
         {"keyed palettised", 16, kPal8, true, false, {}, {Strip(Square(48.2, 40.6, 32, 0, ~0u), {key})}},
+        {"keyed bilinear 32-bit without alpha, added", 16, k888, true, false, {},
+         {Strip(Square(48.2, 40.6, 32, 25, 0xFFC0C0C0), {key, {kMag, D3DFILTER_LINEAR}, {kMin, D3DFILTER_LINEAR}, add[0], add[1], add[2]})}},
     };
     for (const Scene& s : scenes)
         Both(s);
@@ -350,6 +353,7 @@ TEST_F(HalDeviceTest, PrimitivesClippingCullingAndDepthMatchTheSoftwareDevice) {
     const Scene scenes[] = {
         {"perspective", 32, k8888, false, false, {}, {Strip(perspective)}},
         {"rhw 0 everywhere", 16, k565, false, false, {}, {Strip(Square(47.2, 40.7, 30, 33, ~0u, 0.0f))}},
+        {"z 2 without a Z test, as the engine draws", 16, k565, false, false, {}, {Strip(Square(47.2, 40.7, 30, 12, ~0u, 0.5f, 2.0f))}},
         {"list", 16, k565, false, false, {}, {{D3DPT_TRIANGLELIST, list(Square(47.2, 40.7, 30, 50, ~0u)), {}}}},
         {"fan of 64", 32, k565, false, false, {}, {{D3DPT_TRIANGLEFAN, FanOf(64, 48.37, 39.81, 35.3), {}}}},
         {"fan of 200 thin ones, added", 32, std::nullopt, false, false, {}, {{D3DPT_TRIANGLEFAN, FanOf(200, 48.5, 40.25, 36), add}}},

@@ -103,8 +103,17 @@ protected:
             form.FrameHook = [&](int phase) {
                 inPhase = phase == lastPhase ? inPhase + 1 : 1;
                 lastPhase = phase;
-                if (phase == 1)
-                    run.onGpu = form.DDDD1->D3DDeviceKind == TD3DDeviceKind::HAL;
+                if (phase == 1) {
+                    // The hardware device draws on the GPU: its target, Z-buffer and texture
+                    // lie there.
+                    const auto onGpu = [](IDirectDrawSurface* s) {
+                        return static_cast<directx::SoftSurface*>(s)->OnGpu();
+                    };
+                    run.onGpu = form.DDDD1->D3DDeviceKind == TD3DDeviceKind::HAL &&
+                                onGpu(form.DDDD1->BackBuffer->Surface) &&
+                                onGpu(form.DDDD1->ZBuffer->Surface) &&
+                                onGpu(form.Texture->DeviceSurface);
+                }
                 if (inPhase == 10)
                     run.frames[phase] = Bytes(form.DDDD1->BackBuffer->Surface);
                 now += 50; // 100 frames a phase
@@ -177,5 +186,6 @@ TEST_F(SceneGpuTest, Direct3DRunOnTheGpuDrawsTheEmulationDevicesFrames) {
         }
     }
 }
+// scratch
 
 } // namespace
