@@ -76,8 +76,9 @@ void DisplayAdapter::Reset() {
     hal.available = Hardware3D();
     // The GPU holds texels of 1, 2 or 4 bytes: the hardware device offers no packed 24-bit
     // textures (a 24-bit picture takes the 32-bit format, with the same colours).
-    std::erase_if(hal.textureFormats,
-                  [](const DDPIXELFORMAT& format) { return format.dwRGBBitCount == 24; });
+    if (hal.available)
+        std::erase_if(hal.textureFormats,
+                      [](const DDPIXELFORMAT& format) { return format.dwRGBBitCount == 24; });
 }
 
 bool DisplayAdapter::Hardware3D() {
