@@ -123,14 +123,9 @@ int main(int argc, char** argv) {
     if (!CreateProgramDataFolder())
         std::fprintf(stderr, "zelka: cannot create the folder %s\n", ProgramDataFolder().c_str());
 
-    // The graphics tests' road, chosen before anything draws; `gpu` insists on the hardware.
+    // The graphics tests' road, chosen before anything draws.
     const auto choice = gpu::ParseRendererChoice(line.renderer.toStdString());
     gpu::SetRendererChoice(*choice);
-    if (*choice == gpu::RendererChoice::Gpu && !directx::GpuBlitter::Get()) {
-        std::fprintf(stderr, "zelka: no hardware OpenGL renderer: %s\n",
-                     gpu::ChosenRoad().whyNotGpu.c_str());
-        return 2;
-    }
 
     const bool headless = RunsHeadless(line);
     if (headless)
@@ -141,5 +136,12 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QGuiApplication::setDesktopFileName("example.orvane.zelka");
     TApplication application(headless && line.mode != CommandLine::Mode::Screenshots);
+    // Probed once the application has said which window system it shows on; `gpu` insists on
+    // the hardware.
+    if (*choice == gpu::RendererChoice::Gpu && !directx::GpuBlitter::Get()) {
+        std::fprintf(stderr, "zelka: no hardware OpenGL renderer: %s\n",
+                     gpu::ChosenRoad().whyNotGpu.c_str());
+        return 2;
+    }
     return RunMode(line, application, headless);
 }

@@ -128,6 +128,9 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
+    if (frames_)
+        frames_->Close(GpuBlitter::Generation());
+    frames_.reset();
     DropGpu();
     gpu_.reset();
     const auto release = [this] {
@@ -158,13 +161,45 @@ void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
     if (live_)
         live_->Replace([&] {
             rotate();
-            // Until the presenter draws GPU frames itself, a shown front is read back.
-            if (gpu_ && PicturesShown())
+            // Where the presenter does not draw the GPU's frames itself, a shown front is read
+            // back for it.
+            if (gpu_ && PicturesShown() && !FramesOnGpu())
                 ReadBackGpu();
             return LiveView();
         });
     else
         rotate();
+}
+
+void SoftSurface::PublishFrame() {
+    if (!FramesOnGpu() || Lost() || Busy() || bits_.empty())
+        return;
+    GpuBlitter* blitter = GpuBlitter::Get();
+    const auto layout = format_.DirectLayout();
+    if (!blitter || !layout)
+        return;
+    gpu::FrameLayout frame;
+    switch (*layout) {
+    case TPixelLayout::Indexed8:
+        frame = gpu::FrameLayout::Index8;
+        break;
+    case TPixelLayout::RGB565:
+        frame = gpu::FrameLayout::RGB565;
+        break;
+    case TPixelLayout::XRGB1555:
+        frame = gpu::FrameLayout::XRGB1555;
+        break;
+    case TPixelLayout::XRGB8888:
+        frame = gpu::FrameLayout::XRGB8888;
+        break;
+    default:
+        return;
+    }
+    blitter->FlushFor(*gpu_);
+    const DWORD* colors = palette_ ? palette_->Colors() : DesktopColors();
+    // The store's texture takes what the host wrote first.
+    frames_->Publish(gpu_->Framebuffer(Plane()), width_, height_, frame, colors,
+                     GpuBlitter::Generation());
 }
 
 TPixelView SoftSurface::LiveView() const {
@@ -212,9 +247,10 @@ void SoftSurface::Shown(const RECT& visible) {
     Touch();
     if (!owner_ || Empty(visible))
         return;
-    if (live_ && owner_->FullScreen())
+    if (live_ && owner_->FullScreen()) {
+        PublishFrame();
         ShowLive(); // the write told the live picture what changed
-    else if (VisiblePrimary())
+    } else if (VisiblePrimary())
         owner_->Present(*this, visible);
 }
 
@@ -230,10 +266,12 @@ void SoftSurface::PaletteChanged() {
     RefreshLive();
     if (!owner_ || !VisiblePrimary() || lost_)
         return;
-    if (live_ && owner_->FullScreen())
+    if (live_ && owner_->FullScreen()) {
+        PublishFrame();
         ShowLive();
-    else
+    } else {
         owner_->Present(*this, Bounds());
+    }
 }
 
 TPixelView SoftSurface::View() {
@@ -451,8 +489,8 @@ HRESULT SoftSurface::ReleaseDC(HDC hDC) {
         }
     }
     RefreshLive();
-    Changed(Bounds());
     HostWritten(Bounds());
+    Changed(Bounds());
     return DD_OK;
 }
 
@@ -539,8 +577,8 @@ HRESULT SoftSurface::Unlock(LPVOID) {
     locked_ = false;
     RefreshLive();
     if (!lockedReadOnly_) {
-        Changed(lockedRect_);
         HostWritten(lockedRect_);
+        Changed(lockedRect_);
     }
     return DD_OK;
 }

@@ -7,6 +7,7 @@
 #include "GpuStore.h"
 #include "PixelFormat.h"
 #include "ddraw.h"
+#include "gpu/FrameHandOver.h"
 
 #include <cstdint>
 #include <memory>
@@ -103,8 +104,8 @@ public:
     // the part of the area on the surface then shows.
     template <typename Draw> void Write(const RECT& area, Draw&& draw) {
         Settle();
+        HostWritten(Visible(area)); // marked first: the front's frame is handed over as shown
         Guarded(Visible(area), draw);
-        HostWritten(Visible(area));
     }
 
 private:
@@ -203,6 +204,13 @@ private:
     void RefreshLive();
     // The front changed: the presenter reads it at its next refresh.
     void ShowLive();
+    // The front's frames on the GPU, handed to the presenter without a read back where it draws
+    // them itself (the chain is drawn on the GPU, pictures are shown, the drawing context is on
+    // the window system's display); null elsewhere.
+    std::shared_ptr<gpu::FrameHandOver> frames_;
+    bool FramesOnGpu() const { return gpu_ && frames_ && !frames_->Refused(); }
+    // Hands the front's current pixels to the presenter on the GPU.
+    void PublishFrame();
     static SoftSurface* Ours(IDirectDrawSurface* surface) {
         return static_cast<SoftSurface*>(surface);
     }

@@ -1,8 +1,10 @@
 #include "Application.h"
 
 #include "Dialogs.h"
+#include "gpu/Renderer.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -44,6 +46,11 @@ TApplication::TApplication(bool headless)
     Application = this;
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(doubleClicks_.get());
+    // Shown on X11, the GPU's frames are drawn by the presenter's own context, which shares the
+    // drawing one's only on the same display: the window system's.
+    if (!headless && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
+        QGuiApplication::platformName() == QLatin1String("xcb"))
+        gpu::UseWindowSystem(gpu::WindowSystem::X11, nullptr);
 }
 
 TApplication::~TApplication() {

@@ -1,5 +1,6 @@
 #include "Presenter.h"
 
+#include "PresenterGl.h"
 #include "PresenterWayland.h"
 
 #include <QCoreApplication>
@@ -7,8 +8,10 @@
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <xcb/render.h>
 #include <xcb/xcb.h>
@@ -66,6 +69,13 @@ struct Presenter::Screen {
     std::vector<std::pair<int, int>> pushBands;
     std::vector<Piece> shownPieces;
     std::vector<bool> pushed; // per shown piece
+    // The GL road: the frames shown (shownMutex), what they showed when last asked, and the
+    // pictures of it asked for by ComposeShown (mutex_) and made by the presenter.
+    std::shared_ptr<gpu::FrameHandOver> glFrames;
+    QImage glShot;
+    std::uint32_t glChild = 0; // the child window the GL road last drew on
+    std::uint64_t shotsAsked = 0;
+    std::atomic<std::uint64_t> shotsMade{0};
     QSize shownClient;
     bool pushBlank = false;
     bool pushFull = false;
@@ -180,6 +190,25 @@ const char* Presenter::RoadName() {
     return x_ ? "x11" : wayland_ ? "wayland" : "cpu";
 }
 
+const char* Presenter::RoadName(QWidget* window) {
+    std::lock_guard lock(mutex_);
+    ChooseRoad();
+    const auto it = screens_.find(window);
+    if (it == screens_.end())
+        return x_ ? "x11" : wayland_ ? "wayland" : "cpu";
+    switch (it->second->road) {
+    case Road::Gl:
+        return "gl";
+    case Road::X11:
+        return "x11";
+    case Road::Wayland:
+        return "wayland";
+    case Road::Cpu:
+        break;
+    }
+    return "cpu";
+}
+
 void Presenter::Start() {
     if (thread_.joinable() || closed_)
         return;
@@ -212,7 +241,7 @@ Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
         screen->road = x_ ? Road::X11 : wayland_ ? Road::Wayland : Road::Cpu;
     }
     screen->client = window->size();
-    if (screen->road == Road::X11)
+    if (screen->road == Road::X11 || screen->road == Road::Gl)
         screen->parentId = window->window()->winId();
     else if (screen->road == Road::Wayland)
         wayland_->Follow(window, shownMutex);
@@ -328,7 +357,9 @@ void Presenter::Forget(QWidget* window) {
     DropLive(screen);
     if (screen.road == Road::Wayland)
         wayland_->Drop(window);
-    if (screen.road == Road::X11) {
+    if (gl_ && screen.glChild)
+        gl_->Drop(screen.glChild);
+    if (screen.road == Road::X11 || screen.road == Road::Gl) {
         for (const ServerPicture* source : {&screen.fullSource, &screen.pieceSource}) {
             if (source->picture)
                 xcb_render_free_picture(x_->c, source->picture);
@@ -350,6 +381,8 @@ void Presenter::Forget(QWidget* window) {
 // The screens whose hand-overs one refresh took.
 struct Presenter::Refresh {
     std::vector<Screen*> taken;
+    // On the GL road: what was taken or asked to be read back, and the shots asked so far.
+    std::vector<std::pair<Screen*, std::uint64_t>> drawn;
     std::vector<std::pair<QWidget*, Screen*>> committed; // on the Wayland road
 };
 
@@ -402,7 +435,12 @@ void Presenter::Run() {
             pushStart + (end - pushStart) * kIdleShare,
             end + std::min<nanoseconds>(nanoseconds(waited) * kWaitShare, milliseconds(500)));
         lock.lock();
+        taken_.notify_all(); // the pictures of what is shown that were asked for are made
     }
+    lock.unlock();
+    // The GL road's context is this thread's.
+    std::lock_guard shown(shownMutex);
+    gl_.reset();
 }
 
 bool Presenter::WaitForHandOver(std::unique_lock<std::mutex>& lock, bool owing) {
@@ -410,7 +448,7 @@ bool Presenter::WaitForHandOver(std::unique_lock<std::mutex>& lock, bool owing) 
         if (stop_)
             return true;
         for (const auto& [window, screen] : screens_)
-            if (screen->handed != screen->taken)
+            if (screen->handed != screen->taken || screen->shotsAsked != screen->shotsMade)
                 return true;
         return false;
     };
@@ -429,6 +467,8 @@ void Presenter::TakeHandedOver(Refresh& refresh) {
             Take(*screen);
             refresh.taken.push_back(screen.get());
         }
+        if (screen->road == Road::Gl && (handed || screen->shotsAsked != screen->shotsMade))
+            refresh.drawn.emplace_back(screen.get(), screen->shotsAsked);
         if (screen->road == Road::Wayland && (handed || screen->owed))
             refresh.committed.emplace_back(window, screen.get());
     }
@@ -442,6 +482,10 @@ bool Presenter::ReadAndPush(const Refresh& refresh) {
         for (Screen* screen : refresh.taken)
             if (screen->road == Road::X11)
                 Push(*screen);
+        for (auto [screen, shots] : refresh.drawn) {
+            PushGl(*screen, shots != screen->shotsMade);
+            screen->shotsMade = shots;
+        }
         // Round trip: the server has shown this refresh before the next is composed.
         free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
     }
@@ -479,6 +523,14 @@ void Presenter::ReadLive(Screen& screen) {
     screen.waitedBeforeRead = lock.WaitedNs();
     lock.ReaderLock();
     live.pending_.store(false);
+    if (screen.road == Road::Gl) {
+        // Drawn from its frames on the GPU: its memory is not read (nor up to date).
+        live.changed_.Clear();
+        lock.ReaderUnlock();
+        screen.copiedFrom.reset();
+        screen.glFrames = live.gpuFrames_;
+        return;
+    }
     const auto whole = [&] {
         live.replaced_ = false;
         TPixelView view = live.view_;
@@ -578,6 +630,53 @@ void Presenter::Take(Screen& screen) {
     }
     screen.pieces.clear();
     screen.taken = screen.handed;
+    ChooseGl(screen);
+}
+
+void Presenter::ChooseGl(Screen& screen) {
+    const std::shared_ptr<TLivePicture>& live = screen.reading ? screen.reading : screen.live;
+    const bool gl = x_ && !glFailed_ && screen.showsFull && live && live->gpuFrames_ &&
+                    !live->gpuFrames_->Refused();
+    if (!gl && live && live->gpuFrames_ && (!x_ || glFailed_))
+        live->gpuFrames_->Refuse(); // no road here draws them: they are read back
+    if (gl) {
+        screen.road = Road::Gl;
+    } else if (screen.road == Road::Gl) {
+        // Back on the X11 road: all of the picture, from its memory.
+        screen.road = Road::X11;
+        screen.glFrames.reset();
+        screen.copiedFrom.reset();
+        screen.pushFull = true;
+    }
+}
+
+void Presenter::PushGl(Screen& screen, bool shot) {
+    const QSize size = screen.shownClient.expandedTo(QSize(1, 1));
+    if (!screen.shownParentId || !screen.glFrames)
+        return;
+    FitChild(screen, size);
+    screen.pushBlank = false; // every frame is drawn whole, black around it
+    if (screen.child != screen.glChild) {
+        // The server has made the window before the GPU's own connection names it.
+        free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
+        if (gl_ && screen.glChild)
+            gl_->Drop(screen.glChild);
+        screen.glChild = screen.child;
+    }
+    if (!gl_ && !glFailed_) {
+        std::string why;
+        gl_ = GlRoad::Open(screen.glFrames->GetDevice(), x_->screen->root_visual, &why);
+        if (!gl_) {
+            glFailed_ = true;
+            std::fprintf(stderr, "zelka: pictures drawn on the GPU are read back: %s\n",
+                         why.c_str());
+        }
+    }
+    if (gl_ && gl_->Show(screen.child, size, screen.glFrames, shot ? &screen.glShot : nullptr))
+        return;
+    // Shown from the host memory from the next frame on, read back by the drawing thread.
+    screen.glFrames->Refuse();
+    screen.glShot = QImage();
 }
 
 void Presenter::Push(Screen& screen) {
@@ -748,6 +847,10 @@ void Presenter::PushWayland(QWidget* window, Screen& screen) {
 void Presenter::Compose(const Screen& screen, QImage& target) {
     QPainter painter(&target);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (screen.road == Road::Gl && screen.glShot.size() == target.size()) {
+        painter.drawImage(0, 0, screen.glShot);
+        return;
+    }
     if (screen.showsFull) {
         const QImage picture = screen.shownFull.Image();
         const QRect fitted = Fitted(picture.size(), target.size());
@@ -775,6 +878,17 @@ void Presenter::ComposeShown(QWidget* window, QImage& target) {
     });
     if (!screens_.count(window))
         return;
+    if (screen->road == Road::Gl) {
+        // What the GPU shows, read back by the presenter at a refresh made for it.
+        const std::uint64_t asked = ++screen->shotsAsked;
+        handed_.notify_one();
+        taken_.wait_for(lock, std::chrono::seconds(2), [&] {
+            auto again = screens_.find(window);
+            return again == screens_.end() || again->second->shotsMade >= asked;
+        });
+        if (!screens_.count(window))
+            return;
+    }
     std::lock_guard shown(shownMutex);
     lock.unlock();
     Compose(*screen, target);

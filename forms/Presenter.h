@@ -6,7 +6,9 @@
 // with the window system's own renderer (XRender, from its own connection: the GPU where the
 // server has one); on Wayland it commits surfaces of its own that the compositor scales
 // (PresenterWayland.h); elsewhere nothing can be pushed from a thread of ours, and the picture
-// is composed by the CPU when the window paints.
+// is composed by the CPU when the window paints. A window whose live picture is a flipping
+// chain drawn on the GPU takes the GL road where the drawing context is on the window system's
+// display: the presenter draws its frames with a context of its own (PresenterGl.h).
 #include "Windows.h"
 
 #include <QImage>
@@ -48,6 +50,7 @@ struct Picture : PixelBlock {
 };
 
 class WaylandRoad;
+class GlRoad;
 
 // A picture shown at `dest` of the client area, stretched when the sizes differ.
 struct Piece {
@@ -87,6 +90,9 @@ public:
     // its own X connection), "wayland" (committed to its own sub-surfaces) or "cpu" (composed by
     // the CPU when the window paints).
     const char* RoadName();
+    // The road the window's pictures take now: one of those, or "gl" (drawn by the presenter's
+    // own GL context from the frames of a flipping chain on the GPU).
+    const char* RoadName(QWidget* window);
 
     // What the window shows now, composed into `target` (client-sized): waits until every
     // picture handed over so far has been taken by the presenter, so a reader sees the newest.
@@ -95,7 +101,7 @@ public:
 private:
     struct Screen;
     class XConnection;
-    enum class Road { Cpu, X11, Wayland };
+    enum class Road { Cpu, X11, Wayland, Gl };
     Presenter();
     // Before the application closes its connection to the window system.
     static void Close();
@@ -132,6 +138,13 @@ private:
     // Makes the server's copy anew when its size differs; true then.
     bool FitSource(const Screen& screen, ServerPicture& source, QSize size);
     void PushWayland(QWidget* window, Screen& screen);
+    // The GL road, under shownMutex: the newest frame drawn on the screen's child window (made or
+    // fitted); `shot`: what is shown is read back for ComposeShown. Where it cannot, the frames
+    // are refused and the next hand-over takes the X11 road.
+    void PushGl(Screen& screen, bool shot);
+    // Under both mutexes: the GL road for a screen showing a live picture with frames on the GPU
+    // that are not refused, the X11 road otherwise.
+    void ChooseGl(Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 
     // The hand-overs: screens_, each screen's handed-over fields, spare_, the road's choice and
@@ -147,6 +160,9 @@ private:
     bool closed_ = false;
     std::unique_ptr<XConnection> x_;
     std::unique_ptr<WaylandRoad> wayland_;
+    // Made on the presenter's thread when a screen first takes the GL road (under shownMutex).
+    std::unique_ptr<GlRoad> gl_;
+    bool glFailed_ = false;
     std::thread thread_;
 };
 

@@ -4,6 +4,7 @@
 // includes Qt, so the Qt-free layers can use it; the few Qt-side accessors take forward-declared
 // Qt types.
 #include "LivePicture.h"
+#include "gpu/FrameHandOver.h"
 #include "platform/PixelBlock.h"
 #include "platform/WinTypes.h"
 
@@ -137,6 +138,13 @@ public:
     }
     // The nanoseconds writers have waited for the presenter's reads so far.
     std::uint64_t WaitedNs() const { return lock_.WaitedNs(); }
+    // Its frames also come on the GPU (a flipping chain drawn there): the presenter draws them
+    // itself where it can, and refuses them where it cannot (the writer then reads each frame
+    // back into the view's memory). Set before the picture is first handed over.
+    void UseGpuFrames(std::shared_ptr<gpu::FrameHandOver> frames) {
+        gpuFrames_ = std::move(frames);
+    }
+    const std::shared_ptr<gpu::FrameHandOver>& GpuFrames() const { return gpuFrames_; }
 
 private:
     friend class presenting::Presenter;
@@ -150,6 +158,7 @@ private:
 
     TPictureLock lock_;
     std::atomic<bool> pending_{false};
+    std::shared_ptr<gpu::FrameHandOver> gpuFrames_; // unchanged once handed over
     // Under lock_, all of them.
     TPixelView view_;
     DWORD colors_[256] = {}; // the colour table of an Indexed8 view

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace gpu {
 
@@ -82,16 +83,65 @@ std::unique_ptr<Display> Display::OpenHeadless(std::string* why) {
         return nullptr;
     }
     display->display_ = handle;
-    // The device behind the display, where EGL says which.
-    if (display->HasExtension("EGL_EXT_device_query") || ClientHas("EGL_EXT_device_query")) {
-        EGLAttrib device = 0;
-        if (eglQueryDisplayAttribEXT(handle, EGL_DEVICE_EXT, &device) && device) {
-            const char* extensions =
-                eglQueryDeviceStringEXT(reinterpret_cast<EGLDeviceEXT>(device), EGL_EXTENSIONS);
-            display->softwareDevice_ = ListHas(extensions, "EGL_MESA_device_software");
-        }
-    }
+    display->QueryDevice();
     return display;
+}
+
+std::unique_ptr<Display> Display::OpenWindowSystem(WindowSystem system, void* native,
+                                                   std::string* why) {
+    // Not in every header yet: EGL_EXT_platform_xcb.
+    constexpr EGLenum kPlatformXcb = 0x31DC;
+    constexpr EGLint kPlatformXcbScreen = 0x31DE;
+    std::unique_ptr<Display> display(new Display);
+    EGLDisplay handle = EGL_NO_DISPLAY;
+    if (system == WindowSystem::X11) {
+        if (!ClientHas("EGL_EXT_platform_xcb")) {
+            *why = "EGL cannot draw on X11 windows (EGL_EXT_platform_xcb)";
+            return nullptr;
+        }
+        int screen = 0;
+        xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+        if (!connection || xcb_connection_has_error(connection)) {
+            if (connection)
+                xcb_disconnect(connection);
+            *why = "no connection to the X server";
+            return nullptr;
+        }
+        // Kept open for the process: EGL's display goes on using it.
+        const EGLAttrib attributes[] = {kPlatformXcbScreen, screen, EGL_NONE};
+        handle = eglGetPlatformDisplay(kPlatformXcb, connection, attributes);
+        display->platform_ = "x11";
+    } else if (system == WindowSystem::Wayland && native) {
+        if (!ClientHas("EGL_KHR_platform_wayland") && !ClientHas("EGL_EXT_platform_wayland")) {
+            *why = "EGL cannot draw on Wayland surfaces (EGL_KHR_platform_wayland)";
+            return nullptr;
+        }
+        handle = eglGetPlatformDisplay(EGL_PLATFORM_WAYLAND_KHR, native, nullptr);
+        display->platform_ = "wayland";
+    } else {
+        *why = "no window system";
+        return nullptr;
+    }
+    EGLint major = 0, minor = 0;
+    if (handle == EGL_NO_DISPLAY || !eglInitialize(handle, &major, &minor)) {
+        *why = "no EGL display on " + display->platform_;
+        return nullptr;
+    }
+    display->display_ = handle;
+    display->shows_ = system;
+    display->QueryDevice();
+    return display;
+}
+
+void Display::QueryDevice() {
+    if (!HasExtension("EGL_EXT_device_query") && !ClientHas("EGL_EXT_device_query"))
+        return;
+    EGLAttrib device = 0;
+    if (eglQueryDisplayAttribEXT(display_, EGL_DEVICE_EXT, &device) && device) {
+        const char* extensions =
+            eglQueryDeviceStringEXT(reinterpret_cast<EGLDeviceEXT>(device), EGL_EXTENSIONS);
+        softwareDevice_ = ListHas(extensions, "EGL_MESA_device_software");
+    }
 }
 
 Display::~Display() {
@@ -105,7 +155,8 @@ bool Display::HasExtension(const char* name) const {
     return ListHas(eglQueryString(display_, EGL_EXTENSIONS), name);
 }
 
-std::unique_ptr<Context> Context::Create(Display& display, const Context* share, std::string* why) {
+std::unique_ptr<Context> Context::Create(Display& display, const Context* share, std::string* why,
+                                         EGLConfig surfaceConfig) {
     if (!display.HasExtension("EGL_KHR_surfaceless_context")) {
         *why = "EGL cannot make a context current without a surface";
         return nullptr;
@@ -115,7 +166,9 @@ std::unique_ptr<Context> Context::Create(Display& display, const Context* share,
         return nullptr;
     }
     EGLConfig config = EGL_NO_CONFIG_KHR;
-    if (!display.HasExtension("EGL_KHR_no_config_context")) {
+    if (!display.HasExtension("EGL_KHR_no_config_context") && surfaceConfig) {
+        config = surfaceConfig;
+    } else if (!display.HasExtension("EGL_KHR_no_config_context")) {
         const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
         EGLint count = 0;
         if (!eglChooseConfig(display.Handle(), wanted, &config, 1, &count) || count < 1) {
@@ -165,6 +218,10 @@ bool Context::MakeCurrent() const {
     if (eglGetCurrentContext() == context_)
         return true;
     return eglMakeCurrent(display_.Handle(), EGL_NO_SURFACE, EGL_NO_SURFACE, context_) == EGL_TRUE;
+}
+
+bool Context::MakeCurrent(EGLSurface surface) const {
+    return eglMakeCurrent(display_.Handle(), surface, surface, context_) == EGL_TRUE;
 }
 
 void Context::ReleaseCurrent(const Display& display) {

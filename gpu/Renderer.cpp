@@ -12,6 +12,8 @@ namespace {
 
 struct State {
     RendererChoice choice = RendererChoice::Auto;
+    WindowSystem windowSystem = WindowSystem::None;
+    void* nativeDisplay = nullptr;
     std::optional<Road> road;
     std::unique_ptr<Device> device;
     std::set<StartFault> faults;
@@ -61,7 +63,11 @@ Road Probe(RendererChoice choice) {
         return road;
     }
     std::string why;
-    auto display = Display::OpenHeadless(&why);
+    std::unique_ptr<Display> display;
+    if (Current().windowSystem != WindowSystem::None)
+        display = Display::OpenWindowSystem(Current().windowSystem, Current().nativeDisplay, &why);
+    if (!display)
+        display = Display::OpenHeadless(&why);
     if (!display) {
         road.whyNotGpu = why;
         return road;
@@ -119,6 +125,11 @@ bool SoftwareRendererAllowed() {
     return value && std::string_view(value) == "1";
 }
 
+void UseWindowSystem(WindowSystem system, void* native) {
+    Current().windowSystem = system;
+    Current().nativeDisplay = native;
+}
+
 void SetRendererChoice(RendererChoice choice) {
     Current().choice = choice;
 }
@@ -153,7 +164,7 @@ void ResetRendererForTests() {
         Context::ReleaseCurrent(state.device->GetDisplay());
         state.device.reset();
     }
-    state.choice = RendererChoice::Auto;
+    state.choice = RendererChoice::Auto; // the window system stays: it is the application's
 }
 
 } // namespace gpu

@@ -6,6 +6,7 @@
 #include "Display.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,7 @@ struct RendererInfo {
     std::string renderer; // GL_RENDERER
     std::string version;  // GL_VERSION
     std::string vendor;   // GL_VENDOR
-    std::string platform; // the EGL platform: "device" or "surfaceless"
+    std::string platform; // the EGL platform: "device", "surfaceless", "x11" or "wayland"
     bool hardware = false;
     std::size_t videoMemoryKiB = 0; // what the GPU says it has; 0: it does not say
 };
@@ -46,11 +47,19 @@ public:
         auto context = Context::Create(*display_, nullptr, why);
         if (!context || !context->MakeCurrent())
             return false;
+        std::lock_guard lock(contextMutex_);
         context_ = std::move(context);
         return true;
     }
+    // A context of another thread's that shares the drawing context's textures and fences (the
+    // presenter's); `config` as for Context::Create.
+    std::unique_ptr<Context> ShareContext(std::string* why, EGLConfig config = nullptr) {
+        std::lock_guard lock(contextMutex_);
+        return Context::Create(*display_, context_.get(), why, config);
+    }
 
 private:
+    std::mutex contextMutex_; // context_ as another thread shares it
     std::unique_ptr<Display> display_;
     std::unique_ptr<Context> context_;
     RendererInfo info_;
@@ -63,6 +72,12 @@ struct Road {
     std::string whyNotGpu;    // empty on the GPU road
     RendererInfo probed;      // what the probe saw, also where it was refused
 };
+
+// The window system the program shows its windows on, before the road is first asked for: the
+// drawing context is then made on its EGL display, where the presenter's contexts can share it
+// (`native`: the application's wl_display on Wayland). Without a call, or where that display
+// cannot be opened: a headless display, and what is shown is read back.
+void UseWindowSystem(WindowSystem system, void* native);
 
 // The choice for this process, before the road is first asked for (the command line's
 // --renderer). Without a call: auto.
