@@ -241,10 +241,10 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
         front->live_ = std::make_shared<TLivePicture>();
         // Its frames go to the presenter on the GPU where the presenter's context can share
         // the drawing one's (made on the window system's display).
-        gpu::Device* device = gpu::ChosenRoad().device;
+        std::shared_ptr<gpu::Device> device = gpu::ChosenDevice();
         if (shape.gpu && PicturesShown() && device &&
             device->GetDisplay().Shows() != gpu::WindowSystem::None) {
-            front->frames_ = std::make_shared<gpu::FrameHandOver>(*device);
+            front->frames_ = std::make_shared<gpu::FrameHandOver>(device);
             front->live_->UseGpuFrames(front->frames_);
         }
         front->RefreshLive();

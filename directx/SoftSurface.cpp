@@ -172,8 +172,14 @@ void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
 }
 
 void SoftSurface::PublishFrame() {
-    if (!FramesOnGpu() || Lost() || Busy() || bits_.empty())
+    if (!gpu_ || !frames_ || Lost() || Busy() || bits_.empty())
         return;
+    if (frames_->Refused()) {
+        // Refused after the last frame went out unread: the presenter reads it from memory.
+        if (gpu_->HostStale())
+            live_->Write(Bounds(), [this] { ReadBackGpu(); });
+        return;
+    }
     GpuBlitter* blitter = GpuBlitter::Get();
     const auto layout = format_.DirectLayout();
     if (!blitter || !layout)

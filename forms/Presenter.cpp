@@ -190,6 +190,12 @@ const char* Presenter::RoadName() {
     return x_ ? "x11" : wayland_ ? "wayland" : "cpu";
 }
 
+void Presenter::FailGlForTests(bool fail) {
+    std::lock_guard lock(mutex_);
+    std::lock_guard shown(shownMutex);
+    glFailed_ = fail; // the presenter's thread lets its context go
+}
+
 const char* Presenter::RoadName(QWidget* window) {
     std::lock_guard lock(mutex_);
     ChooseRoad();
@@ -663,6 +669,10 @@ void Presenter::PushGl(Screen& screen, bool shot) {
             gl_->Drop(screen.glChild);
         screen.glChild = screen.child;
     }
+    // On this thread, whose context it is: where the GL road cannot be taken, or where the
+    // frames come from another device (the road was probed anew, in tests).
+    if (glFailed_ || (gl_ && gl_->Device() != screen.glFrames->GetDevice().get()))
+        gl_.reset();
     if (!gl_ && !glFailed_) {
         std::string why;
         gl_ = GlRoad::Open(screen.glFrames->GetDevice(), x_->screen->root_visual, &why);

@@ -97,6 +97,8 @@ public:
     // What the window shows now, composed into `target` (client-sized): waits until every
     // picture handed over so far has been taken by the presenter, so a reader sees the newest.
     void ComposeShown(QWidget* window, QImage& target);
+    // The GL road cannot be opened from now on (tests: its fall-back).
+    void FailGlForTests(bool fail);
 
 private:
     struct Screen;

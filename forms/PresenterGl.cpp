@@ -21,7 +21,7 @@ void main() {
 const char* const kFragmentShader = R"(#version 330 core
 uniform usampler2D frame;
 uniform sampler2D palette;
-uniform int layout;
+uniform int bitsLayout;
 uniform ivec2 frameSize;
 uniform ivec4 dest; // left, top (from the window's top), width, height
 uniform int windowHeight;
@@ -32,13 +32,13 @@ void main() {
     ivec2 s = clamp(ivec2(floor(p * vec2(frameSize) / vec2(dest.zw))), ivec2(0), frameSize - 1);
     uint v = texelFetch(frame, s, 0).r;
     uvec3 c;
-    if (layout == 0) {
+    if (bitsLayout == 0) {
         color = vec4(texelFetch(palette, ivec2(int(v), 0), 0).rgb, 1.0);
         return;
-    } else if (layout == 1) {
+    } else if (bitsLayout == 1) {
         uvec3 q = uvec3((v >> 11) & 31u, (v >> 5) & 63u, v & 31u);
         c = uvec3((q.r << 3) | (q.r >> 2), (q.g << 2) | (q.g >> 4), (q.b << 3) | (q.b >> 2));
-    } else if (layout == 2) {
+    } else if (bitsLayout == 2) {
         uvec3 q = uvec3((v >> 10) & 31u, (v >> 5) & 31u, v & 31u);
         c = (q << 3) | (q >> 2);
     } else {
@@ -72,13 +72,14 @@ GLuint Compile(GLenum kind, const char* source, std::string* why) {
 
 } // namespace
 
-std::unique_ptr<GlRoad> GlRoad::Open(gpu::Device& device, std::uint32_t visual, std::string* why) {
-    gpu::Display& display = device.GetDisplay();
+std::unique_ptr<GlRoad> GlRoad::Open(std::shared_ptr<gpu::Device> device, std::uint32_t visual,
+                                     std::string* why) {
+    gpu::Display& display = device->GetDisplay();
     if (display.Shows() == gpu::WindowSystem::None) {
         *why = "the drawing context is not on the window system's display";
         return nullptr;
     }
-    std::unique_ptr<GlRoad> road(new GlRoad(device));
+    std::unique_ptr<GlRoad> road(new GlRoad(std::move(device)));
     // A configuration for windows of the visual given, with 8-bit colour channels.
     const EGLint wanted[] = {EGL_SURFACE_TYPE,
                              EGL_WINDOW_BIT,
@@ -113,7 +114,7 @@ std::unique_ptr<GlRoad> GlRoad::Open(gpu::Device& device, std::uint32_t visual, 
         }
         road->config_ = configs[0];
     }
-    road->context_ = device.ShareContext(why, road->config_);
+    road->context_ = road->device_->ShareContext(why, road->config_);
     if (!road->context_)
         return nullptr;
     if (!road->context_->MakeCurrent() || !road->Start(why))
@@ -144,7 +145,7 @@ bool GlRoad::Start(std::string* why) {
     glUseProgram(program_);
     glUniform1i(glGetUniformLocation(program_, "frame"), 0);
     glUniform1i(glGetUniformLocation(program_, "palette"), 1);
-    layout_ = glGetUniformLocation(program_, "layout");
+    layout_ = glGetUniformLocation(program_, "bitsLayout");
     frameSize_ = glGetUniformLocation(program_, "frameSize");
     dest_ = glGetUniformLocation(program_, "dest");
     windowHeight_ = glGetUniformLocation(program_, "windowHeight");
@@ -165,7 +166,7 @@ bool GlRoad::Start(std::string* why) {
 GlRoad::~GlRoad() {
     if (!context_)
         return;
-    const EGLDisplay display = device_.GetDisplay().Handle();
+    const EGLDisplay display = device_->GetDisplay().Handle();
     if (context_->MakeCurrent()) {
         if (held_)
             held_->LetGo();
@@ -176,23 +177,26 @@ GlRoad::~GlRoad() {
         if (paletteTexture_)
             glDeleteTextures(1, &paletteTexture_);
     }
-    gpu::Context::ReleaseCurrent(device_.GetDisplay());
+    gpu::Context::ReleaseCurrent(device_->GetDisplay());
     for (auto& [window, surface] : surfaces_)
         eglDestroySurface(display, surface.surface);
+    context_.reset();
+    held_.reset();
+    frame_ = gpu::SharedFrame{};
 }
 
 EGLSurface GlRoad::SurfaceFor(std::uintptr_t window) {
     auto it = surfaces_.find(window);
     if (it != surfaces_.end())
         return it->second.surface;
-    const EGLDisplay display = device_.GetDisplay().Handle();
+    const EGLDisplay display = device_->GetDisplay().Handle();
     Surface& made = surfaces_[window];
     void* native = reinterpret_cast<void*>(window);
-    if (device_.GetDisplay().Shows() == gpu::WindowSystem::X11) {
+    if (device_->GetDisplay().Shows() == gpu::WindowSystem::X11) {
         made.xid = std::uint32_t(window);
         native = &made.xid;
     }
-    made.surface = eglCreatePlatformWindowSurface(display, config_, native, nullptr);
+    made.surface = eglCreatePlatformWindowSurfaceEXT(display, config_, native, nullptr);
     if (made.surface == EGL_NO_SURFACE) {
         surfaces_.erase(window);
         return EGL_NO_SURFACE;
@@ -207,7 +211,7 @@ void GlRoad::Drop(std::uintptr_t window) {
     if (it == surfaces_.end())
         return;
     // Where it is still current on the presenter's thread, EGL frees it once it is not.
-    eglDestroySurface(device_.GetDisplay().Handle(), it->second.surface);
+    eglDestroySurface(device_->GetDisplay().Handle(), it->second.surface);
     surfaces_.erase(it);
 }
 
@@ -244,7 +248,7 @@ bool GlRoad::Show(std::uintptr_t window, QSize client,
                      image.bits());
         *shot = image.mirrored(); // GL's rows go up
     }
-    const bool swapped = eglSwapBuffers(device_.GetDisplay().Handle(), surface) == EGL_TRUE;
+    const bool swapped = eglSwapBuffers(device_->GetDisplay().Handle(), surface) == EGL_TRUE;
     // Its reads of the frame are done before the slot can be let go at the next refresh.
     glFinish();
     return swapped && glGetError() == GL_NO_ERROR;
@@ -252,6 +256,9 @@ bool GlRoad::Show(std::uintptr_t window, QSize client,
 
 void GlRoad::Draw(QSize client) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    // A context first made current without a surface may have no buffer to draw in (Mesa).
+    glDrawBuffer(GL_BACK);
+    glReadBuffer(GL_BACK);
     glViewport(0, 0, client.width(), client.height());
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);

@@ -21,7 +21,7 @@ public:
     // On the presenter's thread, where the drawing context of `device` is on the window system's
     // display. `visual`: the native visual of the windows it draws on (X11), 0 for any.
     // Null with the reason in *why.
-    static std::unique_ptr<GlRoad> Open(gpu::Device& device, std::uint32_t visual,
+    static std::unique_ptr<GlRoad> Open(std::shared_ptr<gpu::Device> device, std::uint32_t visual,
                                         std::string* why);
     ~GlRoad();
     GlRoad(const GlRoad&) = delete;
@@ -34,14 +34,17 @@ public:
               const std::shared_ptr<gpu::FrameHandOver>& frames, QImage* shot);
     // The window goes: its surface with it.
     void Drop(std::uintptr_t window);
+    // The device whose drawing context it shares.
+    const gpu::Device* Device() const { return device_.get(); }
 
 private:
-    explicit GlRoad(gpu::Device& device) : device_(device) {}
+    explicit GlRoad(std::shared_ptr<gpu::Device> device) : device_(std::move(device)) {}
     bool Start(std::string* why);
     EGLSurface SurfaceFor(std::uintptr_t window);
     void Draw(QSize client);
 
-    gpu::Device& device_;
+    // Kept for its contexts: the held frame and the context go before it.
+    std::shared_ptr<gpu::Device> device_;
     std::unique_ptr<gpu::Context> context_;
     EGLConfig config_ = nullptr;
     struct Surface {

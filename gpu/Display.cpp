@@ -108,15 +108,15 @@ std::unique_ptr<Display> Display::OpenWindowSystem(WindowSystem system, void* na
             return nullptr;
         }
         // Kept open for the process: EGL's display goes on using it.
-        const EGLAttrib attributes[] = {kPlatformXcbScreen, screen, EGL_NONE};
-        handle = eglGetPlatformDisplay(kPlatformXcb, connection, attributes);
+        const EGLint attributes[] = {kPlatformXcbScreen, screen, EGL_NONE};
+        handle = eglGetPlatformDisplayEXT(kPlatformXcb, connection, attributes);
         display->platform_ = "x11";
     } else if (system == WindowSystem::Wayland && native) {
         if (!ClientHas("EGL_KHR_platform_wayland") && !ClientHas("EGL_EXT_platform_wayland")) {
             *why = "EGL cannot draw on Wayland surfaces (EGL_KHR_platform_wayland)";
             return nullptr;
         }
-        handle = eglGetPlatformDisplay(EGL_PLATFORM_WAYLAND_KHR, native, nullptr);
+        handle = eglGetPlatformDisplayEXT(EGL_PLATFORM_WAYLAND_KHR, native, nullptr);
         display->platform_ = "wayland";
     } else {
         *why = "no window system";

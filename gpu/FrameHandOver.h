@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <epoxy/gl.h>
+#include <memory>
 #include <mutex>
 
 namespace gpu {
@@ -32,12 +33,12 @@ struct SharedFrame {
 class FrameHandOver {
 public:
     static constexpr int kSlots = 3;
-    explicit FrameHandOver(Device& device) : device_(device) {}
+    explicit FrameHandOver(std::shared_ptr<Device> device) : device_(std::move(device)) {}
     ~FrameHandOver();
     FrameHandOver(const FrameHandOver&) = delete;
     FrameHandOver& operator=(const FrameHandOver&) = delete;
 
-    Device& GetDevice() { return device_; }
+    const std::shared_ptr<Device>& GetDevice() const { return device_; }
 
     // The drawing thread, its context current: copies `framebuffer` (width x height of the bits
     // in `layout`) into a free slot, fences and flushes the copy and makes it the newest frame.
@@ -73,7 +74,7 @@ private:
     };
     void FreeSlot(Slot& slot, bool deleteNames);
 
-    Device& device_;
+    std::shared_ptr<Device> device_;
     mutable std::mutex mutex_;
     std::array<Slot, kSlots> slots_;
     int newest_ = -1;  // the slot of the newest frame published

@@ -15,7 +15,7 @@ struct State {
     WindowSystem windowSystem = WindowSystem::None;
     void* nativeDisplay = nullptr;
     std::optional<Road> road;
-    std::unique_ptr<Device> device;
+    std::shared_ptr<Device> device;
     std::set<StartFault> faults;
 };
 
@@ -95,7 +95,7 @@ Road Probe(RendererChoice choice) {
         Context::ReleaseCurrent(*display);
         return road;
     }
-    Current().device = std::make_unique<Device>(std::move(display), std::move(context), info);
+    Current().device = std::make_shared<Device>(std::move(display), std::move(context), info);
     road.device = Current().device.get();
     return road;
 }
@@ -132,6 +132,11 @@ void UseWindowSystem(WindowSystem system, void* native) {
 
 void SetRendererChoice(RendererChoice choice) {
     Current().choice = choice;
+}
+
+std::shared_ptr<Device> ChosenDevice() {
+    const Road& road = ChosenRoad();
+    return road.device ? Current().device : nullptr;
 }
 
 const Road& ChosenRoad() {

@@ -85,6 +85,9 @@ void SetRendererChoice(RendererChoice choice);
 // Probes once, on first use, from the calling thread (the drawing thread), and keeps the answer.
 // `software` never opens EGL.
 const Road& ChosenRoad();
+// The device of the road taken, shared by whoever must outlive a test's reset of the road (the
+// presenter's contexts share its drawing context); null on the software layer.
+std::shared_ptr<Device> ChosenDevice();
 // A start-up check after the probe failed (a shader, a framebuffer, a GL error): the process
 // goes on the software layer with the reason recorded. The device stays open until the
 // process ends, as objects may still name it.

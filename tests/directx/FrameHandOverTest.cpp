@@ -1,9 +1,10 @@
 // Frames handed from the drawing context to another thread's shared context on the GPU: what
 // that thread reads is the frame's bits exactly, it always gets the newest, and a reader that
 // holds a frame (a stalled presenter) never stops the drawing thread.
+#include "gpu/FrameHandOver.h"
+
 #include "directx/GpuBlitter.h"
 #include "directx/GpuStore.h"
-#include "gpu/FrameHandOver.h"
 #include "tests/GpuRoad.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +20,8 @@ struct Frame {
         : store(width, height, 2), bits(std::size_t(width) * std::size_t(height)) {
         for (std::size_t i = 0; i < bits.size(); ++i)
             bits[i] = std::uint16_t(seed + i * 7);
-        host = directx::PixelPlane{PixelBlock{reinterpret_cast<BYTE*>(bits.data()), width * 2, width,
-                                     height},
-                          2};
+        host = directx::PixelPlane{
+            PixelBlock{reinterpret_cast<BYTE*>(bits.data()), width * 2, width, height}, 2};
     }
     GLuint Framebuffer() { return store.Framebuffer(host); }
     directx::GpuStore store;
@@ -38,12 +38,12 @@ public:
         std::thread thread([&] {
             std::string why;
             if (!context_)
-                context_ = frames_.GetDevice().ShareContext(&why);
+                context_ = frames_.GetDevice()->ShareContext(&why);
             ASSERT_TRUE(context_) << why;
             ASSERT_TRUE(context_->MakeCurrent());
             work();
             glFinish();
-            gpu::Context::ReleaseCurrent(frames_.GetDevice().GetDisplay());
+            gpu::Context::ReleaseCurrent(frames_.GetDevice()->GetDisplay());
         });
         thread.join();
     }
@@ -78,7 +78,7 @@ protected:
         road.emplace();
         ASSERT_EQ(road->Failure(), "");
         directx::GpuBlitter::Get(); // the drawing context, current on this thread
-        frames.emplace(*gpu::ChosenRoad().device);
+        frames.emplace(gpu::ChosenDevice());
     }
     void TearDown() override {
         if (frames)
@@ -133,7 +133,7 @@ TEST_F(FrameHandOverTest, ClosedOrRefusedFramesStop) {
                     directx::GpuBlitter::Generation() + 1);
     EXPECT_TRUE(frames->Refused());
     EXPECT_EQ(frames->Published(), 1u);
-    frames.emplace(*gpu::ChosenRoad().device);
+    frames.emplace(gpu::ChosenDevice());
     Reader second(*frames);
     Publish(frame);
     second.Run([&] { ASSERT_EQ(frames->TakeNewest(shown), gpu::FrameHandOver::Take::Newer); });
