@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <qpa/qplatformnativeinterface.h>
 
 TApplication* Application = nullptr;
 
@@ -46,11 +47,17 @@ TApplication::TApplication(bool headless)
     Application = this;
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(doubleClicks_.get());
-    // Shown on X11, the GPU's frames are drawn by the presenter's own context, which shares the
-    // drawing one's only on the same display: the window system's.
-    if (!headless && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) &&
-        QGuiApplication::platformName() == QLatin1String("xcb"))
-        gpu::UseWindowSystem(gpu::WindowSystem::X11, nullptr);
+    // Shown, the GPU's frames are drawn by the presenter's own context, which shares the drawing
+    // one's only on the same display: the window system's (on Wayland, Qt's connection's).
+    if (!headless && qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        const QString platform = QGuiApplication::platformName();
+        QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+        if (platform == QLatin1String("xcb"))
+            gpu::UseWindowSystem(gpu::WindowSystem::X11, nullptr);
+        else if (platform.startsWith(QLatin1String("wayland")) && native)
+            if (void* display = native->nativeResourceForIntegration("wl_display"))
+                gpu::UseWindowSystem(gpu::WindowSystem::Wayland, display);
+    }
 }
 
 TApplication::~TApplication() {

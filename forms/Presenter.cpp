@@ -74,6 +74,7 @@ struct Presenter::Screen {
     std::shared_ptr<gpu::FrameHandOver> glFrames;
     QImage glShot;
     std::uint32_t glChild = 0; // the child window the GL road last drew on
+    bool glLeft = false;       // the GL road's surface is to go (Wayland)
     std::uint64_t shotsAsked = 0;
     std::atomic<std::uint64_t> shotsMade{0};
     QSize shownClient;
@@ -179,8 +180,14 @@ void Presenter::ChooseRoad() {
     x_ = XConnection::Open();
     if (!x_) {
         wayland_ = WaylandRoad::Open();
-        if (wayland_)
+        if (wayland_) {
             qAddPostRoutine(&Presenter::Close);
+            // Under shownMutex, as everything of the GL road's.
+            wayland_->OnGlWindowGone([this](wl_egl_window* window) {
+                if (gl_)
+                    gl_->Drop(reinterpret_cast<std::uintptr_t>(window));
+            });
+        }
     }
 }
 
@@ -235,7 +242,7 @@ void Presenter::Close() {
     std::lock_guard lock(presenter.mutex_);
     std::lock_guard shown(shownMutex);
     for (auto& [window, screen] : presenter.screens_)
-        if (screen->road == Road::Wayland)
+        if (screen->road == Road::Wayland || screen->road == Road::Gl)
             screen->road = Road::Cpu;
     presenter.wayland_.reset();
 }
@@ -247,9 +254,9 @@ Presenter::Screen& Presenter::ScreenOf(QWidget* window) {
         screen->road = x_ ? Road::X11 : wayland_ ? Road::Wayland : Road::Cpu;
     }
     screen->client = window->size();
-    if (screen->road == Road::X11 || screen->road == Road::Gl)
+    if (x_)
         screen->parentId = window->window()->winId();
-    else if (screen->road == Road::Wayland)
+    else if (wayland_)
         wayland_->Follow(window, shownMutex);
     return *screen;
 }
@@ -349,7 +356,7 @@ void Presenter::Hidden(QWidget* window) {
     std::lock_guard lock(mutex_);
     std::lock_guard shown(shownMutex);
     auto it = screens_.find(window);
-    if (it != screens_.end() && it->second->road == Road::Wayland)
+    if (it != screens_.end() && wayland_)
         wayland_->Drop(window);
 }
 
@@ -361,11 +368,11 @@ void Presenter::Forget(QWidget* window) {
         return;
     Screen& screen = *it->second;
     DropLive(screen);
-    if (screen.road == Road::Wayland)
+    if (wayland_)
         wayland_->Drop(window);
     if (gl_ && screen.glChild)
         gl_->Drop(screen.glChild);
-    if (screen.road == Road::X11 || screen.road == Road::Gl) {
+    if (x_) {
         for (const ServerPicture* source : {&screen.fullSource, &screen.pieceSource}) {
             if (source->picture)
                 xcb_render_free_picture(x_->c, source->picture);
@@ -388,7 +395,12 @@ void Presenter::Forget(QWidget* window) {
 struct Presenter::Refresh {
     std::vector<Screen*> taken;
     // On the GL road: what was taken or asked to be read back, and the shots asked so far.
-    std::vector<std::pair<Screen*, std::uint64_t>> drawn;
+    struct Drawn {
+        QWidget* window;
+        Screen* screen;
+        std::uint64_t shots;
+    };
+    std::vector<Drawn> drawn;
     std::vector<std::pair<QWidget*, Screen*>> committed; // on the Wayland road
 };
 
@@ -474,7 +486,7 @@ void Presenter::TakeHandedOver(Refresh& refresh) {
             refresh.taken.push_back(screen.get());
         }
         if (screen->road == Road::Gl && (handed || screen->shotsAsked != screen->shotsMade))
-            refresh.drawn.emplace_back(screen.get(), screen->shotsAsked);
+            refresh.drawn.push_back({window, screen.get(), screen->shotsAsked});
         if (screen->road == Road::Wayland && (handed || screen->owed))
             refresh.committed.emplace_back(window, screen.get());
     }
@@ -488,13 +500,16 @@ bool Presenter::ReadAndPush(const Refresh& refresh) {
         for (Screen* screen : refresh.taken)
             if (screen->road == Road::X11)
                 Push(*screen);
-        for (auto [screen, shots] : refresh.drawn) {
-            PushGl(*screen, shots != screen->shotsMade);
-            screen->shotsMade = shots;
-        }
+        for (const Refresh::Drawn& drawn : refresh.drawn)
+            PushGl(drawn.window, *drawn.screen, drawn.shots != drawn.screen->shotsMade);
         // Round trip: the server has shown this refresh before the next is composed.
         free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
     }
+    if (!x_)
+        for (const Refresh::Drawn& drawn : refresh.drawn)
+            PushGl(drawn.window, *drawn.screen, drawn.shots != drawn.screen->shotsMade);
+    for (const Refresh::Drawn& drawn : refresh.drawn)
+        drawn.screen->shotsMade = drawn.shots;
     bool owing = false;
     for (auto& [window, screen] : refresh.committed) {
         PushWayland(window, *screen);
@@ -641,28 +656,38 @@ void Presenter::Take(Screen& screen) {
 
 void Presenter::ChooseGl(Screen& screen) {
     const std::shared_ptr<TLivePicture>& live = screen.reading ? screen.reading : screen.live;
-    const bool gl = x_ && !glFailed_ && screen.showsFull && live && live->gpuFrames_ &&
+    const bool windows = x_ || wayland_;
+    const bool gl = windows && !glFailed_ && screen.showsFull && live && live->gpuFrames_ &&
                     !live->gpuFrames_->Refused();
-    if (!gl && live && live->gpuFrames_ && (!x_ || glFailed_))
+    if (!gl && live && live->gpuFrames_ && (!windows || glFailed_))
         live->gpuFrames_->Refuse(); // no road here draws them: they are read back
     if (gl) {
         screen.road = Road::Gl;
     } else if (screen.road == Road::Gl) {
-        // Back on the X11 road: all of the picture, from its memory.
-        screen.road = Road::X11;
+        // Back on the window system's own road: all of the picture, from its memory.
+        screen.road = x_ ? Road::X11 : Road::Wayland;
         screen.glFrames.reset();
         screen.copiedFrom.reset();
         screen.pushFull = true;
+        screen.glLeft = true;
     }
 }
 
-void Presenter::PushGl(Screen& screen, bool shot) {
+void Presenter::PushGl(QWidget* window, Screen& screen, bool shot) {
     const QSize size = screen.shownClient.expandedTo(QSize(1, 1));
-    if (!screen.shownParentId || !screen.glFrames)
+    if (!screen.glFrames || (x_ && !screen.shownParentId))
         return;
-    FitChild(screen, size);
     screen.pushBlank = false; // every frame is drawn whole, black around it
-    if (screen.child != screen.glChild) {
+    std::uintptr_t target = 0;
+    if (!x_) {
+        target = reinterpret_cast<std::uintptr_t>(wayland_->GlWindow(window, size));
+        if (!target)
+            return; // not on the screen yet
+    } else {
+        FitChild(screen, size);
+        target = screen.child;
+    }
+    if (x_ && screen.child != screen.glChild) {
         // The server has made the window before the GPU's own connection names it.
         free(xcb_get_input_focus_reply(x_->c, xcb_get_input_focus(x_->c), nullptr));
         if (gl_ && screen.glChild)
@@ -675,14 +700,14 @@ void Presenter::PushGl(Screen& screen, bool shot) {
         gl_.reset();
     if (!gl_ && !glFailed_) {
         std::string why;
-        gl_ = GlRoad::Open(screen.glFrames->GetDevice(), x_->screen->root_visual, &why);
+        gl_ = GlRoad::Open(screen.glFrames->GetDevice(), x_ ? x_->screen->root_visual : 0, &why);
         if (!gl_) {
             glFailed_ = true;
             std::fprintf(stderr, "zelka: pictures drawn on the GPU are read back: %s\n",
                          why.c_str());
         }
     }
-    if (gl_ && gl_->Show(screen.child, size, screen.glFrames, shot ? &screen.glShot : nullptr))
+    if (gl_ && gl_->Show(target, size, screen.glFrames, shot ? &screen.glShot : nullptr))
         return;
     // Shown from the host memory from the next frame on, read back by the drawing thread.
     screen.glFrames->Refuse();
@@ -833,6 +858,10 @@ void Presenter::Upload(Screen& screen, const Picture& picture, ServerPicture& so
 }
 
 void Presenter::PushWayland(QWidget* window, Screen& screen) {
+    if (screen.glLeft) {
+        screen.glLeft = false;
+        wayland_->DropGl(window);
+    }
     WaylandRoad::Frame frame;
     frame.client = screen.shownClient;
     frame.blank = screen.pushBlank;

@@ -143,7 +143,7 @@ private:
     // The GL road, under shownMutex: the newest frame drawn on the screen's child window (made or
     // fitted); `shot`: what is shown is read back for ComposeShown. Where it cannot, the frames
     // are refused and the next hand-over takes the X11 road.
-    void PushGl(Screen& screen, bool shot);
+    void PushGl(QWidget* window, Screen& screen, bool shot);
     // Under both mutexes: the GL road for a screen showing a live picture with frames on the GPU
     // that are not refused, the X11 road otherwise.
     void ChooseGl(Screen& screen);

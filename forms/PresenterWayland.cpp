@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <viewporter-client-protocol.h>
 #include <wayland-client.h>
+#include <wayland-egl.h>
 
 namespace presenting {
 
@@ -101,7 +102,12 @@ struct WaylandRoad::Window {
     wl_subsurface* contentSub = nullptr;
     wp_viewport* contentView = nullptr;
     wl_callback* frame = nullptr; // the last commit not yet shown
-    bool committedNow = false;    // in this refresh
+    // The GL road's surface, over the client area, and the EGL window over it.
+    wl_surface* gl = nullptr;
+    wl_subsurface* glSub = nullptr;
+    wl_egl_window* eglWindow = nullptr;
+    QSize glSize;
+    bool committedNow = false; // in this refresh
     std::chrono::steady_clock::time_point committedAt;
     std::vector<std::unique_ptr<Buffer>> buffers;
     // What the content shows: nothing, the full picture, one piece over the whole client area
@@ -247,7 +253,77 @@ void WaylandRoad::Build(Window& w, void* parent, QPoint offset) {
     wl_display_flush(display_);
 }
 
+void WaylandRoad::DestroyGl(Window& w) {
+    if (w.eglWindow) {
+        if (glGone_)
+            glGone_(w.eglWindow);
+        wl_egl_window_destroy(w.eglWindow);
+    }
+    if (w.glSub)
+        wl_subsurface_destroy(w.glSub);
+    if (w.gl)
+        wl_surface_destroy(w.gl);
+    w.eglWindow = nullptr;
+    w.glSub = nullptr;
+    w.gl = nullptr;
+    w.glSize = QSize();
+}
+
+wl_egl_window* WaylandRoad::GlWindow(QWidget* window, QSize client) {
+    const auto it = windows_.find(window);
+    if (it == windows_.end() || !it->second->base)
+        return nullptr;
+    Window& w = *it->second;
+    client = client.expandedTo(QSize(1, 1));
+    if (!w.gl) {
+        const Globals& g = *globals_;
+        w.gl = wl_compositor_create_surface(g.compositor);
+        w.glSub = wl_subcompositor_get_subsurface(g.subcompositor, w.gl, w.base);
+        wl_subsurface_set_position(w.glSub, 0, 0);
+        wl_subsurface_set_desync(w.glSub);
+        wl_region* none = wl_compositor_create_region(g.compositor);
+        wl_surface_set_input_region(w.gl, none);
+        wl_region_destroy(none);
+        w.eglWindow = wl_egl_window_create(w.gl, client.width(), client.height());
+        w.glSize = client;
+        // The picture's surface shows nothing under it; the black base covers the client area.
+        wl_surface_attach(w.content, nullptr, 0, 0);
+        wl_surface_commit(w.content);
+        w.mode = Window::Mode::None;
+        w.buffers.clear();
+        w.canvas = QImage();
+        w.contentSize = QSize();
+        w.clientSent = false;
+    } else if (w.glSize != client) {
+        wl_egl_window_resize(w.eglWindow, client.width(), client.height(), 0, 0);
+        w.glSize = client;
+    }
+    if (client != w.client || !w.clientSent) {
+        w.client = client;
+        wl_surface_attach(w.base, black_->buffer, 0, 0);
+        wl_surface_damage_buffer(w.base, 0, 0, 1, 1);
+        wp_viewport_set_destination(w.baseView, client.width(), client.height());
+        wl_surface_commit(w.base);
+        wl_display_flush(display_);
+        w.clientSent = true;
+    }
+    return w.eglWindow;
+}
+
+void WaylandRoad::DropGl(QWidget* window) {
+    const auto it = windows_.find(window);
+    if (it == windows_.end() || !it->second->gl)
+        return;
+    Window& w = *it->second;
+    DestroyGl(w);
+    if (w.base)
+        wl_surface_commit(w.base);
+    wl_display_flush(display_);
+    w.dirty = true; // the next frame is committed whole
+}
+
 void WaylandRoad::Destroy(Window& w) {
+    DestroyGl(w);
     if (w.frame)
         wl_callback_destroy(w.frame);
     if (w.contentView)

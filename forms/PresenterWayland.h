@@ -12,6 +12,7 @@
 #include <QRegion>
 #include <QSize>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,7 @@ struct wl_callback;
 struct wl_registry;
 struct wp_viewporter;
 struct wp_viewport;
+struct wl_egl_window;
 
 namespace presenting {
 
@@ -61,6 +63,14 @@ public:
     // the last commit. Returns false while something waits.
     // Called again with the window's current state until it returns true.
     bool Show(QWidget* window, const Frame& frame);
+    // The GL road's window for `window`, under `shown`: a desynchronised sub-surface over the
+    // client area (above the picture's, which shows nothing meanwhile) that an EGL window
+    // surface draws into, made or sized to `client` here. Null while the window has no surfaces.
+    wl_egl_window* GlWindow(QWidget* window, QSize client);
+    // Under `shown`: the GL road's surface goes (the shared-memory pictures show again).
+    void DropGl(QWidget* window);
+    // Called, under `shown`, before a GL window goes, so its EGL surface goes first.
+    void OnGlWindowGone(std::function<void(wl_egl_window*)> gone) { glGone_ = std::move(gone); }
     // Waits, at most `bound`, until the compositor has shown what this refresh committed: the
     // presenter's refresh then costs what the compositor's work costs, as the X11 road's round
     // trip does, and the presenter keeps its idle share of the processors counting both.
@@ -74,6 +84,7 @@ private:
     void Pump();
     void Build(Window& w, void* parent, QPoint offset);
     void Destroy(Window& w);
+    void DestroyGl(Window& w);
     Buffer* FreeBuffer(Window& w, QSize size);
     bool Commit(Window& w, const QImage& source);
 
@@ -84,6 +95,7 @@ private:
     std::unique_ptr<Globals> globals_;
     std::unique_ptr<Buffer> black_;
     std::map<QWidget*, std::unique_ptr<Window>> windows_;
+    std::function<void(wl_egl_window*)> glGone_;
 };
 
 } // namespace presenting
