@@ -208,7 +208,8 @@ private:
     // them itself (the chain is drawn on the GPU, pictures are shown, the drawing context is on
     // the window system's display); null elsewhere.
     std::shared_ptr<gpu::FrameHandOver> frames_;
-    bool FramesOnGpu() const { return gpu_ && frames_ && !frames_->Refused(); }
+    // The presenter draws the front's frames itself: they are not read back.
+    bool FramesOnGpu() const { return gpu_ && frames_ && frames_->Accepted(); }
     // Hands the front's current pixels to the presenter on the GPU.
     void PublishFrame();
     static SoftSurface* Ours(IDirectDrawSurface* surface) {

@@ -707,8 +707,10 @@ void Presenter::PushGl(QWidget* window, Screen& screen, bool shot) {
                          why.c_str());
         }
     }
-    if (gl_ && gl_->Show(target, size, screen.glFrames, shot ? &screen.glShot : nullptr))
+    if (gl_ && gl_->Show(target, size, screen.glFrames, shot ? &screen.glShot : nullptr)) {
+        screen.glFrames->Accept();
         return;
+    }
     // Shown from the host memory from the next frame on, read back by the drawing thread.
     screen.glFrames->Refuse();
     screen.glShot = QImage();

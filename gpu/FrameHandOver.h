@@ -61,6 +61,10 @@ public:
     // thread reads each frame back for the presenter's other roads instead.
     void Refuse() { refused_.store(true); }
     bool Refused() const { return refused_.load(); }
+    // The presenter has drawn one of these frames: until then the drawing thread also reads
+    // each frame back, so a refusal never leaves a frame unshown.
+    void Accept() { accepted_.store(true); }
+    bool Accepted() const { return accepted_.load() && !refused_.load(); }
     std::uint64_t Published() const;
     // Frames the drawing thread copied and could not, each slot taken (tests).
     std::uint64_t Starved() const { return starved_.load(); }
@@ -83,6 +87,7 @@ private:
     std::uint64_t generation_ = 0;
     bool closed_ = false;
     std::atomic<bool> refused_{false};
+    std::atomic<bool> accepted_{false};
     std::atomic<std::uint64_t> starved_{0};
 };
 

@@ -4,18 +4,16 @@
 // corners showing the desktop, and each graphics test's picture reaches the screen full screen
 // through the presenter while the user-interface thread is busy inside the test.
 #include "app/Unit1.h"
-#include "directx/SoftSurface.h"
 #include "engine/dddd_log.h"
 #include "forms/Application.h"
 #include "forms/Fonts.h"
-#include "forms/Presenter.h"
 #include "gfxbench/Unit2.h"
 #include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
 #include "platform/ProgramFolders.h"
 #include "tests/PictureCompare.h"
 #include "tests/ScopedEnv.h"
-#include "tests/directx/DirectDrawTestSupport.h"
+#include "tests/directx/FlipChainOnScreen.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +23,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -338,87 +335,39 @@ TEST_F(WaylandSession, EachGraphicsTestShowsItsPictureFullScreenAndItChanges) {
 }
 
 // A full-screen flipping chain drawn on the GPU (llvmpipe taken as hardware) with pictures shown:
-// the drawing context is made on the compositor's EGL display, the presenter draws the frames
-// into a sub-surface of its own through EGL, and the screen shows exactly what it read back,
-// which is the frame scaled to the output (each pixel the nearest source pixel or one next to
-// it, as two nearest-pixel scalers may round a centre on a source pixel's edge differently).
-class WaylandGl : public DirectDrawTest {
+// the drawing context is on the compositor's EGL display, the presenter draws the frames into a
+// sub-surface of its own through EGL, and the screen shows exactly what it read back, which is
+// the frame scaled to the output (each pixel the nearest source pixel or one next to it).
+class WaylandGl : public FlipChainOnScreen {
 protected:
     void SetUp() override {
         if (!Missing().isEmpty())
             GTEST_SKIP() << Missing().toStdString();
-        ASSERT_TRUE(Failed().isEmpty()) << Failed().toStdString();
         shown.emplace(/*headless=*/false); // pictures are shown: the compositor's display
-        road.emplace();
-        ASSERT_EQ(road->Failure(), "");
-        ASSERT_EQ(gpu::ChosenRoad().device->GetDisplay().Platform(), "wayland");
-        DirectDrawTest::SetUp();
-        CreateDirectDraw();
+        Start("wayland", kOutput);
     }
     void TearDown() override {
-        if (back)
-            back->Release();
-        if (front) {
-            front->Release();
-            dd->RestoreDisplayMode();
-        }
-        if (dd)
-            dd->SetCooperativeLevel(window, DDSCL_NORMAL);
-        DirectDrawTest::TearDown();
-        screen.reset();
-        road.reset();
+        FlipChainOnScreen::TearDown();
         shown.reset();
     }
     std::optional<TApplication> shown;
-    std::optional<GpuRoad> road;
-    std::optional<TForm> screen;
-    HWND window = nullptr;
-    IDirectDrawSurface* front = nullptr;
-    IDirectDrawSurface* back = nullptr;
 };
 
 TEST_F(WaylandGl, AGpuFlippingChainShowsThroughTheGlRoad) {
-    screen.emplace();
-    screen->show();
-    window = WindowHandle(&*screen);
-    ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
-    ASSERT_EQ(dd->SetDisplayMode(640, 480, 16, 0, 0), DD_OK);
-    QElapsedTimer waited;
-    waited.start();
-    while (screen->size() != kOutput && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    ASSERT_EQ(screen->size(), kOutput);
-    front = CreatePrimary(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX, 1);
-    DDSCAPS caps{DDSCAPS_BACKBUFFER};
-    ASSERT_EQ(front->GetAttachedSurface(&caps, &back), DD_OK);
-    ASSERT_TRUE(static_cast<SoftSurface*>(back)->OnGpu());
+    EnterMode(640, 480, 16);
     for (int seed : {1, 2}) {
-        SCOPED_TRACE(seed);
-        for (int y = 0; y < 480; y += 2)
-            for (int x = 0; x < 640; x += 3)
-                WritePixel(back, x, y,
-                           DWORD((x * 2654435761u) ^ (y * 40503u) ^ DWORD(seed)) & 0xFFFF);
-        RECT rect{100 * seed, 50, 100 * seed + 200, 250};
-        DDBLTFX fx = FillFx(0xF800u >> seed);
-        ASSERT_EQ(back->Blt(&rect, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx), DD_OK);
-        ASSERT_EQ(front->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+        DrawFrame(seed);
         const QImage picture = PresentedPicture(window);
         EXPECT_STREQ(presenting::Presenter::Instance().RoadName(&*screen), "gl");
-        const TPixelView view = static_cast<SoftSurface*>(front)->View();
-        const QImage source =
-            QImage(view.bits, view.width, view.height, int(view.pitch), QImage::Format_RGB16)
-                .convertToFormat(QImage::Format_RGB32);
-        const QSize fitted = source.size().scaled(kOutput, Qt::KeepAspectRatio);
-        const QRect dest(QPoint((kOutput.width() - fitted.width()) / 2, 0), fitted);
-        EXPECT_EQ(ScaledMismatches(picture, source, dest), 0);
-        // The compositor shows what the presenter drew, pixel for pixel.
+        EXPECT_EQ(Mismatches(picture, Source(), Dest(Source().size()), 1), 0) << seed;
         QImage shot;
-        waited.restart();
+        QElapsedTimer waited;
+        waited.start();
         do {
             QApplication::processEvents(); // the window itself is mapped once Qt paints it
             shot = Screen();
         } while (Mismatches(shot, picture) != 0 && waited.elapsed() < 5000);
-        EXPECT_EQ(Mismatches(shot, picture), 0);
+        EXPECT_EQ(Mismatches(shot, picture), 0) << seed;
     }
 }
 
