@@ -379,6 +379,19 @@ void FlushHeld() {
 
 } // namespace
 
+// A shadow's write back into its store begins: the queued draws drawn, the store's framebuffer
+// bound for a pass over all of it. Null where the shadow's context is gone.
+static GpuRaster* StartWriteBack(GpuStore& store, std::uint64_t generation) {
+    GpuRaster* raster = Held().raster.get();
+    if (!raster || generation != GpuBlitter::Generation())
+        return nullptr;
+    raster->Flush();
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.FramebufferToReplace());
+    glViewport(0, 0, store.Width(), store.Height());
+    UnbindAll();
+    return raster;
+}
+
 // A target's colour image in a normalized texture, which blending can write.
 class ColorShadow : public StoreShadow {
 public:
@@ -416,13 +429,9 @@ public:
         imported = store.Version();
     }
     void WriteBack(GpuStore& store) override {
-        GpuRaster* raster = Held().raster.get();
-        if (!raster || generation != GpuBlitter::Generation())
+        GpuRaster* raster = StartWriteBack(store, generation);
+        if (!raster)
             return;
-        raster->Flush();
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.FramebufferToReplace());
-        glViewport(0, 0, store.Width(), store.Height());
-        UnbindAll();
         glUseProgram(raster->toStore_.Id());
         SetChannels(raster->toStore_, channels);
         glBindTexture(GL_TEXTURE_2D, texture);
@@ -473,13 +482,9 @@ public:
         imported = store.Version();
     }
     void WriteBack(GpuStore& store) override {
-        GpuRaster* raster = Held().raster.get();
-        if (!raster || generation != GpuBlitter::Generation())
+        GpuRaster* raster = StartWriteBack(store, generation);
+        if (!raster)
             return;
-        raster->Flush();
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, store.FramebufferToReplace());
-        glViewport(0, 0, store.Width(), store.Height());
-        UnbindAll();
         glBindTexture(GL_TEXTURE_2D, texture);
         Pass(raster->fromDepth_);
         store.GpuWritten();
@@ -599,12 +604,7 @@ bool GpuRaster::Start(std::string* why) {
     glVertexAttribPointer(3, 1, GL_FLOAT, GL_FALSE, sizeof(Vertex),
                           field(offsetof(Vertex, bilinear)));
     glBindVertexArray(0);
-    glGenTextures(1, &paletteTexture_);
-    glBindTexture(GL_TEXTURE_2D, paletteTexture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 256, 1, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    paletteTexture_ = gpu::MakePaletteTexture();
     glGenFramebuffers(1, &depthFramebuffer_);
     glBindFramebuffer(GL_FRAMEBUFFER, depthFramebuffer_);
     glDrawBuffer(GL_NONE);

@@ -1,5 +1,7 @@
 #include "PresenterGl.h"
 
+#include "gpu/GlObjects.h"
+
 #include <QRect>
 #include <vector>
 
@@ -150,12 +152,7 @@ bool GlRoad::Start(std::string* why) {
     dest_ = glGetUniformLocation(program_, "dest");
     windowHeight_ = glGetUniformLocation(program_, "windowHeight");
     glGenVertexArrays(1, &vertexArray_);
-    glGenTextures(1, &paletteTexture_);
-    glBindTexture(GL_TEXTURE_2D, paletteTexture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 256, 1, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    paletteTexture_ = gpu::MakePaletteTexture();
     if (glGetError() != GL_NO_ERROR) {
         *why = "the presenter's GL objects could not be made";
         return false;
