@@ -259,18 +259,6 @@ GLenum ShadowFormat(const Channels& c) {
     return GL_RGBA8;
 }
 
-GLuint MakeTexture(GLenum internal, GLenum format, GLenum type, int width, int height) {
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internal), width, height, 0, format, type,
-                 nullptr);
-    return texture;
-}
-
 GLenum BlendFactor(int blend) {
     switch (blend) {
     case D3DBLEND_ZERO:
@@ -398,8 +386,8 @@ public:
     ColorShadow(GpuStore& store, const PixelFormat& format)
         : format(format), channels(ChannelsOf(format)), generation(GpuBlitter::Generation()) {
         for (GLenum internal : {ShadowFormat(channels), GLenum(GL_RGBA8)}) {
-            texture =
-                MakeTexture(internal, GL_RGBA, GL_UNSIGNED_BYTE, store.Width(), store.Height());
+            texture = gpu::MakeTexture(internal, GL_RGBA, GL_UNSIGNED_BYTE, store.Width(),
+                                       store.Height());
             glGenFramebuffers(1, &framebuffer);
             glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
             glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
@@ -454,8 +442,9 @@ public:
     DepthShadow(GpuStore& store, int depthBits)
         : generation(GpuBlitter::Generation()), shift(depthBits > 24 ? depthBits - 24 : 0),
           max(float((1u << std::min(depthBits, 24)) - 1)) {
-        texture = MakeTexture(depthBits <= 16 ? GL_DEPTH_COMPONENT16 : GL_DEPTH_COMPONENT24,
-                              GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, store.Width(), store.Height());
+        texture =
+            gpu::MakeTexture(depthBits <= 16 ? GL_DEPTH_COMPONENT16 : GL_DEPTH_COMPONENT24,
+                             GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, store.Width(), store.Height());
     }
     ~DepthShadow() override {
         if (generation == GpuBlitter::Generation())
@@ -625,7 +614,7 @@ bool GpuRaster::MeasureFillRule(std::string* why) {
     // implementation, so what it does is looked at, and a nudge smaller than the vertex grid
     // moves ties to the side the rule wants.
     constexpr int kSize = 8;
-    const GLuint texture = MakeTexture(GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, kSize, kSize);
+    const GLuint texture = gpu::MakeTexture(GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, kSize, kSize);
     GLuint framebuffer = 0;
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);

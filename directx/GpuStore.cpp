@@ -50,13 +50,7 @@ GpuStore::~GpuStore() {
 void GpuStore::Make() {
     generation_ = GpuBlitter::Generation();
     const TextureFormat format = FormatFor(bytesPerPixel_);
-    glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format.internal), width_, height_, 0,
-                 GL_RED_INTEGER, format.type, nullptr);
+    texture_ = gpu::MakeTexture(format.internal, GL_RED_INTEGER, format.type, width_, height_);
     glGenFramebuffers(1, &framebuffer_);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);

@@ -156,15 +156,20 @@ void SimulateResetForTests() {
     simulatedReset = true;
 }
 
-GLuint MakePaletteTexture() {
+GLuint MakeTexture(GLenum internal, GLenum format, GLenum type, int width, int height) {
     GLuint texture = 0;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 256, 1, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internal), width, height, 0, format, type,
+                 nullptr);
     return texture;
+}
+
+GLuint MakePaletteTexture() {
+    return MakeTexture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE, 256, 1);
 }
 
 bool ResetHappened() {

@@ -96,6 +96,8 @@ void SimulateResetForTests();
 // The first GL error pending, or GL_NO_ERROR; clears them all.
 GLenum TakeGlError();
 
+// A texture of one level, sampled nearest, its texels undefined. Left bound to GL_TEXTURE_2D.
+GLuint MakeTexture(GLenum internal, GLenum format, GLenum type, int width, int height);
 // A 256 x 1 texture of colours as 0x00RRGGBB (GL_BGRA bytes), sampled nearest: an 8-bit
 // surface's palette for a shader. Left bound to GL_TEXTURE_2D.
 GLuint MakePaletteTexture();
