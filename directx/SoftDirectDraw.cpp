@@ -484,17 +484,44 @@ void SoftDirectDraw::PresentLive(SoftSurface& front) {
     front.live_->HandOver(window_);
 }
 
-bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,
-                                      const RECT& from, const RECT& dest) {
-    HWND target =
-        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_;
+namespace {
+
+// The window a windowed primary's pictures go to (its clipper's, else the cooperative one's),
+// and `dest` (screen coordinates) in its client area.
+HWND StretchTarget(HWND target, const RECT& dest, RECT* client) {
     POINT origin{};
     if (!target || !IsWindow(target) || !ClientToScreen(target, &origin))
+        return nullptr;
+    *client = RECT{dest.left - origin.x, dest.top - origin.y, dest.right - origin.x,
+                   dest.bottom - origin.y};
+    return target;
+}
+
+} // namespace
+
+bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,
+                                      const RECT& from, const RECT& dest) {
+    RECT client{};
+    HWND target = StretchTarget(
+        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_, dest,
+        &client);
+    if (!target)
         return false;
-    PresentStretchedToWindow(target,
-                             RECT{dest.left - origin.x, dest.top - origin.y, dest.right - origin.x,
-                                  dest.bottom - origin.y},
-                             source, from);
+    PresentStretchedToWindow(target, client, source, from);
+    return true;
+}
+
+bool SoftDirectDraw::PresentStretchedOnGpu(SoftSurface& primary,
+                                           const std::shared_ptr<gpu::FrameHandOver>& frames,
+                                           const TPixelView& twin, const RECT& from,
+                                           const RECT& dest) {
+    RECT client{};
+    HWND target = StretchTarget(
+        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_, dest,
+        &client);
+    if (!target)
+        return false;
+    PresentGpuFramesToWindow(target, client, frames, twin, from);
     return true;
 }
 

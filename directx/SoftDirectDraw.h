@@ -57,6 +57,11 @@ public:
     // is no such window.
     bool PresentStretched(SoftSurface& primary, const TPixelView& source, const RECT& from,
                           const RECT& dest);
+    // The same for the newest frame of `frames`, the source's pixels on the GPU; `twin`, where it
+    // has bits, the source read back, for the presenter's other roads until it takes the GPU's.
+    bool PresentStretchedOnGpu(SoftSurface& primary,
+                               const std::shared_ptr<gpu::FrameHandOver>& frames,
+                               const TPixelView& twin, const RECT& from, const RECT& dest);
 
 private:
     HRESULT CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFACE* out);

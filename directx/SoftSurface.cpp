@@ -128,9 +128,11 @@ void SoftSurface::Orphan() {
     owner_ = nullptr;
     chainNext_ = nullptr;
     chainFront_ = nullptr;
-    if (frames_)
-        frames_->Close(GpuBlitter::Generation());
+    for (const auto& frames : {frames_, pieces_})
+        if (frames)
+            frames->Close(GpuBlitter::Generation());
     frames_.reset();
+    pieces_.reset();
     DropGpu();
     gpu_.reset();
     const auto release = [this] {
@@ -171,6 +173,32 @@ void SoftSurface::RotateChain(const std::vector<SoftSurface*>& chain) {
         rotate();
 }
 
+const DWORD* SoftSurface::Colors() const {
+    return palette_ ? palette_->Colors() : DesktopColors();
+}
+
+bool SoftSurface::GpuFrameLayout(gpu::FrameLayout* frame) const {
+    const auto layout = format_.DirectLayout();
+    if (!layout)
+        return false;
+    switch (*layout) {
+    case TPixelLayout::Indexed8:
+        *frame = gpu::FrameLayout::Index8;
+        return true;
+    case TPixelLayout::RGB565:
+        *frame = gpu::FrameLayout::RGB565;
+        return true;
+    case TPixelLayout::XRGB1555:
+        *frame = gpu::FrameLayout::XRGB1555;
+        return true;
+    case TPixelLayout::XRGB8888:
+        *frame = gpu::FrameLayout::XRGB8888;
+        return true;
+    default:
+        return false;
+    }
+}
+
 void SoftSurface::PublishFrame() {
     if (!gpu_ || !frames_ || Lost() || Busy() || bits_.empty())
         return;
@@ -181,30 +209,12 @@ void SoftSurface::PublishFrame() {
         return;
     }
     GpuBlitter* blitter = GpuBlitter::Get();
-    const auto layout = format_.DirectLayout();
-    if (!blitter || !layout)
-        return;
     gpu::FrameLayout frame;
-    switch (*layout) {
-    case TPixelLayout::Indexed8:
-        frame = gpu::FrameLayout::Index8;
-        break;
-    case TPixelLayout::RGB565:
-        frame = gpu::FrameLayout::RGB565;
-        break;
-    case TPixelLayout::XRGB1555:
-        frame = gpu::FrameLayout::XRGB1555;
-        break;
-    case TPixelLayout::XRGB8888:
-        frame = gpu::FrameLayout::XRGB8888;
-        break;
-    default:
+    if (!blitter || !GpuFrameLayout(&frame))
         return;
-    }
     blitter->FlushFor(*gpu_);
-    const DWORD* colors = palette_ ? palette_->Colors() : DesktopColors();
     // The store's texture takes what the host wrote first.
-    frames_->Publish(gpu_->Framebuffer(Plane()), width_, height_, frame, colors,
+    frames_->Publish(gpu_->Framebuffer(Plane()), 0, 0, width_, height_, frame, Colors(),
                      GpuBlitter::Generation());
 }
 
@@ -221,7 +231,7 @@ TPixelView SoftSurface::MemoryView() const {
     static_cast<ConstPixelBlock&>(view) = Block();
     view.layout = *layout;
     if (*layout == TPixelLayout::Indexed8)
-        view.colorTable = palette_ ? palette_->Colors() : DesktopColors();
+        view.colorTable = Colors();
     return view;
 }
 

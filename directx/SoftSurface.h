@@ -184,6 +184,9 @@ private:
         RECT visible{};
         std::vector<BYTE> memory; // the source rectangle, rows packed
         PixelPlane plane;         // over memory
+        // Not 0: the source rectangle is still only on the GPU, the newest frame (this one) of
+        // pieces_, and memory is read from it when the entry is carried out.
+        std::uint64_t frame = 0;
 
         Deferred() = default;
         Deferred(Deferred&&) = default;
@@ -216,6 +219,19 @@ private:
         return static_cast<SoftSurface*>(surface);
     }
     bool Defer(const RECT& dest, const RECT& visible, SoftSurface& source, const RECT& from);
+    // A windowed primary's copies from pictures drawn on the GPU, handed to the presenter on the
+    // GPU (where pictures are shown and the drawing context is on the window system's display)
+    // until it refuses them; null before the first.
+    std::shared_ptr<gpu::FrameHandOver> pieces_;
+    // Hands `from` of the source's GPU pixels to the presenter as the newest of pieces_; its
+    // serial in *frame. False where they cannot go that way: the caller reads them back.
+    bool PublishPiece(SoftSurface& source, const RECT& from, std::uint64_t* frame);
+    // A deferred copy still on the GPU is read into its memory.
+    void Fetch(Deferred& entry);
+    // The colours of a palettised surface's pixels: its palette's, else the desktop's.
+    const DWORD* Colors() const;
+    // How the GPU's frames of this surface's format are laid out; false for another format.
+    bool GpuFrameLayout(gpu::FrameLayout* layout) const;
     std::uint64_t version_ = 0;
 };
 

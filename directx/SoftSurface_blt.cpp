@@ -4,19 +4,20 @@
 #include "SoftClipper.h"
 #include "SoftDirectDraw.h"
 #include "SoftSurface.h"
+#include "gpu/Renderer.h"
+
+#include <algorithm>
 
 namespace directx {
 
 bool SoftSurface::Defer(const RECT& dest, const RECT& visible, SoftSurface& source,
                         const RECT& from) {
-    if (!VisiblePrimary() || !owner_ || owner_->FullScreen() || bits_.empty())
-        return false;
-    const TPixelView view = source.View();
-    if (!view.bits || !owner_->PresentStretched(*this, view, from, dest))
+    if (!WindowedPrimary() || bits_.empty())
         return false;
     if (deferred_.size() >= 16)
         Settle();
-    // Earlier copies that this one covers are never seen: drop them, keeping one's memory.
+    // Earlier copies that this one covers are never seen: drop them, keeping one's memory. (Where
+    // this one then goes no further, the caller copies it, over them too.)
     Deferred entry;
     for (auto it = deferred_.begin(); it != deferred_.end();) {
         if (Inside(it->visible, visible)) {
@@ -27,18 +28,69 @@ bool SoftSurface::Defer(const RECT& dest, const RECT& visible, SoftSurface& sour
             ++it;
         }
     }
-    entry.dest = dest;
-    entry.visible = visible;
     PixelPlane& plane = entry.plane;
     plane.width = from.right - from.left;
     plane.height = from.bottom - from.top;
     plane.bytesPerPixel = source.format_.BytesPerPixel();
     plane.pitch = static_cast<std::ptrdiff_t>(plane.width) * plane.bytesPerPixel;
-    entry.memory.resize(static_cast<std::size_t>(plane.pitch) * plane.height);
-    plane.bits = entry.memory.data();
-    CopyRect(plane, 0, 0, source.Plane(), from, ColorKeyRange{});
+    // A picture drawn on the GPU goes to the presenter there, not read back, once the presenter
+    // has drawn one; until then it takes a copy too.
+    const bool onGpu = source.gpu_ && PublishPiece(source, from, &entry.frame);
+    const TPixelView view = !onGpu || !pieces_->Accepted() ? source.View() : TPixelView{};
+    if (!onGpu && !view.bits)
+        return false;
+    if (onGpu ? !owner_->PresentStretchedOnGpu(*this, pieces_, view, from, dest)
+              : !owner_->PresentStretched(*this, view, from, dest))
+        return false;
+    entry.dest = dest;
+    entry.visible = visible;
+    if (view.bits) { // read back already: the entry keeps its copy
+        entry.frame = 0;
+        entry.memory.resize(static_cast<std::size_t>(plane.pitch) * plane.height);
+        plane.bits = entry.memory.data();
+        CopyRect(plane, 0, 0, source.Plane(), from, ColorKeyRange{});
+    }
     deferred_.push_back(std::move(entry));
     return true;
+}
+
+bool SoftSurface::PublishPiece(SoftSurface& source, const RECT& from, std::uint64_t* frame) {
+    GpuBlitter* blitter = GpuBlitter::Get();
+    gpu::FrameLayout layout;
+    if (!blitter || !GpuFrameLayout(&layout))
+        return false;
+    if (!pieces_) {
+        std::shared_ptr<gpu::Device> device = gpu::ChosenDevice();
+        if (!PicturesShown() || !device || device->GetDisplay().Shows() == gpu::WindowSystem::None)
+            return false;
+        pieces_ = std::make_shared<gpu::FrameHandOver>(std::move(device));
+    }
+    if (pieces_->Refused())
+        return false;
+    // The hand-over keeps only its newest frame for certain: an earlier copy still there whose
+    // frame this one does not replace is read now.
+    for (Deferred& entry : deferred_)
+        Fetch(entry);
+    blitter->FlushFor(*source.gpu_);
+    const GLuint framebuffer = source.gpu_->Framebuffer(source.Plane());
+    if (!pieces_->Publish(framebuffer, from.left, from.top, from.right - from.left,
+                          from.bottom - from.top, layout, Colors(), GpuBlitter::Generation()))
+        return false;
+    *frame = pieces_->Published();
+    return true;
+}
+
+void SoftSurface::Fetch(Deferred& entry) {
+    if (!entry.frame)
+        return;
+    PixelPlane& plane = entry.plane;
+    entry.memory.resize(static_cast<std::size_t>(plane.pitch) * plane.height);
+    plane.bits = entry.memory.data();
+    // A GPU reset took the frame with the surfaces: what it showed is lost with them.
+    if (!pieces_ ||
+        !pieces_->ReadNewest(entry.frame, GpuBlitter::Generation(), plane.bits, plane.pitch))
+        std::fill(entry.memory.begin(), entry.memory.end(), BYTE{0});
+    entry.frame = 0;
 }
 
 void SoftSurface::Settle() {
@@ -50,9 +102,11 @@ void SoftSurface::Settle() {
     if (bits_.empty())
         return;
     const PixelPlane target = Plane();
-    for (const Deferred& d : pending)
+    for (Deferred& d : pending) {
+        Fetch(d);
         BlitRect(target, d.dest, d.visible, d.plane, RECT{0, 0, d.plane.width, d.plane.height},
                  ColorKeyRange{}, false, false);
+    }
     Touch();
 }
 
@@ -150,12 +204,11 @@ HRESULT SoftSurface::Blt(LPRECT lpDestRect, IDirectDrawSurface* lpDDSrcSurface, 
         return DD_OK;
     }
     // A picture drawn on the GPU presented in a window ends a frame, fenced as a flip is.
-    if (source->gpu_ && VisiblePrimary() && owner_ && !owner_->FullScreen() &&
-        !GpuBlitter::Get()->EndFrame())
+    if (source->gpu_ && WindowedPrimary() && !GpuBlitter::Get()->EndFrame())
         return DDERR_SURFACELOST;
-    source->Settle();
     if (!key.enabled && !mirrorX && !mirrorY && Defer(dest, visible, *source, from))
         return DD_OK;
+    source->Settle();
     Write(visible,
           [&] { BlitRect(Plane(), dest, visible, source->Plane(), from, key, mirrorX, mirrorY); });
     return DD_OK;

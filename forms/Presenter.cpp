@@ -50,6 +50,13 @@ struct Presenter::Screen {
     Picture full;
     std::shared_ptr<TLivePicture> live; // read at the refresh instead of `full`
     std::vector<Piece> pieces;
+    // A GPU piece handed over, or its end (frames null), not yet taken.
+    struct GpuPiece {
+        std::shared_ptr<gpu::FrameHandOver> frames;
+        QRect dest;
+    };
+    bool pendingGpuPiece = false;
+    GpuPiece gpuPiece;
     std::uint64_t handed = 0;
     std::uint64_t taken = 0;
     // Shown (shownMutex; taken from the hand-overs under both).
@@ -69,9 +76,11 @@ struct Presenter::Screen {
     std::vector<std::pair<int, int>> pushBands;
     std::vector<Piece> shownPieces;
     std::vector<bool> pushed; // per shown piece
+    GpuPiece shownGpuPiece;   // drawn over the shown pieces by the GL road
     // The GL road: the frames shown (shownMutex), what they showed when last asked, and the
     // pictures of it asked for by ComposeShown (mutex_) and made by the presenter.
     std::shared_ptr<gpu::FrameHandOver> glFrames;
+    QRect glDest; // where their frames are drawn; empty: fitted, aspect kept
     QImage glShot;
     std::uint32_t glChild = 0; // the child window the GL road last drew on
     bool glLeft = false;       // the GL road's surface is to go (Wayland)
@@ -273,6 +282,31 @@ void Presenter::Recycle(std::vector<Piece>& pieces) {
     pieces.clear();
 }
 
+void Presenter::EndGpuPiece(Screen& screen) {
+    screen.pendingGpuPiece = true;
+    screen.gpuPiece = {};
+}
+
+void Presenter::AddPiece(Screen& screen, const QRect& dest, const TPixelView& picture,
+                         const QRect& source) {
+    // A newer piece over an older one hides it: the older is never shown.
+    Picture memory;
+    for (auto it = screen.pieces.begin(); it != screen.pieces.end();) {
+        if (Contains(dest, it->dest)) {
+            (memory.bytes.capacity() ? spare_.emplace_back() : memory) = std::move(it->picture);
+            it = screen.pieces.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!memory.bytes.capacity() && !spare_.empty()) {
+        memory = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    memory.Assign(picture, source);
+    screen.pieces.push_back(Piece{dest, std::move(memory)});
+}
+
 void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
     if (!picture.bits || picture.width <= 0 || picture.height <= 0)
         return;
@@ -280,6 +314,7 @@ void Presenter::HandOverScaled(QWidget* window, const TPixelView& picture) {
         std::lock_guard lock(mutex_);
         Start();
         Screen& screen = ScreenOf(window);
+        EndGpuPiece(screen);
         screen.full.Assign(picture, QRect(0, 0, picture.width, picture.height));
         DropLive(screen);
         screen.pendingFull = true;
@@ -294,6 +329,7 @@ void Presenter::HandOverLive(QWidget* window, const std::shared_ptr<TLivePicture
         std::lock_guard lock(mutex_);
         Start();
         Screen& screen = ScreenOf(window);
+        EndGpuPiece(screen);
         if (screen.live != picture)
             DropLive(screen);
         screen.live = picture;
@@ -314,22 +350,28 @@ void Presenter::HandOverPiece(QWidget* window, const QRect& dest, const TPixelVi
         Screen& screen = ScreenOf(window);
         if (!dest.intersects(QRect(QPoint(0, 0), screen.client)))
             return;
-        // A newer piece over an older one hides it: the older is never shown.
-        Picture memory;
-        for (auto it = screen.pieces.begin(); it != screen.pieces.end();) {
-            if (Contains(dest, it->dest)) {
-                (memory.bytes.capacity() ? spare_.emplace_back() : memory) = std::move(it->picture);
-                it = screen.pieces.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (!memory.bytes.capacity() && !spare_.empty()) {
-            memory = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        memory.Assign(picture, source);
-        screen.pieces.push_back(Piece{dest, std::move(memory)});
+        EndGpuPiece(screen);
+        AddPiece(screen, dest, picture, source);
+        ++screen.handed;
+    }
+    handed_.notify_one();
+}
+
+void Presenter::HandOverGpuPiece(QWidget* window, const QRect& dest,
+                                 const std::shared_ptr<gpu::FrameHandOver>& frames,
+                                 const TPixelView& twin, const QRect& source) {
+    if (!frames || dest.isEmpty())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        Start();
+        Screen& screen = ScreenOf(window);
+        if (!dest.intersects(QRect(QPoint(0, 0), screen.client)))
+            return;
+        screen.pendingGpuPiece = true;
+        screen.gpuPiece = Screen::GpuPiece{frames, dest};
+        if (twin.bits && !source.isEmpty())
+            AddPiece(screen, dest, twin, source);
         ++screen.handed;
     }
     handed_.notify_one();
@@ -344,6 +386,7 @@ void Presenter::Blank(QWidget* window) {
         Screen& screen = ScreenOf(window);
         screen.pendingBlank = true;
         screen.pendingFull = false;
+        EndGpuPiece(screen);
         DropLive(screen);
         Recycle(screen.pieces);
         ++screen.handed;
@@ -611,6 +654,7 @@ void Presenter::Take(Screen& screen) {
     if (screen.pendingBlank || screen.shownClient != screen.client) {
         screen.pendingBlank = false;
         screen.showsFull = false;
+        screen.shownGpuPiece = {};
         Recycle(screen.shownPieces);
         screen.pushed.clear();
         screen.shownClient = screen.client;
@@ -635,6 +679,13 @@ void Presenter::Take(Screen& screen) {
         Recycle(screen.shownPieces);
         screen.pushed.clear();
     }
+    if (screen.pendingGpuPiece) {
+        screen.pendingGpuPiece = false;
+        screen.shownGpuPiece = std::move(screen.gpuPiece);
+        screen.gpuPiece = {};
+        if (screen.shownGpuPiece.frames)
+            screen.showsFull = false;
+    }
     for (Piece& piece : screen.pieces) {
         screen.showsFull = false;
         for (std::size_t i = 0; i < screen.shownPieces.size();) {
@@ -657,18 +708,35 @@ void Presenter::Take(Screen& screen) {
 void Presenter::ChooseGl(Screen& screen) {
     const std::shared_ptr<TLivePicture>& live = screen.reading ? screen.reading : screen.live;
     const bool windows = x_ || wayland_;
-    const bool gl = windows && !glFailed_ && screen.showsFull && live && live->gpuFrames_ &&
-                    !live->gpuFrames_->Refused();
+    const bool liveFrames =
+        screen.showsFull && live && live->gpuFrames_ && !live->gpuFrames_->Refused();
+    // The GL road draws a piece alone, black around it: only one covering the client area.
+    const Screen::GpuPiece& piece = screen.shownGpuPiece;
+    const bool pieceFrames = !screen.showsFull && piece.frames && !piece.frames->Refused();
+    const bool pieceCovers =
+        pieceFrames && Contains(piece.dest, QRect(QPoint(0, 0), screen.shownClient));
+    const bool gl = windows && !glFailed_ && (liveFrames || pieceCovers);
+    // No road here draws them: they are read back.
     if (!gl && live && live->gpuFrames_ && (!windows || glFailed_))
-        live->gpuFrames_->Refuse(); // no road here draws them: they are read back
+        live->gpuFrames_->Refuse();
+    if (!gl && pieceFrames)
+        piece.frames->Refuse();
     if (gl) {
         screen.road = Road::Gl;
+        if (pieceCovers) {
+            screen.glFrames = piece.frames;
+            screen.glDest = piece.dest;
+        } else {
+            screen.glDest = QRect(); // the live picture's frames, set as it is read
+        }
     } else if (screen.road == Road::Gl) {
         // Back on the window system's own road: all of the picture, from its memory.
         screen.road = x_ ? Road::X11 : Road::Wayland;
         screen.glFrames.reset();
         screen.copiedFrom.reset();
         screen.pushFull = true;
+        screen.pushBlank = true;
+        screen.pushed.assign(screen.shownPieces.size(), false);
         screen.glLeft = true;
     }
 }
@@ -707,7 +775,8 @@ void Presenter::PushGl(QWidget* window, Screen& screen, bool shot) {
                          why.c_str());
         }
     }
-    if (gl_ && gl_->Show(target, size, screen.glFrames, shot ? &screen.glShot : nullptr)) {
+    if (gl_ &&
+        gl_->Show(target, size, screen.glFrames, screen.glDest, shot ? &screen.glShot : nullptr)) {
         screen.glFrames->Accept();
         return;
     }

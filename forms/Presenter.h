@@ -80,6 +80,14 @@ public:
     // `source` of the picture shown at `dest` of the client area.
     void HandOverPiece(QWidget* window, const QRect& dest, const TPixelView& picture,
                        const QRect& source);
+    // The newest frame of `frames` (drawn on the GPU) stretched over `dest` of the client area,
+    // drawn by the GL road where the window takes it: a piece covering the client area alone.
+    // Elsewhere the frames are refused, and their pictures come as plain pieces. `twin`, where
+    // it has bits, is `source` of the same picture read back, shown as a plain piece would be
+    // until the GL road has drawn one of the frames.
+    void HandOverGpuPiece(QWidget* window, const QRect& dest,
+                          const std::shared_ptr<gpu::FrameHandOver>& frames, const TPixelView& twin,
+                          const QRect& source);
     // The window's geometry or mode changed: nothing shown before is shown again.
     void Blank(QWidget* window);
     // The same, and the window system's window went with it (it is made anew when shown).
@@ -127,6 +135,11 @@ private:
     static void DropLive(Screen& screen);
     // Keeps the pieces' memory for later pictures and empties the list (under mutex_).
     void Recycle(std::vector<Piece>& pieces);
+    // Adds a copy of `source` of the picture at `dest` to what is handed over (under mutex_).
+    void AddPiece(Screen& screen, const QRect& dest, const TPixelView& picture,
+                  const QRect& source);
+    // A hand-over other than a GPU piece: the GPU piece shown goes at the take (under mutex_).
+    static void EndGpuPiece(Screen& screen);
     void ReadLive(Screen& screen);
     // The X11 road, under shownMutex: the screen's child window made or fitted, what changed
     // uploaded to the server's copies of the pictures and composited, stretched, onto it.
@@ -144,8 +157,9 @@ private:
     // fitted); `shot`: what is shown is read back for ComposeShown. Where it cannot, the frames
     // are refused and the next hand-over takes the X11 road.
     void PushGl(QWidget* window, Screen& screen, bool shot);
-    // Under both mutexes: the GL road for a screen showing a live picture with frames on the GPU
-    // that are not refused, the X11 road otherwise.
+    // Under both mutexes: the GL road for a screen showing a live picture with frames on the GPU,
+    // or a GPU piece covering its client area, whose frames are not refused; the window system's
+    // own road otherwise.
     void ChooseGl(Screen& screen);
     static void Compose(const Screen& screen, QImage& target);
 

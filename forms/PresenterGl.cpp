@@ -2,7 +2,6 @@
 
 #include "gpu/GlObjects.h"
 
-#include <QRect>
 #include <vector>
 
 namespace presenting {
@@ -213,7 +212,8 @@ void GlRoad::Drop(std::uintptr_t window) {
 }
 
 bool GlRoad::Show(std::uintptr_t window, QSize client,
-                  const std::shared_ptr<gpu::FrameHandOver>& frames, QImage* shot) {
+                  const std::shared_ptr<gpu::FrameHandOver>& frames, const QRect& dest,
+                  QImage* shot) {
     const EGLSurface surface = SurfaceFor(window);
     if (surface == EGL_NO_SURFACE || !context_->MakeCurrent(surface))
         return false;
@@ -236,7 +236,7 @@ bool GlRoad::Show(std::uintptr_t window, QSize client,
             break;
         }
     }
-    Draw(client);
+    Draw(client, dest);
     if (shot) {
         QImage image(client, QImage::Format_RGB32);
         glPixelStorei(GL_PACK_ALIGNMENT, 4);
@@ -251,7 +251,7 @@ bool GlRoad::Show(std::uintptr_t window, QSize client,
     return swapped && glGetError() == GL_NO_ERROR;
 }
 
-void GlRoad::Draw(QSize client) {
+void GlRoad::Draw(QSize client, QRect dest) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     // A context first made current without a surface may have no buffer to draw in (Mesa).
     glDrawBuffer(GL_BACK);
@@ -261,7 +261,8 @@ void GlRoad::Draw(QSize client) {
     glClear(GL_COLOR_BUFFER_BIT);
     if (!frame_.texture || frame_.width <= 0 || frame_.height <= 0)
         return;
-    const QRect dest = Fitted(QSize(frame_.width, frame_.height), client);
+    if (dest.isEmpty())
+        dest = Fitted(QSize(frame_.width, frame_.height), client);
     if (dest.isEmpty())
         return;
     glUseProgram(program_);

@@ -2,11 +2,13 @@
 // The presenter's road for frames drawn on the GPU: a context of the presenter's thread, shared
 // with the drawing context, draws the newest frame a flipping chain handed over (its raw bits,
 // decoded in the shader) into an EGL window surface of the window's, scaled to fit with its
-// aspect kept and black around it, and swaps without waiting for the display. Nothing is read
+// aspect kept (or stretched over a piece of the window) and black around it, and swaps without
+// waiting for the display. Nothing is read
 // back to host memory, except a picture of what is shown when one is asked for.
 #include "gpu/FrameHandOver.h"
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <array>
 #include <cstdint>
@@ -28,10 +30,11 @@ public:
     GlRoad& operator=(const GlRoad&) = delete;
 
     // Draws the newest frame of `frames` (or again the one it shows) on the native window
-    // `window` (an X11 window id, or a wl_egl_window), `client` pixels large, and swaps. `shot`:
-    // what is shown, read back. False where it cannot draw there.
+    // `window` (an X11 window id, or a wl_egl_window), `client` pixels large, stretched over
+    // `dest` or, where that is empty, fitted with its aspect kept; black around it. Then swaps.
+    // `shot`: what is shown, read back. False where it cannot draw there.
     bool Show(std::uintptr_t window, QSize client,
-              const std::shared_ptr<gpu::FrameHandOver>& frames, QImage* shot);
+              const std::shared_ptr<gpu::FrameHandOver>& frames, const QRect& dest, QImage* shot);
     // The window goes: its surface with it.
     void Drop(std::uintptr_t window);
     // The device whose drawing context it shares.
@@ -41,7 +44,7 @@ private:
     explicit GlRoad(std::shared_ptr<gpu::Device> device) : device_(std::move(device)) {}
     bool Start(std::string* why);
     EGLSurface SurfaceFor(std::uintptr_t window);
-    void Draw(QSize client);
+    void Draw(QSize client, QRect dest);
 
     // Kept for its contexts: the held frame and the context go before it.
     std::shared_ptr<gpu::Device> device_;

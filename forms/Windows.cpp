@@ -261,6 +261,23 @@ void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelV
     presenting::Presenter::Instance().HandOverPiece(record->widget, dest, picture, source);
 }
 
+void PresentGpuFramesToWindow(HWND window, const RECT& clientRect,
+                              const std::shared_ptr<gpu::FrameHandOver>& frames,
+                              const TPixelView& twin, const RECT& sourceRect) {
+    WindowRecord* record = Record(window);
+    if (!record || !frames)
+        return;
+    View(*record);
+    const QRect source = QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
+                               sourceRect.bottom - sourceRect.top) &
+                         QRect(0, 0, twin.width, twin.height);
+    const QRect dest(clientRect.left, clientRect.top, clientRect.right - clientRect.left,
+                     clientRect.bottom - clientRect.top);
+    if (dest.isEmpty())
+        return;
+    presenting::Presenter::Instance().HandOverGpuPiece(record->widget, dest, frames, twin, source);
+}
+
 void PresentScaledToWindow(HWND window, const TPixelView& picture) {
     WindowRecord* record = Record(window);
     if (!record || !picture.bits || picture.width <= 0 || picture.height <= 0)

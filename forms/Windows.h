@@ -85,6 +85,14 @@ void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& pi
 // sourceRect of the picture stretched over clientRect of the client area.
 void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelView& picture,
                               const RECT& sourceRect);
+// The newest frame of `frames` (drawn on the GPU) stretched over clientRect, drawn by the
+// presenter from the GPU where the window's road can: then nothing is read back. Where it cannot,
+// it refuses the frames, and their pictures come by PresentStretchedToWindow from then on.
+// `twin`, where it has bits, is sourceRect of the same picture read back, shown until the
+// presenter has drawn one of the frames.
+void PresentGpuFramesToWindow(HWND window, const RECT& clientRect,
+                              const std::shared_ptr<gpu::FrameHandOver>& frames,
+                              const TPixelView& twin, const RECT& sourceRect);
 // The whole picture scaled to the client area with its aspect kept, black around it.
 void PresentScaledToWindow(HWND window, const TPixelView& picture);
 class TLivePicture;

@@ -52,20 +52,21 @@ void FrameHandOver::FreeSlot(Slot& slot, bool deleteNames) {
     slot = Slot{};
 }
 
-void FrameHandOver::Publish(GLuint framebuffer, int width, int height, FrameLayout layout,
-                            const std::uint32_t* palette, std::uint64_t generation) {
+bool FrameHandOver::Publish(GLuint framebuffer, int x, int y, int width, int height,
+                            FrameLayout layout, const std::uint32_t* palette,
+                            std::uint64_t generation) {
     int target = -1;
     {
         std::lock_guard lock(mutex_);
         if (closed_ || refused_.load())
-            return;
+            return false;
         if (generation_ && generation != generation_) {
             // A reset took the textures, and the new context shares nothing with the presenter's.
             for (Slot& slot : slots_)
                 FreeSlot(slot, false);
             newest_ = reading_ = -1;
             refused_.store(true);
-            return;
+            return false;
         }
         generation_ = generation;
         for (int i = 0; i < kSlots && target < 0; ++i)
@@ -73,7 +74,7 @@ void FrameHandOver::Publish(GLuint framebuffer, int width, int height, FrameLayo
                 target = i;
         if (target < 0) {
             starved_.fetch_add(1);
-            return;
+            return false;
         }
     }
     // The slot is neither the newest nor held: the presenter does not touch it, so it is written
@@ -98,7 +99,8 @@ void FrameHandOver::Publish(GLuint framebuffer, int width, int height, FrameLayo
         glDeleteSync(slot.written);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, slot.framebuffer);
-    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBlitFramebuffer(x, y, x + width, y + height, 0, 0, width, height, GL_COLOR_BUFFER_BIT,
+                      GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     slot.written = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     // Another context waits for the fence only once it has reached the GPU.
@@ -112,6 +114,35 @@ void FrameHandOver::Publish(GLuint framebuffer, int width, int height, FrameLayo
     std::lock_guard lock(mutex_);
     slot.frame.serial = ++serial_;
     newest_ = target;
+    return true;
+}
+
+bool FrameHandOver::ReadNewest(std::uint64_t serial, std::uint64_t generation, void* bits,
+                               std::ptrdiff_t pitch) {
+    GLuint framebuffer = 0;
+    SharedFrame frame;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_ || newest_ < 0 || generation != generation_)
+            return false;
+        const Slot& slot = slots_[std::size_t(newest_)];
+        if (slot.frame.serial != serial)
+            return false;
+        framebuffer = slot.framebuffer;
+        frame = slot.frame;
+    }
+    // Only the drawing thread publishes, so the newest slot stays as it is; the presenter may
+    // read it too.
+    const int bytes = frame.layout == FrameLayout::Index8     ? 1
+                      : frame.layout == FrameLayout::XRGB8888 ? 4
+                                                              : 2;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, GLint(pitch / bytes));
+    glReadPixels(0, 0, frame.width, frame.height, GL_RED_INTEGER, PixelType(frame.layout), bits);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    return true;
 }
 
 void FrameHandOver::Close(std::uint64_t generation) {

@@ -40,12 +40,19 @@ public:
 
     const std::shared_ptr<Device>& GetDevice() const { return device_; }
 
-    // The drawing thread, its context current: copies `framebuffer` (width x height of the bits
-    // in `layout`) into a free slot, fences and flushes the copy and makes it the newest frame.
-    // `generation` names the drawing context: after a reset the old one's textures are gone
-    // and a new context shares nothing with the presenter's, so the hand-over refuses itself.
-    void Publish(GLuint framebuffer, int width, int height, FrameLayout layout,
+    // The drawing thread, its context current: copies width x height pixels of `framebuffer` from
+    // (x, y) on (the bits in `layout`, rows as the host memory counts them) into a free slot,
+    // fences and flushes the copy and makes it the newest frame; false where nothing was
+    // published (closed, refused, no slot free). `generation` names the drawing context: after
+    // a reset the old one's textures are gone and a new context shares nothing with the
+    // presenter's, so the hand-over refuses itself.
+    bool Publish(GLuint framebuffer, int x, int y, int width, int height, FrameLayout layout,
                  const std::uint32_t* palette, std::uint64_t generation);
+    // The drawing thread: reads the newest frame's bits into `bits` (rows `pitch` bytes apart)
+    // while it is still frame `serial` of context `generation`; false where it is not, and
+    // nothing is written.
+    bool ReadNewest(std::uint64_t serial, std::uint64_t generation, void* bits,
+                    std::ptrdiff_t pitch);
     // The drawing thread: no more frames; the textures no one reads go now (the one the
     // presenter reads goes when it lets go). Names of another generation's context are dropped.
     void Close(std::uint64_t generation);

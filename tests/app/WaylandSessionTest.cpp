@@ -14,6 +14,7 @@
 #include "tests/PictureCompare.h"
 #include "tests/ScopedEnv.h"
 #include "tests/directx/FlipChainOnScreen.h"
+#include "tests/gfxbench/Direct3DShown.h"
 
 #include <QApplication>
 #include <QDir>
@@ -368,6 +369,37 @@ TEST_F(WaylandGl, AGpuFlippingChainShowsThroughTheGlRoad) {
             shot = Screen();
         } while (Mismatches(shot, picture) != 0 && waited.elapsed() < 5000);
         EXPECT_EQ(Mismatches(shot, picture), 0) << seed;
+    }
+}
+
+// The Direct3D test in a window on the compositor, drawn by the hardware device on the GPU: its
+// back buffer stretched over the window by the GL road, not read back once the road has drawn a
+// frame, and the primary's memory holding the same picture when read.
+class WaylandGlScene : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Missing().isEmpty())
+            GTEST_SKIP() << Missing().toStdString();
+        shown.emplace(/*headless=*/false); // pictures are shown: the compositor's display
+    }
+    std::optional<TApplication> shown;
+};
+
+TEST_F(WaylandGlScene, ADirect3DRunShowsItsStretchedPictureThroughTheGlRoad) {
+    GpuRoad road;
+    ASSERT_EQ(road.Failure(), "");
+    const std::vector<Direct3DShownFrame> frames =
+        RunDirect3DShown(QString(ZELKA_APP_DIR) + "/Zelka.dat");
+    ASSERT_EQ(frames.size(), 4u); // a frame of each phase
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(frames[i].road, "gl");
+        EXPECT_GT(frames[i].client.width(), 400);
+        EXPECT_EQ(frames[i].shownMismatches, 0);
+        EXPECT_EQ(frames[i].memoryMismatches, 0);
+        if (i > 0) { // the road has drawn a frame by the first look
+            EXPECT_FALSE(frames[i].backBufferRead);
+        }
     }
 }
 

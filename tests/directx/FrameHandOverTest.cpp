@@ -55,7 +55,8 @@ TEST(FrameHandOverTest, NewestFramesArriveExactlyAndAHeldOneNeverStopsTheDrawer)
     const auto publish = [&](std::size_t f, gpu::FrameHandOver& to, std::uint64_t made) {
         const directx::PixelPlane host{
             PixelBlock{reinterpret_cast<BYTE*>(bits[f].data()), 74, 37, 11}, 2};
-        to.Publish(stores[f]->Framebuffer(host), 37, 11, gpu::FrameLayout::RGB565, nullptr, made);
+        to.Publish(stores[f]->Framebuffer(host), 0, 0, 37, 11, gpu::FrameLayout::RGB565, nullptr,
+                   made);
     };
     gpu::SharedFrame shown;
     publish(0, frames, generation);

@@ -1,11 +1,12 @@
 // A full-screen flipping chain drawn on the GPU (llvmpipe taken as hardware) and shown on an X
 // server this program starts itself (Xvfb, 640 x 480): the presenter draws its frames through the
 // GL road, and what it read back, and what the X server holds, is the frame composed as the
-// software road composes it.
+// software road composes it. And the Direct3D test's picture, stretched over its window.
 #include "FlipChainOnScreen.h"
 #include "forms/Application.h"
 #include "platform/ProgramFolders.h"
 #include "tests/PictureCompare.h"
+#include "tests/gfxbench/Direct3DShown.h"
 
 #include <QApplication>
 #include <QFile>
@@ -91,6 +92,33 @@ TEST_F(GlPresentTest, WithoutTheGlRoadFramesAreReadBackForTheX11Road) {
         const QImage shown = PresentedPicture(window);
         EXPECT_STREQ(presenting::Presenter::Instance().RoadName(&*screen), "x11");
         EXPECT_EQ(Mismatches(shown, Expected()), 0) << seed;
+    }
+    presenting::Presenter::Instance().FailGlForTests(false);
+}
+
+// The Direct3D test in a window: the hardware device's back buffer, on the GPU, stretched over
+// the window by the GL road and not read back once the road has drawn one frame, and the
+// primary's memory, when read, holding the same picture.
+TEST(GlPresentScene, ADirect3DRunShowsItsStretchedPictureThroughTheGlRoad) {
+    if (!Missing().isEmpty())
+        GTEST_SKIP() << Missing().toStdString();
+    for (const bool glRoad : {true, false}) {
+        SCOPED_TRACE(glRoad ? "gl" : "without it");
+        presenting::Presenter::Instance().FailGlForTests(!glRoad);
+        GpuRoad road;
+        ASSERT_EQ(road.Failure(), "");
+        const std::vector<Direct3DShownFrame> frames = RunDirect3DShown(ZELKA_DAT_PATH);
+        ASSERT_EQ(frames.size(), 4u); // a frame of each phase
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(frames[i].road, glRoad ? "gl" : "x11");
+            EXPECT_GT(frames[i].client.width(), 400);
+            EXPECT_EQ(frames[i].shownMismatches, 0);
+            EXPECT_EQ(frames[i].memoryMismatches, 0);
+            if (i > 0) { // the road has drawn a frame by the first look
+                EXPECT_EQ(frames[i].backBufferRead, !glRoad);
+            }
+        }
     }
     presenting::Presenter::Instance().FailGlForTests(false);
 }
