@@ -362,6 +362,8 @@ RunConditions ProbeRunConditions(const QString& root) {
     c.hypervisor = TPentiumMMX().HypervisorPresent();
     c.qtPlatform = QGuiApplication::platformName();
     c.presenter = presenting::Presenter::Instance().RoadName();
+    if (presenting::Presenter::Instance().GlRoadTaken())
+        c.presenter += "+gl"; // pictures drawn on the GPU were shown from there
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         c.screen = screen->size() * screen->devicePixelRatio();
         c.screenDepth = screen->depth();

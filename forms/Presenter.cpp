@@ -778,6 +778,7 @@ void Presenter::PushGl(QWidget* window, Screen& screen, bool shot) {
     if (gl_ &&
         gl_->Show(target, size, screen.glFrames, screen.glDest, shot ? &screen.glShot : nullptr)) {
         screen.glFrames->Accept();
+        glTaken_.store(true);
         return;
     }
     // Shown from the host memory from the next frame on, read back by the drawing thread.

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -101,6 +102,8 @@ public:
     // The road the window's pictures take now: one of those, or "gl" (drawn by the presenter's
     // own GL context from the frames of a flipping chain on the GPU).
     const char* RoadName(QWidget* window);
+    // A window's pictures have gone through the GL road in this process.
+    bool GlRoadTaken() const { return glTaken_.load(); }
 
     // What the window shows now, composed into `target` (client-sized): waits until every
     // picture handed over so far has been taken by the presenter, so a reader sees the newest.
@@ -179,6 +182,7 @@ private:
     // Made on the presenter's thread when a screen first takes the GL road (under shownMutex).
     std::unique_ptr<GlRoad> gl_;
     bool glFailed_ = false;
+    std::atomic<bool> glTaken_{false};
     std::thread thread_;
 };
 

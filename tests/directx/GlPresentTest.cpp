@@ -112,6 +112,7 @@ TEST(GlPresentScene, ADirect3DRunShowsItsStretchedPictureThroughTheGlRoad) {
         for (std::size_t i = 0; i < frames.size(); ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(frames[i].road, glRoad ? "gl" : "x11");
+            EXPECT_TRUE(presenting::Presenter::Instance().GlRoadTaken());
             EXPECT_GT(frames[i].client.width(), 400);
             EXPECT_EQ(frames[i].shownMismatches, 0);
             EXPECT_EQ(frames[i].memoryMismatches, 0);
