@@ -484,11 +484,10 @@ void SoftDirectDraw::PresentLive(SoftSurface& front) {
     front.live_->HandOver(window_);
 }
 
-namespace {
-
-// The window a windowed primary's pictures go to (its clipper's, else the cooperative one's),
-// and `dest` (screen coordinates) in its client area.
-HWND StretchTarget(HWND target, const RECT& dest, RECT* client) {
+HWND SoftDirectDraw::StretchTarget(const SoftSurface& primary, const RECT& dest,
+                                   RECT* client) const {
+    HWND target =
+        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_;
     POINT origin{};
     if (!target || !IsWindow(target) || !ClientToScreen(target, &origin))
         return nullptr;
@@ -497,18 +496,13 @@ HWND StretchTarget(HWND target, const RECT& dest, RECT* client) {
     return target;
 }
 
-} // namespace
-
 bool SoftDirectDraw::PresentStretched(SoftSurface& primary, const TPixelView& source,
                                       const RECT& from, const RECT& dest) {
     RECT client{};
-    HWND target = StretchTarget(
-        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_, dest,
-        &client);
-    if (!target)
-        return false;
-    PresentStretchedToWindow(target, client, source, from);
-    return true;
+    HWND target = StretchTarget(primary, dest, &client);
+    if (target)
+        PresentStretchedToWindow(target, client, source, from);
+    return target != nullptr;
 }
 
 bool SoftDirectDraw::PresentStretchedOnGpu(SoftSurface& primary,
@@ -516,13 +510,10 @@ bool SoftDirectDraw::PresentStretchedOnGpu(SoftSurface& primary,
                                            const TPixelView& twin, const RECT& from,
                                            const RECT& dest) {
     RECT client{};
-    HWND target = StretchTarget(
-        primary.clipper_ && primary.clipper_->Window() ? primary.clipper_->Window() : window_, dest,
-        &client);
-    if (!target)
-        return false;
-    PresentGpuFramesToWindow(target, client, frames, twin, from);
-    return true;
+    HWND target = StretchTarget(primary, dest, &client);
+    if (target)
+        PresentGpuFramesToWindow(target, client, frames, twin, from);
+    return target != nullptr;
 }
 
 } // namespace directx

@@ -64,6 +64,9 @@ public:
                                const TPixelView& twin, const RECT& from, const RECT& dest);
 
 private:
+    // The window a windowed primary's pictures go to (its clipper's, else the cooperative
+    // level's), and `dest` (screen coordinates) in its client area; null where there is none.
+    HWND StretchTarget(const SoftSurface& primary, const RECT& dest, RECT* client) const;
     HRESULT CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFACE* out);
     void LeaveExclusive();
 

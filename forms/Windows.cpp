@@ -245,17 +245,22 @@ void PresentToWindow(HWND window, int clientX, int clientY, const TPixelView& pi
         picture, sourceRect);
 }
 
+namespace {
+
+QRect ToQRect(const RECT& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+} // namespace
+
 void PresentStretchedToWindow(HWND window, const RECT& clientRect, const TPixelView& picture,
                               const RECT& sourceRect) {
     WindowRecord* record = Record(window);
     if (!record || !picture.bits)
         return;
     View(*record);
-    const QRect source = QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
-                               sourceRect.bottom - sourceRect.top) &
-                         QRect(0, 0, picture.width, picture.height);
-    const QRect dest(clientRect.left, clientRect.top, clientRect.right - clientRect.left,
-                     clientRect.bottom - clientRect.top);
+    const QRect source = ToQRect(sourceRect) & QRect(0, 0, picture.width, picture.height);
+    const QRect dest = ToQRect(clientRect);
     if (source.isEmpty() || dest.isEmpty())
         return;
     presenting::Presenter::Instance().HandOverPiece(record->widget, dest, picture, source);
@@ -268,11 +273,8 @@ void PresentGpuFramesToWindow(HWND window, const RECT& clientRect,
     if (!record || !frames)
         return;
     View(*record);
-    const QRect source = QRect(sourceRect.left, sourceRect.top, sourceRect.right - sourceRect.left,
-                               sourceRect.bottom - sourceRect.top) &
-                         QRect(0, 0, twin.width, twin.height);
-    const QRect dest(clientRect.left, clientRect.top, clientRect.right - clientRect.left,
-                     clientRect.bottom - clientRect.top);
+    const QRect source = ToQRect(sourceRect) & QRect(0, 0, twin.width, twin.height);
+    const QRect dest = ToQRect(clientRect);
     if (dest.isEmpty())
         return;
     presenting::Presenter::Instance().HandOverGpuPiece(record->widget, dest, frames, twin, source);
