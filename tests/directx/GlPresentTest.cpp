@@ -113,7 +113,7 @@ TEST(GlPresentScene, ADirect3DRunShowsItsStretchedPictureThroughTheGlRoad) {
             SCOPED_TRACE(i);
             EXPECT_EQ(frames[i].road, glRoad ? "gl" : "x11");
             EXPECT_TRUE(presenting::Presenter::Instance().GlRoadTaken());
-            EXPECT_GT(frames[i].client.width(), 400);
+            EXPECT_GT(frames[i].shown.width(), 400);
             EXPECT_EQ(frames[i].shownMismatches, 0);
             EXPECT_EQ(frames[i].memoryMismatches, 0);
             if (i > 0) { // the road has drawn a frame by the first look
