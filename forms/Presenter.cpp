@@ -76,7 +76,7 @@ struct Presenter::Screen {
     std::vector<std::pair<int, int>> pushBands;
     std::vector<Piece> shownPieces;
     std::vector<bool> pushed; // per shown piece
-    GpuPiece shownGpuPiece;   // drawn over the shown pieces by the GL road
+    GpuPiece shownGpuPiece;   // drawn alone by the GL road, where it covers the client area
     // The GL road: the frames shown (shownMutex), what they showed when last asked, and the
     // pictures of it asked for by ComposeShown (mutex_) and made by the presenter.
     std::shared_ptr<gpu::FrameHandOver> glFrames;
