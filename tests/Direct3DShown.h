@@ -1,12 +1,13 @@
 #pragma once
-// The Direct3D test on the GPU road (llvmpipe taken as hardware) in a window the window system
-// shows, on the scripted clock, and what its window shows at a frame: the back buffer stretched
-// over the client area, drawn by the presenter from the GPU.
+// The Direct3D test started from the main window on the GPU road (llvmpipe taken as hardware),
+// with pictures shown, on the scripted clock, and what its window shows: the back buffer
+// stretched over the client area, drawn by the presenter from the GPU.
+#include "app/Unit1.h"
 #include "directx/SoftSurface.h"
 #include "engine/dddd.h"
 #include "engine/dddd_log.h"
 #include "forms/Presenter.h"
-#include "gfxbench/DetachedHost.h"
+#include "gfxbench/Unit2.h"
 #include "gfxbench/Unit3.h"
 #include "platform/MMSystem.h"
 #include "tests/GpuRoad.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -65,23 +67,11 @@ inline Direct3DShownFrame LookAtDirect3DFrame(TForm3& form) {
     return frame;
 }
 
-// Calls `look` at the fifth of every five frames of each phase the hardware device draws, the
-// scripted clock `now` moved on a fifth of a phase each frame.
-inline std::function<void(int)> EachPhasesFifthFrame(TForm3& form, DWORD& now,
-                                                     std::function<void()> look) {
-    return [&form, &now, look = std::move(look), inPhase = 0, lastPhase = 0](int phase) mutable {
-        inPhase = phase == lastPhase ? inPhase + 1 : 1;
-        lastPhase = phase;
-        now += kDirect3DPhaseMs / 5;
-        if (inPhase == 5 && form.DDDD1->D3DDeviceKind == TD3DDeviceKind::HAL)
-            look();
-    };
-}
-
-// Runs the Direct3D test on its own with the hardware device at 16 bits and looks at the fifth
-// frame of each phase. The scene's archive is copied from `archive` into a folder of the run's
-// own, its current folder while it runs.
-inline std::vector<Direct3DShownFrame> RunDirect3DShown(const QString& archive) {
+// Starts the Direct3D test alone from the main window, five frames a phase, and looks at the
+// fifth frame of each phase the hardware device draws; `also` is called after each look. The
+// scene's archive is copied from `archive` into the run's own current folder.
+inline std::vector<Direct3DShownFrame>
+RunDirect3DShown(const QString& archive, const std::function<void(const QImage&)>& also = {}) {
     std::vector<Direct3DShownFrame> seen;
     QTemporaryDir dir;
     if (!QFile::copy(archive, dir.filePath("Zelka.dat")))
@@ -89,19 +79,47 @@ inline std::vector<Direct3DShownFrame> RunDirect3DShown(const QString& archive) 
     ScopedCurrentDir cwd(dir.path());
     SetDebugLogFolderForTests(dir.path().toStdString());
     {
-        directx::Adapter().SetDesktopBitCount(16);
-        DetachedHost host;
-        TForm3 form(host);
-        host.mode = 2; // as the main window's start command sets it: the form exists
-        form.Timer->setInterval(0);
-        form.SetUpForTestMode(&host);
-        DWORD now = 5000;
-        ScriptedClock clock{[&](std::uint64_t) { return now; }};
-        form.FrameHook =
-            EachPhasesFifthFrame(form, now, [&] { seen.push_back(LookAtDirect3DFrame(form)); });
-        form.Timer->start();
-        form.ShowModal();
+        TForm1 main;
+        TForm2 gdi(main);
+        TForm3 scene(main);
+        scene.Timer->setInterval(0);
+        for (QCheckBox* box : {main.cb1, main.cb2, main.cb3, main.cb5})
+            box->setChecked(false);
+        main.cb4->setChecked(true);
+        main.show();
+        DWORD now = 1000;
+        ScriptedClock clock([&now](std::uint64_t) { return ++now; });
+        int inPhase = 0, lastPhase = 0;
+        scene.FrameHook = [&](int phase) {
+            inPhase = phase == lastPhase ? inPhase + 1 : 1;
+            lastPhase = phase;
+            now += kDirect3DPhaseMs / 5;
+            if (inPhase != 5 || scene.DDDD1->D3DDeviceKind != TD3DDeviceKind::HAL)
+                return;
+            seen.push_back(LookAtDirect3DFrame(scene));
+            if (also)
+                also(seen.back().shown);
+        };
+        main.Button5Click();
+        main.hide();
     }
     SetDebugLogFolderForTests("");
     return seen;
+}
+
+// A frame of each phase on `road`, showing the back buffer stretched, the primary's memory
+// holding it, and, on the GL road, the back buffer not read back once the road drew a frame.
+inline void ExpectDirect3DShown(const std::vector<Direct3DShownFrame>& frames,
+                                const std::string& road) {
+    ASSERT_EQ(frames.size(), 4u);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(frames[i].road, road);
+        EXPECT_GT(frames[i].shown.width(), 400);
+        EXPECT_EQ(frames[i].shownMismatches, 0);
+        EXPECT_EQ(frames[i].memoryMismatches, 0);
+        if (i > 0) { // the road has drawn a frame by the first look
+            EXPECT_EQ(frames[i].backBufferRead, road != "gl");
+        }
+    }
 }
