@@ -66,9 +66,6 @@ public:
     // Draws what is queued.
     void Flush();
     std::uint64_t DrawCalls() const { return drawCalls_; }
-    // GL's tie rule as measured: the offset (in pixels) added to every vertex.
-    float OffsetX() const { return offsetX_; }
-    float OffsetY() const { return offsetY_; }
 
     struct Vertex {
         float x, y, z, q; // GL window position, depth, perspective weight
@@ -86,8 +83,6 @@ private:
     // The shadows of a target, made and brought up to date with their stores.
     struct Shadows;
     Shadows Prepare(const Target& target, bool wholeColor, bool wholeDepth);
-    // Forgets every GL name after a reset: they died with the context.
-    void Renew();
     bool Current();
 
     // Everything a queued run of draws shares.
@@ -119,7 +114,7 @@ private:
     std::vector<Vertex> vertices_;
     std::vector<GpuStore*> marked_; // stores told that draws using them are queued
     bool flushing_ = false;
-    float offsetX_ = 0, offsetY_ = 0;
+    float offsetX_ = 0, offsetY_ = 0; // GL's tie rule as measured: added to every vertex
     std::uint64_t drawCalls_ = 0;
     friend struct RasterHolder;
     friend class ColorShadow;

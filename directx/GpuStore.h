@@ -68,10 +68,9 @@ public:
     // The framebuffer of a shadow writing the whole store back: made if need be, nothing
     // uploaded, the host memory's older writes dropped (the shadow's pixels hold them).
     GLuint FramebufferToReplace();
-    // The GL names as they are, nothing made, uploaded or written back (for the shadow's own
+    // The texture as it is, nothing made, uploaded or written back (for the shadow's own
     // passes).
     GLuint MadeTexture() const { return texture_; }
-    GLuint MadeFramebuffer() const { return framebuffer_; }
     bool HostStale() const { return hostStale_; }
     // Brings the host memory up to date (the caller flushed the blits that write this store).
     void ReadBack(const PixelPlane& host);

@@ -241,12 +241,8 @@ HRESULT SoftDirectDraw::CreateChain(const DDSURFACEDESC& desc, LPDIRECTDRAWSURFA
         front->live_ = std::make_shared<TLivePicture>();
         // Its frames go to the presenter on the GPU where the presenter's context can share
         // the drawing one's (made on the window system's display).
-        std::shared_ptr<gpu::Device> device = gpu::ChosenDevice();
-        if (shape.gpu && PicturesShown() && device &&
-            device->GetDisplay().Shows() != gpu::WindowSystem::None) {
-            front->frames_ = std::make_shared<gpu::FrameHandOver>(device);
+        if (shape.gpu && (front->frames_ = SoftSurface::HandOverToPresenter()))
             front->live_->UseGpuFrames(front->frames_);
-        }
         front->RefreshLive();
     }
     surfaces_.push_back(front);

@@ -226,6 +226,10 @@ private:
     // Hands `from` of the source's GPU pixels to the presenter as the newest of pieces_; its
     // serial in *frame. False where they cannot go that way: the caller reads them back.
     bool PublishPiece(SoftSurface& source, const RECT& from, std::uint64_t* frame);
+    // A hand-over of frames drawn on the GPU to the presenter, where its context can share the
+    // drawing one's (pictures are shown, the drawing context is on the window system's display);
+    // null elsewhere.
+    static std::shared_ptr<gpu::FrameHandOver> HandOverToPresenter();
     // A deferred copy still on the GPU is read into its memory.
     void Fetch(Deferred& entry);
     // The colours of a palettised surface's pixels: its palette's, else the desktop's.

@@ -59,12 +59,8 @@ bool SoftSurface::PublishPiece(SoftSurface& source, const RECT& from, std::uint6
     gpu::FrameLayout layout;
     if (!blitter || !GpuFrameLayout(&layout))
         return false;
-    if (!pieces_) {
-        std::shared_ptr<gpu::Device> device = gpu::ChosenDevice();
-        if (!PicturesShown() || !device || device->GetDisplay().Shows() == gpu::WindowSystem::None)
-            return false;
-        pieces_ = std::make_shared<gpu::FrameHandOver>(std::move(device));
-    }
+    if (!pieces_ && !(pieces_ = HandOverToPresenter()))
+        return false;
     if (pieces_->Refused())
         return false;
     // The hand-over keeps only its newest frame for certain: an earlier copy still there whose
@@ -78,6 +74,15 @@ bool SoftSurface::PublishPiece(SoftSurface& source, const RECT& from, std::uint6
         return false;
     *frame = pieces_->Published();
     return true;
+}
+
+std::shared_ptr<gpu::FrameHandOver> SoftSurface::HandOverToPresenter() {
+    if (!PicturesShown())
+        return nullptr;
+    std::shared_ptr<gpu::Device> device = gpu::ChosenDevice();
+    if (!device || device->GetDisplay().Shows() == gpu::WindowSystem::None)
+        return nullptr;
+    return std::make_shared<gpu::FrameHandOver>(std::move(device));
 }
 
 void SoftSurface::Fetch(Deferred& entry) {

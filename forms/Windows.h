@@ -152,7 +152,6 @@ public:
     void UseGpuFrames(std::shared_ptr<gpu::FrameHandOver> frames) {
         gpuFrames_ = std::move(frames);
     }
-    const std::shared_ptr<gpu::FrameHandOver>& GpuFrames() const { return gpuFrames_; }
 
 private:
     friend class presenting::Presenter;

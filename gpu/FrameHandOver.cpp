@@ -6,30 +6,23 @@ namespace gpu {
 
 namespace {
 
-GLenum InternalFormat(FrameLayout layout) {
-    switch (layout) {
-    case FrameLayout::Index8:
-        return GL_R8UI;
-    case FrameLayout::RGB565:
-    case FrameLayout::XRGB1555:
-        return GL_R16UI;
-    case FrameLayout::XRGB8888:
-        return GL_R32UI;
-    }
-    return GL_R32UI;
-}
+// How a frame's bits lie in its texture: the integer format, the pixel type, bytes a pixel.
+struct TexelLayout {
+    GLenum internalFormat, type;
+    int bytes;
+};
 
-GLenum PixelType(FrameLayout layout) {
+TexelLayout TexelsOf(FrameLayout layout) {
     switch (layout) {
     case FrameLayout::Index8:
-        return GL_UNSIGNED_BYTE;
+        return {GL_R8UI, GL_UNSIGNED_BYTE, 1};
     case FrameLayout::RGB565:
     case FrameLayout::XRGB1555:
-        return GL_UNSIGNED_SHORT;
+        return {GL_R16UI, GL_UNSIGNED_SHORT, 2};
     case FrameLayout::XRGB8888:
-        return GL_UNSIGNED_INT;
+        break;
     }
-    return GL_UNSIGNED_INT;
+    return {GL_R32UI, GL_UNSIGNED_INT, 4};
 }
 
 } // namespace
@@ -81,15 +74,15 @@ bool FrameHandOver::Publish(GLuint framebuffer, int x, int y, int width, int hei
     // outside the lock.
     Slot& slot = slots_[std::size_t(target)];
     if (!slot.texture || slot.frame.width != width || slot.frame.height != height ||
-        InternalFormat(slot.frame.layout) != InternalFormat(layout)) {
+        TexelsOf(slot.frame.layout).internalFormat != TexelsOf(layout).internalFormat) {
         FreeSlot(slot, true);
         glGenTextures(1, &slot.texture);
         glBindTexture(GL_TEXTURE_2D, slot.texture);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GLint(InternalFormat(layout)), width, height, 0,
-                     GL_RED_INTEGER, PixelType(layout), nullptr);
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(TexelsOf(layout).internalFormat), width, height, 0,
+                     GL_RED_INTEGER, TexelsOf(layout).type, nullptr);
         glGenFramebuffers(1, &slot.framebuffer);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, slot.framebuffer);
         glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
@@ -133,13 +126,11 @@ bool FrameHandOver::ReadNewest(std::uint64_t serial, std::uint64_t generation, v
     }
     // Only the drawing thread publishes, so the newest slot stays as it is; the presenter may
     // read it too.
-    const int bytes = frame.layout == FrameLayout::Index8     ? 1
-                      : frame.layout == FrameLayout::XRGB8888 ? 4
-                                                              : 2;
+    const TexelLayout texels = TexelsOf(frame.layout);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, GLint(pitch / bytes));
-    glReadPixels(0, 0, frame.width, frame.height, GL_RED_INTEGER, PixelType(frame.layout), bits);
+    glPixelStorei(GL_PACK_ROW_LENGTH, GLint(pitch / texels.bytes));
+    glReadPixels(0, 0, frame.width, frame.height, GL_RED_INTEGER, texels.type, bits);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     return true;
